@@ -45,20 +45,21 @@ int InflateBuf::Inflate() {
   // Inflate may succeed without output (an input block ending inside a block header); handing
   // out a byte then would repeat a stale one, so read on until output comes or the data ends.
   for (;;) {
+    bool sourceDry = false;
     if (zlib.avail_in == 0) {
       std::streamsize got = source->sgetn(input, kBufferSize);
-      if (got <= 0) {
-        return 0;
-      }
+      sourceDry = got <= 0;
       zlib.next_in = reinterpret_cast<Bytef*>(input);
-      zlib.avail_in = static_cast<uInt>(got);
+      zlib.avail_in = sourceDry ? 0 : static_cast<uInt>(got);
     }
+    // Even without new input, inflate is called: after a full output buffer it may still hold
+    // decompressed bytes of input it has already consumed, as at the end of raw data.
     int result = inflate(&zlib, Z_PARTIAL_FLUSH);
     int count = kBufferSize - static_cast<int>(zlib.avail_out);
     if (result != Z_OK && result != Z_STREAM_END) {
       return 0;
     }
-    if (count > 0 || result == Z_STREAM_END) {
+    if (count > 0 || result == Z_STREAM_END || sourceDry) {
       return count;
     }
   }
