@@ -29,6 +29,16 @@ std::string HexBytes(const void* data, std::size_t size) {
   return hex;
 }
 
+testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual) {
+  if (expected == actual) {
+    return testing::AssertionSuccess();
+  }
+  auto difference = std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
+  return testing::AssertionFailure()
+         << "expected " << expected.size() << " bytes, got " << actual.size()
+         << ", first difference at " << (difference.first - expected.begin());
+}
+
 std::string RandomBytes(std::mt19937& random, std::size_t size) {
   std::string bytes(size, '\0');
   for (char& byte : bytes) {

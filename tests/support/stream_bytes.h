@@ -7,10 +7,14 @@
 #include <streambuf>
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "streams/part_types.h"
 
 // Lower-case hex of size bytes.
 std::string HexBytes(const void* data, std::size_t size);
+// Success when the byte strings are equal; otherwise their sizes and the first difference.
+testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual);
 // size random bytes.
 std::string RandomBytes(std::mt19937& random, std::size_t size);
 // SHA-1 of data computed by libcrypto, as 20 raw bytes.
