@@ -11,43 +11,27 @@
 
 namespace {
 
-std::string Deflated(const std::string& data) {
-  std::ostringstream destination;
-  DeflateStream stream(destination);
-  stream.write(data.data(), data.size());
-  EXPECT_TRUE(stream.FinishDeflate());
-  return destination.str();
-}
-
+// Data written in pieces of random sizes, single characters among them, comes back from zlib and
+// from our inflater.
 TEST(DeflateStreamTest, RoundTripsThroughZlibAndOurInflater) {
   std::mt19937 random(13);
-  for (std::size_t size : {0, 1, 4095, 4096, 4097, 65535, 65536, 200000}) {
+  for (std::size_t size : {0, 1, 4095, 4096, 4097, 65536, 200000}) {
     std::string data = RandomBytes(random, size);
-    std::string compressed = Deflated(data);
-    EXPECT_TRUE(SameBytes(data, ZlibUncompress(compressed))) << size;
-    std::istringstream source(compressed);
+    std::ostringstream destination;
+    DeflateStream stream(destination);
+    for (std::size_t at = 0, piece = 0; at < size; at += piece) {
+      piece = std::min<std::size_t>(random() % 3 == 0 ? 1 : random() % 9000, size - at);
+      stream.write(data.data() + at, piece);
+    }
+    EXPECT_TRUE(stream.FinishDeflate());
+    EXPECT_TRUE(SameBytes(data, ZlibUncompress(destination.str()))) << size;
+    std::istringstream source(destination.str());
     InflateStream inflated(source, false);
     std::string read(size + 1, '\0');
     inflated.read(read.data(), read.size());
     read.resize(inflated.gcount());
     EXPECT_TRUE(SameBytes(data, read)) << size;
   }
-}
-
-TEST(DeflateStreamTest, WritesSmallPiecesAndSingleCharacters) {
-  std::mt19937 random(14);
-  std::string data;
-  std::ostringstream destination;
-  {
-    DeflateStream stream(destination);
-    for (int i = 0; i < 3000; ++i) {
-      std::string piece = RandomBytes(random, random() % 7);
-      stream << piece << static_cast<char>('a' + i % 26);
-      data += piece + static_cast<char>('a' + i % 26);
-    }
-    EXPECT_TRUE(stream.FinishDeflate());
-  }
-  EXPECT_TRUE(SameBytes(data, ZlibUncompress(destination.str())));
 }
 
 TEST(DeflateStreamTest, DestructorEndsTheStream) {
