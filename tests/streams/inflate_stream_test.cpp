@@ -28,15 +28,17 @@ std::string ReadAll(std::istream& stream, std::size_t limit) {
   return data;
 }
 
+// Runs of one byte matter for raw data: inflate takes in the whole input while the output
+// buffer is still full, and must be asked again for the rest.
 TEST(InflateStreamTest, InflatesZlibAndRawDataOfManySizes) {
   std::mt19937 random(6);
   for (std::size_t size : {0, 1, 4096, 4097, 300001}) {
-    for (bool compressible : {false, true}) {
-      std::string data = compressible ? Compressible(random, size) : RandomBytes(random, size);
+    for (std::string data :
+         {RandomBytes(random, size), Compressible(random, size), std::string(size, 'r')}) {
       for (bool raw : {false, true}) {
         std::istringstream source(ZlibCompress(data, 6, raw));
         InflateStream stream(source, raw);
-        EXPECT_TRUE(SameBytes(data, ReadAll(stream, size + 1))) << size << compressible << raw;
+        EXPECT_TRUE(SameBytes(data, ReadAll(stream, size + 1))) << size << raw;
         EXPECT_TRUE(stream.eof());
       }
     }
