@@ -22,6 +22,8 @@ class DeflateBuf : public std::streambuf {
   bool Finished() const { return finished; }
 
  protected:
+  // Stores c in the reserved last byte and compresses the full put area; end of file when c is
+  // end of file or compressing fails.
   int_type overflow(int_type c) override;
   // Compresses the pending bytes; 0 on success, -1 on failure or after Finish.
   int sync() override;

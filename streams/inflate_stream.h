@@ -18,6 +18,8 @@ class InflateBuf : public std::streambuf {
   InflateBuf& operator=(const InflateBuf&) = delete;
 
  protected:
+  // Decompresses up to 4096 bytes into the get area, keeping the previous area's last byte for
+  // put-back; end of file at the end of the data, on corrupt data or when the source runs dry.
   int_type underflow() override;
   // Only forward moves: relative to the current position, or to an absolute position not behind
   // it; the bytes in between are decompressed and dropped. Seeks from the end fail.

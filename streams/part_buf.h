@@ -38,10 +38,16 @@ class PartBuf : public std::streambuf {
   std::uint32_t Length() const { return length; }
 
  protected:
+  // Bytes available without waiting, at most what is left of the part; -1 at the part's end.
   std::streamsize showmanyc() override;
+  // Reads up to size bytes of the part straight from the source into out, hashed and teed.
   std::streamsize xsgetn(char* out, std::streamsize size) override;
+  // The next byte of the part, not consumed; end of file at the part's end.
   int_type underflow() override;
+  // Consumes the next byte of the part, hashed and teed; end of file at the part's end.
   int_type uflow() override;
+  // Puts a byte back into the source, to be read again but not hashed or teed again; fails at
+  // the start of the part or when the source refuses.
   int_type pbackfail(int_type c) override;
   // Offsets are unsigned: from the end, an offset counts back from the part's end.
   pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
