@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 
 #include "streams/part_types.h"
 
@@ -16,7 +17,14 @@ constexpr std::uint64_t kLargestLength = UINT32_MAX;
 PartWriter::PartWriter(const std::string& path, bool unrecorded)
     : std::ofstream(path, std::ios_base::binary | std::ios_base::trunc),
       path(path),
-      magic(unrecorded ? kUnrecordedMagic : kContainerMagic) {}
+      magic(unrecorded ? kUnrecordedMagic : kContainerMagic) {
+  // Finishing cuts the file by name; an absolute name keeps working after a change of directory.
+  char* absolute = is_open() ? realpath(path.c_str(), nullptr) : nullptr;
+  if (absolute != nullptr) {
+    this->path = absolute;
+    free(absolute);
+  }
+}
 
 PartWriter::~PartWriter() {
   Finish();
