@@ -1,5 +1,6 @@
 #include "tools/vpk/output_file.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,4 +47,50 @@ void AbandonOutput(const PendingOutput& output) {
     std::fprintf(stderr, "vpk: cannot remove %s: %s\n", output.temporary.c_str(),
                  std::strerror(errno));
   }
+}
+
+namespace {
+
+bool CopyDescriptor(int in, int out) {
+  std::vector<char> block(65536);
+  for (;;) {
+    ssize_t n = read(in, block.data(), block.size());
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return n == 0;
+    }
+    for (ssize_t done = 0; done < n;) {
+      ssize_t written = write(out, block.data() + done, static_cast<std::size_t>(n - done));
+      if (written < 0 && errno == EINTR) {
+        continue;
+      }
+      if (written <= 0) {
+        return false;
+      }
+      done += written;
+    }
+  }
+}
+
+}  // namespace
+
+bool CopyWholeFile(const std::string& from, const std::string& to) {
+  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (in < 0) {
+    std::fprintf(stderr, "vpk: cannot open %s: %s\n", from.c_str(), std::strerror(errno));
+    return false;
+  }
+  int out = open(to.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  bool ok = out >= 0 && CopyDescriptor(in, out);
+  if (out >= 0 && close(out) != 0) {
+    ok = false;
+  }
+  if (!ok) {
+    std::fprintf(stderr, "vpk: cannot copy %s to %s: %s\n", from.c_str(), to.c_str(),
+                 std::strerror(errno));
+  }
+  close(in);
+  return ok;
 }

@@ -18,3 +18,7 @@ bool CommitOutput(const PendingOutput& output);
 
 // Removes the temporary file; used on every failure path after BeginOutput.
 void AbandonOutput(const PendingOutput& output);
+
+// Copies the whole of the file at from over the existing file at to. Prints an error and returns
+// false on failure.
+bool CopyWholeFile(const std::string& from, const std::string& to);
