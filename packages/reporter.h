@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+#include "packages/package_database.h"
+
+// The package manager's one message sink. It keeps a status line (a progress bar) at the bottom of
+// standard output, prints whole-line messages above it and collects every message in the
+// database's log. Under the database's quiet flag nothing is printed and nothing is logged.
+
+// Formatted text longer than this is cut; a message's prefix is not counted.
+constexpr std::size_t kMaxMessageLength = 255;
+
+// Replaces the status line in place: hides the cursor, writes "\r", text and as many blanks as the
+// old line was longer, then "\r" and shows the cursor again. An unchanged text writes nothing.
+// The empty text clears the line.
+void ShowStatus(PackageDatabase& db, const std::string& text);
+
+// Clears the status line, then prints the message on its own line and logs it.
+void ReportInfo(PackageDatabase& db, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Prints "WARNING: " and the message on its own line above the status line, which is drawn again
+// below it; logs the message with its prefix.
+void ReportWarning(PackageDatabase& db, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+// Clears the status line for good, then prints and logs "ERROR: " and the message.
+void ReportError(PackageDatabase& db, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
