@@ -42,6 +42,32 @@ void Emit(PackageDatabase& db, const char* prefix, const char* format, va_list a
 
 }  // namespace
 
+std::string ProgressLine(const std::string& label, std::uint64_t done, std::uint64_t total) {
+  std::string text = label;
+  if (text.size() >= kLongLabelLength) {
+    // Keep both ends: a verified file's label starts with the action and ends with the file name.
+    std::size_t tail = (kShortenedLabelLength - 3) / 2 + 1;
+    std::size_t head = kShortenedLabelLength - 3 - tail;
+    text = text.substr(0, head) + "..." + text.substr(text.size() - tail);
+  }
+  text += " [";
+  std::uint64_t width = 76 - text.size();
+  // A container header that understates the length must not push the bar past its end.
+  std::uint64_t filled = width;
+  if (total == 0) {
+    filled = 0;
+  } else if (done < total) {
+    filled = std::uint64_t(static_cast<unsigned __int128>(done) * width / total);
+  }
+  return text + std::string(filled, '#') + std::string(width - filled, ' ') + "]";
+}
+
+std::string InstallingLabel(const Package& p) {
+  std::string label = "installing ";
+  if (p.disabled && p.bundle.name.empty()) label += " (disabled) ";
+  return label + MemberDisplayName(p);
+}
+
 void ShowStatus(PackageDatabase& db, const std::string& text) {
   if (db.quiet || text == db.statusLine)
     return;

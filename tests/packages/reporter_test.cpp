@@ -99,3 +99,54 @@ TEST(ReporterTest, QuietPrintsAndLogsNothing) {
 }
 
 }  // namespace
+
+TEST(ProgressLineTest, BarWidthFollowsTheLabel) {
+  const std::string label20 = "installing ppp-2.9.5";  // 20 characters
+  ASSERT_EQ(label20.size(), 20u);
+  struct Case {
+    std::uint64_t done, total;
+    std::size_t hashes;
+  } cases[] = {
+      {0, 1000, 0},
+      {500, 1000, 27},  // halfway: half of 54
+      {3, 7, 23},       // 54 * 3 / 7 = 23.1, rounded down
+      {999, 1000, 53},
+      {1000, 1000, 54},
+      {5000, 1000, 54},  // a lying total never overflows
+      {1, 0, 0},
+      {0xffffffffffffffff, 0xffffffffffffffff, 54},
+      {0x7fffffffffffffff, 0xffffffffffffffff, 26},  // 54 / 2 without 64-bit overflow
+  };
+  for (const Case& c : cases) {
+    std::string line = ProgressLine(label20, c.done, c.total);
+    EXPECT_EQ(line,
+              label20 + " [" + std::string(c.hashes, '#') + std::string(54 - c.hashes, ' ') + "]")
+        << c.done << "/" << c.total;
+  }
+}
+
+TEST(ProgressLineTest, LongLabelsAreShortenedToKeepABar) {
+  for (std::size_t length : {60u, 73u, 74u, 200u}) {
+    std::string label = "verifying " + std::string(length - 14, 'f') + ".vpk";
+    std::string line = ProgressLine(label, 1, 2);
+    EXPECT_EQ(line.size(), 77u) << length;
+    EXPECT_EQ(line.back(), ']');
+    if (length < 74) {
+      EXPECT_EQ(line.substr(0, length + 2), label + " [") << length;
+    } else {
+      EXPECT_EQ(line.substr(0, 10), "verifying ") << line;
+      EXPECT_EQ(line.substr(30, 3), "...") << line;
+      EXPECT_TRUE(line.ends_with("ff.vpk [#####     ]")) << line;
+    }
+  }
+}
+
+TEST(ProgressLineTest, InstallingLabelMarksDisabledPackagesOutsideBundles) {
+  Package p("ppp");
+  p.version = MakeVersion(2, 9, 'f', 5);
+  EXPECT_EQ(InstallingLabel(p), "installing ppp-2.9.5");
+  p.disabled = true;
+  EXPECT_EQ(InstallingLabel(p), "installing  (disabled) ppp-2.9.5");
+  p.bundle.name = "suite";
+  EXPECT_EQ(InstallingLabel(p), "installing suite");
+}
