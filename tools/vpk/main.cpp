@@ -1,0 +1,46 @@
+// vpk: the package tool. Each subcommand is one entry of the table below.
+#include <cstdio>
+#include <cstring>
+
+#include "tools/vpk/keygen.h"
+
+namespace {
+
+struct Command {
+  const char* name;
+  const char* summary;
+  bool (*run)(int argc, char** argv);  // argv[0] is the command name
+};
+
+const Command commands[] = {
+    {"keygen", "generate a signing key, its hash words and an empty digest list", KeygenCommand},
+};
+
+void PrintUsage(FILE* out) {
+  std::fprintf(out, "usage: vpk COMMAND [ARGUMENTS]\n\nCommands:\n");
+  for (const Command& command : commands) {
+    std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
+  }
+  std::fprintf(out, "\n'vpk COMMAND --help' describes one command.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return 1;
+  }
+  if (std::strcmp(argv[1], "--help") == 0) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  for (const Command& command : commands) {
+    if (std::strcmp(argv[1], command.name) == 0) {
+      return command.run(argc - 1, argv + 1) ? 0 : 1;
+    }
+  }
+  std::fprintf(stderr, "vpk: unknown command '%s'\n", argv[1]);
+  PrintUsage(stderr);
+  return 1;
+}
