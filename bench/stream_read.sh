@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Times reading a 64 MiB package stream from a pipe through the part reader (hashing on) and the
+# inflater, against sha1sum of the same file plus gzip -dc of a gzip file of the same content.
+# Prints the best of several runs of each and the ratio ours/theirs (goal: at most 1.3).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${RUNS:-5}
+
+cmake --preset default >/dev/null
+cmake --build --preset default --target bench_stream_read >/dev/null
+program=build/default/bin/bench_stream_read
+out=bench/out
+mkdir -p "$out"
+if [ ! -f "$out/stream.vpk" ] || [ ! -f "$out/stream.gz" ]; then
+  "$program" make "$out"
+fi
+
+# The package stream arrives through a pipe, as in the installer child.
+# shellcheck disable=SC2002
+# Ours must read what the standard tools see: the digest of everything after the 8-byte
+# container header, and 64 MiB of content.
+read -r ourDigest ourSize < <(cat "$out/stream.vpk" | "$program" read)
+theirDigest=$(tail -c +9 "$out/stream.vpk" | sha1sum | cut -d' ' -f1)
+theirSize=$(gzip -dc "$out/stream.gz" | wc -c)
+if [ "$ourDigest" != "$theirDigest" ] || [ "$ourSize" != "$theirSize" ]; then
+  echo "MISMATCH: ours $ourDigest $ourSize, theirs $theirDigest $theirSize" >&2
+  exit 1
+fi
+
+now() { date +%s%N; }
+best() {
+  if [ -z "$1" ] || [ "$2" -lt "$1" ]; then echo "$2"; else echo "$1"; fi
+}
+ours=""
+theirs=""
+for _ in $(seq "$runs"); do
+  start=$(now)
+  # shellcheck disable=SC2002
+  cat "$out/stream.vpk" | "$program" read >/dev/null
+  ours=$(best "$ours" $(($(now) - start)))
+  start=$(now)
+  sha1sum "$out/stream.vpk" >/dev/null
+  gzip -dc "$out/stream.gz" >/dev/null
+  theirs=$(best "$theirs" $(($(now) - start)))
+done
+
+awk -v ours="$ours" -v theirs="$theirs" -v size="$(stat -c %s "$out/stream.vpk")" 'BEGIN {
+  printf "stream read: %d bytes compressed, 64 MiB inflated\n", size
+  printf "ours (pipe, part reader with SHA-1, inflate): %.3f s\n", ours / 1e9
+  printf "theirs (sha1sum + gzip -dc):                  %.3f s\n", theirs / 1e9
+  printf "ratio ours/theirs: %.2f (goal <= 1.3)\n", ours / theirs
+}'

@@ -1,0 +1,102 @@
+#include "streams/inflate_stream.h"
+
+#include <algorithm>
+
+namespace {
+
+const std::streambuf::pos_type kSeekFailed(std::streambuf::off_type(-1));
+
+}  // namespace
+
+InflateBuf::InflateBuf(std::streambuf* source, bool raw) : source(source) {
+  int result = raw ? inflateInit2(&zlib, -15) : inflateInit(&zlib);
+  initialised = result == Z_OK;
+}
+
+InflateBuf::~InflateBuf() {
+  if (initialised) {
+    inflateEnd(&zlib);
+  }
+}
+
+InflateBuf::int_type InflateBuf::underflow() {
+  if (gptr() < egptr()) {
+    return traits_type::to_int_type(*gptr());
+  }
+  bool keepByte = egptr() != nullptr;
+  if (keepByte) {
+    output[0] = egptr()[-1];
+  }
+  int count = Inflate();
+  if (count == 0) {
+    return traits_type::eof();
+  }
+  produced += count;
+  setg(keepByte ? output : output + 1, output + 1, output + 1 + count);
+  return traits_type::to_int_type(*gptr());
+}
+
+int InflateBuf::Inflate() {
+  if (!initialised) {
+    return 0;
+  }
+  zlib.next_out = reinterpret_cast<Bytef*>(output + 1);
+  zlib.avail_out = kBufferSize;
+  // Inflate may succeed without output (an input block ending inside a block header); handing
+  // out a byte then would repeat a stale one, so read on until output comes or the data ends.
+  for (;;) {
+    bool sourceDry = false;
+    if (zlib.avail_in == 0) {
+      std::streamsize got = source->sgetn(input, kBufferSize);
+      sourceDry = got <= 0;
+      zlib.next_in = reinterpret_cast<Bytef*>(input);
+      zlib.avail_in = sourceDry ? 0 : static_cast<uInt>(got);
+    }
+    // Even without new input, inflate is called: after a full output buffer it may still hold
+    // decompressed bytes of input it has already consumed, as at the end of raw data.
+    int result = inflate(&zlib, Z_PARTIAL_FLUSH);
+    int count = kBufferSize - static_cast<int>(zlib.avail_out);
+    if (result != Z_OK && result != Z_STREAM_END) {
+      return 0;
+    }
+    if (count > 0 || result == Z_STREAM_END || sourceDry) {
+      return count;
+    }
+  }
+}
+
+bool InflateBuf::Skip(std::uint64_t size) {
+  while (size > 0) {
+    if (gptr() == egptr() && traits_type::eq_int_type(underflow(), traits_type::eof())) {
+      return false;
+    }
+    std::uint64_t step = std::min<std::uint64_t>(size, egptr() - gptr());
+    gbump(static_cast<int>(step));
+    size -= step;
+  }
+  return true;
+}
+
+InflateBuf::pos_type InflateBuf::seekoff(off_type offset, std::ios_base::seekdir direction,
+                                         std::ios_base::openmode which) {
+  if (!(which & std::ios_base::in) || direction == std::ios_base::end) {
+    return kSeekFailed;
+  }
+  std::uint64_t current = Position();
+  if (direction == std::ios_base::beg) {
+    offset -= static_cast<off_type>(current);
+  }
+  if (offset < 0 || !Skip(offset)) {
+    return kSeekFailed;
+  }
+  return pos_type(off_type(Position()));
+}
+
+InflateBuf::pos_type InflateBuf::seekpos(pos_type target, std::ios_base::openmode which) {
+  return seekoff(off_type(target), std::ios_base::beg, which);
+}
+
+InflateStream::InflateStream(std::istream& source, bool raw)
+    : std::istream(nullptr), buf(source.rdbuf(), raw) {
+  rdbuf(&buf);
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <istream>
+#include <streambuf>
+
+// A stream buffer that decompresses what it reads from a source buffer (not owned), 4096 bytes
+// per underflow. Corrupt data and a source that ends early both read as end of file. One byte can
+// be put back right after an underflow.
+class InflateBuf : public std::streambuf {
+ public:
+  // raw false: zlib format (header, deflate data, Adler-32 trailer); raw true: bare deflate data.
+  InflateBuf(std::streambuf* source, bool raw);
+  ~InflateBuf() override;
+  InflateBuf(const InflateBuf&) = delete;
+  InflateBuf& operator=(const InflateBuf&) = delete;
+
+ protected:
+  // Decompresses up to 4096 bytes into the get area, keeping the previous area's last byte for
+  // put-back; end of file at the end of the data, on corrupt data or when the source runs dry.
+  int_type underflow() override;
+  // Only forward moves: relative to the current position, or to an absolute position not behind
+  // it; the bytes in between are decompressed and dropped. Seeks from the end fail.
+  pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
+                   std::ios_base::openmode which) override;
+  pos_type seekpos(pos_type target, std::ios_base::openmode which) override;
+
+ private:
+  static constexpr int kBufferSize = 4096;
+
+  // Decompresses into the output buffer until at least one byte comes out. Returns the count, or
+  // 0 at the end of the data, on corrupt data or when the source runs dry.
+  int Inflate();
+  // Decompresses and drops size bytes; false when the data ends first.
+  bool Skip(std::uint64_t size);
+  // Decompressed offset of the next byte that a read returns.
+  std::uint64_t Position() const { return produced - (egptr() - gptr()); }
+
+  std::streambuf* source;
+  // One put-back byte followed by the get area.
+  char output[1 + kBufferSize];
+  char input[kBufferSize];
+  z_stream zlib = {};
+  bool initialised = false;
+  std::uint64_t produced = 0;
+};
+
+// An input stream of the decompressed content read from another input stream; owns its buffer.
+class InflateStream : public std::istream {
+ public:
+  InflateStream(std::istream& source, bool raw);
+
+ private:
+  InflateBuf buf;
+};
