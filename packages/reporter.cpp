@@ -64,7 +64,8 @@ std::string ProgressLine(const std::string& label, std::uint64_t done, std::uint
 
 std::string InstallingLabel(const Package& p) {
   std::string label = "installing ";
-  if (p.disabled && p.bundle.name.empty()) label += " (disabled) ";
+  if (p.disabled && p.bundle.name.empty())
+    label += " (disabled) ";
   return label + MemberDisplayName(p);
 }
 
@@ -75,6 +76,20 @@ void ShowStatus(PackageDatabase& db, const std::string& text) {
   Write("\033[?25l\r" + text + std::string(padding, ' ') + "\r\033[?25h");
   Flush();
   db.statusLine = text;
+}
+
+void ShowProgress(PackageDatabase& db, PartReader& reader, const std::string& label) {
+  if (db.quiet)
+    return;
+  // Asked of the buffer, not through tellg, which would set the stream's fail state at the end of
+  // a part.
+  std::streamoff inside = reader.rdbuf()->pubseekoff(0, std::ios_base::cur, std::ios_base::in);
+  std::uint64_t done = reader.PartOffset() + (inside > 0 ? std::uint64_t(inside) : 0);
+  ShowStatus(db, ProgressLine(label, done, reader.TotalSize()));
+}
+
+void ShowInstallingProgress(PackageDatabase& db, const Package& p, PartReader& reader) {
+  ShowProgress(db, reader, InstallingLabel(p));
 }
 
 void ReportInfo(PackageDatabase& db, const char* format, ...) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "packages/package_database.h"
+#include "streams/part_reader.h"
 
 // The package manager's one message sink. It keeps a status line (a progress bar) at the bottom of
 // standard output, prints whole-line messages above it and collects every message in the
@@ -30,6 +31,13 @@ std::string InstallingLabel(const Package& p);
 // old line was longer, then "\r" and shows the cursor again. An unchanged text writes nothing.
 // The empty text clears the line.
 void ShowStatus(PackageDatabase& db, const std::string& text);
+
+// Shows how far reader has come through its container as ProgressLine (label, offset of the
+// current part + read position inside it, container size). An unchanged bar writes nothing.
+void ShowProgress(PackageDatabase& db, PartReader& reader, const std::string& label);
+
+// ShowProgress with InstallingLabel (p).
+void ShowInstallingProgress(PackageDatabase& db, const Package& p, PartReader& reader);
 
 // Clears the status line, then prints the message on its own line and logs it.
 void ReportInfo(PackageDatabase& db, const char* format, ...) __attribute__((format(printf, 2, 3)));

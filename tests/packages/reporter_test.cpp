@@ -1,9 +1,12 @@
 #include "packages/reporter.h"
 
+#include "tests/support/stream_bytes.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -149,4 +152,48 @@ TEST(ProgressLineTest, InstallingLabelMarksDisabledPackagesOutsideBundles) {
   EXPECT_EQ(InstallingLabel(p), "installing  (disabled) ppp-2.9.5");
   p.bundle.name = "suite";
   EXPECT_EQ(InstallingLabel(p), "installing suite");
+}
+
+// A container of exactly 1000 bytes: header (8), one part header (6) and 986 content bytes.
+class ProgressTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(reader.TotalSize(), 1000u);
+    reader.AcceptPartType(PartFiles);
+    ASSERT_EQ(reader.NextPart(), PartFiles);
+  }
+
+  // Reads count bytes of the part and returns the bar then shown.
+  std::string BarAfter(std::size_t count) {
+    std::string bytes(count, '\0');
+    reader.read(bytes.data(), std::streamsize(count));
+    Captured([&] { ShowInstallingProgress(db, package, reader); });
+    return db.statusLine;
+  }
+
+  std::istringstream source{ContainerBytes(PartBytes(PartFiles, std::string(986, 'z')))};
+  PartReader reader{source, false};
+  PackageDatabase db;
+  Package package{"ppp"};
+};
+
+TEST_F(ProgressTest, BarFollowsTheReadPosition) {
+  package.version = MakeVersion(2, 9, 'f', 5);
+  const std::string label = "installing ppp-2.9.5 [";
+  EXPECT_EQ(BarAfter(0), label + std::string(54, ' ') + "]");  // 14 / 1000 of 54 rounds to 0
+  EXPECT_EQ(BarAfter(486), label + std::string(27, '#') + std::string(27, ' ') + "]");
+  EXPECT_EQ(BarAfter(500), label + std::string(54, '#') + "]");
+  // Reading past the end of the part leaves the stream at end of file; the bar stays full.
+  EXPECT_EQ(BarAfter(1), label + std::string(54, '#') + "]");
+}
+
+TEST_F(ProgressTest, DisabledPackageLabelAndQuiet) {
+  package.disabled = true;
+  std::string line = BarAfter(986);
+  EXPECT_TRUE(line.starts_with("installing  (disabled) ppp-0.0 [###")) << line;
+  EXPECT_EQ(line.size(), 77u);
+  db.quiet = true;
+  db.statusLine.clear();
+  EXPECT_EQ(Captured([&] { ShowProgress(db, reader, "verifying x"); }), "");
+  EXPECT_EQ(db.statusLine, "");
 }
