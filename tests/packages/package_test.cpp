@@ -1,13 +1,10 @@
 #include "packages/package.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include "packages/package_database.h"
 
 namespace {
 
-TEST(PackageTest, DisplayNames) {
+TEST(PackageTest, DisplayNamesAndExactDependency) {
   Package p("ppp");
   p.version = MakeVersion(2, 9, 'f', 5);
   EXPECT_EQ(DisplayName(p), "ppp-2.9.5");
@@ -16,26 +13,11 @@ TEST(PackageTest, DisplayNames) {
   EXPECT_EQ(MemberDisplayName(p), "suite");
   p.bundle.minVersion = MakeVersion(3, 0, 'b', 1);
   EXPECT_EQ(MemberDisplayName(p), "suite-3.0beta1");
-}
 
-TEST(PackageTest, ExactDependencyAdmitsOnlyThatVersion) {
-  Package p("ppp");
-  p.version = MakeVersion(2, 9, 'f', 5);
-  p.provides = {{"x", 1, 2, 7}};
-  Dependency d = ExactDependency(p);
-  EXPECT_EQ(d.name, "ppp");
-  EXPECT_EQ(d.minVersion, p.version);
-  EXPECT_EQ(d.maxVersion, p.version);
-  EXPECT_EQ(d.priority, 0);
-}
-
-TEST(PackageTest, NewPackageIsEmpty) {
-  Package p("ppp");
-  EXPECT_EQ(p.version, 0u);
-  EXPECT_EQ(p.architecture, "");
-  EXPECT_TRUE(p.files.empty() && p.members.empty() && p.dependencies.empty());
-  EXPECT_FALSE(p.disabled || p.userForced || p.noFileList || p.hasImage);
-  EXPECT_EQ(p.scheduledAction, 0u);
+  Dependency exact = ExactDependency(p);
+  EXPECT_EQ(exact.name, "ppp");
+  EXPECT_EQ(exact.minVersion, p.version);
+  EXPECT_EQ(exact.maxVersion, p.version);
 }
 
 TEST(PackageTest, DumpListsStateDependenciesAndSortedFiles) {
@@ -58,10 +40,6 @@ TEST(PackageTest, DumpListsStateDependenciesAndSortedFiles) {
             "    /Z\n"
             "    /etc/ppp\n"
             "    /usr/sbin/pppd\n");
-}
-
-TEST(PackageDatabaseTest, OneDatabasePerProcess) {
-  EXPECT_EQ(&GetPackageDatabase(), &GetPackageDatabase());
 }
 
 }  // namespace
