@@ -41,16 +41,6 @@ bool CheckList(const std::vector<Dependency>& list, const char* what) {
   return true;
 }
 
-void WriteBytes(PartWriter& writer, const std::string& bytes) {
-  writer.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-void WriteTextPart(PartWriter& writer, int type, const std::string& text) {
-  writer.BeginPart(type);
-  WriteBytes(writer, text);
-  writer.EndPart();
-}
-
 // Writes the package parts, closes the writer and signs the result when a key is given.
 bool FillPackageFile(const std::string& file, const PackageInfo& info,
                      const PackageContents& contents, const std::uint8_t* signingKey) {
@@ -85,6 +75,12 @@ bool CheckStorable(const PackageInfo& info) {
          CheckList(info.provides, "provides") && CheckList(info.conflicts, "conflicts");
 }
 
+void WriteContentPart(PartWriter& writer, int type, const std::string& content) {
+  writer.BeginPart(type);
+  writer.write(content.data(), static_cast<std::streamsize>(content.size()));
+  writer.EndPart();
+}
+
 std::string DependencyRecord(const Dependency& dependency) {
   std::string record;
   AppendPadded(record, dependency.name, kNameFieldSize);
@@ -104,12 +100,12 @@ void WriteHeaderParts(PartWriter& writer, int type, const PackageInfo& info, boo
   if (flagsWord) {
     AppendLittleEndian(header, info.flags, 4);
   }
-  WriteTextPart(writer, type, header);
+  WriteContentPart(writer, type, header);
   if (!info.architecture.empty()) {
-    WriteTextPart(writer, PartArchitecture, info.architecture);
+    WriteContentPart(writer, PartArchitecture, info.architecture);
   }
   if (!info.description.empty()) {
-    WriteTextPart(writer, PartDescription, info.description);
+    WriteContentPart(writer, PartDescription, info.description);
   }
   if (!info.dependencies.empty()) {
     WriteDependencyPart(writer, PartDependencies, info.dependencies);
@@ -128,7 +124,7 @@ void WriteDependencyPart(PartWriter& writer, int type, const std::vector<Depende
   for (const Dependency& entry : list) {
     content += DependencyRecord(entry);
   }
-  WriteTextPart(writer, type, content);
+  WriteContentPart(writer, type, content);
 }
 
 bool AppendFileBytes(PartWriter& writer, const std::string& path, std::uint64_t offset) {

@@ -44,6 +44,9 @@ std::string DependencyRecord(const Dependency& dependency);
 // conflicts parts of info, each only when not empty. The caller has run CheckStorable.
 void WriteHeaderParts(PartWriter& writer, int type, const PackageInfo& info, bool flagsWord);
 
+// Writes a part with the given content.
+void WriteContentPart(PartWriter& writer, int type, const std::string& content);
+
 // Writes a part whose content is the list of records (a 2-byte count, then the records).
 void WriteDependencyPart(PartWriter& writer, int type, const std::vector<Dependency>& list);
 
