@@ -48,31 +48,31 @@ bool SignWithTestKey(const std::string& path) {
 }
 
 TestPackage::TestPackage(const std::string& name, const char* version) {
-  info.name = name;
-  info.buildTime = kTestTime;
-  if (!ParseVersion(version, info.version)) {
+  info->name = name;
+  info->buildTime = kTestTime;
+  if (!ParseVersion(version, info->version)) {
     ADD_FAILURE() << "not a version: " << version;
   }
 }
 
 TestPackage& TestPackage::Depends(const char* text) {
-  info.dependencies.push_back(ParsedDependency(text));
+  info->dependencies.push_back(ParsedDependency(text));
   return *this;
 }
 
 TestPackage& TestPackage::Provides(const char* text, std::int32_t priority) {
-  info.provides.push_back(ParsedDependency(text));
-  info.provides.back().priority = priority;
+  info->provides.push_back(ParsedDependency(text));
+  info->provides.back().priority = priority;
   return *this;
 }
 
 TestPackage& TestPackage::Conflicts(const char* text) {
-  info.conflicts.push_back(ParsedDependency(text));
+  info->conflicts.push_back(ParsedDependency(text));
   return *this;
 }
 
 TestPackage& TestPackage::Flags(std::uint32_t flags) {
-  info.flags = flags;
+  info->flags = flags;
   flagsWord = true;
   return *this;
 }
@@ -143,11 +143,11 @@ TestPackage& TestPackage::EmptyArchive() {
 }
 
 bool TestPackage::Write(const std::string& path, Signing signing) const {
-  bool ok = CheckStorable(info);
+  bool ok = CheckStorable(*info);
   {
     PartWriter writer(path, unrecorded);
     // The order of the parts is the one WritePackageParts writes.
-    WriteHeaderParts(writer, PartHeader, info, flagsWord);
+    WriteHeaderParts(writer, PartHeader, *info, flagsWord);
     const std::pair<int, const std::string*> optional[] = {
         {PartImage, &image},
         {PartInstallScript, &installScript},

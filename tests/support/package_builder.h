@@ -12,6 +12,7 @@
 // Failures are reported with ADD_FAILURE and a false or empty result.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ class TestPackage {
   TestPackage(const std::string& name, const char* version);
 
   // The header record: edit it directly for anything the helpers below do not cover.
-  PackageInfo info;
+  PackageInfo& Info() { return *info; }
 
   // Appends to the lists of info; text as on the vpk command line ("system>=2.9", "dhcp<3.0").
   TestPackage& Depends(const char* text);
@@ -68,6 +69,8 @@ class TestPackage {
   };
   TestPackage& Add(std::uint32_t mode, const std::string& name, const std::string& data);
 
+  // Held apart so that a builder can be returned from a function (records do not copy or move).
+  std::unique_ptr<PackageInfo> info = std::make_unique<PackageInfo>();
   bool flagsWord = false;
   bool unrecorded = false;
   bool archive = false;
