@@ -8,7 +8,6 @@
 #include <cstring>
 #include <fstream>
 
-#include "packages/known_package_digests.h"
 #include "streams/part_reader.h"
 #include "tools/vpk/archive_listing.h"
 
@@ -33,7 +32,7 @@ std::string HeaderName(PartReader& reader) {
 
 // Checks one package whose PartHeader is the reader's current part and moves past it. Returns
 // whether it is accepted and says why in reason.
-bool CheckOnePackage(PartReader& reader, std::string* reason) {
+bool CheckOnePackage(PartReader& reader, DigestLookup isKnown, std::string* reason) {
   std::string name = HeaderName(reader);
   *reason = "'" + name + "' ";
   // The reader hashes the content of the parts that it skips or passes over.
@@ -52,14 +51,14 @@ bool CheckOnePackage(PartReader& reader, std::string* reason) {
     *reason += "is unsigned and cut short";
     return false;
   }
-  bool known = IsKnownPackageDigest(digest);
+  bool known = isKnown(digest);
   *reason += "is unsigned; digest " + HexText(digest, kDigestSize) + (known ? " is" : " is not") +
              " in the known-digest table";
   return known;
 }
 
 // Checks the packages of an opened container; a bundle's header parts are passed over first.
-bool CheckContainer(PartReader& reader, std::string* verdict) {
+bool CheckContainer(PartReader& reader, DigestLookup isKnown, std::string* verdict) {
   int type = reader.NextPart();
   bool bundle = type == PartBundleHeader;
   if (bundle) {
@@ -76,7 +75,7 @@ bool CheckContainer(PartReader& reader, std::string* verdict) {
       return false;
     }
     std::string reason;
-    accepted = CheckOnePackage(reader, &reason) && accepted;
+    accepted = CheckOnePackage(reader, isKnown, &reason) && accepted;
     *verdict += (members++ > 0 ? "; " : "") + reason;
     type = reader.CurrentType();
   } while (bundle && type != -1);
@@ -88,7 +87,7 @@ bool CheckContainer(PartReader& reader, std::string* verdict) {
 
 }  // namespace
 
-bool CheckPackageFile(const std::string& path, std::string* verdict) {
+bool CheckPackageFile(const std::string& path, std::string* verdict, DigestLookup isKnown) {
   std::ifstream file(path, std::ios_base::binary);
   struct stat status;
   if (!file || stat(path.c_str(), &status) != 0) {
@@ -111,7 +110,7 @@ bool CheckPackageFile(const std::string& path, std::string* verdict) {
   reader.AcceptPartType(PartImage);
   reader.AcceptPartType(PartFiles);
   reader.AcceptPartType(PartSignature);
-  return CheckContainer(reader, verdict);
+  return CheckContainer(reader, isKnown, verdict);
 }
 
 bool VerifyCommand(int argc, char** argv) {
