@@ -187,15 +187,21 @@ void ShowSignature(Walk& walk) {
   walk.signedPackage = true;
 }
 
+// Readers take the architecture part only right after the header; without one they assume i386.
+void NoteMissingArchitecture(Walk& walk) {
+  if (walk.section != Walk::kNone && !walk.sawArchitecture) {
+    std::fprintf(walk.out, "  architecture      i386 (no architecture part)\n");
+  }
+  walk.sawArchitecture = true;
+}
+
 // Ends the section of the previous package: an unsigned package's digest is ready now.
 void EndSection(Walk& walk) {
   std::uint8_t digest[kDigestSize];
   bool ready = walk.reader.TakeDigest(digest);
+  NoteMissingArchitecture(walk);
   if (walk.section != Walk::kPackage || walk.signedPackage) {
     return;
-  }
-  if (!walk.sawArchitecture) {
-    std::fprintf(walk.out, "  architecture      i386 (no architecture part)\n");
   }
   if (!ready) {
     std::fprintf(walk.out, "  digest            none: the package is cut short\n");
@@ -207,6 +213,9 @@ void EndSection(Walk& walk) {
 }
 
 void ShowPart(Walk& walk, int type) {
+  if (type != PartHeader && type != PartBundleHeader && type != PartArchitecture) {
+    NoteMissingArchitecture(walk);
+  }
   switch (type) {
     case PartHeader:
     case PartBundleHeader:
