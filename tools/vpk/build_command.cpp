@@ -7,7 +7,7 @@
 #include "tools/vpk/package_signing.h"
 #include "tools/vpk/package_writer.h"
 
-const std::vector<OptionSpec> headerOptions = {
+const std::vector<KnownOption> headerOptions = {
     {"name", 0, true},    {"version", 0, true},     {"build-time", 0, true},
     {"depends", 0, true}, {"provides", 0, true},    {"conflicts", 0, true},
     {"arch", 0, true},    {"description", 0, true}, {"flags", 0, true},
@@ -111,9 +111,9 @@ bool CheckRequired(const PackageInfo& info, const std::string& output) {
   return true;
 }
 
-std::vector<OptionSpec> WithHeaderOptions(std::vector<OptionSpec> specs) {
-  specs.insert(specs.begin(), headerOptions.begin(), headerOptions.end());
-  return specs;
+std::vector<KnownOption> WithHeaderOptions(std::vector<KnownOption> known) {
+  known.insert(known.begin(), headerOptions.begin(), headerOptions.end());
+  return known;
 }
 
 bool ApplyBuildOption(const std::string& option, const std::string& value, PackageInfo* info,
@@ -239,14 +239,14 @@ bool ApplyHeaderOption(const std::string& option, const std::string& value, Pack
 
 bool BuildCommand(int argc, char** argv) {
   ParsedArguments arguments;
-  std::vector<OptionSpec> specs = WithHeaderOptions({{"install-script", 0, true},
-                                                     {"uninstall-script", 0, true},
-                                                     {"image", 0, true},
-                                                     {"owner", 0, true},
-                                                     {"unrecorded", 0, false},
-                                                     {"sign", 0, true},
-                                                     {"output", 'o', true}});
-  if (!ParseArguments(argc, argv, specs, &arguments)) {
+  std::vector<KnownOption> known = WithHeaderOptions({{"install-script", 0, true},
+                                                      {"uninstall-script", 0, true},
+                                                      {"image", 0, true},
+                                                      {"owner", 0, true},
+                                                      {"unrecorded", 0, false},
+                                                      {"sign", 0, true},
+                                                      {"output", 'o', true}});
+  if (!ParseArguments(argc, argv, known, &arguments)) {
     return false;
   }
   if (arguments.help || arguments.operands.size() > 1) {
@@ -283,11 +283,11 @@ bool BuildCommand(int argc, char** argv) {
 
 bool BuildBundleCommand(int argc, char** argv) {
   ParsedArguments arguments;
-  std::vector<OptionSpec> specs = WithHeaderOptions({{"disabled-member", 0, true},
-                                                     {"image", 0, true},
-                                                     {"unrecorded", 0, false},
-                                                     {"output", 'o', true}});
-  if (!ParseArguments(argc, argv, specs, &arguments)) {
+  std::vector<KnownOption> known = WithHeaderOptions({{"disabled-member", 0, true},
+                                                      {"image", 0, true},
+                                                      {"unrecorded", 0, false},
+                                                      {"output", 'o', true}});
+  if (!ParseArguments(argc, argv, known, &arguments)) {
     return false;
   }
   if (arguments.help) {

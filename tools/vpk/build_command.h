@@ -8,7 +8,7 @@
 // `vpk build` and `vpk build-bundle`: package and bundle files from command-line fields.
 
 // The options that fill the header record of a package or bundle, for ParseArguments.
-extern const std::vector<OptionSpec> headerOptions;
+extern const std::vector<KnownOption> headerOptions;
 
 // Applies one parsed header option (name, version, build-time, depends, provides, conflicts,
 // arch, description, flags) to info; sets *flagsWord for flags. Returns false with a message when

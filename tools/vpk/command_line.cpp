@@ -7,17 +7,17 @@
 
 namespace {
 
-const OptionSpec* FindSpec(const std::vector<OptionSpec>& specs, const std::string& name,
-                           char letter) {
-  for (const OptionSpec& spec : specs) {
-    if ((letter != 0 && spec.letter == letter) || (letter == 0 && name == spec.name)) {
-      return &spec;
+const KnownOption* FindOption(const std::vector<KnownOption>& known, const std::string& name,
+                              char letter) {
+  for (const KnownOption& match : known) {
+    if ((letter != 0 && match.letter == letter) || (letter == 0 && name == match.name)) {
+      return &match;
     }
   }
   return nullptr;
 }
 
-bool ParseOption(int argc, char** argv, int* index, const std::vector<OptionSpec>& specs,
+bool ParseOption(int argc, char** argv, int* index, const std::vector<KnownOption>& known,
                  ParsedArguments* parsed) {
   std::string argument = argv[*index];
   std::string name, value;
@@ -31,29 +31,29 @@ bool ParseOption(int argc, char** argv, int* index, const std::vector<OptionSpec
   } else if (argument.size() == 2) {
     letter = argument[1];
   }
-  const OptionSpec* spec = FindSpec(specs, name, letter);
-  if (spec == nullptr) {
+  const KnownOption* match = FindOption(known, name, letter);
+  if (match == nullptr) {
     std::fprintf(stderr, "vpk: %s: unknown option '%s' (see --help)\n", argv[0], argv[*index]);
     return false;
   }
-  if (hasValue && !spec->takesValue) {
-    std::fprintf(stderr, "vpk: %s: --%s takes no value\n", argv[0], spec->name);
+  if (hasValue && !match->takesValue) {
+    std::fprintf(stderr, "vpk: %s: --%s takes no value\n", argv[0], match->name);
     return false;
   }
-  if (spec->takesValue && !hasValue) {
+  if (match->takesValue && !hasValue) {
     if (*index + 1 >= argc) {
-      std::fprintf(stderr, "vpk: %s: --%s needs a value\n", argv[0], spec->name);
+      std::fprintf(stderr, "vpk: %s: --%s needs a value\n", argv[0], match->name);
       return false;
     }
     value = argv[++*index];
   }
-  parsed->options.emplace_back(spec->name, value);
+  parsed->options.emplace_back(match->name, value);
   return true;
 }
 
 }  // namespace
 
-bool ParseArguments(int argc, char** argv, const std::vector<OptionSpec>& specs,
+bool ParseArguments(int argc, char** argv, const std::vector<KnownOption>& known,
                     ParsedArguments* parsed) {
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
@@ -64,7 +64,7 @@ bool ParseArguments(int argc, char** argv, const std::vector<OptionSpec>& specs,
       optionsEnded = true;
     } else if (argument == "--help") {
       parsed->help = true;
-    } else if (!ParseOption(argc, argv, &i, specs, parsed)) {
+    } else if (!ParseOption(argc, argv, &i, known, parsed)) {
       return false;
     }
   }

@@ -8,7 +8,7 @@
 // The arguments of a vpk subcommand: long options ("--name VALUE" or "--name=VALUE"), a few
 // one-letter forms, and operands. "--" ends the options.
 
-struct OptionSpec {
+struct KnownOption {
   const char* name;  // long name without the dashes
   char letter;       // one-letter form, or 0
   bool takesValue;
@@ -22,7 +22,7 @@ struct ParsedArguments {
 
 // Parses argv[1..argc-1] (argv[0] is the subcommand). Prints "vpk: COMMAND: ..." and returns
 // false for an unknown option, a value given to an option without one, or a missing value.
-bool ParseArguments(int argc, char** argv, const std::vector<OptionSpec>& specs,
+bool ParseArguments(int argc, char** argv, const std::vector<KnownOption>& known,
                     ParsedArguments* parsed);
 
 // Reads an unsigned decimal, or hexadecimal after "0x", of at most max. Prints

@@ -70,34 +70,4 @@ TEST(BuildCommandTest, HeaderOptionsRefuseWhatCannotBeStored) {
   }
 }
 
-TEST(BuildCommandTest, HeaderOptionsFillTheRecord) {
-  PackageInfo info;
-  bool flagsWord = false;
-  for (const auto& [option, value] :
-       std::vector<std::pair<const char*, const char*>>{{"name", "ppp"},
-                                                        {"version", "2.9rc1"},
-                                                        {"build-time", "0x10"},
-                                                        {"flags", "2"},
-                                                        {"depends", "dhcp<3.0"},
-                                                        {"conflicts", "pppoe"},
-                                                        {"provides", "net:-3"},
-                                                        {"arch", "i386"},
-                                                        {"description", "text"}}) {
-    ASSERT_TRUE(ApplyHeaderOption(option, value, &info, &flagsWord)) << option;
-  }
-  EXPECT_EQ(info.name, "ppp");
-  EXPECT_EQ(info.version, MakeVersion(2, 9, 'c', 1));
-  EXPECT_EQ(info.buildTime, 16u);
-  EXPECT_EQ(info.flags, 2u);
-  EXPECT_TRUE(flagsWord);
-  ASSERT_EQ(info.dependencies.size(), 1u);
-  // Strictly below 3.0: every version that orders before it, its pre-releases included.
-  EXPECT_EQ(info.dependencies[0].maxVersion, MakeVersion(3, 0, 'f', 0) - 1);
-  ASSERT_EQ(info.conflicts.size(), 1u);
-  ASSERT_EQ(info.provides.size(), 1u);
-  EXPECT_EQ(info.provides[0].priority, -3);
-  EXPECT_EQ(info.architecture, "i386");
-  EXPECT_EQ(info.description, "text");
-}
-
 }  // namespace

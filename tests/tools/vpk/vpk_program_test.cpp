@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <sstream>
 
 #include "tests/support/package_builder.h"
 
@@ -55,37 +56,18 @@ class VpkProgramTest : public testing::Test {
   }
 
   std::vector<std::string> BuildArguments(const std::string& output) {
-    return {"build",
-            "--name=ppp",
-            "--version",
-            "2.9.5",
-            "--build-time",
-            "1700000000",
-            "--depends",
-            "system>=2.9",
-            "--depends",
-            "dhcp<3.0",
-            "--provides",
-            "net:5",
-            "--conflicts",
-            "pppoe=2.9rc1",
-            "--arch",
-            "i386",
-            "--description",
-            "Point to point",
-            "--install-script",
-            dir / "install.sh",
-            "--uninstall-script",
-            dir / "install.sh",
-            "--image",
-            dir / "image",
-            "--flags",
-            "1",
-            "--owner",
-            "0:0",
-            "-o",
-            dir / output,
-            dir / "tree"};
+    std::vector<std::string> arguments;
+    std::istringstream words(
+        "build --name=ppp --version 2.9.5 --build-time 1700000000 --depends system>=2.9 "
+        "--depends dhcp<3.0 --provides net:5 --conflicts pppoe=2.9rc1 --arch i386 --flags 1 "
+        "--owner 0:0");
+    for (std::string word; words >> word;) {
+      arguments.push_back(word);
+    }
+    arguments.insert(arguments.end(), {"--description", "Point to point", "--install-script",
+                                       dir / "install.sh", "--uninstall-script", dir / "install.sh",
+                                       "--image", dir / "image", "-o", dir / output, dir / "tree"});
+    return arguments;
   }
 
   TemporaryDirectory dir;
