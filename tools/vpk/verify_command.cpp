@@ -10,6 +10,7 @@
 
 #include "streams/part_reader.h"
 #include "tools/vpk/archive_listing.h"
+#include "tools/vpk/command_line.h"
 
 namespace {
 
@@ -114,19 +115,19 @@ bool CheckPackageFile(const std::string& path, std::string* verdict, DigestLooku
 }
 
 bool VerifyCommand(int argc, char** argv) {
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::fputs(verifyUsage, stdout);
-    return true;
-  }
-  if (argc < 2) {
-    std::fputs(verifyUsage, stderr);
+  ParsedArguments arguments;
+  if (!ParseArguments(argc, argv, {}, &arguments)) {
     return false;
   }
+  if (arguments.help || arguments.operands.empty()) {
+    std::fputs(verifyUsage, arguments.help ? stdout : stderr);
+    return arguments.help;
+  }
   bool all = true;
-  for (int i = 1; i < argc; ++i) {
+  for (const std::string& path : arguments.operands) {
     std::string verdict;
-    bool accepted = CheckPackageFile(argv[i], &verdict);
-    std::printf("%s: %s (%s)\n", argv[i], accepted ? "accepted" : "refused", verdict.c_str());
+    bool accepted = CheckPackageFile(path, &verdict);
+    std::printf("%s: %s (%s)\n", path.c_str(), accepted ? "accepted" : "refused", verdict.c_str());
     all = all && accepted;
   }
   return all;
