@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The package manager's two roots. `target` is the tree that the installed system calls "/flash"
+// (the new system under the installer, "/flash" itself on an installed router); `system` is the
+// running system's root, under which "/ram", "/rw" and "/proc/meminfo" are found. vpk --root and
+// --system-root, and tests, change them before any package work starts.
+struct PackageRoots {
+  std::string target = "/flash";
+  std::string system = "/";
+};
+
+// The process's roots; the first call creates them with the defaults above.
+PackageRoots& GetPackageRoots();
+
+// The target root followed by path, which names a place in the target tree and begins with "/":
+// TargetPath("/var/pdb/") is "/flash/var/pdb/" under the default roots.
+std::string TargetPath(std::string_view path);
+
+// The system root followed by path, which begins with "/": SystemPath("/rw/pckg/").
+std::string SystemPath(std::string_view path);
