@@ -15,6 +15,7 @@
 #include "streams/part_reader.h"
 #include "streams/part_types.h"
 #include "streams/part_writer.h"
+#include "tools/vpk/bundle_writer.h"
 #include "tools/vpk/little_endian.h"
 #include "tools/vpk/package_signing.h"
 #include "tools/vpk/package_writer.h"
@@ -181,6 +182,21 @@ std::string TestPackage::Bytes(Signing signing) const {
   TemporaryDirectory directory;
   std::string path = directory / "package.vpk";
   return Write(path, signing) ? ReadWholeTestFile(path) : "";
+}
+
+bool WriteTestBundle(const std::string& path, const std::string& name, const char* version,
+                     const std::vector<std::string>& memberFiles,
+                     const std::vector<std::string>& disabledMembers) {
+  PackageInfo bundle(name);
+  bundle.buildTime = kTestTime;
+  BundleContents contents;
+  contents.memberFiles = memberFiles;
+  contents.disabledMembers = disabledMembers;
+  bool ok = ParseVersion(version, bundle.version) && WriteBundleFile(path, bundle, contents);
+  if (!ok) {
+    ADD_FAILURE() << "cannot write the test bundle " << path;
+  }
+  return ok;
 }
 
 std::vector<TestPart> ReadTestParts(const std::string& path) {

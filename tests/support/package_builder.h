@@ -78,6 +78,12 @@ class TestPackage {
   std::vector<ArchiveEntry> entries;
 };
 
+// Writes a bundle of the member package files (build time 1700000000); false (with a test
+// failure) when that fails.
+bool WriteTestBundle(const std::string& path, const std::string& name, const char* version,
+                     const std::vector<std::string>& memberFiles,
+                     const std::vector<std::string>& disabledMembers = {});
+
 // Reading back, for checks of what was written.
 
 struct TestPart {

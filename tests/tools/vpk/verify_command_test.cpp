@@ -6,7 +6,6 @@
 
 #include "tests/support/package_builder.h"
 #include "tests/support/stream_bytes.h"
-#include "tools/vpk/bundle_writer.h"
 
 namespace {
 
@@ -24,14 +23,6 @@ TestPackage Member(const char* name) {
   return package;
 }
 
-bool WriteBundle(const std::string& path, const std::vector<std::string>& members) {
-  PackageInfo bundle("base");
-  bundle.version = 0x01006600;
-  BundleContents contents;
-  contents.memberFiles = members;
-  return WriteBundleFile(path, bundle, contents);
-}
-
 TEST(VerifyCommandTest, AcceptsSignedOrKnownPackagesAndSaysWhy) {
   TemporaryDirectory dir;
   ASSERT_TRUE(Member("signed").Write(dir / "signed.vpk", TestPackage::kSigned));
@@ -47,8 +38,10 @@ TEST(VerifyCommandTest, AcceptsSignedOrKnownPackagesAndSaysWhy) {
   ASSERT_TRUE(WriteTestFile(dir / "padded.vpk", signedBytes + "\n"));
   ASSERT_TRUE(WriteTestFile(dir / "text.vpk", "hello, world\n"));
   ASSERT_TRUE(WriteTestFile(dir / "headerless.vpk", ContainerBytes(PartBytes(4, ""))));
-  ASSERT_TRUE(WriteBundle(dir / "good.bpk", {dir / "signed.vpk", dir / "known.vpk"}));
-  ASSERT_TRUE(WriteBundle(dir / "bad.bpk", {dir / "signed.vpk", dir / "plain.vpk"}));
+  ASSERT_TRUE(
+      WriteTestBundle(dir / "good.bpk", "base", "1.0", {dir / "signed.vpk", dir / "known.vpk"}));
+  ASSERT_TRUE(
+      WriteTestBundle(dir / "bad.bpk", "base", "1.0", {dir / "signed.vpk", dir / "plain.vpk"}));
   ASSERT_TRUE(WriteTestFile(dir / "empty.bpk", ContainerBytes(PartBytes(18, std::string(32, 'b')) +
                                                               PartBytes(20, "\0\0"))));
   struct Case {
