@@ -7,7 +7,6 @@
 #include "packages/package.h"
 #include "streams/part_writer.h"
 #include "tools/vpk/archive_writer.h"
-#include "tools/vpk/signer.h"
 
 // Writing of package files. A package is its header part followed, in this order and each only
 // when present, by the architecture, description, dependencies, provides, conflicts, image,
@@ -62,7 +61,8 @@ bool WriteFileContentPart(PartWriter& writer, int type, const std::string& path)
 bool WritePackageParts(PartWriter& writer, const PackageInfo& info,
                        const PackageContents& contents);
 
-// Writes the package file at path, signed with signingKey unless that is null. The file is
+// Writes the package file at path, signed with signingKey (a private key of 32 bytes, as
+// ReadPrivateKey reads it) unless that is null. The file is
 // written under a temporary name and renamed at the end, so on any failure nothing appears at
 // path (an existing file there stays as it was).
 bool WritePackageFile(const std::string& path, const PackageInfo& info,
