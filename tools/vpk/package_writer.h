@@ -62,8 +62,8 @@ bool WritePackageParts(PartWriter& writer, const PackageInfo& info,
                        const PackageContents& contents);
 
 // Writes the package file at path, signed with signingKey (a private key of 32 bytes, as
-// ReadPrivateKey reads it) unless that is null. The file is
-// written under a temporary name and renamed at the end, so on any failure nothing appears at
-// path (an existing file there stays as it was).
+// ReadPrivateKey reads it) unless that is null. The file is written under a temporary name and
+// renamed at the end, so on any failure nothing appears at path (an existing file there stays as
+// it was).
 bool WritePackageFile(const std::string& path, const PackageInfo& info,
                       const PackageContents& contents, const std::uint8_t* signingKey = nullptr);
