@@ -57,13 +57,15 @@ void SetAttributes(unsigned mask) {
 
 int ReadConsoleByte() {
   for (;;) {
+    // Checked before blocking too: an interrupt that came between two reads must not wait for
+    // the next key.
+    CarryOutPendingInterrupt();
     unsigned char byte;
     ssize_t count = read(0, &byte, 1);
     if (count == 1) {
       return byte;
     }
     if (count < 0 && errno == EINTR) {
-      CarryOutPendingInterrupt();
       continue;
     }
     return -1;

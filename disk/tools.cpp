@@ -57,13 +57,15 @@ void CloseInheritedDescriptors() {
 // Waits for the child, through interrupted waits; the raw status or -1.
 int WaitForChild(pid_t child) {
   int status;
-  while (waitpid(child, &status, 0) < 0) {
+  for (;;) {
+    CarryOutPendingInterrupt();
+    if (waitpid(child, &status, 0) >= 0) {
+      return status;
+    }
     if (errno != EINTR) {
       return -1;
     }
-    CarryOutPendingInterrupt();
   }
-  return status;
 }
 
 void OnAlarm(int) {
@@ -190,8 +192,11 @@ void StopProgress() {
 
 void SleepSeconds(unsigned seconds) {
   timespec left{static_cast<time_t>(seconds), 0};
-  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  for (;;) {
     CarryOutPendingInterrupt();
+    if (nanosleep(&left, &left) == 0 || errno != EINTR) {
+      return;
+    }
   }
 }
 
