@@ -63,7 +63,12 @@ void Format(const std::string& device, bool journal) {
   std::string media = kMediaDirectory;
   std::filesystem::remove_all(media + "/" + base + ".ext2");
   std::filesystem::remove_all(media + "/" + base + ".ext3");
-  std::filesystem::create_directories(media + "/" + base + (journal ? ".ext3" : ".ext2"));
+  std::string formatted = media + "/" + base + (journal ? ".ext3" : ".ext2");
+  std::filesystem::create_directories(formatted);
+  // A test may ask for a new file system that is not empty, to make later steps fail.
+  std::string contents = std::string(kFormatTemplateDirectory) + "/" + base;
+  std::error_code missing;
+  std::filesystem::copy(contents, formatted, std::filesystem::copy_options::recursive, missing);
 }
 
 int Sfdisk(int argc, char** argv) {

@@ -10,6 +10,8 @@ inline constexpr const char* kSandboxDirectory = "/.sandbox";
 // Fixture file systems, one directory per device and type: "sda1.ext3" is what a mount of
 // /dev/sda1 as ext3 shows. A mount with no such directory fails.
 inline constexpr const char* kMediaDirectory = "/.sandbox/media";
+// What the recording mke2fs leaves in a new file system of a device: format/DEVICE/...
+inline constexpr const char* kFormatTemplateDirectory = "/.sandbox/format";
 // Lines of record prefixes: a call whose record begins with one of them fails.
 inline constexpr const char* kFailFile = "/.sandbox/fail";
 // Network interface fixtures: net/NAME/address ("02:00:00:00:00:01"), net/NAME/ipv4 (optional).
