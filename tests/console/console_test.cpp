@@ -54,7 +54,10 @@ INSTANTIATE_TEST_SUITE_P(Keys, AskYesNoTest,
                                          AnswerCase{"n", false, "n\r\n"},
                                          AnswerCase{"N", false, "n\r\n"},
                                          AnswerCase{"1\rxN", false, "\a\a\an\r\n"},
-                                         AnswerCase{"\033[Ay", true, "\a\a\ay\r\n"}));
+                                         AnswerCase{"\033[Ay", true, "\a\a\ay\r\n"}),
+                         [](const testing::TestParamInfo<AnswerCase>& info) {
+                           return "keys" + std::to_string(info.index);
+                         });
 
 TEST(AskYesNo, EndOfInputCountsAsNoAndPrintsNothingMore) {
   std::string screen = ScreenOf([] {

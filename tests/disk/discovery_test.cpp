@@ -12,39 +12,41 @@ namespace {
 TEST(ParseGeometryLine, ReadsTheToolsLinesAndRefusesWhatIsNoDisk) {
   struct {
     const char* line;
-    bool counts;
     const char* device;
     uint32_t cylinders;
     uint32_t cylinderBytes;
     bool moreThan1023Cylinders;
     bool largerThan40MiB;
   } cases[] = {
-      {"/dev/sdb: 2088 cylinders, 255 heads, 63 sectors/track\n", true, "/dev/sdb", 2088, 8225280,
-       true, true},
-      {"/dev/hda 1023 c 255 h 63 s", true, "/dev/hda", 1023, 8225280, false, true},
-      {"/dev/hdb: 80 cylinders, 16 heads, 64 sectors/track", true, "/dev/hdb", 80, 524288, false,
-       false},  // exactly 40 MiB is not larger
-      {"/dev/hdc: 81 cylinders, 16 heads, 64 sectors/track", true, "/dev/hdc", 81, 524288, false,
+      {"/dev/sdb: 2088 cylinders, 255 heads, 63 sectors/track\n", "/dev/sdb", 2088, 8225280, true,
        true},
-      {"/dev/sdc:: 1024 cylinders, 1 heads, 64 sectors/track", true, "/dev/sdc:", 1024, 32768, true,
+      {"/dev/hda 1023 c 255 h 63 s", "/dev/hda", 1023, 8225280, false, true},
+      {"/dev/hdb: 80 cylinders, 16 heads, 64 sectors/track", "/dev/hdb", 80, 524288, false,
+       false},  // exactly 40 MiB is not larger
+      {"/dev/hdc: 81 cylinders, 16 heads, 64 sectors/track", "/dev/hdc", 81, 524288, false, true},
+      {"/dev/sdc:: 1024 cylinders, 1 heads, 64 sectors/track", "/dev/sdc:", 1024, 32768, true,
        false},
-      {"Disk /dev/sda: 2088 cylinders, 255 heads, 63 sectors/track", false},
-      {"/dev/sda: unknown geometry", false},
-      {"/dev/sda: 2088 cylinders, 255 heads", false},
-      {"/dev/sda: 0 cylinders, 255 heads, 63 sectors/track", false},
-      {"/dev/sda: 2088 cylinders, 0 heads, 63 sectors/track", false},
-      {"/dev/sda: 10 cylinders, 4000000 heads, 4000000 sectors/track", false},
   };
   for (const auto& example : cases) {
     DiskInfo disk;
-    ASSERT_EQ(ParseGeometryLine(example.line, disk), example.counts) << example.line;
-    if (example.counts) {
-      EXPECT_STREQ(disk.device, example.device);
-      EXPECT_EQ(disk.cylinders, example.cylinders);
-      EXPECT_EQ(disk.cylinderBytes, example.cylinderBytes);
-      EXPECT_EQ(disk.moreThan1023Cylinders, example.moreThan1023Cylinders) << example.line;
-      EXPECT_EQ(disk.largerThan40MiB, example.largerThan40MiB) << example.line;
-    }
+    ASSERT_TRUE(ParseGeometryLine(example.line, disk)) << example.line;
+    EXPECT_STREQ(disk.device, example.device);
+    EXPECT_EQ(disk.cylinders, example.cylinders);
+    EXPECT_EQ(disk.cylinderBytes, example.cylinderBytes);
+    EXPECT_EQ(disk.moreThan1023Cylinders, example.moreThan1023Cylinders) << example.line;
+    EXPECT_EQ(disk.largerThan40MiB, example.largerThan40MiB) << example.line;
+  }
+  const char* refused[] = {
+      "Disk /dev/sda: 2088 cylinders, 255 heads, 63 sectors/track",
+      "/dev/sda: unknown geometry",
+      "/dev/sda: 2088 cylinders, 255 heads",
+      "/dev/sda: 0 cylinders, 255 heads, 63 sectors/track",
+      "/dev/sda: 2088 cylinders, 0 heads, 63 sectors/track",
+      "/dev/sda: 10 cylinders, 4000000 heads, 4000000 sectors/track",
+  };
+  for (const char* line : refused) {
+    DiskInfo disk;
+    EXPECT_FALSE(ParseGeometryLine(line, disk)) << line;
   }
 }
 

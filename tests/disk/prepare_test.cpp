@@ -57,6 +57,7 @@ class PrepareDiskTest : public testing::Test {
 };
 
 struct GeometryCase {
+  const char* name;
   const char* geometry;
   int oldEntries;
   const char* tableInput;
@@ -100,7 +101,8 @@ TEST_P(GeometryTest, GivesTheTableFormattingFstabAndLiloConfOfItsLayout) {
 INSTANTIATE_TEST_SUITE_P(
     Layouts, GeometryTest,
     testing::Values(
-        GeometryCase{"/dev/sda: 1023 cylinders, 255 heads, 63 sectors/track",
+        GeometryCase{"singleExt3",
+                     "/dev/sda: 1023 cylinders, 255 heads, 63 sectors/track",
                      4,
                      "input 0,1023,83,*\\n0,0,0\\n0,0,0\\n0,0,0\\n",
                      {"exec /sbin/mke2fs -j /dev/sda1"},
@@ -112,7 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "boot=/dev/sda1\nmap=/boot/map\ninstall=/boot/boot.b\nlba32\n"
                      "image=/boot/vmlinuz\n  label=System\n  root=/dev/sda1\n  read-only\n",
                      true},
-        GeometryCase{"/dev/sda: 2088 cylinders, 255 heads, 63 sectors/track",
+        GeometryCase{"bootExt3",
+                     "/dev/sda: 2088 cylinders, 255 heads, 63 sectors/track",
                      4,
                      "input 0,2,83,*\\n2,2086,83,-\\n0,0,0\\n0,0,0\\n",
                      {"exec /sbin/mke2fs /dev/sda1", "exec /sbin/mke2fs -j /dev/sda2"},
@@ -125,7 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "boot=/dev/sda1\nmap=/boot/map\ninstall=/boot/boot.b\nlba32\n"
                      "image=/boot/vmlinuz\n  label=System\n  root=/dev/sda2\n  read-only\n",
                      true},
-        GeometryCase{"/dev/hda: 1024 cylinders, 1 heads, 64 sectors/track",
+        GeometryCase{"bootExt2",
+                     "/dev/hda: 1024 cylinders, 1 heads, 64 sectors/track",
                      0,
                      "input 0,320,83,*\\n320,704,83,-\\n",
                      {"exec /sbin/mke2fs /dev/hda1", "exec /sbin/mke2fs /dev/hda2"},
@@ -138,7 +142,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "boot=/dev/hda1\nmap=/boot/map\ninstall=/boot/boot.b\nlba32\n"
                      "image=/boot/vmlinuz\n  label=System\n  root=/dev/hda2\n  read-only\n",
                      false},
-        GeometryCase{"/dev/sda: 1023 cylinders, 255 heads, 63 sectors/track",
+        GeometryCase{"singleOneOldEntry",
+                     "/dev/sda: 1023 cylinders, 255 heads, 63 sectors/track",
                      1,
                      "input 0,1023,83,*\\n",
                      {"exec /sbin/mke2fs -j /dev/sda1"},
@@ -149,7 +154,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "none /dev/pts devpts gid=5,mode=620 0 0\n",
                      "boot=/dev/sda1\nmap=/boot/map\ninstall=/boot/boot.b\nlba32\n"
                      "image=/boot/vmlinuz\n  label=System\n  root=/dev/sda1\n  read-only\n",
-                     true}));
+                     true}),
+    [](const testing::TestParamInfo<GeometryCase>& info) { return info.param.name; });
 
 constexpr const char* kSingle = "/dev/sda: 1023 cylinders, 255 heads, 63 sectors/track";
 constexpr const char* kBoot = "/dev/sda: 2088 cylinders, 255 heads, 63 sectors/track";

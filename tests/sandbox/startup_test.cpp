@@ -70,6 +70,7 @@ TEST_F(StartupSandbox, CdromRunGoesFromStartThroughTheFlowToTheReboot) {
 }
 
 struct DispatchCase {
+  const char* name;
   const char* typeFile;  // null: no /TYPE at all
   std::vector<std::string> arguments;
   const char* message;
@@ -96,18 +97,26 @@ TEST_P(DispatchSandbox, RunsTheFlowThatTypeAndCommandLineChoose) {
 INSTANTIATE_TEST_SUITE_P(
     TypesAndArguments, DispatchSandbox,
     testing::Values(
-        DispatchCase{"cdrom\n", {"/bin/setup"}, "the CD-ROM installation is not in this build"},
-        DispatchCase{"cdrom", {"/bin/setup"}, "the CD-ROM installation is not in this build"},
-        DispatchCase{"net\n", {"/bin/setup"}, "the network installation is not in this build"},
-        DispatchCase{"net\n",
+        DispatchCase{
+            "cdromLine", "cdrom\n", {"/bin/setup"}, "the CD-ROM installation is not in this build"},
+        DispatchCase{"cdromWithoutLineEnd",
+                     "cdrom",
+                     {"/bin/setup"},
+                     "the CD-ROM installation is not in this build"},
+        DispatchCase{
+            "net", "net\n", {"/bin/setup"}, "the network installation is not in this build"},
+        DispatchCase{"hardDiskOverNet",
+                     "net\n",
                      {"/bin/setup", "-x", "-hdd-install"},
                      "the hard-disk installation is not in this build"},
-        DispatchCase{"CDROM\n", {"/bin/setup"}, "FATAL ERROR: internal error"},
-        DispatchCase{"cdrom \n", {"/bin/setup"}, "FATAL ERROR: internal error"},
-        DispatchCase{nullptr, {"/bin/setup"}, "FATAL ERROR: internal error"},
-        DispatchCase{"net\n",
+        DispatchCase{"capitals", "CDROM\n", {"/bin/setup"}, "FATAL ERROR: internal error"},
+        DispatchCase{"trailingBlank", "cdrom \n", {"/bin/setup"}, "FATAL ERROR: internal error"},
+        DispatchCase{"noTypeFile", nullptr, {"/bin/setup"}, "FATAL ERROR: internal error"},
+        DispatchCase{"similarArgument",
+                     "net\n",
                      {"/bin/setup", "-hdd-installer"},
-                     "the network installation is not in this build"}));
+                     "the network installation is not in this build"}),
+    [](const testing::TestParamInfo<DispatchCase>& info) { return info.param.name; });
 
 TEST_F(StartupSandbox, AsInitTheFirstProcessExitsWithTheRawStatusOfTheInstaller) {
   root_->Write("/TYPE", "net\n");
