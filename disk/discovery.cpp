@@ -1,5 +1,6 @@
 #include "disk/discovery.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -52,7 +53,9 @@ bool ParseGeometryLine(const char* line, DiskInfo& disk) {
   if (device[length - 1] == ':') {
     device[length - 1] = '\0';
   }
-  snprintf(disk.device, sizeof disk.device, "%s", device);
+  size_t kept = std::min(strlen(device), sizeof disk.device - 1);
+  memcpy(disk.device, device, kept);
+  disk.device[kept] = '\0';
   disk.cylinders = cylinders;
   disk.cylinderBytes = static_cast<uint32_t>(cylinderBytes);
   disk.moreThan1023Cylinders = cylinders > 1023;
