@@ -29,6 +29,10 @@ struct AnswerCase {
   const char* screen;  // after the question
 };
 
+void PrintTo(const AnswerCase& example, std::ostream* out) {
+  *out << testing::PrintToString(example.keys);
+}
+
 class AskYesNoTest : public testing::TestWithParam<AnswerCase> {};
 
 TEST_P(AskYesNoTest, TakesOnlyYOrNAtOnceAndRingsAtAnythingElse) {

@@ -1,5 +1,6 @@
 #include "disk/finish.h"
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,11 @@ struct FinishCase {
   std::vector<std::string> calls;
   const char* output;
 };
+
+// Test logs name a case by its name instead of its bytes.
+void PrintTo(const FinishCase& example, std::ostream* out) {
+  *out << example.name;
+}
 
 class FinishTest : public testing::TestWithParam<FinishCase> {};
 

@@ -190,16 +190,6 @@ TEST_F(KeepConfigTest, FileEndingOnAChunkBoundaryLeavesAnEmptyChunkThatTheNextPa
   EXPECT_EQ(root_->Read("/flash/vela/store/b"), std::string(content, 'b'));
 }
 
-TEST_F(KeepConfigTest, LastFileEndingOnTheBoundaryLeavesAnEmptyLastChunk) {
-  uint32_t content = kChunkCapacity - 18 - kRecord - 20 - kRecord;
-  root_->Write("/flash/vela/store/a", std::string(content, 'a'));
-  SetTimes({"/flash/vela/store/a", "/flash/vela/store"});
-  SandboxOutcome outcome = RunInSandbox(*root_, CopyAndWriteBack);
-  ASSERT_EQ(outcome.exitCode, 0) << outcome.output;
-  EXPECT_NE(outcome.output.find("\n16000 0 \n"), std::string::npos) << outcome.output;
-  EXPECT_EQ(root_->Read("/flash/vela/store/a"), std::string(content, 'a'));
-}
-
 struct SourceCase {
   std::vector<const char*> stores;
   const char* kept;  // null: nothing kept

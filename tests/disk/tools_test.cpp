@@ -68,11 +68,6 @@ TEST_F(LogTerminal, RunProgramGivesNullInputLogOutputAndNoInheritedDescriptors) 
   close(high);
 }
 
-TEST(ClosePipedChild, WithoutAPipedChildReturnsMinusOne) {
-  ASSERT_EQ(childPid, -1);
-  EXPECT_EQ(ClosePipedChild(nullptr), -1);
-}
-
 class PipeTest : public testing::Test {
  protected:
   void SetUp() override {

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <iostream>
+#include <ostream>
 
 #include "gtest/gtest.h"
 #include "tests/sandbox/harness.h"
@@ -75,6 +76,11 @@ struct DispatchCase {
   std::vector<std::string> arguments;
   const char* message;
 };
+
+// Test logs name a case by its name instead of its bytes.
+void PrintTo(const DispatchCase& example, std::ostream* out) {
+  *out << example.name;
+}
 
 class DispatchSandbox : public StartupSandbox, public testing::WithParamInterface<DispatchCase> {};
 

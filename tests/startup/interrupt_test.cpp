@@ -36,22 +36,6 @@ TEST(Interrupt, WhileWaitingForAnAnswerAbortsWaitsForEnterAndReboots) {
   EXPECT_TRUE(terminal.Expect("\a\033[?25h")) << terminal.Screen();
 }
 
-TEST(Interrupt, AfterTheInstallationFinishedIsIgnored) {
-  Terminal terminal([] {
-    CatchInterrupts();
-    installationFinished = 1;
-    EnterRawMode(processConsole);
-    bool yes = AskYesNo("Continue?");
-    return yes ? 1 : 0;
-  });
-  ASSERT_TRUE(terminal.Expect("Continue? [y/n]:"));
-  terminal.Type("\003");
-  terminal.Type("y");
-  int status = terminal.Wait();
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
-  EXPECT_EQ(terminal.Screen(), "Continue? [y/n]:y\r\n");
-}
-
 TEST(WaitForEnter, RingsForOtherKeysAndEndsAtLineEnd) {
   Terminal terminal([] {
     EnterRawMode(processConsole);
