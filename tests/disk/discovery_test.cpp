@@ -121,3 +121,22 @@ TEST_F(DiscoveryTest, QueryKeepsFourDisksSkipsOtherLinesAndLeavesOlderEntriesBeh
 }
 
 }  // namespace
+
+namespace {
+
+// Takes the twenty seconds of the real search.
+TEST_F(DiscoveryTest, NoDiskAfterTwentyAttemptsIsFatal) {
+  root_->Write("/.sandbox/sfdisk-g", "/dev/sda: unknown geometry\n");
+  SandboxOutcome outcome = RunInSandbox(*root_, [] {
+    TargetDisk target;
+    return FindTargetDisk(target) ? 1 : 0;
+  });
+  EXPECT_EQ(outcome.exitCode, 0);
+  EXPECT_EQ(outcome.output.substr(0, 26), "\nLooking for harddrives...");
+  std::string end = "\n\nFATAL ERROR: no harddrives found\n";
+  ASSERT_GT(outcome.output.size(), end.size());
+  EXPECT_EQ(outcome.output.substr(outcome.output.size() - end.size()), end);
+  EXPECT_EQ(root_->Calls(), std::vector<std::string>(20, "exec /sbin/sfdisk -g"));
+}
+
+}  // namespace
