@@ -197,9 +197,17 @@ TEST_F(StartupSandbox, InterruptWhileSearchingDisksAbortsAndReboots) {
       << terminal->Screen();
   terminal->Type("\r");
   EXPECT_TRUE(EndedByReboot(terminal->Wait()));
-  std::vector<std::string> calls = root_->Calls();
+  // A disk query started just before the interrupt may record its run in between: only the
+  // installer's own calls are in a fixed order.
+  std::vector<std::string> calls;
+  for (const std::string& call : root_->Calls()) {
+    if (call.compare(0, 5, "exec ") != 0) {
+      calls.push_back(call);
+    }
+  }
   int boot = FindCall(calls, "umount /flash/boot");
   ASSERT_NE(boot, -1) << Listing(calls);
+  ASSERT_EQ(boot + 4, static_cast<int>(calls.size())) << Listing(calls);
   EXPECT_EQ(calls[boot + 1], "umount /flash = -1");
   EXPECT_EQ(calls[boot + 2], "umount /floppy = -1");
   EXPECT_EQ(calls[boot + 3], "reboot 0x1234567");
