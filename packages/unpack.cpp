@@ -294,7 +294,7 @@ bool CreateEntry(Unpacking& u, const ArchiveEntry& entry, int directory,
 
 bool UnpackEntry(Unpacking& u, const ArchiveEntry& entry) {
   std::vector<std::string> components;
-  if (!EntryComponents(u, entry, components) || !KnownType(entry)) {
+  if (!EntryComponents(u, entry, components)) {
     return Broken(u.p);
   }
   std::vector<std::string> parent(components.begin(),
@@ -304,6 +304,10 @@ bool UnpackEntry(Unpacking& u, const ArchiveEntry& entry) {
   }
   if (entry.skip) {
     return SkipData(u.archive, entry.dataSize) || Broken(u.p);
+  }
+  // Refused before anything in the tree is touched.
+  if (!KnownType(entry)) {
+    return Broken(u.p);
   }
   int directory = OpenTreeDirectory(u.root, parent);
   if (directory < 0) {
