@@ -99,7 +99,7 @@ std::string RecordedPath(const Unpacking& u, const ArchiveEntry& entry) {
   return q + entry.name;
 }
 
-// False at the archive's end; entry.name stays empty when the name came up short.
+// False at the archive's end (no whole record); nameComplete tells whether the name followed.
 bool ReadRecord(std::istream& archive, ArchiveEntry& entry, bool& nameComplete) {
   unsigned char record[kRecordSize];
   if (!ReadExactly(archive, reinterpret_cast<char*>(record), sizeof record)) {
@@ -137,7 +137,7 @@ int CreateNode(int directory, const std::string& leaf, mode_t mode, dev_t device
 }
 
 // Owner (best effort: the entry's ids may not exist here), permissions and times of leaf, which
-// is no link.
+// this unpacking has just made as no link; so chmod may look the name up without a flag.
 bool SetAttributes(int directory, const std::string& leaf, const ArchiveEntry& entry) {
   if (fchownat(directory, leaf.c_str(), entry.user, entry.group, AT_SYMLINK_NOFOLLOW) != 0) {
     // ignored on purpose: the owner is kept where it cannot be given
