@@ -415,3 +415,31 @@ TEST_F(UnpackTest, SaysTheDiskIsTooSmallWhenItFills) {
   EXPECT_EQ(report, "failed\nERROR: installation of ppp-1.0 failed: disk is too small\n");
   EXPECT_FALSE(fs::exists(Under("/big")));  // it was written to the child's own mount only
 }
+
+TEST_F(UnpackTest, MakesMissingDirectoriesOfAPath) {
+  std::ofstream(Under("/file")) << "x";
+  fs::path saved = fs::current_path();
+  fs::current_path(root);
+  struct Case {
+    std::string path;
+    bool skipLast, ok;
+    const char* made;     // a directory that exists afterwards
+    const char* notMade;  // one that does not
+  } cases[] = {
+      {root + "/a/b/c//", false, true, "/a/b/c", nullptr},
+      {root + "/d/e/f", true, true, "/d/e", "/d/e/f"},
+      {root + "/a/b", false, true, "/a/b", nullptr},
+      {"g/h", false, true, "/g/h", nullptr},
+      {root + "/file/i", false, false, nullptr, "/file/i"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MakeDirectories(c.path, c.skipLast), c.ok) << c.path;
+    if (c.made != nullptr) {
+      EXPECT_TRUE(fs::is_directory(Under(c.made))) << c.path;
+    }
+    if (c.notMade != nullptr) {
+      EXPECT_FALSE(fs::exists(Under(c.notMade))) << c.path;
+    }
+  }
+  fs::current_path(saved);
+}
