@@ -18,16 +18,18 @@ namespace {
 
 constexpr char kPreamble[] = "#!/bin/bash\n\n. /vela/lib/install/profile.sh\n\n";
 
-// Reads length bytes of the current part in blocks, so that memory follows the bytes that actually
-// arrive rather than the length a damaged part claims. False when the part ends early.
+// Appends length bytes of the current part to content in blocks, so that memory follows the bytes
+// that actually arrive rather than the length a damaged part claims. False when the part ends
+// early.
 bool ReadPart(PartReader& reader, std::uint32_t length, std::string& content) {
   char block[16384];
-  while (content.size() < length) {
-    std::size_t want = std::min(sizeof block, std::size_t(length) - content.size());
+  for (std::size_t left = length; left > 0;) {
+    std::size_t want = std::min(sizeof block, left);
     reader.read(block, std::streamsize(want));
     if (std::size_t(reader.gcount()) != want)
       return false;
     content.append(block, want);
+    left -= want;
   }
   return true;
 }
