@@ -1,0 +1,136 @@
+#include "packages/database_remove.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/support/package_tree.h"
+
+namespace {
+
+void Link(const std::string& target, const std::string& path) {
+  ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << path;
+}
+
+}  // namespace
+
+TEST(DatabaseRemoveTest, RemovesListedFilesOnly) {
+  PackageTree tree;
+  WriteTestFile(tree.Target("/bin/ppp"), "x");
+  WriteTestFile(tree.Target("/etc/ppp.conf"), "x");
+  WriteTestFile(tree.Target("/bin/other"), "x");
+  WriteTestFile(tree.Target("/x/ppp/bin/ppp"), "x");
+  Package p("ppp");
+  p.files = {"/bin/ppp", "/etc/ppp.conf", "/x/ppp/bin/ppp", "/bin/gone", "/./bin"};
+  RemovePackageFiles(p);
+  EXPECT_TRUE(p.files.empty());
+  EXPECT_EQ(ListTree(tree.Target()),
+            (std::vector<std::string>{"bin", "bin/other", "etc", "x", "x/ppp", "x/ppp/bin"}));
+}
+
+// A files list is outside input: no entry may delete anything beside the target tree, whether it
+// climbs with ".." or runs through a symbolic link of the tree.
+TEST(DatabaseRemoveTest, HostileFileListStaysInsideTheTree) {
+  PackageTree tree;
+  WriteTestFile(tree.Outside("/victim"), "keep");
+  WriteTestFile(tree.Target("/outside/victim"), "inside");
+  WriteTestFile(tree.Target("/bin/keep"), "keep");
+  Link(tree.Outside(), tree.Target("/abs"));   // a host path: inside the tree it names nothing
+  Link("../../outside", tree.Target("/rel"));  // climbs no higher than the tree's root
+  Link(tree.Outside("/victim"), tree.Target("/bin/link"));
+  Package p("evil");
+  p.files = {"/../outside/victim",
+             "../../outside/victim",
+             "/bin/../../outside/victim",
+             "/abs/victim",
+             "/bin/link",
+             std::string("/bin/keep\0x", 11)};
+  RemovePackageFiles(p);
+  EXPECT_EQ(ReadTestFile(tree.Outside("/victim")), "keep");
+  EXPECT_FALSE(PathExists(tree.Target("/bin/link")));  // the link itself goes
+  EXPECT_TRUE(PathExists(tree.Target("/bin/keep")));
+  EXPECT_EQ(ReadTestFile(tree.Target("/outside/victim")), "inside");
+
+  // Resolved as the new system sees it, "/rel" leads to the tree's own /outside.
+  p.files = {"/rel/victim"};
+  RemovePackageFiles(p);
+  EXPECT_FALSE(PathExists(tree.Target("/outside/victim")));
+  EXPECT_EQ(ReadTestFile(tree.Outside("/victim")), "keep");
+}
+
+TEST(DatabaseRemoveTest, RemovesTheDirectoryButNotDotEntries) {
+  PackageTree tree;
+  for (const char* file : {"version", "deps", "files", "oninstall"})
+    WriteTestFile(tree.Target("/var/pdb/ppp/") + file, "x");
+  WriteTestFile(tree.Target("/var/pdb/other/version"), "x");
+  RemovePackageDirectory(Package("ppp"));
+  EXPECT_FALSE(PathExists(tree.Target("/var/pdb/ppp")));
+  EXPECT_TRUE(PathExists(tree.Target("/var/pdb/other/version")));
+
+  WriteTestFile(tree.Target("/var/pdb/kept/version"), "x");
+  WriteTestFile(tree.Target("/var/pdb/kept/.hidden"), "x");
+  RemovePackageDirectory(Package("kept"));
+  EXPECT_EQ(ListTree(tree.Target("/var/pdb/kept")), std::vector<std::string>{".hidden"});
+}
+
+// A name that is no directory of var/pdb must not make the removal delete files elsewhere.
+TEST(DatabaseRemoveTest, HostileNamesRemoveNothing) {
+  PackageTree tree;
+  WriteTestFile(tree.Target("/var/pdb/ppp/version"), "x");
+  WriteTestFile(tree.Target("/var/pdb/version"), "x");
+  WriteTestFile(tree.Target("/var/version"), "x");
+  WriteTestFile(tree.Target("/version"), "x");
+  WriteTestFile(tree.Outside("/version"), "x");
+  Link(tree.Outside(), tree.Target("/var/pdb/linked"));
+  std::vector<std::string> before = ListTree(tree.Base());
+  for (const std::string& name :
+       {std::string(""), std::string("."), std::string(".."), std::string("../.."),
+        std::string("ppp/../.."), std::string("../../../outside"), std::string("linked"),
+        std::string("ppp\0", 4)}) {
+    RemovePackageDirectory(Package(name));
+  }
+  EXPECT_EQ(ListTree(tree.Base()), before);
+}
+
+// "bootimage" is a hard link to a package's image; when the image goes and "bootimage" is its last
+// link, it goes too.
+TEST(DatabaseRemoveTest, BootImageFollowsItsLastLink) {
+  struct Case {
+    bool secondLink;
+    bool bootImageStays;
+  } cases[] = {{false, false}, {true, true}};
+  for (const Case& c : cases) {
+    PackageTree tree;
+    WriteTestFile(tree.Target("/var/pdb/system/image"), "image");
+    ASSERT_EQ(link(tree.Target("/var/pdb/system/image").c_str(), tree.Target("/bootimage").c_str()),
+              0);
+    if (c.secondLink) {
+      WriteTestFile(tree.Target("/rw/keep"), "");
+      ASSERT_EQ(link(tree.Target("/bootimage").c_str(), tree.Target("/rw/image").c_str()), 0);
+    }
+    RemovePackageDirectory(Package("system"));
+    EXPECT_FALSE(PathExists(tree.Target("/var/pdb/system")));
+    EXPECT_EQ(PathExists(tree.Target("/bootimage")), c.bootImageStays) << c.secondLink;
+  }
+}
+
+TEST(DatabaseRemoveTest, MissingDirectoryLeavesTheBootImage) {
+  PackageTree tree;
+  WriteTestFile(tree.Target("/bootimage"), "image");
+  RemovePackageDirectory(Package("absent"));
+  EXPECT_TRUE(PathExists(tree.Target("/bootimage")));
+}
+
+TEST(DatabaseRemoveTest, RemovePackageClearsTheScheduleAndKeepsTheRecord) {
+  PackageTree tree;
+  WriteTestFile(tree.Target("/bin/ppp"), "x");
+  WriteTestFile(tree.Target("/var/pdb/ppp/version"), "1 2\n");
+  Package p("ppp");
+  p.files = {"/bin/ppp"};
+  p.scheduledAction = kScheduleUninstall;
+  RemovePackage(p);
+  EXPECT_EQ(p.scheduledAction, kScheduleNone);
+  EXPECT_EQ(p.name, "ppp");
+  EXPECT_FALSE(PathExists(tree.Target("/bin/ppp")));
+  EXPECT_FALSE(PathExists(tree.Target("/var/pdb/ppp")));
+}
