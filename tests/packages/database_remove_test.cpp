@@ -36,13 +36,14 @@ TEST(DatabaseRemoveTest, HostileFileListStaysInsideTheTree) {
   WriteTestFile(tree.Target("/outside/victim"), "inside");
   WriteTestFile(tree.Target("/bin/keep"), "keep");
   Link(tree.Outside(), tree.Target("/abs"));   // a host path: inside the tree it names nothing
-  Link("../../outside", tree.Target("/rel"));  // climbs no higher than the tree's root
+  Link("../../outside", tree.Target("/rel"));  // would climb above the tree's root
   Link(tree.Outside("/victim"), tree.Target("/bin/link"));
   Package p("evil");
   p.files = {"/../outside/victim",
              "../../outside/victim",
              "/bin/../../outside/victim",
              "/abs/victim",
+             "/rel/victim",
              "/bin/link",
              std::string("/bin/keep\0x", 11)};
   RemovePackageFiles(p);
@@ -50,12 +51,18 @@ TEST(DatabaseRemoveTest, HostileFileListStaysInsideTheTree) {
   EXPECT_FALSE(PathExists(tree.Target("/bin/link")));  // the link itself goes
   EXPECT_TRUE(PathExists(tree.Target("/bin/keep")));
   EXPECT_EQ(ReadTestFile(tree.Target("/outside/victim")), "inside");
+}
 
-  // Resolved as the new system sees it, "/rel" leads to the tree's own /outside.
-  p.files = {"/rel/victim"};
+// An absolute link of the new system leads to the tree's own directory, as it will after boot.
+TEST(DatabaseRemoveTest, FollowsLinksOfTheTreeInsideIt) {
+  PackageTree tree;
+  WriteTestFile(tree.Target("/usr/lib/libx.so"), "x");
+  Link("/usr/lib", tree.Target("/lib"));
+  Package p("libx");
+  p.files = {"/lib/libx.so"};
   RemovePackageFiles(p);
-  EXPECT_FALSE(PathExists(tree.Target("/outside/victim")));
-  EXPECT_EQ(ReadTestFile(tree.Outside("/victim")), "keep");
+  EXPECT_FALSE(PathExists(tree.Target("/usr/lib/libx.so")));
+  EXPECT_TRUE(PathExists(tree.Target("/lib")));
 }
 
 TEST(DatabaseRemoveTest, RemovesTheDirectoryButNotDotEntries) {
