@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "tools/vpk/keygen.h"
+#include "tools/vpk/list_command.h"
 
 namespace {
 
@@ -14,6 +15,7 @@ struct Command {
 
 const Command commands[] = {
     {"keygen", "generate a signing key, its hash words and an empty digest list", KeygenCommand},
+    {"list", "list the packages installed in a tree (--root DIR)", ListCommand},
 };
 
 void PrintUsage(FILE* out) {
