@@ -49,6 +49,24 @@ TEST(DatabaseStoreTest, WritesEveryFileInItsFormat) {
   EXPECT_TRUE(Log().empty());
 }
 
+// The installer child names the directory from its working directory "/" when it installs
+// without the database logic; both forms reach the same files.
+TEST(DatabaseStoreTest, RelativeFormWritesTheSameEntry) {
+  PackageTree tree;
+  char saved[4096];
+  ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+  ASSERT_EQ(chdir("/"), 0);
+  auto p = SamplePackage();
+  p->hasImage = true;
+  WriteTestFile(tree.Target("/var/pdb/ppp/oninstall"), "echo\n");
+  bool created = CreatePackageDirectory(*p, true);
+  bool written = WritePackageMetadata(*p, true);
+  ASSERT_EQ(chdir(saved), 0);
+  ASSERT_TRUE(created && written);
+  EXPECT_EQ(Entry(tree, "version"), "33842695 1700000000\n");
+  EXPECT_EQ(Entry(tree, "oninstall"), "<missing>");
+}
+
 // Empty provides and conflicts lists leave no file; "deps" is always there. A stale "bundle" of a
 // package that no longer belongs to one goes.
 TEST(DatabaseStoreTest, EmptyListsWriteOnlyDeps) {
