@@ -65,12 +65,18 @@ TEST(DatabaseRemoveTest, FollowsLinksOfTheTreeInsideIt) {
   EXPECT_TRUE(PathExists(tree.Target("/lib")));
 }
 
-TEST(DatabaseRemoveTest, RemovesTheDirectoryButNotDotEntries) {
+TEST(DatabaseRemoveTest, RemovesFilesAndDirectoryButNotDotEntries) {
   PackageTree tree;
   for (const char* file : {"version", "deps", "files", "oninstall"})
     WriteTestFile(tree.Target("/var/pdb/ppp/") + file, "x");
   WriteTestFile(tree.Target("/var/pdb/other/version"), "x");
-  RemovePackageDirectory(Package("ppp"));
+  WriteTestFile(tree.Target("/bin/ppp"), "x");
+  Package ppp("ppp");
+  ppp.files = {"/bin/ppp"};
+  ppp.scheduledAction = kScheduleUninstall;
+  RemovePackage(ppp);
+  EXPECT_EQ(ppp.scheduledAction, kScheduleNone);
+  EXPECT_FALSE(PathExists(tree.Target("/bin/ppp")));
   EXPECT_FALSE(PathExists(tree.Target("/var/pdb/ppp")));
   EXPECT_TRUE(PathExists(tree.Target("/var/pdb/other/version")));
 
@@ -119,25 +125,4 @@ TEST(DatabaseRemoveTest, BootImageFollowsItsLastLink) {
     EXPECT_FALSE(PathExists(tree.Target("/var/pdb/system")));
     EXPECT_EQ(PathExists(tree.Target("/bootimage")), c.bootImageStays) << c.secondLink;
   }
-}
-
-TEST(DatabaseRemoveTest, MissingDirectoryLeavesTheBootImage) {
-  PackageTree tree;
-  WriteTestFile(tree.Target("/bootimage"), "image");
-  RemovePackageDirectory(Package("absent"));
-  EXPECT_TRUE(PathExists(tree.Target("/bootimage")));
-}
-
-TEST(DatabaseRemoveTest, RemovePackageClearsTheScheduleAndKeepsTheRecord) {
-  PackageTree tree;
-  WriteTestFile(tree.Target("/bin/ppp"), "x");
-  WriteTestFile(tree.Target("/var/pdb/ppp/version"), "1 2\n");
-  Package p("ppp");
-  p.files = {"/bin/ppp"};
-  p.scheduledAction = kScheduleUninstall;
-  RemovePackage(p);
-  EXPECT_EQ(p.scheduledAction, kScheduleNone);
-  EXPECT_EQ(p.name, "ppp");
-  EXPECT_FALSE(PathExists(tree.Target("/bin/ppp")));
-  EXPECT_FALSE(PathExists(tree.Target("/var/pdb/ppp")));
 }

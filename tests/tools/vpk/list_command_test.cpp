@@ -43,16 +43,6 @@ bool List(std::vector<std::string> args) {
 
 }  // namespace
 
-TEST(ListCommandTest, PrintsTheTableOfTheTreeAndKeepsRequests) {
-  PackageTree tree;
-  StoreSample(tree);
-  GetPackageRoots().target = "/nonexistent";
-  testing::internal::CaptureStdout();
-  EXPECT_TRUE(List({"--root", tree.Target()}));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), kTable);
-  EXPECT_EQ(ReadTestFile(tree.System("/ram/pdb/ppp/schedule")), "enable\n");
-}
-
 TEST(ListCommandTest, FailsWithoutADatabase) {
   PackageTree tree;
   testing::internal::CaptureStdout();
