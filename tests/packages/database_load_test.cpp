@@ -11,6 +11,7 @@
 #include "packages/database_store.h"
 #include "packages/package_database.h"
 #include "streams/part_types.h"
+#include "tests/support/package_builder.h"
 #include "tests/support/package_tree.h"
 #include "tests/support/stream_bytes.h"
 
@@ -60,7 +61,7 @@ void MakeEntry(const std::string& path, const std::string& content) {
   } else if (content == "<dir>") {
     MakeTestDirectories(path);
   } else {
-    WriteTestFile(path, content);
+    WriteTreeFile(path, content);
   }
 }
 
@@ -182,10 +183,10 @@ TEST(DatabaseLoadTest, ScheduleWordsAreConsumedOnce) {
   };
   for (const Case& c : cases) {
     PackageTree tree;
-    WriteTestFile(tree.Target("/var/pdb/p/version"), "1 2\n");
-    WriteTestFile(tree.Target("/var/pdb/p/disabled"), "auto\n");
+    WriteTreeFile(tree.Target("/var/pdb/p/version"), "1 2\n");
+    WriteTreeFile(tree.Target("/var/pdb/p/disabled"), "auto\n");
     std::string schedule = tree.System("/ram/pdb/p/schedule");
-    WriteTestFile(schedule, c.word);
+    WriteTreeFile(schedule, c.word);
     ASSERT_TRUE(LoadDatabase(false));
     Package* p = FindPackage("p");
     ASSERT_NE(p, nullptr);
@@ -198,17 +199,16 @@ TEST(DatabaseLoadTest, ScheduleWordsAreConsumedOnce) {
 
 TEST(DatabaseLoadTest, ListingLeavesScheduleRequests) {
   PackageTree tree;
-  WriteTestFile(tree.Target("/var/pdb/p/version"), "1 2\n");
-  WriteTestFile(tree.System("/ram/pdb/p/schedule"), "uninstall\n");
+  WriteTreeFile(tree.Target("/var/pdb/p/version"), "1 2\n");
+  WriteTreeFile(tree.System("/ram/pdb/p/schedule"), "uninstall\n");
   ASSERT_TRUE(LoadDatabase(false, false));
   EXPECT_EQ(FindPackage("p")->scheduledAction, kScheduleUninstall);
-  EXPECT_EQ(ReadTestFile(tree.System("/ram/pdb/p/schedule")), "uninstall\n");
+  EXPECT_EQ(ReadTreeFile(tree.System("/ram/pdb/p/schedule")), "uninstall\n");
 }
 
 TEST(DatabaseLoadTest, MissingDatabaseWarnsAndLoadsNothing) {
   PackageTree tree;
-  WriteTestFile(tree.System("/rw/pckg/.images/system"),
-                ContainerBytes(HeaderPartBytes(PartHeader, "system", 5, 6)));
+  WriteTreeFile(tree.System("/rw/pckg/.images/system"), TestPackage("system", "6.1").Bytes());
   testing::internal::CaptureStdout();
   EXPECT_FALSE(LoadDatabase(false));
   EXPECT_NE(testing::internal::GetCapturedStdout().find("WARNING: could not open repo"),
@@ -221,36 +221,44 @@ TEST(DatabaseLoadTest, MissingDatabaseWarnsAndLoadsNothing) {
 // directories then add their state, and metadata only where no image gave a version.
 TEST(DatabaseLoadTest, ImagesBringTheirHeaders) {
   PackageTree tree;
-  PackageVersion kit = MakeVersion(1, 2, 'f', 0);
-  WriteTestFile(tree.Target("/var/pdb/kit/image"),
-                ContainerBytes(HeaderPartBytes(PartBundleHeader, "kit", kit, 100) +
-                               HeaderPartBytes(PartHeader, "ppp", 7, 101) +
-                               DependencyPartBytes(PartDependencies, {{"libc", 1, 2, 0}}) +
-                               HeaderPartBytes(PartHeader, "pppoe", 8, 102) +
-                               DependencyPartBytes(PartConflicts, {{"rp", 0, 0, 0}})));
-  WriteTestFile(tree.Target("/var/pdb/kit/version"), "99 99\n");
-  WriteTestFile(tree.Target("/var/pdb/kit/disabled"), "auto\n");
+  TemporaryDirectory members;
+  TestPackage ppp("ppp", "2.4.7");
+  ppp.Depends("libc>=2.0").File("/bin/ppp", "x");
+  TestPackage pppoe("pppoe", "1.0");
+  pppoe.Conflicts("rp");
+  ASSERT_TRUE(ppp.Write(members / "ppp.vpk") && pppoe.Write(members / "pppoe.vpk"));
+  MakeTestDirectories(tree.Target("/var/pdb/kit"));
+  ASSERT_TRUE(WriteTestBundle(tree.Target("/var/pdb/kit/image"), "kit", "1.2",
+                              {members / "ppp.vpk", members / "pppoe.vpk"}));
+  WriteTreeFile(tree.Target("/var/pdb/kit/version"), "99 99\n");
+  WriteTreeFile(tree.Target("/var/pdb/kit/disabled"), "auto\n");
   // A cut header adds nothing; the directory's metadata then stand for the package.
-  WriteTestFile(tree.Target("/var/pdb/cut/image"),
+  WriteTreeFile(tree.Target("/var/pdb/cut/image"),
                 ContainerBytes(PartBytes(PartHeader, std::string(20, 'c'))));
-  WriteTestFile(tree.Target("/var/pdb/cut/version"), "5 6\n");
-  WriteTestFile(tree.System("/rw/pckg/.images/sys"),
-                ContainerBytes(HeaderPartBytes(PartHeader, "system", 9, 103) +
-                               DependencyPartBytes(PartProvides, {{"kernel", 0, 0, 1}})));
-  WriteTestFile(tree.System("/rw/pckg/.images/.hidden"),
-                ContainerBytes(HeaderPartBytes(PartHeader, "hidden", 9, 103)));
+  WriteTreeFile(tree.Target("/var/pdb/cut/version"), "5 6\n");
+  TestPackage system("system", "6.1");
+  system.Provides("kernel", 1);
+  WriteTreeFile(tree.System("/rw/pckg/.images/sys"), system.Bytes());
+  WriteTreeFile(tree.System("/rw/pckg/.images/.hidden"), TestPackage("hidden", "1.0").Bytes());
   ASSERT_TRUE(LoadDatabase(false));
   EXPECT_EQ(Names(), (std::vector<std::string>{"ppp", "pppoe", "kit", "system", "cut"}));
-  std::string bundle = " bundle=kit " + std::to_string(kit) + " " + std::to_string(kit);
+  auto text = [](PackageVersion v) { return std::to_string(v); };
+  PackageVersion kit = MakeVersion(1, 2, 'f', 0);
+  std::string bundle = " bundle=kit " + text(kit) + " " + text(kit);
   EXPECT_EQ(Describe(*FindPackage("ppp")),
-            "v=7 t=101 deps=[libc 1 2] provides=[] conflicts=[]" + bundle + " files=[] action=0");
-  EXPECT_EQ(Describe(*FindPackage("pppoe")),
-            "v=8 t=102 deps=[] provides=[] conflicts=[rp 0 0]" + bundle + " files=[] action=0");
-  EXPECT_EQ(Describe(*FindPackage("kit")), "v=" + std::to_string(kit) +
-                                               " t=100 deps=[] provides=[] conflicts=[] bundle= "
-                                               "files=[] nofiles disabled action=0");
-  EXPECT_EQ(Describe(*FindPackage("system")),
-            "v=9 t=103 deps=[] provides=[kernel 0 0 1] conflicts=[] bundle= files=[] action=0");
+            "v=" + text(MakeVersion(2, 4, 'f', 7)) + " t=1700000000 deps=[libc " +
+                text(MakeVersion(2, 0, 'f', 0)) + " 0] provides=[] conflicts=[]" + bundle +
+                " files=[] action=0");
+  EXPECT_EQ(Describe(*FindPackage("pppoe")), "v=" + text(MakeVersion(1, 0, 'f', 0)) +
+                                                 " t=1700000000 deps=[] provides=[] "
+                                                 "conflicts=[rp 0 0]" +
+                                                 bundle + " files=[] action=0");
+  EXPECT_EQ(Describe(*FindPackage("kit")), "v=" + text(kit) +
+                                               " t=1700000000 deps=[] provides=[] conflicts=[] "
+                                               "bundle= files=[] nofiles disabled action=0");
+  EXPECT_EQ(Describe(*FindPackage("system")), "v=" + text(MakeVersion(6, 1, 'f', 0)) +
+                                                  " t=1700000000 deps=[] provides=[kernel 0 0 1] "
+                                                  "conflicts=[] bundle= files=[] action=0");
   EXPECT_EQ(Describe(*FindPackage("cut")),
             "v=5 t=6 deps=[] provides=[] conflicts=[] bundle= files=[] nofiles action=0");
 }

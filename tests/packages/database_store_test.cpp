@@ -24,7 +24,7 @@ std::unique_ptr<Package> SamplePackage() {
 }
 
 std::string Entry(const PackageTree& tree, const std::string& file) {
-  return ReadTestFile(tree.Target("/var/pdb/ppp/") + file);
+  return ReadTreeFile(tree.Target("/var/pdb/ppp/") + file);
 }
 
 std::vector<std::string>& Log() {
@@ -58,7 +58,7 @@ TEST(DatabaseStoreTest, RelativeFormWritesTheSameEntry) {
   ASSERT_EQ(chdir("/"), 0);
   auto p = SamplePackage();
   p->hasImage = true;
-  WriteTestFile(tree.Target("/var/pdb/ppp/oninstall"), "echo\n");
+  WriteTreeFile(tree.Target("/var/pdb/ppp/oninstall"), "echo\n");
   bool created = CreatePackageDirectory(*p, true);
   bool written = WritePackageMetadata(*p, true);
   ASSERT_EQ(chdir(saved), 0);
@@ -71,7 +71,7 @@ TEST(DatabaseStoreTest, RelativeFormWritesTheSameEntry) {
 // package that no longer belongs to one goes.
 TEST(DatabaseStoreTest, EmptyListsWriteOnlyDeps) {
   PackageTree tree;
-  WriteTestFile(tree.Target("/var/pdb/ppp/bundle"), "old\n");
+  WriteTreeFile(tree.Target("/var/pdb/ppp/bundle"), "old\n");
   Package p("ppp");
   p.noFileList = true;
   ASSERT_TRUE(StorePackage(p));
@@ -82,8 +82,8 @@ TEST(DatabaseStoreTest, EmptyListsWriteOnlyDeps) {
 TEST(DatabaseStoreTest, NoMetadataFlagDeletesTheListFiles) {
   PackageTree tree;
   for (const char* file : {"version", "deps", "provides", "conflicts", "bundle", "files"})
-    WriteTestFile(tree.Target("/var/pdb/ppp/") + file, "old\n");
-  WriteTestFile(tree.Target("/var/pdb/ppp/oninstall"), "echo\n");
+    WriteTreeFile(tree.Target("/var/pdb/ppp/") + file, "old\n");
+  WriteTreeFile(tree.Target("/var/pdb/ppp/oninstall"), "echo\n");
   auto p = SamplePackage();
   p->flags = kFlagNoMetadataFiles;
   p->hasImage = true;
@@ -107,8 +107,8 @@ TEST(DatabaseStoreTest, StateFilesFollowDisabledAndUserForced) {
   };
   for (const Case& c : cases) {
     PackageTree tree;
-    WriteTestFile(tree.Target("/var/pdb/ppp/disabled"), "stale\n");
-    WriteTestFile(tree.Target("/var/pdb/ppp/enabled"), "stale\n");
+    WriteTreeFile(tree.Target("/var/pdb/ppp/disabled"), "stale\n");
+    WriteTreeFile(tree.Target("/var/pdb/ppp/enabled"), "stale\n");
     auto p = SamplePackage();
     p->disabled = c.disabled;
     p->userForced = c.userForced;
@@ -136,7 +136,7 @@ TEST(DatabaseStoreTest, StateFilesFollowDisabledAndUserForced) {
 // written through a link planted in its place.
 TEST(DatabaseStoreTest, FailedWriteReportsAndUndoes) {
   PackageTree tree;
-  WriteTestFile(tree.Target("/bin/ppp"), "x");
+  WriteTreeFile(tree.Target("/bin/ppp"), "x");
   MakeTestDirectories(tree.Target("/var/pdb/ppp"));
   ASSERT_EQ(symlink(tree.Outside("/deps").c_str(), tree.Target("/var/pdb/ppp/deps").c_str()), 0);
   auto p = SamplePackage();

@@ -30,7 +30,7 @@ void StoreSample(const PackageTree& tree) {
   ppp.disabled = true;
   ASSERT_TRUE(StorePackage(kernel));
   ASSERT_TRUE(StorePackage(ppp));
-  WriteTestFile(tree.System("/ram/pdb/ppp/schedule"), "enable\n");
+  WriteTreeFile(tree.System("/ram/pdb/ppp/schedule"), "enable\n");
 }
 
 bool List(std::vector<std::string> args) {
@@ -71,5 +71,5 @@ TEST(ListCommandTest, ProgramListsATree) {
     out.append(block, count);
   EXPECT_EQ(pclose(run), 0);
   EXPECT_EQ(out, kTable);
-  EXPECT_EQ(ReadTestFile(tree.System("/ram/pdb/ppp/schedule")), "enable\n");
+  EXPECT_EQ(ReadTreeFile(tree.System("/ram/pdb/ppp/schedule")), "enable\n");
 }
