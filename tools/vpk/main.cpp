@@ -5,6 +5,7 @@
 #include "tools/vpk/build_command.h"
 #include "tools/vpk/inspect_command.h"
 #include "tools/vpk/keygen.h"
+#include "tools/vpk/list_command.h"
 #include "tools/vpk/sign_command.h"
 #include "tools/vpk/verify_command.h"
 
@@ -25,6 +26,7 @@ const Command commands[] = {
      VerifyCommand},
     {"sign", "sign an unsigned package file with a private key", SignCommand},
     {"keygen", "generate a signing key, its hash words and an empty digest list", KeygenCommand},
+    {"list", "list the packages installed in a tree (--root DIR)", ListCommand},
 };
 
 void PrintUsage(FILE* out) {

@@ -1,0 +1,77 @@
+#include "packages/database_lookup.h"
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "packages/package_database.h"
+#include "packages/relations.h"
+
+int FindPackageIndex(std::string_view name) {
+  const auto& packages = GetPackageDatabase().packages;
+  for (std::size_t i = 0; i < packages.size(); ++i) {
+    if (NameEquals(packages[i]->name, name))
+      return int(i);
+  }
+  return -1;
+}
+
+Package* FindPackage(std::string_view name) {
+  int index = FindPackageIndex(name);
+  return index < 0 ? nullptr : GetPackageDatabase().packages[std::size_t(index)].get();
+}
+
+Package* FindProvider(std::string_view name) {
+  Dependency anyVersion{std::string(name), 0, 0, 0};
+  Package* lastDisabled = nullptr;
+  for (const auto& p : GetPackageDatabase().packages) {
+    if (!NameEquals(p->name, name) && !ProvidesMatch(*p, anyVersion))
+      continue;
+    if (!p->disabled)
+      return p.get();
+    lastDisabled = p.get();
+  }
+  return lastDisabled;
+}
+
+Package& AddPackage(std::unique_ptr<Package> p) {
+  auto& packages = GetPackageDatabase().packages;
+  packages.push_back(std::move(p));
+  return *packages.back();
+}
+
+void DeleteAllPackages() {
+  GetPackageDatabase().packages.clear();
+}
+
+void DumpPackages() {
+  for (const auto& p : GetPackageDatabase().packages)
+    DumpPackage(*p);
+  std::printf("\n");
+}
+
+namespace {
+
+// The build time as UTC, e.g. "Mar/01/2024 12:00:00"; empty when it cannot be converted.
+std::string BuildTimeText(std::uint32_t seconds) {
+  std::time_t time = seconds;
+  std::tm parts;
+  char text[128];
+  if (gmtime_r(&time, &parts) == nullptr)
+    return "";
+  if (std::strftime(text, sizeof text, "%b/%d/%Y %H:%M:%S", &parts) == 0)
+    return "";
+  return text;
+}
+
+}  // namespace
+
+void PrintPackageTable() {
+  std::printf("%16s   %15s %25s\n", "Name", "Version", "Built");
+  std::printf("%s\n", std::string(60, '-').c_str());
+  for (const auto& p : GetPackageDatabase().packages) {
+    std::string built = BuildTimeText(p->buildTime);
+    std::printf("%16s %s%15s %25s\n", p->name.c_str(), p->disabled ? "X " : "  ",
+                VersionText(p->version), built.c_str());
+  }
+}

@@ -1,0 +1,108 @@
+#include "packages/database_remove.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "packages/database_files.h"
+#include "packages/roots.h"
+#include "packages/tree_paths.h"
+
+namespace {
+
+// Closes a descriptor that was only used to find or delete names; nothing is lost if it fails.
+void CloseQuietly(int fd) {
+  if (fd >= 0 && close(fd) != 0)
+    return;
+}
+
+int OpenTargetRoot() {
+  return OpenTreeRoot(TargetPath("/"));
+}
+
+// Deletes the entries of the open directory whose names are not empty and do not begin with ".";
+// takes over dir.
+void DeleteEntries(int dir) {
+  DIR* stream = fdopendir(dir);
+  if (stream == nullptr) {
+    CloseQuietly(dir);
+    return;
+  }
+  std::vector<std::string> names;
+  while (dirent* entry = readdir(stream)) {
+    if (entry->d_name[0] != '\0' && entry->d_name[0] != '.')
+      names.emplace_back(entry->d_name);
+  }
+  for (const std::string& name : names) {
+    if (unlinkat(dirfd(stream), name.c_str(), 0) != 0)
+      continue;  // a directory or a vanished entry: deletions never report
+  }
+  if (closedir(stream) != 0)
+    return;
+}
+
+// "bootimage" is a hard link to a stored image; with one link left, that image is gone.
+void RemoveLoneBootImage(int root) {
+  struct stat status;
+  if (fstatat(root, "bootimage", &status, AT_SYMLINK_NOFOLLOW) != 0 || status.st_nlink != 1)
+    return;
+  if (unlinkat(root, "bootimage", 0) != 0)
+    return;
+}
+
+// Deletes path's last component inside the tree at root.
+void DeleteBelow(int root, std::string_view path) {
+  std::vector<std::string> parts;
+  if (!SplitTreeName(path, parts) || parts.empty())
+    return;
+  std::string last = parts.back();
+  parts.pop_back();
+  int parent = OpenTreeDirectory(root, parts);
+  if (parent >= 0 && unlinkat(parent, last.c_str(), 0) != 0) {
+    // Missing files and directories stay, as deletions never report.
+  }
+  CloseQuietly(parent);
+}
+
+}  // namespace
+
+void RemovePackageFiles(Package& p) {
+  int root = OpenTargetRoot();
+  for (const std::string& path : p.files) {
+    if (root >= 0)
+      DeleteBelow(root, path);
+  }
+  CloseQuietly(root);
+  p.files.clear();
+}
+
+void RemovePackageDirectory(const Package& p) {
+  if (!IsSafeDirectoryName(p.name))
+    return;
+  int root = OpenTargetRoot();
+  if (root < 0)
+    return;
+  int database = OpenTreeDirectory(root, {"var", "pdb"});
+  int dir = database < 0
+                ? -1
+                : openat(database, p.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir >= 0) {
+    DeleteEntries(dir);
+    if (unlinkat(database, p.name.c_str(), AT_REMOVEDIR) != 0) {
+      // Entries beginning with "." keep the directory; deletions never report.
+    }
+    RemoveLoneBootImage(root);
+  }
+  CloseQuietly(database);
+  CloseQuietly(root);
+}
+
+void RemovePackage(Package& p) {
+  RemovePackageFiles(p);
+  RemovePackageDirectory(p);
+  p.scheduledAction = kScheduleNone;
+}

@@ -1,0 +1,181 @@
+#include "packages/database_store.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "packages/database_files.h"
+#include "packages/database_remove.h"
+#include "packages/package_reports.h"
+#include "packages/unpack.h"
+
+namespace {
+
+// A name that a word-separated list file can hold and give back unchanged.
+bool IsListWord(std::string_view name) {
+  return !name.empty() &&
+         name.find_first_of(std::string_view(" \t\n\r\v\f\0", 7)) == std::string_view::npos;
+}
+
+bool AllListWords(const std::vector<Dependency>& list) {
+  for (const Dependency& d : list) {
+    if (!IsListWord(d.name))
+      return false;
+  }
+  return true;
+}
+
+// True when every file the metadata will name can be written so that a load reads back the same
+// record: words without blanks, and paths without line ends or NUL bytes.
+bool FitsMetadataFiles(const Package& p) {
+  if (!AllListWords(p.dependencies) || !AllListWords(p.provides) || !AllListWords(p.conflicts))
+    return false;
+  if (!p.bundle.name.empty() && !IsListWord(p.bundle.name))
+    return false;
+  for (const std::string& path : p.files) {
+    if (!p.noFileList && path.find_first_of(std::string_view("\n\0", 2)) != std::string::npos)
+      return false;
+  }
+  return true;
+}
+
+std::string ListText(const std::vector<Dependency>& list, bool withPriority) {
+  std::string text;
+  for (const Dependency& d : list) {
+    text += d.name + " " + std::to_string(d.minVersion) + " " + std::to_string(d.maxVersion);
+    if (withPriority)
+      text += " " + std::to_string(d.priority);
+    text += "\n";
+  }
+  return text;
+}
+
+std::string FilesText(const Package& p) {
+  std::string text;
+  for (const std::string& path : p.files) {
+    std::string_view line = path;
+    if (!line.empty() && line.front() == '/')
+      line.remove_prefix(1);
+    if (!line.empty())
+      text.append(line).append("\n");
+  }
+  return text;
+}
+
+bool WriteItem(const Package& p, const std::string& dir, const char* file,
+               const std::string& text) {
+  if (WriteDatabaseFile(dir + file, text))
+    return true;
+  ReportWriteFailure(p, std::string("meta/") + file);
+  return false;
+}
+
+bool WriteListFiles(const Package& p, const std::string& dir) {
+  std::string version = std::to_string(p.version) + " " + std::to_string(p.buildTime) + "\n";
+  if (!WriteItem(p, dir, "version", version))
+    return false;
+  if (!WriteItem(p, dir, "deps", ListText(p.dependencies, false)))
+    return false;
+  if (!p.provides.empty() && !WriteItem(p, dir, "provides", ListText(p.provides, true)))
+    return false;
+  if (!p.conflicts.empty() && !WriteItem(p, dir, "conflicts", ListText(p.conflicts, false)))
+    return false;
+  if (p.bundle.name.empty()) {
+    DeleteDatabaseFile(dir + "bundle");
+  } else if (!WriteItem(p, dir, "bundle", p.bundle.name + "\n")) {
+    return false;
+  }
+  return p.noFileList || WriteItem(p, dir, "files", FilesText(p));
+}
+
+void DeleteListFiles(const std::string& dir) {
+  for (const char* file : {"version", "deps", "provides", "conflicts", "bundle", "files"})
+    DeleteDatabaseFile(dir + file);
+}
+
+// State files are written without error checks on purpose: the state is written again at its next
+// change, and a package must not fail over it.
+void WriteStateFile(const std::string& path, const char* text) {
+  if (!WriteDatabaseFile(path, text))
+    return;
+}
+
+const char* DisabledText(const Package& p) {
+  return p.userForced ? "user\n" : "auto\n";
+}
+
+// Always in the absolute form of the package directory.
+void WriteStateFiles(const Package& p) {
+  std::string dir = PackageDirectory(p, false);
+  if (p.disabled) {
+    WriteStateFile(dir + "disabled", DisabledText(p));
+  } else {
+    DeleteDatabaseFile(dir + "disabled");
+  }
+  if (p.disabled || !p.userForced) {
+    DeleteDatabaseFile(dir + "enabled");
+  } else {
+    WriteStateFile(dir + "enabled", "user\n");
+  }
+}
+
+}  // namespace
+
+bool CreatePackageDirectory(const Package& p, bool relative) {
+  if (!IsSafeDirectoryName(p.name)) {
+    ReportBrokenPackage(p);
+    return false;
+  }
+  return MakeDirectories(PackageDirectory(p, relative), false);
+}
+
+bool WritePackageMetadata(const Package& p, bool relative) {
+  bool keepsMetadata = (p.flags & kFlagNoMetadataFiles) == 0;
+  if (!IsSafeDirectoryName(p.name) || (keepsMetadata && !FitsMetadataFiles(p))) {
+    ReportBrokenPackage(p);
+    return false;
+  }
+  std::string dir = PackageDirectory(p, relative);
+  if (!keepsMetadata) {
+    DeleteListFiles(dir);
+  } else if (!WriteListFiles(p, dir)) {
+    return false;
+  }
+  WriteStateFiles(p);
+  if (p.hasImage)
+    DeleteDatabaseFile(dir + "oninstall");
+  return true;
+}
+
+bool StorePackage(Package& p) {
+  if (!CreatePackageDirectory(p, false))
+    return false;
+  if (WritePackageMetadata(p, false))
+    return true;
+  RemovePackage(p);
+  return false;
+}
+
+void WriteDisabledState(Package& p) {
+  if (IsSafeDirectoryName(p.name)) {
+    std::string dir = PackageDirectory(p, false);
+    DeleteDatabaseFile(dir + "enabled");
+    WriteStateFile(dir + "disabled", DisabledText(p));
+  }
+  p.disabled = true;
+  p.scheduledAction = kScheduleNone;
+}
+
+void WriteEnabledState(Package& p) {
+  if (IsSafeDirectoryName(p.name)) {
+    std::string dir = PackageDirectory(p, false);
+    DeleteDatabaseFile(dir + "disabled");
+    if (p.userForced) {
+      WriteStateFile(dir + "enabled", "user\n");
+    } else {
+      DeleteDatabaseFile(dir + "enabled");
+    }
+  }
+  p.disabled = false;
+  p.scheduledAction = kScheduleNone;
+}

@@ -1,0 +1,119 @@
+#include "packages/package_script.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+
+#include "packages/database_files.h"
+#include "packages/package_database.h"
+#include "packages/package_reports.h"
+#include "packages/reporter.h"
+#include "packages/roots.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr char kPreamble[] = "#!/bin/bash\n\n. /vela/lib/install/profile.sh\n\n";
+
+// Appends length bytes of the current part to content in blocks, so that memory follows the bytes
+// that actually arrive rather than the length a damaged part claims. False when the part ends
+// early.
+bool ReadPart(PartReader& reader, std::uint32_t length, std::string& content) {
+  char block[16384];
+  for (std::size_t left = length; left > 0;) {
+    std::size_t want = std::min(sizeof block, left);
+    reader.read(block, std::streamsize(want));
+    if (std::size_t(reader.gcount()) != want)
+      return false;
+    content.append(block, want);
+    left -= want;
+  }
+  return true;
+}
+
+// The text in single quotes, for the shell to take as one word whatever it holds.
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'')
+      quoted += "'\\''";
+    else
+      quoted += c;
+  }
+  return quoted + "'";
+}
+
+// The child's side: never returns. A root that cannot be entered must not run the script in the
+// installer's own tree, and the working directory moves into the new root with it.
+[[noreturn]] void RunInRoot(const char* root, const char* command) {
+  if (ChangeRoot(root) != 0 || chdir("/") != 0)
+    _exit(127);
+  char bash[] = "bash";
+  char option[] = "-c";
+  char* arguments[] = {bash, option, const_cast<char*>(command), nullptr};
+  execv("/bin/bash", arguments);
+  _exit(127);
+}
+
+void IgnoreChildSignal(int) {}
+
+// A caught child-status signal, so that an inherited "ignore" cannot make the child unwaitable.
+void CatchChildSignal() {
+  struct sigaction action = {};
+  action.sa_handler = IgnoreChildSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  if (sigaction(SIGCHLD, &action, nullptr) != 0)
+    return;  // the disposition stays as it was; waiting still works unless it was "ignore"
+}
+
+bool WaitForChild(pid_t pid, int& status) {
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR)
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WritePackageScript(const Package& p, PartReader& reader, std::uint32_t length,
+                        const std::string& name, bool relative) {
+  std::string content = kPreamble;
+  if (!ReadPart(reader, length, content) || !IsSafeDirectoryName(p.name)) {
+    ReportBrokenPackage(p);
+    return false;
+  }
+  std::string path = PackageDirectory(p, relative) + name;
+  if (!WriteDatabaseFile(path, content) || chmod(path.c_str(), 0755) != 0) {
+    ReportWriteFailure(p, name);
+    return false;
+  }
+  return true;
+}
+
+bool RunPackageScript(const Package& p, const std::string& name) {
+  // Nothing is ever stored under a name that leads out of the database.
+  if (!IsSafeDirectoryName(p.name))
+    return true;
+  std::string inside = "/var/pdb/" + p.name + "/" + name;
+  struct stat status;
+  if (stat(TargetPath(inside).c_str(), &status) != 0)
+    return true;
+  std::string command = ShellQuote(inside) + " >/dev/null 2>&1";
+  std::string root = TargetPath("/");
+  CatchChildSignal();
+  pid_t pid = fork();
+  if (pid == 0)
+    RunInRoot(root.c_str(), command.c_str());
+  int waitStatus = -1;
+  if (pid > 0 && WaitForChild(pid, waitStatus) && waitStatus == 0)
+    return true;
+  ReportWarning(GetPackageDatabase(), "package %s %s script failed", DisplayName(p).c_str(),
+                name.c_str());
+  return false;
+}
