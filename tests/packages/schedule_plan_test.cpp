@@ -143,25 +143,6 @@ TEST(SchedulePlanTest, PlansAreAddedInFrontOfWhatTheListsHeld) {
   EXPECT_EQ(LogText(), "WARNING: can not uninstall a-1.0: b depends on it");
 }
 
-TEST(SchedulePlanTest, AnyEnabledAfterPlanCountsEnablesAndUntouchedEnabledPackages) {
-  struct Case {
-    const char* packages;
-    bool expected;
-  } cases[] = {
-      {"", false},
-      {"a 1.0", true},
-      {"a 1.0 do:enable", true},
-      {"a 1.0 disabled do:enable", true},
-      {"a 1.0 do:disable\nb 1.0 do:uninstall", false},
-      {"a 1.0 disabled\nb 1.0 disabled do:disable", false},
-  };
-  for (const Case& c : cases) {
-    PackageTree tree;
-    AddScenarioPackages(c.packages);
-    EXPECT_EQ(AnyEnabledAfterPlan(), c.expected) << c.packages;
-  }
-}
-
 // Uninstalling the bottom of a long chain of disabled packages takes the whole chain, each
 // dependent removed before what it depends on, even when the database lists the chain bottom up.
 TEST(SchedulePlanTest, UninstallingTheBottomOfALongChainTakesItAll) {
