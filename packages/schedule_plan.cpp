@@ -1,0 +1,264 @@
+#include "packages/schedule_plan.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <deque>
+#include <unordered_map>
+
+#include "packages/database_files.h"
+#include "packages/database_lookup.h"
+#include "packages/package_database.h"
+#include "packages/package_order.h"
+#include "packages/relations.h"
+#include "packages/reporter.h"
+
+namespace {
+
+std::vector<std::unique_ptr<Package>>& Packages() {
+  return GetPackageDatabase().packages;
+}
+
+// The packages whose dependencies are being ensured, innermost last. A provider found among them
+// is not ensured again: its dependencies are already in hand further out, and ensuring it anew
+// would go round a cycle (a bundle naming itself, two bundles naming each other) for ever.
+using EnsureStack = std::vector<const Package*>;
+
+void Ensure(Package& p, int verbosity, EnsureStack& active);
+
+void Provide(Package& provider, const Package& dependent, int verbosity, EnsureStack& active) {
+  if (provider.scheduledAction == kScheduleUninstall ||
+      provider.scheduledAction == kScheduleDisable) {
+    if (verbosity != 0) {
+      ReportWarning(GetPackageDatabase(), "can not %s %s: %s depends on it",
+                    scheduledActionWords[provider.scheduledAction], DisplayName(provider).c_str(),
+                    dependent.name.c_str());
+    }
+    // Cancelling alone would leave a disabled provider disabled, and the dependent would then be
+    // disabled for want of it although the warning promised to keep the provider for it.
+    provider.scheduledAction = provider.disabled ? kScheduleEnable : kScheduleNone;
+  } else if (provider.disabled) {
+    provider.scheduledAction = kScheduleEnable;
+  } else {
+    return;
+  }
+  if (std::find(active.begin(), active.end(), &provider) == active.end())
+    Ensure(provider, verbosity, active);
+}
+
+void Ensure(Package& p, int verbosity, EnsureStack& active) {
+  active.push_back(&p);
+  if (!p.bundle.name.empty()) {
+    if (Package* bundle = FindPackage(p.bundle.name))
+      Provide(*bundle, p, verbosity, active);
+  }
+  for (const Dependency& d : p.dependencies) {
+    std::vector<Package*> candidates;
+    FindCandidates(d, candidates, true);
+    if (ClassifyCandidates(candidates) == kCandidateEnabled)
+      continue;
+    // Left for DropUnsatisfied, which uninstalls p.
+    if (candidates.empty())
+      break;
+    OrderPackages(candidates, false, false);
+    if (!candidates.empty())
+      Provide(*candidates.back(), p, verbosity, active);
+  }
+  active.pop_back();
+}
+
+// The candidate lists of every dependency of every package, and for each package the packages
+// that list it as a candidate. Candidates do not depend on actions, so they are found once.
+struct NeedGraph {
+  std::vector<std::vector<std::vector<Package*>>> candidates;  // [package][dependency]
+  std::vector<std::vector<std::size_t>> dependents;            // [package] -> packages
+};
+
+NeedGraph BuildNeedGraph() {
+  auto& packages = Packages();
+  std::unordered_map<const Package*, std::size_t> index;
+  for (std::size_t i = 0; i < packages.size(); ++i)
+    index.emplace(packages[i].get(), i);
+  NeedGraph graph;
+  graph.candidates.resize(packages.size());
+  graph.dependents.resize(packages.size());
+  for (std::size_t i = 0; i < packages.size(); ++i) {
+    for (const Dependency& d : packages[i]->dependencies) {
+      std::vector<Package*>& list = graph.candidates[i].emplace_back();
+      FindCandidates(d, list, true);
+      for (const Package* candidate : list) {
+        std::vector<std::size_t>& users = graph.dependents[index[candidate]];
+        if (users.empty() || users.back() != i)
+          users.push_back(i);
+      }
+    }
+  }
+  return graph;
+}
+
+// One examination of a package by DropUnsatisfied; true when its action changed.
+bool DropIfUnsatisfied(Package& p, const std::vector<std::vector<Package*>>& needs) {
+  bool changed = false;
+  for (const std::vector<Package*>& candidates : needs) {
+    CandidateState state = ClassifyCandidates(candidates);
+    if (state == kCandidateMissing && p.scheduledAction != kScheduleUninstall) {
+      p.scheduledAction = kScheduleUninstall;
+      return true;
+    }
+    bool settled = p.scheduledAction == kScheduleUninstall ||
+                   p.scheduledAction == kScheduleDisable ||
+                   (p.disabled && p.scheduledAction == kScheduleNone);
+    if (state == kCandidateDormant && !settled) {
+      p.scheduledAction = kScheduleDisable;
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+// Walks the members of bundle b and tells what becomes of the bundle record.
+void SettleBundle(Package& b) {
+  bool everyMemberGoes = true;
+  for (const auto& m : Packages()) {
+    if (!NameEquals(m->bundle.name, b.name))
+      continue;
+    if (WillBeEnabled(*m))
+      return;
+    if (m->scheduledAction != kScheduleUninstall)
+      everyMemberGoes = false;
+  }
+  if (everyMemberGoes) {
+    b.scheduledAction = kScheduleUninstall;
+  } else if (!b.disabled) {
+    b.scheduledAction = kScheduleDisable;
+  } else if (b.scheduledAction == kScheduleEnable) {
+    b.scheduledAction = kScheduleNone;
+  }
+}
+
+// Puts the elements of ordered one by one in front of out, which then holds them reversed.
+void HandOver(std::vector<Package*>& ordered, std::vector<Package*>& out) {
+  OrderPackages(ordered, false, false);
+  out.insert(out.begin(), ordered.rbegin(), ordered.rend());
+}
+
+}  // namespace
+
+void PlanSchedule(std::vector<Package*>& removals, std::vector<Package*>& enables, int verbosity) {
+  auto& packages = Packages();
+  PropagateBundleActions();
+  for (std::size_t i = 0; i < packages.size(); ++i) {
+    if (WillBeEnabled(*packages[i]))
+      EnsureDependencies(*packages[i], verbosity);
+  }
+  for (std::size_t i = 0; i < packages.size(); ++i) {
+    if (WillBeEnabled(*packages[i]))
+      ResolveConflicts(*packages[i], verbosity);
+  }
+  DropUnsatisfied();
+  SettleBundles();
+  if (!packages.empty() && !AnyEnabledAfterPlan()) {
+    for (const auto& p : packages)
+      p->scheduledAction = kScheduleNone;
+    if (verbosity != 0)
+      ReportError(GetPackageDatabase(), "can not uninstall or disable all packages");
+    return;
+  }
+  std::vector<Package*> leaving;
+  std::vector<Package*> coming;
+  for (const auto& p : packages) {
+    if (p->scheduledAction == kScheduleUninstall || p->scheduledAction == kScheduleDisable)
+      leaving.push_back(p.get());
+    else if (p->scheduledAction == kScheduleEnable)
+      coming.push_back(p.get());
+  }
+  HandOver(leaving, removals);
+  HandOver(coming, enables);
+}
+
+void PropagateBundleActions() {
+  for (const auto& m : Packages()) {
+    if (m->bundle.name.empty())
+      continue;
+    const Package* b = FindPackage(m->bundle.name);
+    if (b == nullptr)
+      continue;
+    if (b->scheduledAction == kScheduleDisable && m->scheduledAction != kScheduleUninstall)
+      m->scheduledAction = kScheduleDisable;
+    else if (b->scheduledAction == kScheduleUninstall)
+      m->scheduledAction = kScheduleUninstall;
+    else if (b->scheduledAction == kScheduleEnable && m->disabled)
+      m->scheduledAction = kScheduleEnable;
+  }
+}
+
+void EnsureDependencies(Package& p, int verbosity) {
+  EnsureStack active;
+  Ensure(p, verbosity, active);
+}
+
+void EnsureProvider(Package& provider, const Package& dependent, int verbosity) {
+  EnsureStack active;
+  Provide(provider, dependent, verbosity, active);
+}
+
+void ResolveConflicts(Package& p, int verbosity) {
+  for (const auto& other : Packages()) {
+    Package& q = *other;
+    if (&q == &p || !WillBeEnabled(q))
+      continue;
+    if (ConflictsWith(p, q)) {
+      // Two packages being enabled are settled from the side that declared the conflict.
+      if (q.scheduledAction == kScheduleNone)
+        q.scheduledAction = kScheduleDisable;
+    } else if (p.scheduledAction == kScheduleEnable && ConflictsWith(q, p)) {
+      if (q.scheduledAction == kScheduleNone) {
+        q.scheduledAction = kScheduleDisable;
+      } else {
+        if (verbosity != 0) {
+          ReportWarning(GetPackageDatabase(), "can not enable %s: %s conflicts with it",
+                        p.name.c_str(), DisplayName(q).c_str());
+        }
+        p.scheduledAction = kScheduleNone;
+        return;
+      }
+    }
+  }
+}
+
+void DropUnsatisfied() {
+  auto& packages = Packages();
+  NeedGraph graph = BuildNeedGraph();
+  // Actions only move towards uninstall and disable, and what a package's dependencies are met by
+  // only gets worse as they do; so the order of the examinations does not change where they end,
+  // and only the dependents of a changed package need to be looked at again.
+  std::deque<std::size_t> pending;
+  std::vector<bool> queued(packages.size(), true);
+  for (std::size_t i = 0; i < packages.size(); ++i)
+    pending.push_back(i);
+  while (!pending.empty()) {
+    std::size_t i = pending.front();
+    pending.pop_front();
+    queued[i] = false;
+    if (!DropIfUnsatisfied(*packages[i], graph.candidates[i]))
+      continue;
+    for (std::size_t user : graph.dependents[i]) {
+      if (!queued[user]) {
+        queued[user] = true;
+        pending.push_back(user);
+      }
+    }
+  }
+}
+
+void SettleBundles() {
+  for (const auto& b : Packages()) {
+    if (b->noFileList && b->scheduledAction != kScheduleUninstall)
+      SettleBundle(*b);
+  }
+}
+
+bool AnyEnabledAfterPlan() {
+  const auto& packages = Packages();
+  return std::any_of(packages.begin(), packages.end(),
+                     [](const auto& p) { return WillBeEnabled(*p); });
+}

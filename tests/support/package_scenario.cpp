@@ -1,0 +1,116 @@
+#include "tests/support/package_scenario.h"
+
+#include <memory>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "packages/database_files.h"
+#include "packages/database_lookup.h"
+#include "packages/package_database.h"
+
+namespace {
+
+bool ReadAction(const std::string& word, std::uint32_t& action) {
+  for (std::uint32_t value = 1; value < 4; ++value) {
+    if (word == scheduledActionWords[value]) {
+      action = value;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Reads "D" or "D/P" into a provides entry.
+bool ReadProvides(const std::string& text, Dependency& out) {
+  std::size_t slash = text.find('/');
+  if (!ParseDependency(text.substr(0, slash), out))
+    return false;
+  if (slash != std::string::npos)
+    out.priority = std::stoi(text.substr(slash + 1));
+  return true;
+}
+
+bool ReadMembership(const std::string& text, Dependency& bundle) {
+  std::size_t equals = text.find('=');
+  bundle.name = text.substr(0, equals);
+  return equals == std::string::npos || ParseVersion(text.substr(equals + 1), bundle.minVersion);
+}
+
+bool ReadWord(const std::string& word, Package& p) {
+  std::size_t colon = word.find(':');
+  std::string key = word.substr(0, colon);
+  std::string value = colon == std::string::npos ? "" : word.substr(colon + 1);
+  Dependency d;
+  if (word == "disabled")
+    return p.disabled = true;
+  if (word == "forced")
+    return p.userForced = true;
+  if (word == "bundle")
+    return p.noFileList = true;
+  if (key == "in")
+    return ReadMembership(value, p.bundle);
+  if (key == "do")
+    return ReadAction(value, p.scheduledAction);
+  if (key == "prov")
+    return ReadProvides(value, p.provides.emplace_back());
+  if (key != "dep" && key != "conf")
+    return false;
+  if (!ParseDependency(value, d))
+    return false;
+  (key == "dep" ? p.dependencies : p.conflicts).push_back(d);
+  return true;
+}
+
+std::string Join(const std::vector<std::string>& words, const char* separator) {
+  std::string text;
+  for (const std::string& word : words)
+    text += (text.empty() ? "" : separator) + word;
+  return text;
+}
+
+}  // namespace
+
+void AddScenarioPackages(const std::string& text) {
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    std::string name, version, word;
+    if (!(words >> name))
+      continue;
+    auto p = std::make_unique<Package>(name);
+    bool good = (words >> version) && ParseVersion(version, p->version);
+    while (good && words >> word)
+      good = ReadWord(word, *p);
+    ASSERT_TRUE(good) << "cannot read scenario line: " << line;
+    AddPackage(std::move(p));
+  }
+}
+
+std::string ScheduledActions() {
+  std::vector<std::string> words;
+  for (const auto& p : GetPackageDatabase().packages) {
+    if (p->scheduledAction != 0)
+      words.push_back(p->name + ":" + scheduledActionWords[p->scheduledAction & 3]);
+  }
+  return Join(words, " ");
+}
+
+std::string Names(const std::vector<Package*>& list) {
+  std::vector<std::string> words;
+  for (const Package* p : list)
+    words.push_back(p->name);
+  return Join(words, " ");
+}
+
+std::string DatabaseNames() {
+  std::vector<std::string> words;
+  for (const auto& p : GetPackageDatabase().packages)
+    words.push_back(p->name);
+  return Join(words, " ");
+}
+
+std::string LogText() {
+  return Join(GetPackageDatabase().log, "\n");
+}
