@@ -1,0 +1,303 @@
+#include "packages/install_package.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "packages/database_files.h"
+#include "packages/database_lookup.h"
+#include "packages/database_remove.h"
+#include "packages/database_store.h"
+#include "packages/install_bundle.h"
+#include "packages/known_package_digests.h"
+#include "packages/package_database.h"
+#include "packages/package_file.h"
+#include "packages/package_reports.h"
+#include "packages/package_script.h"
+#include "packages/reporter.h"
+#include "packages/roots.h"
+#include "packages/schedule_apply.h"
+#include "packages/schedule_plan.h"
+#include "packages/unpack.h"
+#include "platform/platform.h"
+
+DigestCheck knownDigestCheck = IsKnownPackageDigest;
+
+namespace {
+
+constexpr std::uint32_t kSkipStep = 4096;
+
+// The part types that an installation reads; everything else in a package stream is passed over.
+constexpr int installedPartTypes[] = {
+    PartHeader,       PartBundleHeader,  PartBundleMembers,   PartArchitecture,
+    PartDependencies, PartProvides,      PartConflicts,       PartImage,
+    PartFiles,        PartInstallScript, PartUninstallScript, PartSignature,
+};
+
+// Takes p's record out of the database and hands it back; null when the record is gone (the
+// dependency rules uninstalled and destroyed it).
+std::unique_ptr<Package> TakeOut(const Package* p) {
+  auto& packages = GetPackageDatabase().packages;
+  auto slot =
+      std::find_if(packages.begin(), packages.end(),
+                   [p](const std::unique_ptr<Package>& record) { return record.get() == p; });
+  if (slot == packages.end()) {
+    return nullptr;
+  }
+  std::unique_ptr<Package> record = std::move(*slot);
+  packages.erase(slot);
+  return record;
+}
+
+// Appending a package can make the dependency rules uninstall it at once (a dependency that only
+// passed because the caller ignored unusable packages); its record is then gone.
+void ReportRemovedByRules(const std::string& name) {
+  ReportError(GetPackageDatabase(), "can not install %s: the installed packages do not let it stay",
+              name.c_str());
+}
+
+// Passes over the rest of a refused bundle member, up to the next member or the end.
+void SkipToNextMember(PartReader& reader) {
+  int type = reader.CurrentType();
+  while (type != PartHeader && type != -1) {
+    type = reader.NextPart();
+  }
+}
+
+// The state that the caller's selection and the decision give a new package.
+void SetInitialState(Package& p, const Selection& selection, Verdict& verdict) {
+  auto chosen = selection.find(p.name);
+  if (chosen != selection.end()) {
+    p.disabled = chosen->second;
+    p.userForced = true;
+  }
+  if ((verdict & kVerdictConflicts) != 0) {
+    verdict &= ~kVerdictConflicts;
+    p.disabled = true;
+  }
+}
+
+// The answer to a refused package: for a single package, the installed one when its same version
+// is accepted; for a bundle member, the installed one of its name after passing over its parts.
+Package* Refused(const Package& p, PartReader& reader, InstallMode mode, Verdict verdict,
+                 bool member) {
+  if (member) {
+    SkipToNextMember(reader);
+    return FindPackage(p.name);
+  }
+  if ((verdict & kVerdictInstalled) == 0 || (mode & AcceptInstalled) == 0) {
+    return nullptr;
+  }
+  ClearStatusLine();
+  ReportInfo(GetPackageDatabase(), "installed %s%s", p.disabled ? "(disabled) " : "",
+             DisplayName(p).c_str());
+  return FindPackage(p.name);
+}
+
+// Lets the dependency rules see p in place of the installed package of its name before anything
+// of that one is deleted, and carries out what they decide. On return p is out of the database
+// again. When the rules would uninstall p itself (a dependency that only passed because the
+// caller ignored unusable packages), nothing is carried out, the installed package stays and the
+// result is false (reported).
+bool ReplaceInstalled(std::unique_ptr<Package>& p) {
+  auto& packages = GetPackageDatabase().packages;
+  std::unique_ptr<Package> old;
+  int index = FindPackageIndex(p->name);
+  if (index >= 0) {
+    old = std::move(packages[index]);
+    packages.erase(packages.begin() + index);
+  }
+  const Package* fresh = &AddPackage(std::move(p));
+  std::vector<Package*> removals;
+  std::vector<Package*> enables;
+  PlanSchedule(removals, enables, 1);
+  bool stays = fresh->scheduledAction != kScheduleUninstall;
+  if (!stays) {
+    for (const auto& record : packages) {
+      record->scheduledAction = kScheduleNone;
+    }
+  } else {
+    PerformRemovals(removals, 1);
+    PerformEnables(enables, 1);
+  }
+  p = TakeOut(fresh);
+  if (!stays) {
+    if (old != nullptr) {
+      packages.insert(packages.begin() + index, std::move(old));
+    }
+    ReportRemovedByRules(DisplayName(*p));
+    return false;
+  }
+  if (old != nullptr) {
+    RemovePackage(*old);
+  }
+  return true;
+}
+
+// Passes over an image part, showing the progress as it goes.
+void SkipImage(Package& p, PartReader& reader) {
+  PackageDatabase& db = GetPackageDatabase();
+  for (std::uint32_t left = reader.PartLength(); left > 0;) {
+    ShowInstallingProgress(db, p, reader);
+    std::uint32_t step = std::min(left, kSkipStep);
+    reader.ignore(step);
+    if (reader.gcount() != static_cast<std::streamsize>(step)) {
+      return;  // cut short: the next part cannot be read and the package fails
+    }
+    left -= step;
+  }
+}
+
+// Stores the script part the reader stands on (unless p has an image) and moves on.
+bool StoreScript(Package& p, PartReader& reader, const char* name, bool direct) {
+  if (!p.hasImage && !WritePackageScript(p, reader, reader.PartLength(), name, direct)) {
+    ReportWriteFailure(p, name);
+    RemovePackage(p);
+    return false;
+  }
+  reader.NextPart();
+  return true;
+}
+
+// A running system that was booted with this boot image has its files already.
+bool KeepsRunningBootImage(const Package& p, bool direct) {
+  return !direct && std::getenv("bootimage") != nullptr && (p.flags & kFlagBootImage) != 0;
+}
+
+bool Fail(Package& p) {
+  RemovePackage(p);
+  return false;
+}
+
+}  // namespace
+
+void ClearStatusLine() {
+  PackageDatabase& db = GetPackageDatabase();
+  ShowStatus(db, std::string(78, ' '));
+  ShowStatus(db, "");
+}
+
+void ForgetEarlierDigest(PartReader& reader) {
+  std::uint8_t stale[kDigestSize];
+  if (!reader.TakeDigest(stale)) {
+    return;  // none was pending
+  }
+}
+
+bool PackageIsAuthentic(PartReader& reader) {
+  if (reader.CurrentType() == PartSignature) {
+    bool verified = reader.VerifySignature();
+    reader.NextPart();
+    return verified;
+  }
+  std::uint8_t digest[kDigestSize];
+  return reader.TakeDigest(digest) && knownDigestCheck(digest);
+}
+
+bool InstallPackageContents(Package& p, PartReader& reader, bool direct) {
+  PackageDatabase& db = GetPackageDatabase();
+  ShowInstallingProgress(db, p, reader);
+  bool recorded = !reader.IsUnrecorded();
+  if (recorded && !CreatePackageDirectory(p, direct)) {
+    return false;
+  }
+  if (reader.CurrentType() == PartImage) {
+    SkipImage(p, reader);
+    reader.NextPart();
+  }
+  if (reader.CurrentType() == PartInstallScript && !StoreScript(p, reader, "oninstall", direct)) {
+    return false;
+  }
+  if (reader.CurrentType() == PartUninstallScript &&
+      !StoreScript(p, reader, "onuninstall", direct)) {
+    return false;
+  }
+  if (reader.CurrentType() == PartFiles) {
+    if (!KeepsRunningBootImage(p, direct) && !UnpackFiles(p, reader, direct)) {
+      return Fail(p);
+    }
+    reader.NextPart();
+  }
+  if (!PackageIsAuthentic(reader)) {
+    ReportBrokenPackage(p);
+    return Fail(p);
+  }
+  if (recorded && !WritePackageMetadata(p, direct)) {
+    return Fail(p);
+  }
+  // A link planted at the marker's place is refused rather than followed out of the tree.
+  if (!direct && (p.flags & kFlagBootImage) != 0 &&
+      !WriteDatabaseFile(TargetPath("/UPGRADED"), "")) {
+    ReportWriteFailure(p, "UPGRADED");
+    return Fail(p);
+  }
+  SyncFileSystems();
+  if (!p.disabled) {
+    RunPackageScript(p, "oninstall");  // a failing script leaves the package installed
+  }
+  if (!p.bundle.name.empty()) {
+    return true;
+  }
+  ClearStatusLine();
+  ReportInfo(db, "installed %s%s", p.disabled ? "(disabled) " : "", DisplayName(p).c_str());
+  return true;
+}
+
+Package* InstallPackageFromStream(PartReader& reader, InstallMode mode, const Selection& selection,
+                                  const Dependency* bundle, const InstallOutputs& outputs) {
+  ForgetEarlierDigest(reader);
+  auto p = std::make_unique<Package>();
+  if (!ReadPackageHeader(*p, reader)) {
+    return nullptr;
+  }
+  if (p->hasImage && outputs.imageDirectory != nullptr) {
+    *outputs.imageDirectory = PackageDirectory(*p, false);
+  }
+  Verdict verdict = DecideInstall(*p, bundle != nullptr ? AllInstallModes : mode | IgnoreConflicts);
+  SetInitialState(*p, selection, verdict);
+  if ((verdict & ~mode) != 0 || (verdict & kVerdictInstalled) != 0) {
+    return Refused(*p, reader, mode, verdict, bundle != nullptr);
+  }
+  if (bundle != nullptr) {
+    p->bundle = *bundle;
+  }
+  if (!reader.IsUnrecorded() && !ReplaceInstalled(p)) {
+    return nullptr;
+  }
+  if (!InstallPackageContents(*p, reader, false)) {
+    return nullptr;
+  }
+  std::string name = DisplayName(*p);
+  bool bootImage = (p->flags & kFlagBootImage) != 0;
+  const Package* installed = &AddPackage(std::move(p));
+  ApplySchedule(0);
+  Package* found = nullptr;
+  for (const auto& record : GetPackageDatabase().packages) {
+    if (record.get() == installed) {
+      found = record.get();
+    }
+  }
+  if (found == nullptr) {
+    ReportRemovedByRules(name);
+    return nullptr;
+  }
+  if (outputs.bootImage != nullptr) {
+    *outputs.bootImage = bootImage;
+  }
+  return found;
+}
+
+int InstallFromStream(std::istream& input, InstallMode mode, const Selection& selection,
+                      std::streambuf* copy, const InstallOutputs& outputs) {
+  PartReader reader(input, true, copy);
+  for (int type : installedPartTypes) {
+    reader.AcceptPartType(type);
+  }
+  if (reader.NextPart() == PartBundleHeader) {
+    return InstallBundleFromStream(reader, mode, selection, outputs);
+  }
+  return InstallPackageFromStream(reader, mode, selection, nullptr, outputs) != nullptr ? 0 : 1;
+}
