@@ -1,0 +1,22 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "packages/package.h"
+
+// Checking package files on disk without installing them, and collecting the valid package files
+// of a directory. Reports through the reporter of the process's package database.
+
+// Reads the package or bundle file at path as an installation would, showing the progress as
+// "verifying " + name: every package in it must carry a verifying signature or a known digest.
+// Reports "verified <name>" and returns true, or the error "broken package <name>" and false.
+bool VerifyPackageFile(const std::string& path, const std::string& name);
+
+// Appends a record for each package file of directory (a name ending in ".vpk" or ".bpk", not
+// beginning with ".") that is a regular file, verifies and opens; the others are reported as
+// broken and skipped. Files are taken in name order, with an empty line before the first and
+// after the last. Nothing happens when the directory cannot be opened.
+void ScanPackageDirectory(const std::string& directory,
+                          std::vector<std::unique_ptr<SelectablePackage>>& list);
