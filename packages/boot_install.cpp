@@ -1,0 +1,286 @@
+#include "packages/boot_install.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "packages/database_files.h"
+#include "packages/database_lookup.h"
+#include "packages/install_package.h"
+#include "packages/package_database.h"
+#include "packages/package_order.h"
+#include "packages/package_verify.h"
+#include "packages/post_log.h"
+#include "packages/reporter.h"
+#include "packages/roots.h"
+#include "packages/schedule_apply.h"
+#include "platform/platform.h"
+
+namespace {
+
+using FileList = std::vector<std::unique_ptr<SelectablePackage>>;
+
+constexpr std::size_t kCopyBlock = 65536;
+
+// Copies every byte of in to out; false on a read or write error.
+bool CopyBytes(int in, int out) {
+  std::vector<char> block(kCopyBlock);
+  for (;;) {
+    ssize_t got = read(in, block.data(), block.size());
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      return got == 0;
+    }
+    for (ssize_t done = 0; done < got;) {
+      ssize_t put = write(out, block.data() + done, static_cast<std::size_t>(got - done));
+      if (put < 0 && errno == EINTR) {
+        continue;
+      }
+      if (put <= 0) {
+        return false;
+      }
+      done += put;
+    }
+  }
+}
+
+// The files found, in the order of the directories, without those that other files supersede,
+// and in dependency order. The ordering works on database records, so each file is ordered
+// through a record that stands in for it with the fields the ordering looks at.
+std::vector<SelectablePackage*> OrderFiles(FileList& files, bool downgrade) {
+  std::vector<std::unique_ptr<Package>> standIns;
+  std::map<const Package*, SelectablePackage*> fileOf;
+  std::vector<Package*> list;
+  for (const auto& file : files) {
+    auto standIn = std::make_unique<Package>(file->name);
+    standIn->version = file->version;
+    standIn->flags = file->flags;
+    standIn->noFileList = file->noFileList;
+    standIn->dependencies = file->dependencies;
+    standIn->provides = file->provides;
+    standIn->conflicts = file->conflicts;
+    standIn->members = std::move(file->members);
+    fileOf[standIn.get()] = file.get();
+    list.push_back(standIn.get());
+    standIns.push_back(std::move(standIn));
+  }
+  OrderPackages(list, downgrade, true);
+  std::vector<SelectablePackage*> ordered;
+  for (const Package* standIn : list) {
+    ordered.push_back(fileOf[standIn]);
+  }
+  for (auto& standIn : standIns) {
+    fileOf[standIn.get()]->members = std::move(standIn->members);
+  }
+  return ordered;
+}
+
+// The user's choices of the installed packages, and every name enabled now (own and provided).
+void NoteStates(Selection& selection, std::set<std::string>& enabledNames) {
+  for (const auto& p : GetPackageDatabase().packages) {
+    if (p->userForced) {
+      selection[p->name] = p->disabled;
+    }
+    if (!p->disabled) {
+      enabledNames.insert(p->name);
+      for (const Dependency& provided : p->provides) {
+        enabledNames.insert(provided.name);
+      }
+    }
+  }
+}
+
+// Moves the files without image into RAM while each is smaller than what is left of the budget.
+void MoveToRam(const std::vector<SelectablePackage*>& files, std::uint64_t budget) {
+  for (SelectablePackage* file : files) {
+    if (file->hasImage || file->fileSize >= budget) {
+      continue;
+    }
+    std::string base = file->path.substr(file->path.find_last_of('/') + 1);
+    std::string destination = SystemPath("/ram") + "/" + base;
+    if (MovePackageFile(file->path, destination)) {
+      file->path = destination;
+      budget -= file->fileSize;
+    }
+  }
+}
+
+// Deletes a "bootimage" whose image went away (only this link is left of it).
+void DropOrphanBootImage(const std::string& bootImage) {
+  struct stat status;
+  if (lstat(bootImage.c_str(), &status) == 0 && status.st_nlink == 1) {
+    DeleteDatabaseFile(bootImage);
+  }
+}
+
+// Keeps the installed file as the image of its package: a hard link in the package directory,
+// or, when that cannot be (another file system), under the system's /rw/pckg/.images/.
+void StoreImage(const SelectablePackage& file, bool bootImage) {
+  std::string image = TargetPath("/var/pdb/") + file.name + "/image";
+  std::string bootLink = TargetPath("/bootimage");
+  DeleteDatabaseFile(image);
+  DropOrphanBootImage(bootLink);
+  if (link(file.path.c_str(), image.c_str()) == 0) {
+    if (bootImage && link(image.c_str(), bootLink.c_str()) != 0) {
+      // a bootimage that still links another package's image stays as it is
+    }
+    return;
+  }
+  std::string directory = SystemPath("/rw/pckg/.images");
+  if (mkdir(directory.c_str(), 0755) != 0 && errno != EEXIST) {
+    // the link below fails and says so
+  }
+  // An image of an earlier version stored here would be loaded instead of this one.
+  std::string fallback = directory + "/" + file.name;
+  DeleteDatabaseFile(fallback);
+  if (link(file.path.c_str(), fallback.c_str()) != 0) {
+    ReportWarning(GetPackageDatabase(), "package %s image could not be installed",
+                  file.name.c_str());
+  }
+  if (bootImage && !WriteDatabaseFile(SystemPath("/ram/bootimage"), file.name + "\n")) {
+    ReportWarning(GetPackageDatabase(), "package %s image could not be installed",
+                  file.name.c_str());
+  }
+}
+
+// Installs one file; on success it is deleted (its image kept), otherwise it goes back to where
+// it was found.
+void InstallFile(SelectablePackage& file, InstallMode mode, const Selection& selection) {
+  bool bootImage = false;
+  int result = 1;
+  std::ifstream input(file.path, std::ios::binary);
+  if (input) {
+    result =
+        InstallFromStream(input, mode, selection, nullptr, InstallOutputs{nullptr, &bootImage});
+  }
+  input.close();
+  if (result == 0) {
+    if (file.hasImage) {
+      StoreImage(file, bootImage);
+    }
+    DeleteDatabaseFile(file.path);
+  } else if (file.path != file.sourcePath && !MovePackageFile(file.path, file.sourcePath)) {
+    ReportWarning(GetPackageDatabase(), "package file %s could not be moved back to %s",
+                  file.path.c_str(), file.sourcePath.c_str());
+  }
+}
+
+// Enables again, through their best provider, the names that were enabled before.
+bool EnableAgain(const std::set<std::string>& enabledNames) {
+  std::vector<Package*> list;
+  for (const std::string& name : enabledNames) {
+    Package* p = FindProvider(name);
+    if (p != nullptr && p->disabled && std::find(list.begin(), list.end(), p) == list.end()) {
+      list.push_back(p);
+    }
+  }
+  PerformEnables(list, 1);
+  return !list.empty();
+}
+
+}  // namespace
+
+std::uint64_t RamBudget(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr) {
+    return 0;
+  }
+  // Looked up by name: since MemAvailable was added, Buffers and Cached stand one line lower.
+  std::map<std::string, unsigned long long> values;
+  char line[256];
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    char key[32];
+    unsigned long long value;
+    if (std::sscanf(line, "%31[^:]: %llu", key, &value) == 2 && values.count(key) == 0) {
+      values[key] = value;
+    }
+  }
+  if (std::fclose(file) != 0) {
+    return 0;
+  }
+  for (const char* key : {"MemTotal", "MemFree", "Buffers", "Cached"}) {
+    if (values.count(key) == 0) {
+      return 0;
+    }
+  }
+  unsigned long long available = values["MemFree"] + values["Buffers"] + values["Cached"];
+  if (available <= kKeptFreeMemory) {
+    return 0;
+  }
+  return std::min<std::uint64_t>(available - kKeptFreeMemory, kMaxRamBudget) * 1024;
+}
+
+bool MovePackageFile(const std::string& source, const std::string& destination) {
+  int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    return false;
+  }
+  int out = open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (out < 0) {
+    close(in);  // read only: nothing to report
+    return false;
+  }
+  bool copied = CopyBytes(in, out) && fsync(out) == 0;
+  copied = close(out) == 0 && copied;
+  close(in);  // read only: nothing to report
+  // With the source left in place the file would be installed twice.
+  if (!copied || unlink(source.c_str()) != 0) {
+    DeleteDatabaseFile(destination);
+    return false;
+  }
+  return true;
+}
+
+bool BootInstall(InstallMode mode) {
+  std::string marker = SystemPath("/rw/DOWNGRADE");
+  if (access(marker.c_str(), F_OK) == 0) {
+    DeleteDatabaseFile(marker);
+    mode |= AllowDowngrade;
+  }
+  FileList files;
+  if ((mode & AcceptInstalled) != 0) {
+    ScanPackageDirectory(SystemPath("/ram/"), files);
+  }
+  ScanPackageDirectory(TargetPath("/rw/pckg/"), files);
+  if (files.empty()) {
+    ScanPackageDirectory(TargetPath("/var/pckg/"), files);
+  }
+  std::vector<SelectablePackage*> ordered = OrderFiles(files, (mode & AllowDowngrade) != 0);
+  Selection selection;
+  std::set<std::string> enabledNames;
+  NoteStates(selection, enabledNames);
+  if ((mode & AcceptInstalled) == 0) {
+    MoveToRam(ordered, RamBudget(SystemPath("/proc/meminfo")));
+  }
+  SyncFileSystems();
+  if (!ordered.empty()) {
+    ReadPostLog();
+  }
+  for (SelectablePackage* file : ordered) {
+    InstallFile(*file, mode, selection);
+  }
+  bool enabled = EnableAgain(enabledNames);
+  if (BootInstallationLost()) {
+    if (std::fputs("\nERROR: router installation failed!!!\nPlease, reinstall.\n", stdout) < 0 ||
+        std::fflush(stdout) != 0) {
+      // the caller still stops the boot; the console has nowhere else to go
+    }
+  }
+  return !ordered.empty() || enabled;
+}
+
+bool BootInstallationLost() {
+  return GetPackageDatabase().packages.empty();
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "packages/install_decision.h"
+
+// Boot-time installation: the installed system takes in the package files dropped into
+// rw/pckg/ of its tree (var/pckg/ as a fallback) and, when asked, those already in the running
+// system's /ram/. Works on the process's loaded package database and reports through its
+// reporter; saving the post-installation log is the caller's.
+
+// Memory that always stays free, and the most that package files may take in RAM, in KiB.
+constexpr std::uint64_t kKeptFreeMemory = 8192;
+constexpr std::uint64_t kMaxRamBudget = 131072;
+
+// The bytes of package files that may be moved into RAM, from the meminfo file at path:
+// MemFree + Buffers + Cached (KiB) less kKeptFreeMemory, capped at kMaxRamBudget, times 1024.
+// 0 when the file cannot be read or lacks one of MemTotal, MemFree, Buffers and Cached.
+std::uint64_t RamBudget(const std::string& path);
+
+// Moves the file source to destination by copying it: destination must not exist yet and is
+// flushed to its disk before source is deleted. False, with source in place and no destination
+// left, when any step fails.
+bool MovePackageFile(const std::string& source, const std::string& destination);
+
+// Installs the package files found: a "DOWNGRADE" marker under the system's /rw (deleted on the
+// way) adds AllowDowngrade to mode; AcceptInstalled means the files lie in /ram already. The
+// files are verified, the superseded ones dropped (and left in place), the rest ordered, moved to
+// /ram while the RAM budget lasts, installed one by one and deleted when installed, with the
+// image of an image package kept as a hard link; a failed file goes back where it was found.
+// Packages the user chose to enable or disable keep that state, and names that were enabled
+// before are enabled again. When no package is left installed afterwards, prints
+// "ERROR: router installation failed!!!" and "Please, reinstall." (see BootInstallationLost).
+// True when some file was tried or something was enabled again.
+bool BootInstall(InstallMode mode);
+
+// True when the database is empty after BootInstall: the system must not go on booting.
+bool BootInstallationLost();
