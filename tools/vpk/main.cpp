@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/vpk/admin_commands.h"
 #include "tools/vpk/build_command.h"
 #include "tools/vpk/inspect_command.h"
 #include "tools/vpk/keygen.h"
@@ -14,7 +15,8 @@ namespace {
 struct Command {
   const char* name;
   const char* summary;
-  bool (*run)(int argc, char** argv);  // argv[0] is the command name
+  bool (*run)(int argc, char** argv);  // argv[0] is the command name; exit status 0 or 1
+  int (*runWithStatus)(int argc, char** argv) = nullptr;  // instead of run: its own exit status
 };
 
 const Command commands[] = {
@@ -27,12 +29,20 @@ const Command commands[] = {
     {"sign", "sign an unsigned package file with a private key", SignCommand},
     {"keygen", "generate a signing key, its hash words and an empty digest list", KeygenCommand},
     {"list", "list the packages installed in a tree (--root DIR)", ListCommand},
+    {"install", "install package files into a tree (--root DIR)", InstallCommand},
+    {"uninstall", "uninstall installed packages by the dependency rules", UninstallCommand},
+    {"enable", "enable installed packages by the dependency rules", EnableCommand},
+    {"disable", "disable installed packages by the dependency rules", DisableCommand},
+    {"boot-install", "install the package files dropped into a tree, as at start-up", nullptr,
+     BootInstallCommand},
+    {"purge-incompatible", "uninstall the packages made for systems older than 3.22",
+     PurgeIncompatibleCommand},
 };
 
 void PrintUsage(FILE* out) {
   std::fprintf(out, "usage: vpk COMMAND [ARGUMENTS]\n\nCommands:\n");
   for (const Command& command : commands) {
-    std::fprintf(out, "  %-12s %s\n", command.name, command.summary);
+    std::fprintf(out, "  %-18s %s\n", command.name, command.summary);
   }
   std::fprintf(out, "\n'vpk COMMAND --help' describes one command.\n");
 }
@@ -50,6 +60,9 @@ int main(int argc, char** argv) {
   }
   for (const Command& command : commands) {
     if (std::strcmp(argv[1], command.name) == 0) {
+      if (command.runWithStatus != nullptr) {
+        return command.runWithStatus(argc - 1, argv + 1);
+      }
       return command.run(argc - 1, argv + 1) ? 0 : 1;
     }
   }
