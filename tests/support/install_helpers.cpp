@@ -1,0 +1,56 @@
+#include "tests/support/install_helpers.h"
+
+#include <openssl/sha.h>
+
+#include <cstring>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "packages/install_package.h"
+#include "packages/known_package_digests.h"
+#include "tests/support/package_builder.h"
+
+namespace {
+
+std::vector<std::string> testDigests;
+
+bool IsTestDigest(const std::uint8_t digest[20]) {
+  for (const std::string& known : testDigests) {
+    if (std::memcmp(known.data(), digest, 20) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+int InstallTestFile(const std::string& path, InstallMode mode, const Selection& selection,
+                    bool* bootImage) {
+  std::ifstream input(path, std::ios::binary);
+  if (!input) {
+    ADD_FAILURE() << "cannot open " << path;
+    return -1;
+  }
+  return InstallFromStream(input, mode, selection, nullptr, InstallOutputs{nullptr, bootImage});
+}
+
+TestDigestTable::TestDigestTable(const std::vector<std::string>& files) {
+  for (const std::string& file : files) {
+    std::string bytes = ReadWholeTestFile(file);
+    if (bytes.size() <= 8) {
+      ADD_FAILURE() << "no package file: " << file;
+      continue;
+    }
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    SHA1(reinterpret_cast<const unsigned char*>(bytes.data()) + 8, bytes.size() - 8, digest);
+    testDigests.emplace_back(reinterpret_cast<const char*>(digest), sizeof digest);
+  }
+  knownDigestCheck = IsTestDigest;
+}
+
+TestDigestTable::~TestDigestTable() {
+  testDigests.clear();
+  knownDigestCheck = IsKnownPackageDigest;
+}
