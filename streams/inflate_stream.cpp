@@ -59,6 +59,7 @@ int InflateBuf::Inflate() {
     if (result != Z_OK && result != Z_STREAM_END) {
       return 0;
     }
+    streamEnded = result == Z_STREAM_END;
     if (count > 0 || result == Z_STREAM_END || sourceDry) {
       return count;
     }

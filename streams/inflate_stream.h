@@ -17,6 +17,10 @@ class InflateBuf : public std::streambuf {
   InflateBuf(const InflateBuf&) = delete;
   InflateBuf& operator=(const InflateBuf&) = delete;
 
+  // True once the compressed data has reached its own end (for zlib format, a matching checksum);
+  // stays false after corrupt data or a source that ran dry, which also read as end of file.
+  bool ReachedStreamEnd() const { return streamEnded; }
+
  protected:
   // Decompresses up to 4096 bytes into the get area, keeping the previous area's last byte for
   // put-back; end of file at the end of the data, on corrupt data or when the source runs dry.
@@ -44,6 +48,7 @@ class InflateBuf : public std::streambuf {
   char input[kBufferSize];
   z_stream zlib = {};
   bool initialised = false;
+  bool streamEnded = false;
   std::uint64_t produced = 0;
 };
 
@@ -51,6 +56,9 @@ class InflateBuf : public std::streambuf {
 class InflateStream : public std::istream {
  public:
   InflateStream(std::istream& source, bool raw);
+
+  // See InflateBuf::ReachedStreamEnd: tells a complete stream from a damaged or cut one.
+  bool ReachedStreamEnd() const { return buf.ReachedStreamEnd(); }
 
  private:
   InflateBuf buf;

@@ -40,6 +40,7 @@ TEST(InflateStreamTest, InflatesZlibAndRawDataOfManySizes) {
         InflateStream stream(source, raw);
         EXPECT_TRUE(SameBytes(data, ReadAll(stream, size + 1))) << size << raw;
         EXPECT_TRUE(stream.eof());
+        EXPECT_TRUE(stream.ReachedStreamEnd()) << size << raw;
       }
     }
   }
@@ -104,6 +105,7 @@ TEST(InflateStreamTest, CorruptOrShortDataEndsInEndOfFile) {
     std::string read = ReadAll(stream, data.size());
     EXPECT_LT(read.size(), data.size()) << c.what;
     EXPECT_TRUE(stream.eof()) << c.what;
+    EXPECT_FALSE(stream.ReachedStreamEnd()) << c.what;
   }
 }
 
@@ -118,6 +120,8 @@ TEST(InflateStreamTest, CutStreamsYieldOnlyAPrefix) {
     InflateStream stream(source, false);
     std::string read = ReadAll(stream, data.size() + 1);
     EXPECT_TRUE(SameBytes(data.substr(0, read.size()), read)) << "cut at " << cut;
+    // Even a cut that leaves all the data but part of the checksum is no complete stream.
+    EXPECT_FALSE(stream.ReachedStreamEnd()) << "cut at " << cut;
   }
 }
 

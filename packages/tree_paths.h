@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Names inside a target tree, resolved as the tree's own system will resolve them once it runs:
+// the tree's root stands for "/", so an absolute link ("lib -> /usr/lib") leads to the tree's own
+// usr/lib. Nothing resolved here can lead out of the tree: a name with a ".." component is refused
+// before any lookup, and a link whose ".." would climb above the root fails with EXDEV.
+
+// The components of a name, without empty and "." ones: "/usr//lib/./x" gives usr, lib, x. False
+// when a component is "..", or the name holds a NUL byte.
+bool SplitTreeName(std::string_view name, std::vector<std::string>& components);
+
+// Opens the root directory of a tree (an O_PATH descriptor); -1 with errno on failure.
+int OpenTreeRoot(const std::string& path);
+
+// Opens the directory that the components name inside the tree of root, following links inside
+// the tree. Returns an O_PATH descriptor, or -1 with errno: EXDEV for a link that climbs out of
+// the tree, ELOOP for too many links, ENOENT or ENOTDIR from the lookup. The kernel does the
+// lookup where it can; links it will not follow beneath the root go through WalkTreeDirectory.
+int OpenTreeDirectory(int root, const std::vector<std::string>& components);
+
+// The same lookup done component by component in user space, opening each with O_NOFOLLOW and
+// reading links itself; the way on kernels without openat2.
+int WalkTreeDirectory(int root, const std::vector<std::string>& components);
+
+// Creates the directories that the components name inside the tree of root, outermost first,
+// with mode 0770 (less the umask). An existing directory, or a link to one, is no error. False
+// with errno on the first failure (EXDEV for a way out of the tree).
+bool MakeTreeDirectories(int root, const std::vector<std::string>& components);
