@@ -131,7 +131,9 @@ bool KnownType(const ArchiveEntry& entry) {
   }
 }
 
-// Creates the device node leaf of directory.
+// Creates the device node leaf of directory. The node is made relative to the directory already
+// resolved inside the tree: MakeNode of the machine layer takes a path, which the kernel would
+// resolve again from the host's side, where the tree's absolute links lead out of it.
 int CreateNode(int directory, const std::string& leaf, mode_t mode, dev_t device) {
   return mknodat(directory, leaf.c_str(), mode, device);
 }

@@ -1,13 +1,11 @@
 #include "packages/package_file.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
+#include "tests/support/package_builder.h"
 #include "tests/support/stream_bytes.h"
 
 namespace {
@@ -63,23 +61,16 @@ ReadResult ReadHeaderOf(const std::string& parts, PackageInfo& info) {
   return {ok, reader.CurrentType()};
 }
 
-// A fresh directory for package files, removed afterwards.
+// A fresh directory for package files.
 class PackageFileTest : public testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/package_file_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(directory); }
-
   std::string WriteFile(const std::string& name, const std::string& bytes) {
-    std::string path = directory + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
+    std::string path = directory / name;
+    EXPECT_TRUE(WriteTestFile(path, bytes));
     return path;
   }
 
-  std::string directory;
+  TemporaryDirectory directory;
 };
 
 }  // namespace
@@ -213,29 +204,34 @@ TEST(ReadPackageHeaderTest, DoesNotWaitForTheFlagsWord) {
 }
 
 TEST_F(PackageFileTest, OpensAPackageFileAndItsSize) {
-  std::string parts = PartBytes(PartHeader, Header("ppp", 7, true, 1)) +
-                      PartBytes(PartDescription, "d") + PartBytes(PartFiles, "archive");
-  std::string path = WriteFile("ppp.vpk", ContainerBytes(parts));
+  TestPackage ppp("ppp", "2.9.5");
+  ppp.Flags(1).Depends("system>=2.9").File("/bin/pppd", "binary");
+  ppp.Info().description = "point to point";
+  std::string path = directory / "ppp.vpk";
+  ASSERT_TRUE(ppp.Write(path));
   SelectablePackage p;
   ASSERT_TRUE(OpenPackageFile(p, path));
   EXPECT_EQ(p.path, path);
   EXPECT_EQ(p.sourcePath, path);
-  EXPECT_EQ(p.fileSize, parts.size() + 8);
+  EXPECT_EQ(p.fileSize, std::filesystem::file_size(path));
   EXPECT_EQ(p.name, "ppp");
+  EXPECT_EQ(p.version, MakeVersion(2, 9, 'f', 5));
   EXPECT_EQ(p.flags, 1u);  // read from a file, the flags word is there at once
-  EXPECT_EQ(p.description, "d");
+  EXPECT_EQ(p.description, "point to point");
+  ASSERT_EQ(p.dependencies.size(), 1u);
+  EXPECT_EQ(p.dependencies[0].name, "system");
   EXPECT_TRUE(p.members.empty());
 }
 
 TEST_F(PackageFileTest, OpensABundleWithItsMembers) {
-  std::string parts = PartBytes(PartBundleHeader, Header("suite", 5)) + PartBytes(PartImage, "i") +
-                      PartBytes(PartBundleMembers, Records({{"ppp", 0, 0, 0}})) +
-                      PartBytes(PartHeader, Header("ppp", 1)) +
-                      PartBytes(PartDependencies, Records({{"system", 0, 0, 0}})) +
-                      PartBytes(PartImage, "j") + PartBytes(PartFiles, "a") +
-                      PartBytes(PartHeader, Header("dhcp", 2)) + PartBytes(PartFiles, "b");
+  std::string ppp = directory / "ppp.vpk";
+  std::string dhcp = directory / "dhcp.vpk";
+  ASSERT_TRUE(TestPackage("ppp", "2.9").Depends("system").Image("image").Write(ppp));
+  ASSERT_TRUE(TestPackage("dhcp", "3.0").File("/sbin/dhcpd", "d").Write(dhcp));
+  std::string bundle = directory / "suite.bpk";
+  ASSERT_TRUE(WriteTestBundle(bundle, "suite", "1.0", {ppp, dhcp}, {"dhcp"}));
   SelectablePackage p;
-  ASSERT_TRUE(OpenPackageFile(p, WriteFile("suite.bpk", ContainerBytes(parts))));
+  ASSERT_TRUE(OpenPackageFile(p, bundle));
   EXPECT_TRUE(p.noFileList);
   EXPECT_EQ(p.name, "suite");
   ASSERT_EQ(p.members.size(), 2u);
@@ -243,10 +239,25 @@ TEST_F(PackageFileTest, OpensABundleWithItsMembers) {
   EXPECT_TRUE(p.members[0]->hasImage);
   ASSERT_EQ(p.members[0]->dependencies.size(), 1u);
   EXPECT_EQ(p.members[1]->name, "dhcp");
+  EXPECT_EQ(p.members[1]->version, MakeVersion(3, 0, 'f', 0));
+}
+
+// Image parts may stand after the bundle header and after each member.
+TEST_F(PackageFileTest, PassesOverImagePartsBetweenMembers) {
+  std::string parts = PartBytes(PartBundleHeader, Header("suite", 5)) + PartBytes(PartImage, "i") +
+                      PartBytes(PartHeader, Header("ppp", 1)) + PartBytes(PartImage, "j") +
+                      PartBytes(PartFiles, "a") + PartBytes(PartHeader, Header("dhcp", 2)) +
+                      PartBytes(PartFiles, "b");
+  SelectablePackage p;
+  ASSERT_TRUE(OpenPackageFile(p, WriteFile("suite.bpk", ContainerBytes(parts))));
+  ASSERT_EQ(p.members.size(), 2u);
+  EXPECT_EQ(p.members[0]->name, "ppp");
+  EXPECT_TRUE(p.members[0]->hasImage);
+  EXPECT_EQ(p.members[1]->name, "dhcp");
 }
 
 TEST_F(PackageFileTest, RefusesFilesThatDoNotHoldAWholePackage) {
-  std::string package = ContainerBytes(PartBytes(PartHeader, Header("ppp", 1)));
+  std::string package = TestPackage("ppp", "1.0").File("/x", "x").Bytes();
   std::string bundle = PartBytes(PartBundleHeader, Header("suite", 5));
   struct Case {
     const char* what;
@@ -265,5 +276,5 @@ TEST_F(PackageFileTest, RefusesFilesThatDoNotHoldAWholePackage) {
     EXPECT_FALSE(OpenPackageFile(p, WriteFile("p.vpk", c.bytes))) << c.what;
   }
   SelectablePackage missing;
-  EXPECT_FALSE(OpenPackageFile(missing, directory + "/missing.vpk"));
+  EXPECT_FALSE(OpenPackageFile(missing, directory / "missing.vpk"));
 }

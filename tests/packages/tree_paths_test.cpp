@@ -2,13 +2,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
+
+#include "tests/support/package_builder.h"
 
 namespace {
 
@@ -16,15 +16,12 @@ namespace {
 class TreePathsTest : public testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tree_paths_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    top = pattern;
-    root = top + "/root";
-    outside = top + "/outside";
+    root = top / "root";
+    outside = top / "outside";
     namespace fs = std::filesystem;
     fs::create_directories(root + "/usr/lib");
     fs::create_directories(outside);
-    std::ofstream(root + "/file") << "x";
+    ASSERT_TRUE(WriteTestFile(root + "/file", "x"));
     fs::create_directory_symlink("/usr/lib", root + "/lib");
     fs::create_directory_symlink("usr/lib", root + "/rel");
     fs::create_directory_symlink("../lib", root + "/usr/up");
@@ -36,10 +33,7 @@ class TreePathsTest : public testing::Test {
     rootDescriptor = OpenTreeRoot(root);
     ASSERT_GE(rootDescriptor, 0);
   }
-  void TearDown() override {
-    close(rootDescriptor);
-    std::filesystem::remove_all(top);
-  }
+  void TearDown() override { close(rootDescriptor); }
 
   // The inode number of what descriptor stands for.
   static ino_t Inode(int descriptor) {
@@ -55,7 +49,8 @@ class TreePathsTest : public testing::Test {
 
   bool OutsideIsEmpty() const { return std::filesystem::is_empty(outside); }
 
-  std::string top, root, outside;
+  TemporaryDirectory top;
+  std::string root, outside;
   int rootDescriptor = -1;
 };
 
