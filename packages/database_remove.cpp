@@ -2,17 +2,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
 #include "packages/database_files.h"
 #include "packages/roots.h"
+#include "packages/tree_paths.h"
 
 namespace {
 
@@ -22,56 +20,8 @@ void CloseQuietly(int fd) {
     return;
 }
 
-// The components of path without empty and "." ones. False for a ".." component or a NUL byte,
-// which never name a place of the tree.
-bool SplitTreePath(std::string_view path, std::vector<std::string>& parts) {
-  if (path.find('\0') != std::string_view::npos)
-    return false;
-  while (!path.empty()) {
-    std::size_t end = path.find('/');
-    std::string_view part = path.substr(0, end);
-    path.remove_prefix(end == std::string_view::npos ? path.size() : end + 1);
-    if (part == "..")
-      return false;
-    if (!part.empty() && part != ".")
-      parts.emplace_back(part);
-  }
-  return true;
-}
-
-// Without openat2: walks the components one by one and refuses every symbolic link on the way, so
-// a deletion that would need to follow one does not happen at all.
-int WalkWithoutLinks(int root, const std::vector<std::string>& parts, int flags) {
-  int current = fcntl(root, F_DUPFD_CLOEXEC, 0);
-  for (std::size_t i = 0; current >= 0 && i < parts.size(); ++i) {
-    int stepFlags = i + 1 == parts.size() ? flags : O_PATH | O_DIRECTORY | O_CLOEXEC;
-    int next = openat(current, parts[i].c_str(), stepFlags | O_NOFOLLOW);
-    CloseQuietly(current);
-    current = next;
-  }
-  return current;
-}
-
-// Opens the directory made of parts below root as the installed system will see it: absolute
-// symbolic links lead to the tree's own root and ".." never climbs above it. -1 on failure.
-int OpenDirectoryInTree(int root, const std::vector<std::string>& parts, int flags) {
-  flags |= O_DIRECTORY | O_CLOEXEC;
-  if (parts.empty())
-    return openat(root, ".", flags);
-  std::string path;
-  for (const std::string& part : parts)
-    path += (path.empty() ? "" : "/") + part;
-  open_how how{};
-  how.flags = std::uint64_t(flags);
-  how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
-  long fd = syscall(SYS_openat2, root, path.c_str(), &how, sizeof how);
-  if (fd < 0 && errno == ENOSYS)
-    return WalkWithoutLinks(root, parts, flags);
-  return int(fd);
-}
-
 int OpenTargetRoot() {
-  return open(TargetPath("/").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return OpenTreeRoot(TargetPath("/"));
 }
 
 // Deletes the entries of the open directory whose names are not empty and do not begin with ".";
@@ -107,11 +57,11 @@ void RemoveLoneBootImage(int root) {
 // Deletes path's last component inside the tree at root.
 void DeleteBelow(int root, std::string_view path) {
   std::vector<std::string> parts;
-  if (!SplitTreePath(path, parts) || parts.empty())
+  if (!SplitTreeName(path, parts) || parts.empty())
     return;
   std::string last = parts.back();
   parts.pop_back();
-  int parent = OpenDirectoryInTree(root, parts, O_PATH);
+  int parent = OpenTreeDirectory(root, parts);
   if (parent >= 0 && unlinkat(parent, last.c_str(), 0) != 0) {
     // Missing files and directories stay, as deletions never report.
   }
@@ -119,14 +69,6 @@ void DeleteBelow(int root, std::string_view path) {
 }
 
 }  // namespace
-
-void DeleteInTargetTree(std::string_view path) {
-  int root = OpenTargetRoot();
-  if (root < 0)
-    return;
-  DeleteBelow(root, path);
-  CloseQuietly(root);
-}
 
 void RemovePackageFiles(Package& p) {
   int root = OpenTargetRoot();
@@ -144,7 +86,7 @@ void RemovePackageDirectory(const Package& p) {
   int root = OpenTargetRoot();
   if (root < 0)
     return;
-  int database = OpenDirectoryInTree(root, {"var", "pdb"}, O_PATH);
+  int database = OpenTreeDirectory(root, {"var", "pdb"});
   int dir = database < 0
                 ? -1
                 : openat(database, p.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);

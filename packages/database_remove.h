@@ -1,20 +1,14 @@
 #pragma once
 
-#include <string_view>
-
 #include "packages/package.h"
 
 // Removing a package's files and database entry from the target tree. Deletions never report
-// errors. Paths are resolved inside the target tree as the installed system will see them: a
-// symbolic link never leads a deletion out of the tree, and a path with a ".." component is
-// never deleted.
+// errors. Paths are resolved inside the target tree as the installed system will see them, so a
+// symbolic link never leads a deletion out of the tree.
 
-// Deletes the file at path, a path of the installed system, from the target tree; the last
-// component itself is deleted, never what it links to. Nothing happens for a path with a ".."
-// component or one that cannot be resolved.
-void DeleteInTargetTree(std::string_view path);
-
-// Deletes every file in p's files list from the target tree, then empties the list.
+// Deletes every file in p's files list from the target tree, then empties the list. A listed
+// symbolic link is deleted itself, never what it leads to; a path with a ".." component, or one
+// that leads out of the tree, deletes nothing.
 void RemovePackageFiles(Package& p);
 
 // Deletes the entries of p's database directory whose names do not begin with ".", then the

@@ -13,6 +13,7 @@
 #include "packages/package_reports.h"
 #include "packages/reporter.h"
 #include "packages/roots.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -46,15 +47,10 @@ std::string ShellQuote(const std::string& text) {
   return quoted + "'";
 }
 
-// The single place where a script's process changes its root directory.
-int EnterRoot(const char* path) {
-  return chroot(path);
-}
-
 // The child's side: never returns. A root that cannot be entered must not run the script in the
 // installer's own tree, and the working directory moves into the new root with it.
 [[noreturn]] void RunInRoot(const char* root, const char* command) {
-  if (EnterRoot(root) != 0 || chdir("/") != 0)
+  if (ChangeRoot(root) != 0 || chdir("/") != 0)
     _exit(127);
   char bash[] = "bash";
   char option[] = "-c";

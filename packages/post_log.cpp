@@ -10,6 +10,7 @@
 #include "packages/database_files.h"
 #include "packages/package_database.h"
 #include "packages/roots.h"
+#include "platform/platform.h"
 
 bool postLogReserved = false;
 
@@ -21,11 +22,6 @@ constexpr std::size_t kMaxPostLogSize = 1 << 20;
 
 std::string PostLogPath() {
   return TargetPath("/postlog");
-}
-
-// The single place where the log reaches the disk's buffers before it is written.
-void FlushFileSystems() {
-  sync();
 }
 
 // Writes all of text to fd; false on the first error.
@@ -78,7 +74,7 @@ void SavePostLog() {
   int fd = open(PostLogPath().c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | mode, 0666);
   if (fd < 0)
     return;
-  FlushFileSystems();
+  SyncFileSystems();
   std::string text;
   for (const std::string& line : log)
     text += line + "\n";

@@ -76,12 +76,3 @@ TEST(DatabaseLookupTest, PrintsTheTableRightAligned) {
             "          system             2.9.5      Nov/14/2023 22:13:20\n"
             "             ppp X        2.4beta3      Jan/01/1970 00:00:00\n");
 }
-
-TEST(DatabaseLookupTest, DeleteAllEmptiesTheDatabase) {
-  PackageTree tree;
-  Add("a", false);
-  Add("b", false);
-  DeleteAllPackages();
-  EXPECT_TRUE(GetPackageDatabase().packages.empty());
-  EXPECT_EQ(FindPackageIndex("a"), -1);
-}

@@ -58,7 +58,7 @@ TEST(PackageScriptTest, StoresPreambleAndContentExecutable) {
     MakeTestDirectories(tree.Target("/var/pdb/ppp"));
     ASSERT_TRUE(StoreScript(*p, c.name, c.body)) << c.name;
     std::string path = tree.Target("/var/pdb/ppp/") + c.name;
-    EXPECT_EQ(ReadTestFile(path), std::string(kPreamble) + c.body);
+    EXPECT_EQ(ReadTreeFile(path), std::string(kPreamble) + c.body);
     struct stat status;
     ASSERT_EQ(stat(path.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0755u);
@@ -105,10 +105,10 @@ namespace {
 
 // Copies a host file to the same path below root.
 bool CopyIntoTree(const std::string& root, const std::string& path) {
-  std::string content = ReadTestFile(path);
+  std::string content = ReadTreeFile(path);
   if (content == "<missing>")
     return false;
-  WriteTestFile(root + path, content);
+  WriteTreeFile(root + path, content);
   return chmod((root + path).c_str(), 0755) == 0;
 }
 
@@ -134,7 +134,7 @@ bool InstallBash(const std::string& root) {
       return false;
   }
   MakeTestDirectories(root + "/dev");
-  WriteTestFile(root + "/vela/lib/install/profile.sh", "PROFILE=loaded\n");
+  WriteTreeFile(root + "/vela/lib/install/profile.sh", "PROFILE=loaded\n");
   return mknod((root + "/dev/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
 }
 
@@ -170,8 +170,8 @@ TEST_F(ScriptRunTest, RunsInsideTheTreeSilently) {
                   "echo \"$PROFILE\" >/ran\npwd >/cwd\necho to-stdout\necho to-stderr >&2\n",
                   console));
   EXPECT_EQ(console, "");
-  EXPECT_EQ(ReadTestFile(tree.Target("/ran")), "loaded\n");
-  EXPECT_EQ(ReadTestFile(tree.Target("/cwd")), "/\n");
+  EXPECT_EQ(ReadTreeFile(tree.Target("/ran")), "loaded\n");
+  EXPECT_EQ(ReadTreeFile(tree.Target("/cwd")), "/\n");
   EXPECT_TRUE(Log().empty());
 }
 
@@ -195,7 +195,7 @@ TEST_F(ScriptRunTest, NameCannotInjectShellWords) {
                            "a b&&echo>pwned", "a\necho>pwned"}) {
     std::string console;
     EXPECT_TRUE(Run(*MakePackage(name), "echo ok >/ran\n", console)) << name;
-    EXPECT_EQ(ReadTestFile(tree.Target("/ran")), "ok\n") << name;
+    EXPECT_EQ(ReadTreeFile(tree.Target("/ran")), "ok\n") << name;
     EXPECT_FALSE(PathExists(tree.Target("/pwned"))) << name;
     unlink(tree.Target("/ran").c_str());
   }

@@ -14,7 +14,6 @@
 #include "packages/database_lookup.h"
 #include "packages/package_database.h"
 #include "packages/post_log.h"
-#include "tests/support/stream_bytes.h"
 
 namespace {
 
@@ -36,19 +35,6 @@ void MakeParents(const std::string& path) {
        slash = path.find('/', slash + 1)) {
     mkdir(path.substr(0, slash).c_str(), 0755);  // existing directories are expected
   }
-}
-
-std::string LittleEndian(std::uint32_t value, int size) {
-  std::string bytes;
-  for (int i = 0; i < size; ++i)
-    bytes.push_back(static_cast<char>(value >> (8 * i)));
-  return bytes;
-}
-
-std::string NameField(const std::string& name) {
-  std::string field = name.substr(0, 16);
-  field.resize(16, '\0');
-  return field;
 }
 
 }  // namespace
@@ -75,7 +61,7 @@ void MakeTestDirectories(const std::string& path) {
   MakeParents(path + "/");
 }
 
-void WriteTestFile(const std::string& path, const std::string& content) {
+void WriteTreeFile(const std::string& path, const std::string& content) {
   MakeParents(path);
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file << content;
@@ -83,7 +69,7 @@ void WriteTestFile(const std::string& path, const std::string& content) {
   ASSERT_TRUE(file.good()) << path;
 }
 
-std::string ReadTestFile(const std::string& path) {
+std::string ReadTreeFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file)
     return "<missing>";
@@ -117,20 +103,4 @@ std::vector<std::string> ListTree(const std::string& dir) {
   listing = nullptr;
   std::sort(paths.begin(), paths.end());
   return paths;
-}
-
-std::string HeaderPartBytes(int type, const std::string& name, PackageVersion version,
-                            std::uint32_t buildTime, std::uint32_t flags) {
-  std::string content = NameField(name) + LittleEndian(version, 4) + LittleEndian(buildTime, 4) +
-                        std::string(8, '\0') + LittleEndian(flags, 4);
-  return PartBytes(type, content);
-}
-
-std::string DependencyPartBytes(int type, const std::vector<Dependency>& list) {
-  std::string content = LittleEndian(std::uint32_t(list.size()), 2);
-  for (const Dependency& d : list) {
-    content += NameField(d.name) + LittleEndian(d.minVersion, 4) + std::string(4, '\0') +
-               LittleEndian(d.maxVersion, 4) + LittleEndian(std::uint32_t(d.priority), 4);
-  }
-  return PartBytes(type, content);
 }

@@ -2,12 +2,10 @@
 
 // Temporary package roots for tests of the package manager, and small file helpers for them.
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "packages/roots.h"
-#include "packages/version.h"
 
 // A fresh directory holding a target tree ("flash"), a running system's root ("system") and a
 // directory beside both ("outside", for checking that nothing leaves the roots). While it lives,
@@ -33,17 +31,10 @@ class PackageTree {
 // Creates path and the missing directories above it.
 void MakeTestDirectories(const std::string& path);
 // Writes content to path, creating the missing directories above it; fails the test on error.
-void WriteTestFile(const std::string& path, const std::string& content);
+void WriteTreeFile(const std::string& path, const std::string& content);
 // The content of path; "<missing>" when it cannot be read.
-std::string ReadTestFile(const std::string& path);
+std::string ReadTreeFile(const std::string& path);
 // True when something (also a dangling symbolic link) is at path.
 bool PathExists(const std::string& path);
 // Every path below dir, relative to it, sorted; symbolic links are listed, not followed.
 std::vector<std::string> ListTree(const std::string& dir);
-
-// A header part (PartHeader or PartBundleHeader) of a package file: the name padded to 16 bytes,
-// version, build time, 8 zero bytes and flags.
-std::string HeaderPartBytes(int type, const std::string& name, PackageVersion version,
-                            std::uint32_t buildTime, std::uint32_t flags = 0);
-// A dependency-record part of the given type: a 2-byte count and one 32-byte record per entry.
-std::string DependencyPartBytes(int type, const std::vector<Dependency>& list);

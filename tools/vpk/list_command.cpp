@@ -11,15 +11,17 @@ namespace {
 
 void PrintListUsage(FILE* out) {
   std::fprintf(out,
-               "usage: vpk list [--root DIR]\n\n"
-               "Prints the packages installed in the tree at DIR (default /flash): name, \"X\"\n"
-               "when disabled, version and build time (UTC).\n");
+               "usage: vpk list [--root DIR] [--system-root DIR]\n\n"
+               "Prints the packages installed in the tree at --root (default /flash): name, \"X\"\n"
+               "when disabled, version and build time (UTC). Stored images are also looked for\n"
+               "in the running system's /rw/pckg/.images/, below --system-root (default /).\n");
 }
 
 }  // namespace
 
 bool ListCommand(int argc, char** argv) {
   const char* root = nullptr;
+  const char* systemRoot = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0) {
       PrintListUsage(stdout);
@@ -27,6 +29,9 @@ bool ListCommand(int argc, char** argv) {
     }
     if (std::strcmp(argv[i], "--root") == 0 && i + 1 < argc && root == nullptr) {
       root = argv[++i];
+    } else if (std::strcmp(argv[i], "--system-root") == 0 && i + 1 < argc &&
+               systemRoot == nullptr) {
+      systemRoot = argv[++i];
     } else {
       PrintListUsage(stderr);
       return false;
@@ -34,6 +39,8 @@ bool ListCommand(int argc, char** argv) {
   }
   if (root != nullptr)
     GetPackageRoots().target = root;
+  if (systemRoot != nullptr)
+    GetPackageRoots().system = systemRoot;
   // Listing must not use up the one-shot requests that the next real load is meant to carry out.
   if (!LoadDatabase(false, false))
     return false;

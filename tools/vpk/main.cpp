@@ -2,7 +2,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/vpk/build_command.h"
+#include "tools/vpk/inspect_command.h"
 #include "tools/vpk/keygen.h"
+#include "tools/vpk/list_command.h"
+#include "tools/vpk/sign_command.h"
+#include "tools/vpk/verify_command.h"
 
 namespace {
 
@@ -13,13 +18,21 @@ struct Command {
 };
 
 const Command commands[] = {
+    {"build", "build a package file from a directory tree and header fields", BuildCommand},
+    {"build-bundle", "build a bundle file from member package files", BuildBundleCommand},
+    {"inspect", "show the parts, fields, files, digest and signature of a package file",
+     InspectCommand},
+    {"verify", "check package files as the installer does: signature or known digest",
+     VerifyCommand},
+    {"sign", "sign an unsigned package file with a private key", SignCommand},
     {"keygen", "generate a signing key, its hash words and an empty digest list", KeygenCommand},
+    {"list", "list the packages installed in a tree (--root DIR)", ListCommand},
 };
 
 void PrintUsage(FILE* out) {
   std::fprintf(out, "usage: vpk COMMAND [ARGUMENTS]\n\nCommands:\n");
   for (const Command& command : commands) {
-    std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
+    std::fprintf(out, "  %-12s %s\n", command.name, command.summary);
   }
   std::fprintf(out, "\n'vpk COMMAND --help' describes one command.\n");
 }

@@ -1,0 +1,32 @@
+#include "disk/finish.h"
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "disk/tools.h"
+#include "platform/platform.h"
+
+void FinishInstalledSystem(const TargetDisk& target) {
+  struct stat status;
+  // The exit statuses belong to the new system's packages; the installation goes on regardless.
+  if (stat("/flash/etc/rc.d/rc.postinstall", &status) == 0) {
+    RunProgram("/flash", "/bin/bash", {"-c", "/etc/rc.d/rc.postinstall"});
+  } else {
+    RunProgram("/flash", "/bin/varo", {"varo"});
+  }
+  SyncFileSystems();
+  UnmountFileSystem("/flash/boot");  // fails harmlessly in the single-partition layout
+  if (!target.moreThan1023Cylinders) {
+    char root[80];
+    snprintf(root, sizeof root, "%s1", target.device);
+    const char* type = target.largerThan40MiB ? "ext3" : "ext2";
+    if (MountFileSystem(root, "/flash", type, MS_REMOUNT | MS_RDONLY, nullptr) == 0) {
+      StartProgress("Checking disk integrity...");
+      RunProgram("/flash", "/sbin/fsck", {"-d", "-v"});
+      StopProgress();
+    }
+  }
+  UnmountFileSystem("/flash");
+}

@@ -1,0 +1,306 @@
+#include "disk/keep_config.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "disk/tools.h"
+
+namespace {
+
+uint32_t FreeSpace(const ConfigChunk* chunk) {
+  return chunk->limit - chunk->offset;
+}
+
+void Seal(ConfigChunk* chunk) {
+  chunk->limit = chunk->offset;
+  chunk->offset = 0;
+}
+
+// Reads the file's content straight into the chain, in pieces as large as the free space.
+bool AppendContent(ConfigChunk*& current, int descriptor, off_t expectedSize) {
+  off_t total = 0;
+  for (;;) {
+    if (FreeSpace(current) == 0) {
+      ConfigChunk* next = NewChunk(kChunkCapacity, current);
+      if (next == nullptr) {
+        return false;
+      }
+      current = next;
+    }
+    ssize_t count = read(descriptor, current->Data() + current->offset, FreeSpace(current));
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count < 0) {
+      return false;
+    }
+    if (count == 0) {
+      return total == expectedSize;  // a file that changed size is not kept half
+    }
+    current->offset += static_cast<uint32_t>(count);
+    total += count;
+  }
+}
+
+bool ReadFileEntry(ConfigChunk*& current, const char* path, const struct stat& status) {
+  int descriptor = open(path, O_RDONLY);
+  if (descriptor < 0) {
+    return false;
+  }
+  bool done = AppendString(current, path) && AppendRecord(current, status) &&
+              AppendContent(current, descriptor, status.st_size);
+  close(descriptor);
+  return done;
+}
+
+bool ReadDirectoryEntry(ConfigChunk*& current, const char* path, const struct stat& status) {
+  DIR* listing = opendir(path);
+  if (listing == nullptr) {
+    return false;
+  }
+  bool done = AppendString(current, path) && AppendRecord(current, status);
+  while (done) {
+    dirent* entry = readdir(listing);
+    if (entry == nullptr) {
+      break;
+    }
+    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
+      done = ReadTree(current, (std::string(path) + "/" + entry->d_name).c_str());
+    }
+  }
+  closedir(listing);
+  return done;
+}
+
+// Copies `count` bytes out of the chain, across chunks; false when the chain ends first.
+bool TakeBytes(ConfigChunk*& current, void* target, size_t count) {
+  auto* out = static_cast<unsigned char*>(target);
+  while (count > 0) {
+    if (SkipExhausted(current)) {
+      return false;
+    }
+    uint32_t piece = static_cast<uint32_t>(std::min<size_t>(count, FreeSpace(current)));
+    memcpy(out, current->Data() + current->offset, piece);
+    current->offset += piece;
+    out += piece;
+    count -= piece;
+  }
+  return true;
+}
+
+// Writes `size` bytes of content from the chain to the file, chunk piece by chunk piece.
+bool WriteContent(ConfigChunk*& current, int descriptor, off_t size) {
+  while (size > 0) {
+    if (SkipExhausted(current)) {
+      return false;
+    }
+    uint32_t piece = static_cast<uint32_t>(std::min<off_t>(size, FreeSpace(current)));
+    if (write(descriptor, current->Data() + current->offset, piece) != piece) {
+      return false;
+    }
+    current->offset += piece;
+    size -= piece;
+  }
+  return true;
+}
+
+void SetTimes(const char* path, const struct stat& status) {
+  timespec times[2] = {status.st_atim, status.st_mtim};
+  if (utimensat(AT_FDCWD, path, times, 0) != 0) {
+    // Ignored on purpose: the content is what matters; a file that could not be created (an
+    // empty one) is left out this way.
+  }
+}
+
+bool WriteFileEntry(ConfigChunk*& current, const char* path, const struct stat& status) {
+  // An existing file is written over from its start, as the old system had it.
+  int descriptor = open(path, O_WRONLY | O_CREAT, 0600);
+  if (!WriteContent(current, descriptor, status.st_size)) {
+    if (descriptor >= 0) {
+      close(descriptor);
+    }
+    return false;
+  }
+  if (descriptor >= 0) {
+    if (fchmod(descriptor, status.st_mode & 07777) != 0 ||
+        fchown(descriptor, status.st_uid, status.st_gid) != 0) {
+      // Ignored on purpose: the owner and mode are restored where the file system allows.
+    }
+    close(descriptor);
+  }
+  SetTimes(path, status);
+  return true;
+}
+
+bool WriteDirectoryEntry(const char* path, const struct stat& status) {
+  if (mkdir(path, 0700) != 0) {
+    return false;
+  }
+  if (chmod(path, status.st_mode & 07777) != 0 || chown(path, status.st_uid, status.st_gid) != 0) {
+    // Ignored on purpose, as for files.
+  }
+  SetTimes(path, status);
+  return true;
+}
+
+// Writes back the next entry; false on failure.
+bool WriteEntry(ConfigChunk*& current) {
+  const char* start = reinterpret_cast<const char*>(current->Data() + current->offset);
+  const void* end = memchr(start, '\0', FreeSpace(current));
+  if (end == nullptr) {
+    return false;  // a path never spans chunks; without its zero the chain is damaged
+  }
+  std::string path(start);
+  current->offset += static_cast<uint32_t>(path.size() + 1);
+  struct stat status;
+  if (!TakeBytes(current, &status, sizeof status)) {
+    return false;
+  }
+  if (S_ISREG(status.st_mode)) {
+    return WriteFileEntry(current, path.c_str(), status);
+  }
+  if (S_ISDIR(status.st_mode)) {
+    return WriteDirectoryEntry(path.c_str(), status);
+  }
+  return true;
+}
+
+bool WriteEntries(ConfigChunk* first) {
+  if (first == nullptr || first->magic != kChunkMagic) {
+    return false;
+  }
+  ConfigChunk* current = first;
+  while (!SkipExhausted(current)) {
+    if (!WriteEntry(current)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+ConfigChunk* ReadOldConfiguration() {
+  struct stat status;
+  const char* source = nullptr;
+  if (stat("/flash/vela/store", &status) == 0) {
+    source = "/flash/vela/store";
+  } else if (lstat("/flash/rw/store", &status) == 0) {
+    source = "/flash/rw/store";
+  } else {
+    return nullptr;
+  }
+  StartProgress("Reading old configuration...");
+  ConfigChunk* first = NewChunk(kChunkCapacity, nullptr);
+  ConfigChunk* current = first;
+  if (first != nullptr && ReadTree(current, source)) {
+    Seal(current);
+  } else {
+    FreeChunks(first);
+    first = nullptr;
+  }
+  StopProgress();
+  if (first == nullptr) {
+    puts("ERROR: couldn't keep config - probably not enough memory");
+  }
+  return first;
+}
+
+bool WriteBackConfiguration(ConfigChunk* first) {
+  StartProgress("Writing back old configuration...");
+  bool done = WriteEntries(first);
+  FreeChunks(first);
+  StopProgress();
+  if (!done) {
+    puts("ERROR: couldn't write old configuration - proboably not enough space on the disk");
+  }
+  return done;
+}
+
+bool ReadTree(ConfigChunk*& current, const char* path) {
+  struct stat status;
+  if (stat(path, &status) != 0) {
+    return false;
+  }
+  if (S_ISREG(status.st_mode)) {
+    return ReadFileEntry(current, path, status);
+  }
+  if (S_ISDIR(status.st_mode)) {
+    return ReadDirectoryEntry(current, path, status);
+  }
+  return true;  // devices, pipes and sockets are not configuration
+}
+
+bool AppendString(ConfigChunk*& current, const char* text) {
+  size_t length = strlen(text) + 1;
+  if (length > UINT32_MAX) {
+    return false;
+  }
+  if (length > FreeSpace(current)) {
+    ConfigChunk* next = NewChunk(static_cast<uint32_t>(length), current);
+    if (next == nullptr) {
+      return false;
+    }
+    current = next;
+  }
+  memcpy(current->Data() + current->offset, text, length);
+  current->offset += static_cast<uint32_t>(length);
+  return true;
+}
+
+bool AppendRecord(ConfigChunk*& current, const struct stat& status) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&status);
+  size_t left = sizeof status;
+  while (left > FreeSpace(current)) {
+    uint32_t piece = FreeSpace(current);
+    memcpy(current->Data() + current->offset, bytes, piece);
+    current->offset += piece;
+    bytes += piece;
+    left -= piece;
+    ConfigChunk* next = NewChunk(kChunkCapacity, current);
+    if (next == nullptr) {
+      return false;
+    }
+    current = next;
+  }
+  memcpy(current->Data() + current->offset, bytes, left);
+  current->offset += static_cast<uint32_t>(left);
+  return true;
+}
+
+ConfigChunk* NewChunk(uint32_t capacity, ConfigChunk* toSeal) {
+  auto* chunk = static_cast<ConfigChunk*>(malloc(sizeof(ConfigChunk) + capacity));
+  if (chunk == nullptr) {
+    return nullptr;
+  }
+  *chunk = ConfigChunk{kChunkMagic, capacity, 0, nullptr};
+  if (toSeal != nullptr) {
+    toSeal->next = chunk;
+    Seal(toSeal);
+  }
+  return chunk;
+}
+
+bool SkipExhausted(ConfigChunk*& current) {
+  while (current != nullptr && current->offset == current->limit) {
+    current = current->next;
+  }
+  return current == nullptr;
+}
+
+void FreeChunks(ConfigChunk* first) {
+  while (first != nullptr) {
+    ConfigChunk* next = first->next;
+    *first = ConfigChunk{0, 0, 0, nullptr};
+    free(first);
+    first = next;
+  }
+}

@@ -1,0 +1,259 @@
+#include "disk/prepare.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "disk/keep_config.h"
+#include "disk/tools.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr uint32_t kBootPartitionBytes = 10485760;
+
+// The device paths and file-system choices of one disk.
+struct Layout {
+  char disk[80];
+  char first[80];
+  char second[80];
+  bool bootPartition;  // a separate /boot partition 1 and the root on partition 2
+  uint32_t bootCylinders;
+  const char* rootType;  // "ext3" or "ext2"
+};
+
+Layout LayoutOf(const TargetDisk& target) {
+  Layout layout{};
+  snprintf(layout.disk, sizeof layout.disk, "%s", target.device);
+  snprintf(layout.first, sizeof layout.first, "%s1", target.device);
+  snprintf(layout.second, sizeof layout.second, "%s2", target.device);
+  layout.bootPartition = target.moreThan1023Cylinders;
+  // The fewest whole cylinders that hold 10 MiB.
+  layout.bootCylinders = (target.cylinderBytes + (kBootPartitionBytes - 1)) / target.cylinderBytes;
+  layout.rootType = target.largerThan40MiB ? "ext3" : "ext2";
+  return layout;
+}
+
+bool Mount(const char* device, const char* target, const char* type) {
+  return MountFileSystem(device, target, type, 0, nullptr) == 0;
+}
+
+bool MountBootPartition(const Layout& layout, bool withBoot) {
+  if (!withBoot) {
+    return true;
+  }
+  if (mkdir("/flash/boot", 0755) != 0 && errno != EEXIST) {
+    // The mount below fails then and says so.
+  }
+  if (Mount(layout.first, "/flash/boot", "ext2")) {
+    return true;
+  }
+  UnmountFileSystem("/flash");
+  return false;
+}
+
+// The number of partition entries in the disk's current table.
+bool CountOldPartitions(const Layout& layout, int& count) {
+  FILE* dump = OpenSfdiskOutput({"-d", "-uC", layout.disk});
+  if (dump == nullptr) {
+    return false;
+  }
+  count = 0;
+  char line[256];
+  while (fgets(line, sizeof line, dump) != nullptr) {
+    count += strncmp(line, "/dev/", 5) == 0 ? 1 : 0;
+  }
+  ClosePipedChild(dump);
+  return true;
+}
+
+bool Partition(const TargetDisk& target, const Layout& layout) {
+  StartProgress("Creating partition...");
+  int oldEntries = 0;
+  FILE* table = nullptr;
+  // A boot partition that would fill the whole disk leaves no room for the root.
+  bool fits = !layout.bootPartition || layout.bootCylinders < target.cylinders;
+  if (fits && CountOldPartitions(layout, oldEntries)) {
+    table = OpenSfdiskInput({"-q", "-uC", layout.disk, ">null"});
+  }
+  if (table == nullptr) {
+    StopProgress();
+    puts("ERROR: could not create partitions");
+    return false;
+  }
+  int written = 1;
+  if (layout.bootPartition) {
+    fprintf(table, "0,%u,83,*\n", layout.bootCylinders);
+    fprintf(table, "%u,%u,83,-\n", layout.bootCylinders, target.cylinders - layout.bootCylinders);
+    written = 2;
+  } else {
+    fprintf(table, "0,%u,83,*\n", target.cylinders);
+  }
+  // Every further entry of the old table is emptied.
+  for (; written < oldEntries; ++written) {
+    fputs("0,0,0\n", table);
+  }
+  ClosePipedChild(table);  // a rejected table shows when formatting fails
+  StopProgress();
+  return true;
+}
+
+bool MakeFileSystem(const char* device, bool journal) {
+  int status = journal ? RunProgram(nullptr, "/sbin/mke2fs", {"-j", device})
+                       : RunProgram(nullptr, "/sbin/mke2fs", {device});
+  return status == 0;
+}
+
+bool Format(const TargetDisk& target, const Layout& layout) {
+  StartProgress("Formatting disk...");
+  bool done;
+  if (layout.bootPartition) {
+    done = MakeFileSystem(layout.first, false) &&
+           MakeFileSystem(layout.second, target.largerThan40MiB);
+  } else {
+    done = MakeFileSystem(layout.first, target.largerThan40MiB);
+  }
+  StopProgress();
+  if (!done) {
+    puts("ERROR: could not format partitions");
+  }
+  return done;
+}
+
+// Opens a configuration file of the new system for writing, with its directory.
+FILE* CreateConfigurationFile(const char* path) {
+  if (mkdir("/flash/etc", 0755) != 0) {
+    // Ignored on purpose: an existing directory is fine, a missing one shows at the open.
+  }
+  return fopen(path, "w");
+}
+
+void CloseConfigurationFile(FILE* file, const char* path) {
+  fclose(file);
+  chmod(path, 0644);
+}
+
+bool WriteLiloConf(const Layout& layout) {
+  const char* path = "/flash/etc/lilo.conf";
+  FILE* file = CreateConfigurationFile(path);
+  if (file == nullptr) {
+    puts("ERROR: could not create lilo.conf");
+    return false;
+  }
+  fprintf(file, "boot=%s1\n", layout.disk);
+  fputs("map=/boot/map\n", file);
+  fputs("install=/boot/boot.b\n", file);
+  fputs("lba32\n", file);
+  fputs("image=/boot/vmlinuz\n", file);
+  fputs("  label=System\n", file);
+  fprintf(file, "  root=%s%d\n", layout.disk, layout.bootPartition ? 2 : 1);
+  fputs("  read-only\n", file);
+  CloseConfigurationFile(file, path);
+  return true;
+}
+
+bool WriteFstab(const Layout& layout) {
+  const char* path = "/flash/etc/fstab";
+  FILE* file = CreateConfigurationFile(path);
+  if (file == nullptr) {
+    puts("ERROR: could not create fstab");
+    return false;
+  }
+  if (layout.bootPartition) {
+    fprintf(file, "%s2  /     %s defaults 1 1\n", layout.disk, layout.rootType);
+    fprintf(file, "%s1  /boot ext2 defaults 1 2\n", layout.disk);
+  } else {
+    fprintf(file, "%s1  /     %s defaults 1 1\n", layout.disk, layout.rootType);
+  }
+  fputs("none /proc proc defaults 0 0\n", file);
+  fputs("none /dev/pts devpts gid=5,mode=620 0 0\n", file);
+  CloseConfigurationFile(file, path);
+  return true;
+}
+
+// The journalling root needs no check at boot; a missing marker only costs a check.
+void WriteNoCheckMarker(const TargetDisk& target) {
+  if (!target.largerThan40MiB) {
+    return;
+  }
+  int marker = open("/flash/.nofsck", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (marker >= 0) {
+    close(marker);
+  }
+}
+
+void CreateBaseDirectories() {
+  static const char* const directories[] = {"/rw", "/vela", "/vela/etc", "/var", "/var/pdb"};
+  for (const char* shortName : directories) {
+    char path[80];
+    snprintf(path, sizeof path, "/flash%s", shortName);
+    if (mkdir(path, 0755) != 0) {
+      fprintf(stderr, "%s: %s\n", shortName, strerror(errno));
+    }
+  }
+}
+
+ConfigChunk* KeepConfiguration(const TargetDisk& target) {
+  if (!MountTarget(target, false)) {
+    puts("WARNING: couldn't keep config - couldn't mount file system");
+    return nullptr;
+  }
+  ConfigChunk* kept = ReadOldConfiguration();
+  UnmountFileSystem("/flash/boot");
+  UnmountFileSystem("/flash");
+  return kept;
+}
+
+// The steps between keeping and writing back, each printing its own message when it fails.
+bool BuildNewSystem(const TargetDisk& target, const Layout& layout) {
+  if (!Partition(target, layout) || !Format(target, layout)) {
+    return false;
+  }
+  if (!MountTarget(target, true)) {
+    puts("ERROR: could not mount filesystem");
+    return false;
+  }
+  if (!WriteLiloConf(layout) || !WriteFstab(layout)) {
+    return false;
+  }
+  WriteNoCheckMarker(target);
+  CreateBaseDirectories();
+  return true;
+}
+
+}  // namespace
+
+bool MountTarget(const TargetDisk& target, bool withBoot) {
+  Layout layout = LayoutOf(target);
+  if (Mount(layout.second, "/flash", "ext3")) {
+    return MountBootPartition(layout, withBoot);
+  }
+  if (Mount(layout.first, "/flash", "ext3")) {
+    return true;  // a single-partition system has nothing at /boot
+  }
+  if (Mount(layout.second, "/flash", "ext2")) {
+    return MountBootPartition(layout, withBoot);
+  }
+  return Mount(layout.first, "/flash", "ext2");
+}
+
+bool PrepareDisk(const TargetDisk& target, bool keepConfiguration) {
+  if (target.cylinderBytes == 0) {
+    puts("ERROR: could not create partitions");  // no geometry: nothing can be laid out
+    return false;
+  }
+  Layout layout = LayoutOf(target);
+  ConfigChunk* kept = keepConfiguration ? KeepConfiguration(target) : nullptr;
+  if (!BuildNewSystem(target, layout)) {
+    FreeChunks(kept);  // the old configuration is lost with the failed preparation
+    return false;
+  }
+  if (kept != nullptr) {
+    WriteBackConfiguration(kept);  // its outcome does not change the result
+  }
+  return true;
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "disk/discovery.h"
+
+// Mounts the installed system of the disk at "/flash", finding its layout and file-system type by
+// trying partition 2 and 1 as ext3, then as ext2. In the boot-partition layout and with
+// `withBoot`, also mounts partition 1 at "/flash/boot". False when nothing could be mounted (or
+// the boot partition could not, in which case "/flash" is unmounted again).
+bool MountTarget(const TargetDisk& target, bool withBoot);
+
+// Turns the disk into an empty new system mounted at "/flash": keeps the old configuration in
+// memory when asked, repartitions, formats, mounts, writes lilo.conf, fstab and the base
+// directories, and writes the kept configuration back. Returns false after printing the one
+// message of the step that failed.
+bool PrepareDisk(const TargetDisk& target, bool keepConfiguration);

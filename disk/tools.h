@@ -1,0 +1,53 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+
+// The process id of the piped child (an sfdisk pipe or the installer child), -1 when none. At
+// most one exists at a time.
+extern pid_t childPid;
+
+// Arguments handed to an external program after its own path; at most kMaxArguments.
+using ArgumentList = std::initializer_list<const char*>;
+inline constexpr size_t kMaxArguments = 14;
+
+// Starts "/sbin/sfdisk" with the arguments and returns a stream on its standard output (its
+// errors go to the log terminal), or null when a piped child exists already or the start failed.
+FILE* OpenSfdiskOutput(ArgumentList arguments);
+
+// Starts "/sbin/sfdisk" with the arguments and returns a stream on its standard input, or null
+// as above. An argument ">null" is not passed on: it sends the tool's output to the log terminal.
+FILE* OpenSfdiskInput(ArgumentList arguments);
+
+// Closes the stream of the piped child and waits for it. Returns its raw wait status, or -1 when
+// there is no piped child, the stream could not be closed or waiting failed.
+int ClosePipedChild(FILE* stream);
+
+// Runs `program` with the arguments, inside `root` when it is not null, with standard input from
+// "/dev/null" and output on the log terminal, and waits. Returns the raw wait status (0 when the
+// program exited with 0; exit code 127 when it or the root could not be entered), or -1 when no
+// child could be started or waiting failed.
+int RunProgram(const char* root, const char* program, ArgumentList arguments);
+
+// Prints the message and then one dot per second until StopProgress.
+void StartProgress(const char* message);
+
+// Ends the dots of StartProgress with a line end.
+void StopProgress();
+
+// Sleeps whole seconds, also through the alarms of the progress dots; an interrupt that arrives
+// meanwhile is carried out.
+void SleepSeconds(unsigned seconds);
+
+// A whole file in memory; the bytes (malloc'ed, null when the size is 0) belong to the holder.
+struct FileBuffer {
+  uint32_t size = 0;
+  unsigned char* bytes = nullptr;
+};
+
+// Reads the whole file at `path` into `buffer`. Returns false (printing nothing) when the file
+// cannot be opened, examined, held in memory or read to its stated size.
+bool ReadWholeFile(const char* path, FileBuffer& buffer);

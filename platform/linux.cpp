@@ -1,0 +1,43 @@
+#include "platform/platform.h"
+
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/reboot.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+int MountFileSystem(const char* source, const char* target, const char* type, unsigned long flags,
+                    const void* data) {
+  return mount(source, target, type, flags, data);
+}
+
+int UnmountFileSystem(const char* target) {
+  return umount(target);
+}
+
+int RebootMachine(int command) {
+  return reboot(command);
+}
+
+int InitModule(const char*, const void* image, unsigned long length, const char* parameters) {
+  // The system library has no wrapper; the number is the build architecture's own.
+  return static_cast<int>(syscall(SYS_init_module, image, length, parameters));
+}
+
+int MakeNode(const char* path, mode_t mode, dev_t device) {
+  return mknod(path, mode, device);
+}
+
+int ChangeRoot(const char* path) {
+  return chroot(path);
+}
+
+void SyncFileSystems() {
+  sync();
+}
+
+int InterfaceRequest(int socket, unsigned long request, ifreq* interface) {
+  return ioctl(socket, request, interface);
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <sys/types.h>
+
+struct ifreq;
+
+// The calls that change the machine beyond ordinary files. The installer links the real layer
+// (platform/linux.cpp); test builds link a stand-in that records each call and simulates it. The
+// choice is made when the program is linked, never at run time. Each call returns what the system
+// call returns: 0 (or the request's result) on success, -1 with errno set on failure.
+
+// Mounts `source` of file-system `type` on `target` with the mount flags and data.
+int MountFileSystem(const char* source, const char* target, const char* type, unsigned long flags,
+                    const void* data);
+
+// Unmounts whatever is mounted on `target`.
+int UnmountFileSystem(const char* target);
+
+// Reboots the machine with the given command (0x01234567 restarts). Returns only on failure.
+int RebootMachine(int command);
+
+// Hands a module image (mapped from `path`, which is named only for records) to the kernel.
+int InitModule(const char* path, const void* image, unsigned long length, const char* parameters);
+
+// Creates the device node `path` with the mode (file type included) and device number.
+int MakeNode(const char* path, mode_t mode, dev_t device);
+
+// Changes the root directory, leaving the working directory alone; used by a child before exec.
+int ChangeRoot(const char* path);
+
+// Flushes all file-system buffers to disk.
+void SyncFileSystems();
+
+// Carries out a network interface request (hardware address, flags, IPv4 address) on a socket.
+int InterfaceRequest(int socket, unsigned long request, ifreq* interface);

@@ -1,0 +1,198 @@
+#include "startup/startup.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "console/console.h"
+#include "disk/discovery.h"
+#include "flows/cdrom.h"
+#include "flows/hard_disk.h"
+#include "flows/network.h"
+#include "platform/platform.h"
+#include "startup/interrupt.h"
+#include "startup/modules.h"
+#include "startup/state.h"
+
+namespace {
+
+constexpr int kContinueAsInstaller = -2;
+
+// As init, the installer runs in a child and the first process only waits, so that the machine
+// never sees its first process end. Returns the exit value of the waiting parent, or
+// kContinueAsInstaller in the process that goes on installing.
+int RunInitWrapper(const char* programName) {
+  if (strstr(programName, "init") == nullptr) {
+    return kContinueAsInstaller;
+  }
+  pid_t child = fork();
+  if (child <= 0) {
+    return kContinueAsInstaller;  // the child, or nobody to wait for
+  }
+  int status;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) {
+      return -1;
+    }
+  }
+  return status;
+}
+
+// Results are ignored on purpose: a missing kernel file system shows later, where it is needed.
+void MountKernelFileSystems() {
+  MountFileSystem("proc", "/proc", "proc", 0, nullptr);
+  mkdir("/sys", 0755);
+  MountFileSystem("sysfs", "/sys", "sysfs", 0, nullptr);
+  mkdir("/flash", 0755);
+  mkdir("/ram", 0755);
+}
+
+// Without a virtual console the first serial port is the console and tools write to nowhere.
+void ChooseConsole() {
+  int virtualConsole = open("/dev/tty0", O_WRONLY);
+  if (virtualConsole >= 0) {
+    close(virtualConsole);
+    return;
+  }
+  snprintf(logTerminalPath, sizeof logTerminalPath, "%s", "/dev/null");
+  int input = open("/dev/ttyS0", O_RDONLY);
+  int output = open("/dev/ttyS0", O_WRONLY);
+  // Without the serial port the inherited streams are still better than none.
+  if (input >= 0 && output >= 0) {
+    dup2(input, 0);
+    dup2(output, 1);
+    dup2(output, 2);
+  }
+  for (int descriptor : {input, output}) {
+    if (descriptor > 2) {
+      close(descriptor);
+    }
+  }
+}
+
+void SetSignal(int signal, void (*handler)(int), int flags) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  action.sa_flags = flags;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+}
+
+void InstallSignalHandlers() {
+  SetSignal(SIGINT, OnInterrupt, 0);
+  SetSignal(SIGPIPE, SIG_IGN, 0);
+  SetSignal(SIGCHLD, SIG_DFL, SA_RESTART);
+}
+
+void OpenLcd() {
+  lcdDescriptor = -1;
+  FILE* numbers = fopen("/sys/class/misc/lcd/dev", "r");
+  if (numbers == nullptr) {
+    return;
+  }
+  int major, minor;
+  if (fscanf(numbers, "%d:%d", &major, &minor) == 2) {
+    MakeNode("/dev/lcd", S_IFCHR | 0666, makedev(major, minor));  // an existing node is reused
+    lcdDescriptor = open("/dev/lcd", O_RDWR);
+  } else {
+    puts("ERROR: strange format for lcd dev");
+  }
+  fclose(numbers);
+}
+
+bool HasArgument(int argc, char** argv, const char* wanted) {
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], wanted) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void ReadInstallationType(char (&type)[80]) {
+  memset(type, 0, sizeof type);
+  FILE* file = fopen("/TYPE", "r");
+  if (file == nullptr) {
+    return;
+  }
+  if (fgets(type, sizeof type, file) == nullptr) {
+    type[0] = '\0';
+  }
+  fclose(file);
+  type[strcspn(type, "\n")] = '\0';
+}
+
+// The CD-ROM path always counts as failed, so that the user reads the outcome before the reboot.
+bool RunCdromInstallation(TargetDisk& target) {
+  EnterRawMode(processConsole);
+  puts("Loading drivers");
+  LoadModuleList(diskDriverModules);
+  LoadModuleList(usbModules);
+  if (FindTargetDisk(target)) {
+    InstallFromCdrom(target);
+  }
+  return false;
+}
+
+// Runs the flow that the command line and the type choose; true when it succeeded.
+bool Dispatch(bool hardDiskInstall, const char* type, TargetDisk& target) {
+  if (hardDiskInstall) {
+    return InstallFromHardDisk(target);
+  }
+  if (strcmp(type, "cdrom") == 0) {
+    return RunCdromInstallation(target);
+  }
+  if (strcmp(type, "net") == 0) {
+    return InstallFromNetwork(target);
+  }
+  puts("FATAL ERROR: internal error");
+  return false;
+}
+
+int EndRun(bool succeeded) {
+  int marker = open("/flash/SHOW_LICENSE", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (marker >= 0) {
+    close(marker);
+  }
+  UnmountFileSystem("/floppy");
+  UnmountFileSystem("/flash");
+  installationFinished = 1;
+  if (!succeeded) {
+    puts("Press ENTER to reboot");
+    WaitForEnter();
+  }
+  RestoreConsole(processConsole);
+  puts("");
+  puts("Rebooting...");
+  fflush(stdout);
+  RebootMachine(kRestartCommand);
+  return 0;
+}
+
+}  // namespace
+
+int RunInstaller(int argc, char** argv) {
+  int wrapperExit = RunInitWrapper(argc > 0 ? argv[0] : "");
+  if (wrapperExit != kContinueAsInstaller) {
+    return wrapperExit;
+  }
+  MountKernelFileSystems();
+  ChooseConsole();
+  processConsole = ConsoleState{};
+  InstallSignalHandlers();
+  LoadModule("drivers/net/atl1c.ko");
+  OpenLcd();
+  TargetDisk target{};
+  bool hardDiskInstall = HasArgument(argc, argv, "-hdd-install");
+  char type[80];
+  ReadInstallationType(type);
+  return EndRun(Dispatch(hardDiskInstall, type, target));
+}

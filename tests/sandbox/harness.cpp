@@ -1,0 +1,88 @@
+#include "tests/sandbox/harness.h"
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include "tests/support/sandbox_layout.h"
+
+InstallerSandbox::InstallerSandbox() {
+  InstallTool("/sbin/sfdisk");
+  InstallTool("/sbin/mke2fs");
+  Write("/dev/tty0", "");
+}
+
+std::string InstallerSandbox::Release() {
+  utsname system{};
+  uname(&system);
+  return system.release;
+}
+
+void InstallerSandbox::AddModule(const std::string& path, const std::string& content) const {
+  Write("/lib/modules/" + Release() + "/" + path, content);
+}
+
+namespace {
+
+// In the child, on the terminal: enter the root and become the installer.
+int BecomeInstaller(const InstallerSandbox& root, const std::vector<std::string>& arguments,
+                    ConsoleKind console) {
+  int program = open(INSTALLER_TEST_PATH, O_RDONLY | O_CLOEXEC);
+  int calls = open(root.HostPath("/.sandbox/calls").c_str(), O_WRONLY | O_APPEND);
+  bool serial = console == ConsoleKind::kSerial;
+  // The terminal appears only as the serial port; the inherited streams lead nowhere.
+  auto bindSerialPort = [&] {
+    const char* terminal = ttyname(0);
+    return terminal != nullptr && unlink(root.HostPath("/dev/tty0").c_str()) == 0 &&
+           mount(terminal, root.HostPath("/dev/ttyS0").c_str(), nullptr, MS_BIND, nullptr) == 0;
+  };
+  if (program < 0 || calls < 0 || dup2(calls, kRecordDescriptor) < 0 ||
+      !EnterSandbox(root, serial ? std::function<bool()>(bindSerialPort) : nullptr)) {
+    return 122;
+  }
+  if (serial) {
+    int nowhere = open("/dev/null", O_RDWR);
+    if (nowhere < 0) {
+      return 123;
+    }
+    dup2(nowhere, 0);
+    dup2(nowhere, 1);
+    dup2(nowhere, 2);
+  }
+  std::vector<char*> vector;
+  for (const std::string& argument : arguments) {
+    vector.push_back(const_cast<char*>(argument.c_str()));
+  }
+  vector.push_back(nullptr);
+  fexecve(program, vector.data(), environ);
+  return 124;
+}
+
+}  // namespace
+
+std::unique_ptr<Terminal> InstallerSandbox::Start(const std::vector<std::string>& arguments,
+                                                  ConsoleKind console) const {
+  if (console == ConsoleKind::kSerial) {
+    Write("/dev/ttyS0", "");
+  }
+  return std::make_unique<Terminal>(
+      [this, arguments, console] { return BecomeInstaller(*this, arguments, console); });
+}
+
+std::string Listing(const std::vector<std::string>& calls) {
+  std::string listing;
+  for (const std::string& call : calls) {
+    listing += "  " + call + "\n";
+  }
+  return listing;
+}
+
+int FindCall(const std::vector<std::string>& calls, const std::string& prefix, int from) {
+  for (int i = from; i < static_cast<int>(calls.size()); ++i) {
+    if (calls[i].compare(0, prefix.size(), prefix) == 0) {
+      return i;
+    }
+  }
+  return -1;
+}

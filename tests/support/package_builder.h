@@ -1,0 +1,123 @@
+#pragma once
+
+// Package files for tests, built in a few lines through the vpk writers:
+//
+//   TestPackage ppp("ppp", "2.9.5");
+//   ppp.Depends("system>=2.9").Provides("net", 5).InstallScript("echo hi\n");
+//   ppp.Directory("/etc/ppp").File("/etc/ppp/options", "lock\n").Link("/bin/pppd", "ppp");
+//   ASSERT_TRUE(ppp.Write(dir + "/ppp.vpk", TestPackage::kSigned));
+//
+// The archive holds exactly the entries added, in the order added, so tests can also store
+// entries that the tree walk of vpk build never makes (hostile names, skip flags, odd sizes).
+// Failures are reported with ADD_FAILURE and a false or empty result.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "packages/package.h"
+#include "tools/vpk/archive_writer.h"
+
+// Signs with the private test key of keys/.
+bool SignWithTestKey(const std::string& path);
+
+class TestPackage {
+ public:
+  enum Signing { kUnsigned, kSigned };
+
+  // A package of that name and version text ("2.9.5", "2.9beta3", ...); build time 1700000000.
+  TestPackage(const std::string& name, const char* version);
+
+  // The header record: edit it directly for anything the helpers below do not cover.
+  PackageInfo& Info() { return *info; }
+
+  // Appends to the lists of info; text as on the vpk command line ("system>=2.9", "dhcp<3.0").
+  TestPackage& Depends(const char* text);
+  TestPackage& Provides(const char* text, std::int32_t priority);
+  TestPackage& Conflicts(const char* text);
+  // Sets info.flags and writes the 36-byte header that carries them.
+  TestPackage& Flags(std::uint32_t flags);
+  // Writes the unrecorded container magic.
+  TestPackage& Unrecorded();
+  TestPackage& Image(const std::string& bytes);
+  TestPackage& InstallScript(const std::string& text);
+  TestPackage& UninstallScript(const std::string& text);
+
+  // Archive entries, owned by 0:0 with modification time 1700000000; permissions as given.
+  TestPackage& Directory(const std::string& name, std::uint32_t permissions = 0755);
+  TestPackage& File(const std::string& name, const std::string& content,
+                    std::uint32_t permissions = 0644);
+  TestPackage& Link(const std::string& name, const std::string& target);
+  TestPackage& Device(const std::string& name, bool block, std::uint32_t major, std::uint32_t minor,
+                      std::uint32_t permissions = 0600);
+  TestPackage& Fifo(const std::string& name, std::uint32_t permissions = 0644);
+  // Any entry: the record as given (its dataSize is not adjusted), followed by data.
+  TestPackage& Entry(const FileRecord& record, const std::string& data);
+  // Writes a files part even when no entry was added.
+  TestPackage& EmptyArchive();
+
+  // Writes the package file at path; false (with a test failure) when that fails.
+  bool Write(const std::string& path, Signing signing = kUnsigned) const;
+  // The bytes of the package file.
+  std::string Bytes(Signing signing = kUnsigned) const;
+
+ private:
+  struct ArchiveEntry {
+    FileRecord record;
+    std::string data;
+  };
+  TestPackage& Add(std::uint32_t mode, const std::string& name, const std::string& data);
+
+  // Held apart so that a builder can be returned from a function (records do not copy or move).
+  std::unique_ptr<PackageInfo> info = std::make_unique<PackageInfo>();
+  bool flagsWord = false;
+  bool unrecorded = false;
+  bool archive = false;
+  std::string image, installScript, uninstallScript;
+  std::vector<ArchiveEntry> entries;
+};
+
+// Writes a bundle of the member package files (build time 1700000000); false (with a test
+// failure) when that fails.
+bool WriteTestBundle(const std::string& path, const std::string& name, const char* version,
+                     const std::vector<std::string>& memberFiles,
+                     const std::vector<std::string>& disabledMembers = {});
+
+// Reading back, for checks of what was written.
+
+struct TestPart {
+  int type;
+  std::string content;
+};
+// Every part of the container file at path, in order, read through a PartReader that accepts all
+// part types of packages; empty when the file is no container.
+std::vector<TestPart> ReadTestParts(const std::string& path);
+
+struct TestEntry {
+  FileRecord record;
+  std::string data;
+};
+// The entries of a decompressed archive; a test failure when it ends inside an entry.
+std::vector<TestEntry> DecodeArchive(const std::string& archive);
+
+// A fresh directory under /tmp, removed with everything in it by the destructor.
+class TemporaryDirectory {
+ public:
+  TemporaryDirectory();
+  ~TemporaryDirectory();
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+  const std::string& Path() const { return path; }
+  // Path() + "/" + name.
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+
+ private:
+  std::string path;
+};
+
+// The whole content of a file; "<unreadable>" when it cannot be read.
+std::string ReadWholeTestFile(const std::string& path);
+// Writes content to path; false (with a test failure) when that fails.
+bool WriteTestFile(const std::string& path, const std::string& content);

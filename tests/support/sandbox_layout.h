@@ -1,0 +1,29 @@
+#pragma once
+
+#include <csignal>
+
+// What a sandbox root holds besides the simulated machine, shared by the platform stand-in, the
+// recording tools and the tests that build such roots.
+
+// Present only in a sandbox root; outside one the stand-in records calls but changes nothing.
+inline constexpr const char* kSandboxDirectory = "/.sandbox";
+// Fixture file systems, one directory per device and type: "sda1.ext3" is what a mount of
+// /dev/sda1 as ext3 shows. A mount with no such directory fails.
+inline constexpr const char* kMediaDirectory = "/.sandbox/media";
+// What the recording mke2fs leaves in a new file system of a device: format/DEVICE/...
+inline constexpr const char* kFormatTemplateDirectory = "/.sandbox/format";
+// Lines of record prefixes: a call whose record begins with one of them fails.
+inline constexpr const char* kFailFile = "/.sandbox/fail";
+// Network interface fixtures: net/NAME/address ("02:00:00:00:00:01"), net/NAME/ipv4 (optional).
+inline constexpr const char* kNetDirectory = "/.sandbox/net";
+// What the recording sfdisk prints for "-g" and for "-d".
+inline constexpr const char* kGeometryFile = "/.sandbox/sfdisk-g";
+inline constexpr const char* kDumpFile = "/.sandbox/sfdisk-d";
+
+// The descriptor, inherited across fork, exec and chroot, on which every recorded call is
+// appended as one line.
+inline constexpr int kRecordDescriptor = 200;
+
+// The stand-in's reboot ends the process with this signal, so that a parent's wait tells it apart
+// from an ordinary exit.
+inline constexpr int kRebootSignal = SIGUSR2;
