@@ -18,7 +18,7 @@ namespace {
 void Install(const PackageTree& tree, const std::string& text) {
   AddScenarioPackages(text);
   for (const auto& p : GetPackageDatabase().packages) {
-    WriteTestFile(tree.Target("/bin/" + p->name), p->name);
+    WriteTreeFile(tree.Target("/bin/" + p->name), p->name);
     p->files.insert("/bin/" + p->name);
     ASSERT_TRUE(StorePackage(*p)) << p->name;
   }
@@ -64,9 +64,9 @@ TEST(ScheduleApplyTest, CarriesOutThePlanWithMessagesByVerbosity) {
     EXPECT_EQ(ScheduledActions(), "");
     EXPECT_FALSE(PathExists(tree.Target("/bin/gone")));
     EXPECT_FALSE(PathExists(tree.Target("/var/pdb/gone")));
-    EXPECT_EQ(ReadTestFile(Entry(tree, "off", "disabled")), "user\n");
+    EXPECT_EQ(ReadTreeFile(Entry(tree, "off", "disabled")), "user\n");
     EXPECT_TRUE(FindPackage("off")->disabled);
-    EXPECT_EQ(ReadTestFile(Entry(tree, "on", "enabled")), "user\n");
+    EXPECT_EQ(ReadTreeFile(Entry(tree, "on", "enabled")), "user\n");
     EXPECT_FALSE(PathExists(Entry(tree, "on", "disabled")));
     EXPECT_FALSE(PathExists(Entry(tree, "auto", "disabled")));
     EXPECT_FALSE(PathExists(Entry(tree, "auto", "enabled")));
