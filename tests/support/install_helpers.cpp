@@ -9,6 +9,7 @@
 
 #include "packages/install_package.h"
 #include "packages/known_package_digests.h"
+#include "packages/package_database.h"
 #include "tests/support/package_builder.h"
 
 namespace {
@@ -34,6 +35,22 @@ int InstallTestFile(const std::string& path, InstallMode mode, const Selection& 
     return -1;
   }
   return InstallFromStream(input, mode, selection, nullptr, InstallOutputs{nullptr, bootImage});
+}
+
+std::string InstalledStates() {
+  std::string text;
+  for (const auto& p : GetPackageDatabase().packages) {
+    text += p->name + " " + VersionText(p->version) + (p->disabled ? " off" : " on") +
+            (p->bundle.name.empty() ? "" : " in:" + p->bundle.name) + "\n";
+  }
+  return text;
+}
+
+void InstallTest::TearDown() {
+  output = testing::internal::GetCapturedStdout();
+  if (HasFailure()) {
+    std::fputs(output.c_str(), stdout);
+  }
 }
 
 TestDigestTable::TestDigestTable(const std::vector<std::string>& files) {

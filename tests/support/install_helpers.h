@@ -1,16 +1,23 @@
 #pragma once
 
-// Installing test package files, and admitting unsigned ones through a test digest table.
+// Installing test package files in a temporary tree, and admitting unsigned ones through a test
+// digest table.
+
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "packages/install_decision.h"
+#include "tests/support/package_tree.h"
 
 // Installs the package or bundle file at path through InstallFromStream; -1 (with a test
 // failure) when it cannot be opened.
 int InstallTestFile(const std::string& path, InstallMode mode, const Selection& selection = {},
                     bool* bootImage = nullptr);
+
+// "name version on|off" of every installed record, with " in:bundle" for a member, one per line.
+std::string InstalledStates();
 
 // While it lives, unsigned packages are admitted when their digest is that of one of the given
 // single-package files (SHA-1 of everything after the 8-byte container header); the built-in
@@ -21,4 +28,18 @@ class TestDigestTable {
   ~TestDigestTable();
   TestDigestTable(const TestDigestTable&) = delete;
   TestDigestTable& operator=(const TestDigestTable&) = delete;
+};
+
+// A temporary tree with the package roots on it. The console output is captured and shown only
+// when the test fails.
+class InstallTest : public testing::Test {
+ protected:
+  void SetUp() override { testing::internal::CaptureStdout(); }
+  void TearDown() override;
+
+  // A path for test files beside the tree.
+  std::string File(const std::string& name) const { return tree.Base() + "/" + name; }
+
+  PackageTree tree;
+  std::string output;  // the captured console output, after TearDown
 };

@@ -6,9 +6,10 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 
 #include "tests/support/package_builder.h"
+#include "tests/support/package_tree.h"
 
 namespace {
 
@@ -19,10 +20,7 @@ struct Outcome {
 
 class AdminCommandsTest : public testing::Test {
  protected:
-  AdminCommandsTest() {
-    EXPECT_EQ(mkdir((dir / "system").c_str(), 0755), 0);
-    EXPECT_EQ(mkdir((dir / "files").c_str(), 0755), 0);
-  }
+  AdminCommandsTest() { EXPECT_EQ(mkdir((dir / "system").c_str(), 0755), 0); }
 
   // Runs vpk with the command, the tree options and the arguments (each single-quoted).
   Outcome Vpk(const std::string& command, const std::vector<std::string>& arguments = {}) {
@@ -31,102 +29,86 @@ class AdminCommandsTest : public testing::Test {
     for (const std::string& argument : arguments) {
       line += " '" + argument + "'";
     }
-    line += " >" + (dir / "stdout") + " 2>" + (dir / "stderr");
-    int status = std::system(line.c_str());
-    return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeTestFile(dir / "stdout"),
-                   ReadWholeTestFile(dir / "stderr")};
+    int status = std::system((line + " >" + (dir / "out") + " 2>" + (dir / "err")).c_str());
+    return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeTestFile(dir / "out"),
+                   ReadWholeTestFile(dir / "err")};
   }
 
   std::string Root(const std::string& path = "") { return dir / "root" + path; }
 
-  std::string Package(const char* name, const char* version, const char* depends = nullptr) {
-    TestPackage p(name, version);
-    p.File(std::string("/usr/bin/") + name, version);
-    if (depends != nullptr) {
-      p.Depends(depends);
-    }
-    std::string path = dir / (std::string("files/") + name + ".vpk");
-    EXPECT_TRUE(p.Write(path, TestPackage::kSigned));
+  std::string Package(const char* name, const char* depends = nullptr) {
+    TestPackage p(name, "1.0");
+    p.File(std::string("/usr/bin/") + name, name);
+    std::string path = dir / (std::string(name) + ".vpk");
+    EXPECT_TRUE((depends ? p.Depends(depends) : p).Write(path, TestPackage::kSigned));
     return path;
   }
 
-  // The lines of the package table after its header, with blanks squeezed.
+  // The names of the package table, each followed by "X" when disabled.
   std::string Listed() {
-    std::string table = Vpk("list").out;
-    std::string squeezed;
-    for (char c : table.substr(table.find("---\n") + 4)) {
-      if (c != ' ' || (!squeezed.empty() && squeezed.back() != ' ' && squeezed.back() != '\n')) {
-        squeezed += c;
-      }
+    std::istringstream table(Vpk("list").out);
+    std::string line, word, names;
+    std::getline(table, line);
+    std::getline(table, line);
+    while (std::getline(table, line)) {
+      std::istringstream words(line);
+      words >> word;
+      names += word + (line.find(" X ") != std::string::npos ? "X " : " ");
     }
-    return squeezed;
+    return names;
   }
 
   TemporaryDirectory dir;
 };
 
 TEST_F(AdminCommandsTest, InstallThenScheduleRequests) {
-  Outcome installed = Vpk("install", {Package("base", "1.0"), Package("ppp", "2.9", "base")});
+  Outcome installed = Vpk("install", {Package("base"), Package("ppp", "base")});
   EXPECT_EQ(installed.status, 0) << installed.err;
   EXPECT_NE(installed.out.find("installed base-1.0\n"), std::string::npos);
-  EXPECT_EQ(ReadWholeTestFile(Root("/usr/bin/ppp")), "2.9");
+  EXPECT_EQ(ReadWholeTestFile(Root("/usr/bin/ppp")), "ppp");
   struct Step {
     const char* command;
     const char* name;
     int status;
-    const char* message;  // on standard output, or on standard error for status 1
+    const char* message;  // on standard output or standard error
     const char* listed;
   } steps[] = {
-      {"disable", "base", 1, "WARNING: can not disable base-1.0: ppp depends on it",
-       "base 1.0 Nov/14/2023 22:13:20\nppp 2.9 Nov/14/2023 22:13:20\n"},
-      {"disable", "ppp", 0, "disabled ppp-2.9",
-       "base 1.0 Nov/14/2023 22:13:20\nppp X 2.9 Nov/14/2023 22:13:20\n"},
-      {"enable", "ppp", 0, "enabled ppp-2.9",
-       "base 1.0 Nov/14/2023 22:13:20\nppp 2.9 Nov/14/2023 22:13:20\n"},
-      {"uninstall", "ppp", 0, "uninstalled ppp-2.9", "base 1.0 Nov/14/2023 22:13:20\n"},
-      {"enable", "ppp", 1, "vpk: enable: ppp is not installed", "base 1.0 Nov/14/2023 22:13:20\n"},
+      {"disable", "base", 1, "WARNING: can not disable base-1.0: ppp depends on it", "base ppp "},
+      {"disable", "ppp", 0, "disabled ppp-1.0", "base pppX "},
+      {"enable", "ppp", 0, "enabled ppp-1.0", "base ppp "},
+      {"uninstall", "ppp", 0, "uninstalled ppp-1.0", "base "},
+      {"enable", "ppp", 1, "vpk: enable: ppp is not installed", "base "},
+      {"uninstall", "base", 1, "ERROR: can not uninstall or disable all packages", "base "},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(std::string(step.command) + " " + step.name);
     Outcome outcome = Vpk(step.command, {step.name});
     EXPECT_EQ(outcome.status, step.status);
-    EXPECT_NE((outcome.out + outcome.err).find(step.message), std::string::npos)
-        << outcome.out << outcome.err;
+    EXPECT_NE((outcome.out + outcome.err).find(step.message), std::string::npos) << outcome.out;
     EXPECT_EQ(Listed(), step.listed);
   }
-  EXPECT_FALSE(std::ifstream(Root("/usr/bin/ppp")).good());
+  EXPECT_FALSE(PathExists(Root("/usr/bin/ppp")));
   std::string log = ReadWholeTestFile(Root("/postlog"));
-  EXPECT_NE(log.find("installed ppp-2.9\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("uninstalled ppp-2.9\n"), std::string::npos) << log;
+  EXPECT_EQ(log.rfind("installed base-1.0\ninstalled ppp-1.0\n", 0), 0u) << log;
+  EXPECT_NE(log.find("uninstalled ppp-1.0\n"), std::string::npos) << log;
 }
 
-TEST_F(AdminCommandsTest, InstallStoresTheImageOfAnImagePackage) {
+TEST_F(AdminCommandsTest, InstallKeepsTheImageOfAnImagePackage) {
   TestPackage kernel("kernel", "5.4");
-  kernel.Flags(1).Image("IMAGE").File("/boot/vmlinuz", "k");
-  std::string path = dir / "files/kernel.vpk";
-  ASSERT_TRUE(kernel.Write(path, TestPackage::kSigned));
-  EXPECT_EQ(Vpk("install", {path}).status, 0);
-  EXPECT_EQ(ReadWholeTestFile(Root("/var/pdb/kernel/image")), ReadWholeTestFile(path));
-  EXPECT_EQ(ReadWholeTestFile(Root("/bootimage")), ReadWholeTestFile(path));
-  EXPECT_EQ(Vpk("install", {path}).status, 1);
-  EXPECT_EQ(Vpk("install", {"--accept-installed", path}).status, 0);
-  Outcome missing = Vpk("install", {dir / "files/none.vpk"});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.err.find("cannot open"), std::string::npos);
+  ASSERT_TRUE(kernel.Flags(1).Image("IMAGE").Write(dir / "kernel.vpk", TestPackage::kSigned));
+  EXPECT_EQ(Vpk("install", {dir / "kernel.vpk"}).status, 0);
+  EXPECT_EQ(ReadWholeTestFile(Root("/bootimage")), ReadWholeTestFile(dir / "kernel.vpk"));
+  EXPECT_EQ(ReadWholeTestFile(Root("/var/pdb/kernel/image")),
+            ReadWholeTestFile(dir / "kernel.vpk"));
 }
 
 TEST_F(AdminCommandsTest, BootInstallStopsTheBootWhenNothingIsLeft) {
-  ASSERT_EQ(Vpk("install", {Package("base", "1.0")}).status, 0);
-  ASSERT_EQ(mkdir(Root("/rw").c_str(), 0755), 0);
-  ASSERT_EQ(mkdir(Root("/rw/pckg").c_str(), 0755), 0);
-  Package("ppp", "2.9", "base");
-  ASSERT_EQ(rename((dir / "files/ppp.vpk").c_str(), Root("/rw/pckg/ppp.vpk").c_str()), 0);
-  Outcome booted = Vpk("boot-install");
-  EXPECT_EQ(booted.status, 0) << booted.out;
-  EXPECT_EQ(Listed(), "base 1.0 Nov/14/2023 22:13:20\nppp 2.9 Nov/14/2023 22:13:20\n");
+  ASSERT_EQ(Vpk("install", {Package("base")}).status, 0);
+  ASSERT_EQ(system(("mkdir -p " + Root("/rw/pckg")).c_str()), 0);
+  ASSERT_EQ(rename(Package("ppp", "base").c_str(), Root("/rw/pckg/ppp.vpk").c_str()), 0);
+  EXPECT_EQ(Vpk("boot-install").status, 0);
+  EXPECT_EQ(Listed(), "base ppp ");
 
-  EXPECT_EQ(Vpk("uninstall", {"ppp"}).status, 0);
-  EXPECT_EQ(Vpk("uninstall", {"base"}).status, 1);  // the last package stays
   TemporaryDirectory empty;
   Outcome lost = Vpk("boot-install", {"--root", empty.Path()});
   EXPECT_EQ(lost.status, kSystemLostExitStatus);
@@ -141,7 +123,6 @@ TEST_F(AdminCommandsTest, EveryCommandHelpsAndRefusesWrongArguments) {
     Outcome help = Vpk(command, {"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind(std::string("usage: vpk ") + command, 0), 0u) << help.out;
-    EXPECT_NE(help.out.find("--root DIR"), std::string::npos);
     EXPECT_EQ(Vpk(command, {"--bogus"}).status, 1);
   }
   EXPECT_EQ(Vpk("install").status, 1);
