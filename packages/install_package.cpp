@@ -1,7 +1,5 @@
 #include "packages/install_package.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
@@ -37,18 +35,21 @@ constexpr int installedPartTypes[] = {
     PartFiles,        PartInstallScript, PartUninstallScript, PartSignature,
 };
 
-// Takes p's record out of the database and hands it back; null when the record is gone (the
-// dependency rules uninstalled and destroyed it).
-std::unique_ptr<Package> TakeOut(const Package* p) {
+// The database's slot of the record p; end when the dependency rules uninstalled and destroyed it.
+std::vector<std::unique_ptr<Package>>::iterator SlotOf(const Package* p) {
   auto& packages = GetPackageDatabase().packages;
-  auto slot =
-      std::find_if(packages.begin(), packages.end(),
-                   [p](const std::unique_ptr<Package>& record) { return record.get() == p; });
-  if (slot == packages.end()) {
+  return std::find_if(packages.begin(), packages.end(),
+                      [p](const std::unique_ptr<Package>& record) { return record.get() == p; });
+}
+
+// Takes the record p out of the database and hands it back; null when it is gone.
+std::unique_ptr<Package> TakeOut(const Package* p) {
+  auto slot = SlotOf(p);
+  if (slot == GetPackageDatabase().packages.end()) {
     return nullptr;
   }
   std::unique_ptr<Package> record = std::move(*slot);
-  packages.erase(slot);
+  GetPackageDatabase().packages.erase(slot);
   return record;
 }
 
@@ -274,20 +275,15 @@ Package* InstallPackageFromStream(PartReader& reader, InstallMode mode, const Se
   bool bootImage = (p->flags & kFlagBootImage) != 0;
   const Package* installed = &AddPackage(std::move(p));
   ApplySchedule(0);
-  Package* found = nullptr;
-  for (const auto& record : GetPackageDatabase().packages) {
-    if (record.get() == installed) {
-      found = record.get();
-    }
-  }
-  if (found == nullptr) {
+  auto slot = SlotOf(installed);
+  if (slot == GetPackageDatabase().packages.end()) {
     ReportRemovedByRules(name);
     return nullptr;
   }
   if (outputs.bootImage != nullptr) {
     *outputs.bootImage = bootImage;
   }
-  return found;
+  return slot->get();
 }
 
 int InstallFromStream(std::istream& input, InstallMode mode, const Selection& selection,
