@@ -32,8 +32,10 @@ bool FitsMetadataFiles(const Package& p) {
     return false;
   if (!p.bundle.name.empty() && !IsListWord(p.bundle.name))
     return false;
+  if (p.noFileList)
+    return true;
   for (const std::string& path : p.files) {
-    if (!p.noFileList && path.find_first_of(std::string_view("\n\0", 2)) != std::string::npos)
+    if (path.find_first_of(std::string_view("\n\0", 2)) != std::string::npos)
       return false;
   }
   return true;

@@ -110,9 +110,10 @@ int OpenTreeDirectory(int root, const std::vector<std::string>& components) {
     return static_cast<int>(descriptor);
   }
   // Beneath the root the kernel refuses absolute links (normal in a tree) along with climbing
-  // ones, both as EXDEV; the walk tells them apart. It also serves kernels without the call and
-  // lookups that a concurrent rename made the kernel give up (EAGAIN).
-  if (errno == EXDEV || errno == ENOSYS || errno == EAGAIN) {
+  // ones, both as EXDEV; the walk tells them apart. It also serves kernels without the call,
+  // system-call filters that refuse it (EPERM), and lookups that a concurrent rename made the
+  // kernel give up (EAGAIN).
+  if (errno == EXDEV || errno == ENOSYS || errno == EPERM || errno == EAGAIN) {
     return WalkTreeDirectory(root, components);
   }
   return -1;

@@ -99,7 +99,7 @@ std::string RecordedPath(const Unpacking& u, const ArchiveEntry& entry) {
   return q + entry.name;
 }
 
-// False at the archive's end; entry.name stays empty when the name came up short.
+// False at the archive's end (no whole record); nameComplete tells whether the name followed.
 bool ReadRecord(std::istream& archive, ArchiveEntry& entry, bool& nameComplete) {
   unsigned char record[kRecordSize];
   if (!ReadExactly(archive, reinterpret_cast<char*>(record), sizeof record)) {
@@ -131,13 +131,15 @@ bool KnownType(const ArchiveEntry& entry) {
   }
 }
 
-// Creates the device node leaf of directory.
+// Creates the device node leaf of directory. The node is made relative to the directory already
+// resolved inside the tree: MakeNode of the machine layer takes a path, which the kernel would
+// resolve again from the host's side, where the tree's absolute links lead out of it.
 int CreateNode(int directory, const std::string& leaf, mode_t mode, dev_t device) {
   return mknodat(directory, leaf.c_str(), mode, device);
 }
 
 // Owner (best effort: the entry's ids may not exist here), permissions and times of leaf, which
-// is no link.
+// this unpacking has just made as no link; so chmod may look the name up without a flag.
 bool SetAttributes(int directory, const std::string& leaf, const ArchiveEntry& entry) {
   if (fchownat(directory, leaf.c_str(), entry.user, entry.group, AT_SYMLINK_NOFOLLOW) != 0) {
     // ignored on purpose: the owner is kept where it cannot be given
@@ -294,7 +296,7 @@ bool CreateEntry(Unpacking& u, const ArchiveEntry& entry, int directory,
 
 bool UnpackEntry(Unpacking& u, const ArchiveEntry& entry) {
   std::vector<std::string> components;
-  if (!EntryComponents(u, entry, components) || !KnownType(entry)) {
+  if (!EntryComponents(u, entry, components)) {
     return Broken(u.p);
   }
   std::vector<std::string> parent(components.begin(),
@@ -304,6 +306,10 @@ bool UnpackEntry(Unpacking& u, const ArchiveEntry& entry) {
   }
   if (entry.skip) {
     return SkipData(u.archive, entry.dataSize) || Broken(u.p);
+  }
+  // Refused before anything in the tree is touched.
+  if (!KnownType(entry)) {
+    return Broken(u.p);
   }
   int directory = OpenTreeDirectory(u.root, parent);
   if (directory < 0) {
