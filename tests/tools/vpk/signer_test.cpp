@@ -9,48 +9,37 @@
 
 namespace {
 
+// One line of 64 hex digits besides comments and blank lines, for a scalar in [1, group order).
 TEST(SignerTest, ReadsOnlyWellFormedPrivateKeys) {
   TemporaryDirectory dir;
   const std::string good = "0f00000000000000000000000000000000000000000000000000000000000001";
-  struct Case {
-    const char* name;
-    std::string text;
-    bool accepted;
-  } cases[] = {
-      {"bare line", good, true},
-      {"comments, blank lines, CR LF", "# key\n\n  " + good + "\r\n# end\n", true},
-      {"one digit short", good.substr(1), false},
-      {"not hex", "0g" + good.substr(2), false},
-      {"two keys", good + "\n" + good + "\n", false},
-      {"zero", std::string(64, '0'), false},
-      {"the group order", "edd3f55c1a631258d69cf7a2def9de1400000000000000000000000000000010",
-       false},
-      {"far too long", std::string(10000, '#'), false},
-  };
+  std::pair<std::string, bool> cases[] = {
+      {"# key\n\n  " + good + "\r\n# end\n", true},
+      {good.substr(1), false},
+      {good + "\n" + good + "\n", false},
+      {std::string(64, '0'), false},
+      {"edd3f55c1a631258d69cf7a2def9de1400000000000000000000000000000010", false},
+      {std::string(10000, '#'), false}};
   std::uint8_t key[kPrivateKeySize];
-  for (const Case& c : cases) {
-    ASSERT_TRUE(WriteTestFile(dir / "key", c.text));
-    EXPECT_EQ(ReadPrivateKey((dir / "key").c_str(), key), c.accepted) << c.name;
+  for (const auto& [text, accepted] : cases) {
+    ASSERT_TRUE(WriteTestFile(dir / "key", text));
+    EXPECT_EQ(ReadPrivateKey((dir / "key").c_str(), key), accepted) << text.substr(0, 70);
   }
-  EXPECT_FALSE(ReadPrivateKey((dir / "missing").c_str(), key));
 }
 
-// Signatures are checked against the point of even y, so a key whose point has odd y signs with
-// its negation; both parities come up among random keys.
+// Signatures are checked against the point of even y, so a key whose point has odd y signs with its
+// negation; both parities come up among random keys.
 TEST(SignerTest, EvenKeyIsTheScalarOrItsNegationWithEvenY) {
   std::mt19937_64 random(9);
   int negated = 0;
   for (int round = 0; round < 12; ++round) {
-    Bytes wide = RandomBytes(random, 64), key(32), scalar(32), publicKey(32), minusKey(32), u(32);
+    Bytes wide = RandomBytes(random, 64), key(32), scalar(32), publicKey(32), minusKey(32);
     ModOrderReduceWide(wide.data(), key.data());
     EvenPrivateKey(key.data(), scalar.data(), publicKey.data());
     ModOrderNegate(key.data(), minusKey.data());
     ASSERT_TRUE(scalar == key || scalar == minusKey);
     negated += scalar == minusKey;
-    CurvePoint point = ScalarMultiply(scalar.data(), BasePoint());
-    EXPECT_FALSE(PointYIsOdd(point));
-    PointU(point, u.data());
-    EXPECT_EQ(u, publicKey);
+    EXPECT_FALSE(PointYIsOdd(ScalarMultiply(scalar.data(), BasePoint())));
   }
   EXPECT_GT(negated, 0);
   EXPECT_LT(negated, 12);
