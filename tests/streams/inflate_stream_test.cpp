@@ -63,4 +63,51 @@ TEST(InflateStreamTest, DamagedDataYieldsAPrefixThenEndOfFile) {
   }
 }
 
+// One byte stays available for put-back across a refill of the get area, and only one.
+TEST(InflateStreamTest, KeepsOneByteForPutBackAfterAnUnderflow) {
+  std::mt19937 random(9);
+  std::string data = RandomBytes(random, 10000);
+  std::istringstream source(ZlibCompress(data, 6));
+  InflateStream stream(source, false);
+  EXPECT_FALSE(stream.unget());
+  stream.clear();
+  EXPECT_EQ(stream.get(), static_cast<unsigned char>(data[0]));
+  // Use up the get area, so that the next peek refills it.
+  std::streamsize position = 1 + stream.rdbuf()->in_avail();
+  stream.ignore(position - 1);
+  ASSERT_LT(position, 10000);
+  EXPECT_EQ(stream.peek(), static_cast<unsigned char>(data[position]));
+  EXPECT_TRUE(stream.unget());
+  EXPECT_FALSE(stream.unget());
+  stream.clear();
+  EXPECT_TRUE(SameBytes(data.substr(position - 1), ReadAll(stream, 10000)));
+}
+
+TEST(InflateStreamTest, SeeksOnlyForward) {
+  std::mt19937 random(12);
+  std::string data = RandomBytes(random, 12000);
+  struct Case {
+    std::streamoff offset;
+    std::ios_base::seekdir direction;
+    std::streamoff expected;  // -1: the seek fails
+  } cases[] = {
+      {0, std::ios_base::cur, 10},        {5000, std::ios_base::cur, 5010},
+      {11990, std::ios_base::cur, 12000}, {11991, std::ios_base::cur, -1},
+      {-1, std::ios_base::cur, -1},       {5000, std::ios_base::beg, 5000},
+      {4100, std::ios_base::beg, 4100},   {9, std::ios_base::beg, -1},
+      {0, std::ios_base::end, -1},
+  };
+  for (const Case& c : cases) {
+    std::istringstream source(ZlibCompress(data, 6));
+    InflateStream stream(source, false);
+    ASSERT_EQ(ReadAll(stream, 10), data.substr(0, 10));
+    stream.seekg(c.offset, c.direction);
+    EXPECT_EQ(!stream.fail(), c.expected >= 0) << c.offset << " from " << c.direction;
+    if (c.expected >= 0) {
+      EXPECT_EQ(stream.tellg(), c.expected);
+      EXPECT_TRUE(SameBytes(data.substr(c.expected), ReadAll(stream, data.size())));
+    }
+  }
+}
+
 }  // namespace
