@@ -1,6 +1,7 @@
 // The installer's test build from start to reboot, inside a throwaway root.
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "gtest/gtest.h"
 #include "tests/sandbox/harness.h"
@@ -134,6 +135,21 @@ TEST_F(StartupSandbox, InterruptWhileSearchingDisksUnmountsWaitsForEnterAndReboo
   EXPECT_EQ(root_->Calls("umount"), unmounts);
   EXPECT_EQ(root_->Calls("reboot"), std::vector<std::string>{"reboot 0x1234567"});
   EXPECT_EQ(terminal->Screen().find("no harddrives found"), std::string::npos);
+}
+
+// Once the flow has ended (installationFinished), an interrupt no longer aborts: the ending runs
+// as usual, without the abort's unmounts.
+TEST_F(StartupSandbox, InterruptAfterTheFlowEndedChangesNothing) {
+  root_->Write("/TYPE", "net\n");
+  auto terminal = root_->Start({"/bin/setup"});
+  ASSERT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
+  terminal->Type("\003");
+  usleep(300 * 1000);
+  terminal->Type("\r");
+  ASSERT_TRUE(terminal->Expect("Rebooting...")) << terminal->Screen();
+  EXPECT_TRUE(EndedByReboot(terminal->Wait()));
+  EXPECT_EQ(terminal->Screen().find("Installation aborted"), std::string::npos);
+  EXPECT_TRUE(root_->Calls("umount /flash/boot").empty());
 }
 
 }  // namespace
