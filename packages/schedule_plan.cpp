@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <deque>
+#include <string_view>
 #include <unordered_map>
 
 #include "packages/database_files.h"
@@ -18,17 +19,85 @@ std::vector<std::unique_ptr<Package>>& Packages() {
   return GetPackageDatabase().packages;
 }
 
+// The candidate lists of every dependency of every package, and for each package the packages
+// that list it as a candidate. Which packages can meet a dependency does not depend on the
+// actions, so one plan finds them once.
+struct NeedGraph {
+  std::unordered_map<const Package*, std::size_t> position;
+  std::vector<std::vector<std::vector<Package*>>> candidates;  // [package][dependency]
+  std::vector<std::vector<std::size_t>> dependents;            // [package] -> packages
+};
+
+// For every name, the positions of the packages that bear it or provide it, in database order:
+// only they can meet a dependency of that name.
+using NameIndex = std::unordered_map<std::string_view, std::vector<std::size_t>>;
+
+NameIndex IndexNames() {
+  auto& packages = Packages();
+  NameIndex bearers;
+  for (std::size_t i = 0; i < packages.size(); ++i) {
+    bearers[packages[i]->name].push_back(i);
+    for (const Dependency& e : packages[i]->provides) {
+      std::vector<std::size_t>& list = bearers[e.name];
+      if (list.empty() || list.back() != i)
+        list.push_back(i);
+    }
+  }
+  return bearers;
+}
+
+// FindCandidates with disabled packages, through the index.
+void IndexedCandidates(const NameIndex& bearers, const Dependency& d, std::vector<Package*>& out) {
+  auto found = bearers.find(d.name);
+  if (found == bearers.end())
+    return;
+  for (std::size_t j : found->second) {
+    Package& p = *Packages()[j];
+    if (Satisfies(p, d) || ProvidesMatch(p, d))
+      out.push_back(&p);
+  }
+}
+
+NeedGraph BuildNeedGraph() {
+  auto& packages = Packages();
+  NeedGraph graph;
+  for (std::size_t i = 0; i < packages.size(); ++i)
+    graph.position.emplace(packages[i].get(), i);
+  graph.candidates.resize(packages.size());
+  graph.dependents.resize(packages.size());
+  NameIndex bearers = IndexNames();
+  for (std::size_t i = 0; i < packages.size(); ++i) {
+    for (const Dependency& d : packages[i]->dependencies) {
+      std::vector<Package*>& list = graph.candidates[i].emplace_back();
+      IndexedCandidates(bearers, d, list);
+      for (const Package* candidate : list) {
+        std::vector<std::size_t>& users = graph.dependents[graph.position[candidate]];
+        if (users.empty() || users.back() != i)
+          users.push_back(i);
+      }
+    }
+  }
+  return graph;
+}
+
 // The packages whose dependencies are being ensured, innermost last. A provider found among them
 // is not ensured again: its dependencies are already in hand further out, and ensuring it anew
 // would go round a cycle (a bundle naming itself, two bundles naming each other) for ever.
 using EnsureStack = std::vector<const Package*>;
 
-void Ensure(Package& p, int verbosity, EnsureStack& active);
+// The plan's candidate lists, or null when a single step runs on its own and looks them up.
+struct EnsureContext {
+  int verbosity;
+  const NeedGraph* graph;
+  EnsureStack active;
+};
 
-void Provide(Package& provider, const Package& dependent, int verbosity, EnsureStack& active) {
+void Ensure(Package& p, EnsureContext& context);
+
+void Provide(Package& provider, const Package& dependent, EnsureContext& context) {
   if (provider.scheduledAction == kScheduleUninstall ||
       provider.scheduledAction == kScheduleDisable) {
-    if (verbosity != 0) {
+    if (context.verbosity != 0) {
       ReportWarning(GetPackageDatabase(), "can not %s %s: %s depends on it",
                     scheduledActionWords[provider.scheduledAction], DisplayName(provider).c_str(),
                     dependent.name.c_str());
@@ -41,19 +110,27 @@ void Provide(Package& provider, const Package& dependent, int verbosity, EnsureS
   } else {
     return;
   }
+  EnsureStack& active = context.active;
   if (std::find(active.begin(), active.end(), &provider) == active.end())
-    Ensure(provider, verbosity, active);
+    Ensure(provider, context);
 }
 
-void Ensure(Package& p, int verbosity, EnsureStack& active) {
-  active.push_back(&p);
+std::vector<Package*> CandidatesOf(const Package& p, std::size_t k, const EnsureContext& context) {
+  if (context.graph != nullptr)
+    return context.graph->candidates[context.graph->position.at(&p)][k];
+  std::vector<Package*> candidates;
+  FindCandidates(p.dependencies[k], candidates, true);
+  return candidates;
+}
+
+void Ensure(Package& p, EnsureContext& context) {
+  context.active.push_back(&p);
   if (!p.bundle.name.empty()) {
     if (Package* bundle = FindPackage(p.bundle.name))
-      Provide(*bundle, p, verbosity, active);
+      Provide(*bundle, p, context);
   }
-  for (const Dependency& d : p.dependencies) {
-    std::vector<Package*> candidates;
-    FindCandidates(d, candidates, true);
+  for (std::size_t k = 0; k < p.dependencies.size(); ++k) {
+    std::vector<Package*> candidates = CandidatesOf(p, k, context);
     if (ClassifyCandidates(candidates) == kCandidateEnabled)
       continue;
     // Left for DropUnsatisfied, which uninstalls p.
@@ -61,38 +138,9 @@ void Ensure(Package& p, int verbosity, EnsureStack& active) {
       break;
     OrderPackages(candidates, false, false);
     if (!candidates.empty())
-      Provide(*candidates.back(), p, verbosity, active);
+      Provide(*candidates.back(), p, context);
   }
-  active.pop_back();
-}
-
-// The candidate lists of every dependency of every package, and for each package the packages
-// that list it as a candidate. Candidates do not depend on actions, so they are found once.
-struct NeedGraph {
-  std::vector<std::vector<std::vector<Package*>>> candidates;  // [package][dependency]
-  std::vector<std::vector<std::size_t>> dependents;            // [package] -> packages
-};
-
-NeedGraph BuildNeedGraph() {
-  auto& packages = Packages();
-  std::unordered_map<const Package*, std::size_t> index;
-  for (std::size_t i = 0; i < packages.size(); ++i)
-    index.emplace(packages[i].get(), i);
-  NeedGraph graph;
-  graph.candidates.resize(packages.size());
-  graph.dependents.resize(packages.size());
-  for (std::size_t i = 0; i < packages.size(); ++i) {
-    for (const Dependency& d : packages[i]->dependencies) {
-      std::vector<Package*>& list = graph.candidates[i].emplace_back();
-      FindCandidates(d, list, true);
-      for (const Package* candidate : list) {
-        std::vector<std::size_t>& users = graph.dependents[index[candidate]];
-        if (users.empty() || users.back() != i)
-          users.push_back(i);
-      }
-    }
-  }
-  return graph;
+  context.active.pop_back();
 }
 
 // One examination of a package by DropUnsatisfied; true when its action changed.
@@ -113,6 +161,60 @@ bool DropIfUnsatisfied(Package& p, const std::vector<std::vector<Package*>>& nee
     }
   }
   return changed;
+}
+
+// DropUnsatisfied over the plan's candidate lists. Actions only move towards uninstall and
+// disable, and what a package's dependencies are met by only gets worse as they do; so the order
+// of the examinations does not change where they end, and only the dependents of a changed
+// package need to be looked at again.
+void DropWith(const NeedGraph& graph) {
+  auto& packages = Packages();
+  std::deque<std::size_t> pending;
+  std::vector<bool> queued(packages.size(), true);
+  for (std::size_t i = 0; i < packages.size(); ++i)
+    pending.push_back(i);
+  while (!pending.empty()) {
+    std::size_t i = pending.front();
+    pending.pop_front();
+    queued[i] = false;
+    if (!DropIfUnsatisfied(*packages[i], graph.candidates[i]))
+      continue;
+    for (std::size_t user : graph.dependents[i]) {
+      if (!queued[user]) {
+        queued[user] = true;
+        pending.push_back(user);
+      }
+    }
+  }
+}
+
+// ConflictsWith (a, b) can only hold when a has conflicts, provides or members, or b has provides
+// or members; two packages without any of them never conflict either way.
+bool TakesPartInConflicts(const Package& p) {
+  return !p.conflicts.empty() || !p.provides.empty() || !p.members.empty();
+}
+
+// ResolveConflicts for p and one other package q; false when p's enable was cancelled.
+bool ResolvePair(Package& p, Package& q, int verbosity) {
+  if (&q == &p || !WillBeEnabled(q))
+    return true;
+  if (ConflictsWith(p, q)) {
+    // Two packages being enabled are settled from the side that declared the conflict.
+    if (q.scheduledAction == kScheduleNone)
+      q.scheduledAction = kScheduleDisable;
+  } else if (p.scheduledAction == kScheduleEnable && ConflictsWith(q, p)) {
+    if (q.scheduledAction == kScheduleNone) {
+      q.scheduledAction = kScheduleDisable;
+    } else {
+      if (verbosity != 0) {
+        ReportWarning(GetPackageDatabase(), "can not enable %s: %s conflicts with it",
+                      p.name.c_str(), DisplayName(q).c_str());
+      }
+      p.scheduledAction = kScheduleNone;
+      return false;
+    }
+  }
+  return true;
 }
 
 // Walks the members of bundle b and tells what becomes of the bundle record.
@@ -146,15 +248,31 @@ void HandOver(std::vector<Package*>& ordered, std::vector<Package*>& out) {
 void PlanSchedule(std::vector<Package*>& removals, std::vector<Package*>& enables, int verbosity) {
   auto& packages = Packages();
   PropagateBundleActions();
+  NeedGraph graph = BuildNeedGraph();
   for (std::size_t i = 0; i < packages.size(); ++i) {
+    EnsureContext context{verbosity, &graph, {}};
     if (WillBeEnabled(*packages[i]))
-      EnsureDependencies(*packages[i], verbosity);
+      Ensure(*packages[i], context);
+  }
+  std::vector<Package*> parties;
+  for (const auto& p : packages) {
+    if (TakesPartInConflicts(*p))
+      parties.push_back(p.get());
   }
   for (std::size_t i = 0; i < packages.size(); ++i) {
-    if (WillBeEnabled(*packages[i]))
-      ResolveConflicts(*packages[i], verbosity);
+    Package& p = *packages[i];
+    if (!WillBeEnabled(p))
+      continue;
+    if (TakesPartInConflicts(p)) {
+      ResolveConflicts(p, verbosity);
+      continue;
+    }
+    for (Package* q : parties) {
+      if (!ResolvePair(p, *q, verbosity))
+        break;
+    }
   }
-  DropUnsatisfied();
+  DropWith(graph);
   SettleBundles();
   if (!packages.empty() && !AnyEnabledAfterPlan()) {
     for (const auto& p : packages)
@@ -192,62 +310,24 @@ void PropagateBundleActions() {
 }
 
 void EnsureDependencies(Package& p, int verbosity) {
-  EnsureStack active;
-  Ensure(p, verbosity, active);
+  EnsureContext context{verbosity, nullptr, {}};
+  Ensure(p, context);
 }
 
 void EnsureProvider(Package& provider, const Package& dependent, int verbosity) {
-  EnsureStack active;
-  Provide(provider, dependent, verbosity, active);
+  EnsureContext context{verbosity, nullptr, {}};
+  Provide(provider, dependent, context);
 }
 
 void ResolveConflicts(Package& p, int verbosity) {
-  for (const auto& other : Packages()) {
-    Package& q = *other;
-    if (&q == &p || !WillBeEnabled(q))
-      continue;
-    if (ConflictsWith(p, q)) {
-      // Two packages being enabled are settled from the side that declared the conflict.
-      if (q.scheduledAction == kScheduleNone)
-        q.scheduledAction = kScheduleDisable;
-    } else if (p.scheduledAction == kScheduleEnable && ConflictsWith(q, p)) {
-      if (q.scheduledAction == kScheduleNone) {
-        q.scheduledAction = kScheduleDisable;
-      } else {
-        if (verbosity != 0) {
-          ReportWarning(GetPackageDatabase(), "can not enable %s: %s conflicts with it",
-                        p.name.c_str(), DisplayName(q).c_str());
-        }
-        p.scheduledAction = kScheduleNone;
-        return;
-      }
-    }
+  for (const auto& q : Packages()) {
+    if (!ResolvePair(p, *q, verbosity))
+      return;
   }
 }
 
 void DropUnsatisfied() {
-  auto& packages = Packages();
-  NeedGraph graph = BuildNeedGraph();
-  // Actions only move towards uninstall and disable, and what a package's dependencies are met by
-  // only gets worse as they do; so the order of the examinations does not change where they end,
-  // and only the dependents of a changed package need to be looked at again.
-  std::deque<std::size_t> pending;
-  std::vector<bool> queued(packages.size(), true);
-  for (std::size_t i = 0; i < packages.size(); ++i)
-    pending.push_back(i);
-  while (!pending.empty()) {
-    std::size_t i = pending.front();
-    pending.pop_front();
-    queued[i] = false;
-    if (!DropIfUnsatisfied(*packages[i], graph.candidates[i]))
-      continue;
-    for (std::size_t user : graph.dependents[i]) {
-      if (!queued[user]) {
-        queued[user] = true;
-        pending.push_back(user);
-      }
-    }
-  }
+  DropWith(BuildNeedGraph());
 }
 
 void SettleBundles() {

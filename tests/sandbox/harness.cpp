@@ -7,20 +7,15 @@
 
 #include "tests/support/sandbox_layout.h"
 
-InstallerSandbox::InstallerSandbox() {
-  InstallTool("/sbin/sfdisk");
-  InstallTool("/sbin/mke2fs");
+InstallerSandbox::InstallerSandbox() : SandboxRoot({"/sbin/sfdisk", "/sbin/mke2fs"}) {
   Write("/dev/tty0", "");
+  Write(kGeometryFile, "/dev/sda: 2088 cylinders, 255 heads, 63 sectors/track\n");
 }
 
-std::string InstallerSandbox::Release() {
+std::string InstallerSandbox::ModuleDirectory() {
   utsname system{};
   uname(&system);
-  return system.release;
-}
-
-void InstallerSandbox::AddModule(const std::string& path, const std::string& content) const {
-  Write("/lib/modules/" + Release() + "/" + path, content);
+  return std::string("/lib/modules/") + system.release + "/";
 }
 
 namespace {
@@ -68,21 +63,4 @@ std::unique_ptr<Terminal> InstallerSandbox::Start(const std::vector<std::string>
   }
   return std::make_unique<Terminal>(
       [this, arguments, console] { return BecomeInstaller(*this, arguments, console); });
-}
-
-std::string Listing(const std::vector<std::string>& calls) {
-  std::string listing;
-  for (const std::string& call : calls) {
-    listing += "  " + call + "\n";
-  }
-  return listing;
-}
-
-int FindCall(const std::vector<std::string>& calls, const std::string& prefix, int from) {
-  for (int i = from; i < static_cast<int>(calls.size()); ++i) {
-    if (calls[i].compare(0, prefix.size(), prefix) == 0) {
-      return i;
-    }
-  }
-  return -1;
 }

@@ -13,26 +13,16 @@ enum class ConsoleKind {
   kSerial,   // no "/dev/tty0"; the terminal is reachable only as "/dev/ttyS0"
 };
 
-// A root laid out like the installation system, with the recording disk tools in /sbin, in which
-// the installer's test build runs as a child process in its own mount namespace.
+// A root laid out like the installation system, with the recording disk tools in /sbin and one
+// disk for them to list, in which the installer's test build runs as a child process in its own
+// mount namespace.
 class InstallerSandbox : public SandboxRoot {
  public:
   InstallerSandbox();
 
-  // The kernel release whose module directory the installer reads.
-  static std::string Release();
-  // Places an (empty unless given) module file under "/lib/modules/RELEASE/".
-  void AddModule(const std::string& path, const std::string& content = "module") const;
-  // What "sfdisk -g" prints.
-  void SetGeometry(const std::string& output) const { Write("/.sandbox/sfdisk-g", output); }
-
+  // The module directory of the running kernel, where the installer reads its modules.
+  static std::string ModuleDirectory();
   // Starts the installer with the argument vector (argv[0] first) on a new terminal.
   std::unique_ptr<Terminal> Start(const std::vector<std::string>& arguments,
                                   ConsoleKind console = ConsoleKind::kVirtual) const;
 };
-
-// The recorded calls of a run, one per line, for the test log.
-std::string Listing(const std::vector<std::string>& calls);
-
-// The position of the first call that begins with `prefix` at or after `from`, or -1.
-int FindCall(const std::vector<std::string>& calls, const std::string& prefix, int from = 0);

@@ -10,34 +10,38 @@
 #include <string>
 #include <vector>
 
-inline std::vector<std::uint8_t> FromHex(const std::string& hex) {
-  std::vector<std::uint8_t> bytes;
+#include "tests/support/stream_bytes.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The field prime 2^255 - 19 and the group order of the signature curve.
+inline const char* kPrimeDecimal =
+    "57896044618658097711785492504343953926634992332820282019728792003956564819949";
+inline const char* kOrderDecimal =
+    "7237005577332262213973186563042994240857116359379907606001950938285454250989";
+
+inline Bytes FromHex(const std::string& hex) {
+  Bytes bytes;
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
     bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   }
   return bytes;
 }
 
-inline std::string ToHex(const std::uint8_t* bytes, std::size_t size) {
-  static const char digits[] = "0123456789abcdef";
-  std::string text;
-  for (std::size_t i = 0; i < size; ++i) {
-    text += digits[bytes[i] >> 4];
-    text += digits[bytes[i] & 15];
-  }
-  return text;
+inline std::string Hex(const Bytes& bytes) {
+  return HexBytes(bytes.data(), bytes.size());
 }
 
 // Deterministic pseudo-random bytes, so that a failure repeats.
-inline std::vector<std::uint8_t> RandomBytes(std::mt19937_64& random, std::size_t size) {
-  std::vector<std::uint8_t> bytes(size);
+inline Bytes RandomBytes(std::mt19937_64& random, std::size_t size) {
+  Bytes bytes(size);
   for (auto& b : bytes) {
     b = static_cast<std::uint8_t>(random());
   }
   return bytes;
 }
 
-// A libcrypto big number from / to little-endian bytes.
+// A libcrypto big number from / to 32 little-endian bytes, or from decimal text.
 struct BigNumber {
   BIGNUM* bn = BN_new();
   BigNumber() = default;
@@ -48,9 +52,18 @@ struct BigNumber {
   BigNumber(const BigNumber&) = delete;
   BigNumber& operator=(const BigNumber&) = delete;
   ~BigNumber() { BN_free(bn); }
-  std::vector<std::uint8_t> Bytes(int size = 32) const {
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(size));
-    BN_bn2lebinpad(bn, out.data(), size);
+  std::vector<std::uint8_t> Bytes() const {
+    std::vector<std::uint8_t> out(32);
+    BN_bn2lebinpad(bn, out.data(), 32);
     return out;
   }
 };
+
+// x + delta as 32 little-endian bytes.
+inline Bytes PlusBytes(const BigNumber& x, long delta) {
+  BigNumber r;
+  BN_copy(r.bn, x.bn);
+  delta < 0 ? BN_sub_word(r.bn, static_cast<BN_ULONG>(-delta))
+            : BN_add_word(r.bn, static_cast<BN_ULONG>(delta));
+  return r.Bytes();
+}

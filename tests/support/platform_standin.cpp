@@ -1,5 +1,6 @@
-// The test build's platform layer: records every call as one line on kRecordDescriptor and
-// simulates what later steps rely on. It touches the machine only inside a sandbox root.
+// The test build's platform layer: records every call as one line on kRecordDescriptor, fails the
+// calls that a test names in kFailFile, and simulates what later steps rely on. It touches the
+// machine only inside a sandbox root.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -36,93 +37,66 @@ std::string Hex(unsigned long value) {
   return buffer;
 }
 
-void Record(const std::string& line) {
-  std::string withEnd = line + "\n";
-  // One write per record keeps the lines of parent and children whole on the shared descriptor.
-  if (write(kRecordDescriptor, withEnd.data(), withEnd.size()) < 0) {
-    return;  // not recording: nobody asked for the calls
-  }
-}
-
-bool Refused(const std::string& call) {
-  std::ifstream fail(kFailFile);
-  std::string prefix;
-  while (std::getline(fail, prefix)) {
-    if (!prefix.empty() && call.compare(0, prefix.size(), prefix) == 0) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// Records the call with its outcome and hands the outcome back with errno intact.
-int Outcome(const std::string& call, int result, int error) {
-  Record(call + " = " + std::to_string(result));
-  errno = error;
-  return result;
-}
-
+// Records the call with its outcome: -1 with errno set when the test refuses the call or its
+// `effect` fails (setting the error), else 0.
 int Simulate(const std::string& call, const std::function<bool(int& error)>& effect) {
-  if (Refused(call)) {
-    return Outcome(call, -1, EPERM);
-  }
-  int error = 0;
-  bool done = effect(error);
-  return Outcome(call, done ? 0 : -1, error);
+  int error = EPERM;
+  bool done = !CallRefused(call) && effect(error);
+  RecordCall(call + (done ? " = 0" : " = -1"));
+  errno = done ? 0 : error;
+  return done ? 0 : -1;
 }
 
+// For an effect that makes the system call itself.
+bool Succeeded(int result, int& error) {
+  error = errno;
+  return result == 0;
+}
+
+// A mount of a device binds the fixture of that device and type, or fails as the kernel does on a
+// device that holds no such file system.
 bool BindFixture(const char* source, const char* target, const char* type, int& error) {
   std::string fixture =
       std::string(kMediaDirectory) + "/" + (strrchr(source, '/') + 1) + "." + Text(type);
   if (access(fixture.c_str(), F_OK) != 0) {
-    error = EINVAL;  // what the kernel says when the device holds no such file system
+    error = EINVAL;
     return false;
   }
-  if (mount(fixture.c_str(), target, nullptr, MS_BIND, nullptr) != 0) {
-    error = errno;
-    return false;
-  }
-  return true;
+  return Succeeded(mount(fixture.c_str(), target, nullptr, MS_BIND, nullptr), error);
 }
 
-bool Nothing(int&) {
-  return true;
-}
-
-bool ShowsDevice(const char* source) {
-  return source != nullptr && strncmp(source, "/dev/", 5) == 0;
+// A regular file stands in for a device node, so that what the installer writes to the device
+// can be read back (and no real device of the host is ever reached).
+bool PlainFile(const char* path, int& error) {
+  int descriptor = open(path, O_WRONLY | O_CREAT, 0666);
+  return Succeeded(descriptor < 0 ? -1 : close(descriptor), error);
 }
 
 }  // namespace
 
 int MountFileSystem(const char* source, const char* target, const char* type, unsigned long flags,
                     const void*) {
-  std::string call =
-      "mount " + Text(source) + " " + Text(target) + " " + Text(type) + " " + Hex(flags);
-  bool bind = InSandbox() && ShowsDevice(source) && (flags & MS_REMOUNT) == 0;
   // Kernel file systems and remounts are only recorded: the sandbox root provides /proc and /sys.
-  return Simulate(call,
-                  [&](int& error) { return !bind || BindFixture(source, target, type, error); });
+  bool bind = InSandbox() && source != nullptr && strncmp(source, "/dev/", 5) == 0 &&
+              (flags & MS_REMOUNT) == 0;
+  return Simulate(
+      "mount " + Text(source) + " " + Text(target) + " " + Text(type) + " " + Hex(flags),
+      [&](int& error) { return !bind || BindFixture(source, target, type, error); });
 }
 
 int UnmountFileSystem(const char* target) {
-  std::string call = "umount " + Text(target);
-  if (Refused(call)) {
-    return Outcome(call, -1, EPERM);
-  }
-  if (!InSandbox()) {
-    return Outcome(call, -1, EINVAL);
-  }
-  int result = umount(target);
-  return Outcome(call, result, errno);
+  return Simulate("umount " + Text(target), [&](int& error) {
+    error = EINVAL;  // outside a sandbox root nothing is mounted by the stand-in
+    return InSandbox() && Succeeded(umount(target), error);
+  });
 }
 
 int RebootMachine(int command) {
   std::string call = "reboot " + Hex(static_cast<unsigned>(command));
-  if (Refused(call)) {
-    return Outcome(call, -1, EPERM);
+  if (CallRefused(call)) {
+    return Simulate(call, [](int&) { return false; });
   }
-  Record(call);
+  RecordCall(call);
   signal(kRebootSignal, SIG_DFL);
   sigset_t set;
   sigemptyset(&set);
@@ -133,46 +107,31 @@ int RebootMachine(int command) {
 }
 
 int InitModule(const char* path, const void*, unsigned long length, const char* parameters) {
-  std::string call =
-      "init_module " + Text(path) + " " + std::to_string(length) + " \"" + Text(parameters) + "\"";
-  return Simulate(call, Nothing);
+  return Simulate(
+      "init_module " + Text(path) + " " + std::to_string(length) + " \"" + Text(parameters) + "\"",
+      [](int&) { return true; });
 }
-
-namespace {
-// A regular file stands in for the node, so that what the installer writes to the device can be
-// read back (and no real device of the host is ever reached).
-bool PlainFile(const char* path, int& error) {
-  int descriptor = open(path, O_WRONLY | O_CREAT, 0666);
-  if (descriptor < 0) {
-    error = errno;
-    return false;
-  }
-  close(descriptor);
-  return true;
-}
-}  // namespace
 
 int MakeNode(const char* path, mode_t mode, dev_t device) {
   char numbers[64];
   snprintf(numbers, sizeof numbers, " 0%o %u,%u", static_cast<unsigned>(mode), major(device),
            minor(device));
-  bool sandbox = InSandbox();
   return Simulate("mknod " + Text(path) + numbers,
-                  [&](int& error) { return !sandbox || PlainFile(path, error); });
+                  [&](int& error) { return !InSandbox() || PlainFile(path, error); });
 }
 
 int ChangeRoot(const char* path) {
   std::string call = "chroot " + Text(path);
-  if (Refused(call)) {
-    return Outcome(call, -1, EPERM);
+  if (CallRefused(call)) {
+    return Simulate(call, [](int&) { return false; });
   }
   // Recorded before the change: afterwards the record could fail to leave the new root.
-  Record(call);
+  RecordCall(call);
   return chroot(path);
 }
 
 void SyncFileSystems() {
-  Record("sync");
+  RecordCall("sync");
 }
 
 namespace {
@@ -185,11 +144,10 @@ std::string InterfaceFixture(const ifreq* interface, const char* name) {
 }
 
 bool HardwareAddress(ifreq* interface, int& error) {
-  std::string text = InterfaceFixture(interface, "address");
   unsigned byte[6];
-  if (sscanf(text.c_str(), "%x:%x:%x:%x:%x:%x", &byte[0], &byte[1], &byte[2], &byte[3], &byte[4],
-             &byte[5]) != 6) {
-    error = ENODEV;
+  error = ENODEV;
+  if (sscanf(InterfaceFixture(interface, "address").c_str(), "%x:%x:%x:%x:%x:%x", &byte[0],
+             &byte[1], &byte[2], &byte[3], &byte[4], &byte[5]) != 6) {
     return false;
   }
   for (int i = 0; i < 6; ++i) {
@@ -199,14 +157,10 @@ bool HardwareAddress(ifreq* interface, int& error) {
 }
 
 bool Ipv4Address(ifreq* interface, int& error) {
-  std::string text = InterfaceFixture(interface, "ipv4");
   auto* address = reinterpret_cast<sockaddr_in*>(&interface->ifr_addr);
   address->sin_family = AF_INET;
-  if (inet_pton(AF_INET, text.c_str(), &address->sin_addr) != 1) {
-    error = EADDRNOTAVAIL;
-    return false;
-  }
-  return true;
+  error = EADDRNOTAVAIL;
+  return inet_pton(AF_INET, InterfaceFixture(interface, "ipv4").c_str(), &address->sin_addr) == 1;
 }
 
 }  // namespace
@@ -216,20 +170,20 @@ int InterfaceRequest(int, unsigned long request, ifreq* interface) {
   if (request == SIOCSIFFLAGS) {
     call += " " + Hex(static_cast<unsigned short>(interface->ifr_flags));
   }
-  if (Refused(call)) {
-    return Outcome(call, -1, EPERM);
-  }
-  int error = 0;
-  bool done = true;
-  if (request == SIOCGIFHWADDR) {
-    done = HardwareAddress(interface, error);
-  } else if (request == SIOCGIFADDR) {
-    done = Ipv4Address(interface, error);
-  } else if (request == SIOCGIFFLAGS) {
-    interface->ifr_flags = IFF_BROADCAST | IFF_MULTICAST;
-  } else if (request != SIOCSIFFLAGS) {
-    done = false;
-    error = ENOTTY;
-  }
-  return Outcome(call, done ? 0 : -1, error);
+  return Simulate(call, [&](int& error) {
+    switch (request) {
+      case SIOCGIFHWADDR:
+        return HardwareAddress(interface, error);
+      case SIOCGIFADDR:
+        return Ipv4Address(interface, error);
+      case SIOCGIFFLAGS:
+        interface->ifr_flags = IFF_BROADCAST | IFF_MULTICAST;
+        return true;
+      case SIOCSIFFLAGS:
+        return true;
+      default:
+        error = ENOTTY;
+        return false;
+    }
+  });
 }

@@ -1,9 +1,13 @@
 #pragma once
 
-#include <csignal>
+#include <unistd.h>
 
-// What a sandbox root holds besides the simulated machine, shared by the platform stand-in, the
-// recording tools and the tests that build such roots.
+#include <csignal>
+#include <fstream>
+#include <string>
+
+// What a sandbox root holds besides the simulated machine, and how calls are recorded and failed
+// there; shared by the platform stand-in, the recording tools and the tests that build such roots.
 
 // Present only in a sandbox root; outside one the stand-in records calls but changes nothing.
 inline constexpr const char* kSandboxDirectory = "/.sandbox";
@@ -27,3 +31,23 @@ inline constexpr int kRecordDescriptor = 200;
 // The stand-in's reboot ends the process with this signal, so that a parent's wait tells it apart
 // from an ordinary exit.
 inline constexpr int kRebootSignal = SIGUSR2;
+
+// Appends the call to the record in one write, which keeps the lines of parents and children
+// whole. Where nobody opened the record descriptor nothing is recorded.
+inline void RecordCall(const std::string& call) {
+  std::string line = call + "\n";
+  if (write(kRecordDescriptor, line.data(), line.size()) < 0) {
+    return;
+  }
+}
+
+// Whether the test asked for this call to fail: its record begins with a line of kFailFile.
+inline bool CallRefused(const std::string& call) {
+  std::ifstream fail(kFailFile);
+  for (std::string prefix; std::getline(fail, prefix);) {
+    if (!prefix.empty() && call.compare(0, prefix.size(), prefix) == 0) {
+      return true;
+    }
+  }
+  return false;
+}

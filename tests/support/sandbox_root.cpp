@@ -16,7 +16,7 @@
 
 namespace fs = std::filesystem;
 
-SandboxRoot::SandboxRoot() {
+SandboxRoot::SandboxRoot(std::initializer_list<const char*> tools) {
   char pattern[] = "/tmp/vela-sandbox-XXXXXX";
   path_ = mkdtemp(pattern);
   for (const char* directory :
@@ -26,6 +26,9 @@ SandboxRoot::SandboxRoot() {
   Write("/dev/null", "");
   Write("/dev/tty9", "");
   Write("/.sandbox/calls", "");
+  for (const char* tool : tools) {
+    InstallTool(tool);
+  }
 }
 
 SandboxRoot::~SandboxRoot() {
@@ -56,20 +59,17 @@ bool SandboxRoot::Exists(const std::string& inside) const {
 
 void SandboxRoot::InstallTool(const std::string& inside) const {
   fs::create_directories(fs::path(HostPath(inside)).parent_path());
-  fs::copy_file(RecordingToolPath(), HostPath(inside), fs::copy_options::overwrite_existing);
+  fs::copy_file(VELA_BINARY_DIR "/bin/recording_tool", HostPath(inside),
+                fs::copy_options::overwrite_existing);
 }
 
-std::string SandboxRoot::Media(const std::string& device, const std::string& type) const {
-  std::string inside = std::string(kMediaDirectory) + "/" + device + "." + type;
-  MakeDirectory(inside);
-  return inside;
-}
-
-std::vector<std::string> SandboxRoot::Calls() const {
+std::vector<std::string> SandboxRoot::Calls(const std::string& prefix) const {
   std::vector<std::string> calls;
   std::istringstream lines(Read("/.sandbox/calls"));
   for (std::string line; std::getline(lines, line);) {
-    calls.push_back(line);
+    if (line.compare(0, prefix.size(), prefix) == 0) {
+      calls.push_back(line);
+    }
   }
   return calls;
 }
@@ -150,8 +150,4 @@ SandboxOutcome RunInSandbox(const SandboxRoot& root, const std::function<int()>&
   }
   outcome.output = root.Read("/.sandbox/output");
   return outcome;
-}
-
-std::string RecordingToolPath() {
-  return VELA_BINARY_DIR "/bin/recording_tool";
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -8,7 +9,9 @@
 // absolute paths: the platform stand-in and the recording tools act inside it.
 class SandboxRoot {
  public:
-  SandboxRoot();  // a fresh temporary root with /dev, /proc, /sys, /flash, /floppy, /.sandbox
+  // A fresh temporary root with /dev, /proc, /sys, /flash, /floppy, /.sandbox, and the recording
+  // tool at each of the paths in `tools`, e.g. "/sbin/sfdisk".
+  explicit SandboxRoot(std::initializer_list<const char*> tools = {});
   ~SandboxRoot();
   SandboxRoot(const SandboxRoot&) = delete;
   SandboxRoot& operator=(const SandboxRoot&) = delete;
@@ -22,10 +25,8 @@ class SandboxRoot {
   bool Exists(const std::string& inside) const;
   // Copies the recording tool to `inside`, e.g. "/sbin/sfdisk".
   void InstallTool(const std::string& inside) const;
-  // A fixture file system: what a mount of /dev/DEVICE as TYPE shows.
-  std::string Media(const std::string& device, const std::string& type) const;
-  // The recorded calls, one per line, in order.
-  std::vector<std::string> Calls() const;
+  // The recorded calls that begin with `prefix`, in order.
+  std::vector<std::string> Calls(const std::string& prefix = "") const;
 
  private:
   std::string path_;
@@ -53,6 +54,3 @@ struct SandboxOutcome {
 // Runs `body` in a forked child inside the sandbox root, with its standard output and error
 // collected and calls recorded; the child exits with what `body` returns.
 SandboxOutcome RunInSandbox(const SandboxRoot& root, const std::function<int()>& body);
-
-// The path of the recording tool built with the tests.
-std::string RecordingToolPath();

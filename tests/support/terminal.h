@@ -28,7 +28,6 @@ class Terminal {
 
   // Everything the child has written so far, escape sequences included.
   const std::string& Screen() const { return screen_; }
-  pid_t Pid() const { return pid_; }
 
  private:
   bool ReadSome(int timeoutMilliseconds);
