@@ -93,7 +93,7 @@ TEST_F(InstallPackageTest, OnlyAuthenticPackagesStay) {
   std::string bytes = ReadWholeTestFile(Ppp("4.0"));
   bytes[8 + 6 + 20] ^= 1;  // the build time in the header: the signed digest no longer fits
   ASSERT_TRUE(WriteTestFile(File("forged.vpk"), bytes));
-  TestDigestTable table({known});
+  TestDigestTable table(known);
   struct Case {
     std::string path;
     const char* message;  // only the installed ones are left

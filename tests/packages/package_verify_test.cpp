@@ -34,7 +34,7 @@ TEST_F(PackageVerifyTest, ScanKeepsTheAuthenticPackageFilesInNameOrder) {
   Write(".hidden.vpk", TestPackage::kSigned);
   Write("f.vpk.old", TestPackage::kSigned);
   ASSERT_EQ(mkfifo(Dir("e.vpk").c_str(), 0644), 0);  // would block a plain open
-  TestDigestTable table({known});
+  TestDigestTable table(known);
   std::vector<std::unique_ptr<SelectablePackage>> list;
   ScanPackageDirectory(Dir(), list);
   std::string printed = testing::internal::GetCapturedStdout();

@@ -14,15 +14,10 @@
 
 namespace {
 
-std::vector<std::string> testDigests;
+std::string testDigest;
 
 bool IsTestDigest(const std::uint8_t digest[20]) {
-  for (const std::string& known : testDigests) {
-    if (std::memcmp(known.data(), digest, 20) == 0) {
-      return true;
-    }
-  }
-  return false;
+  return std::memcmp(testDigest.data(), digest, 20) == 0;
 }
 
 }  // namespace
@@ -53,21 +48,16 @@ void InstallTest::TearDown() {
   }
 }
 
-TestDigestTable::TestDigestTable(const std::vector<std::string>& files) {
-  for (const std::string& file : files) {
-    std::string bytes = ReadWholeTestFile(file);
-    if (bytes.size() <= 8) {
-      ADD_FAILURE() << "no package file: " << file;
-      continue;
-    }
-    unsigned char digest[SHA_DIGEST_LENGTH];
+TestDigestTable::TestDigestTable(const std::string& file) {
+  std::string bytes = ReadWholeTestFile(file);
+  unsigned char digest[SHA_DIGEST_LENGTH] = {};
+  if (bytes.size() > 8) {
     SHA1(reinterpret_cast<const unsigned char*>(bytes.data()) + 8, bytes.size() - 8, digest);
-    testDigests.emplace_back(reinterpret_cast<const char*>(digest), sizeof digest);
   }
+  testDigest.assign(reinterpret_cast<const char*>(digest), sizeof digest);
   knownDigestCheck = IsTestDigest;
 }
 
 TestDigestTable::~TestDigestTable() {
-  testDigests.clear();
   knownDigestCheck = IsKnownPackageDigest;
 }

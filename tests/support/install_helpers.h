@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "packages/install_decision.h"
 #include "tests/support/package_tree.h"
@@ -19,12 +18,12 @@ int InstallTestFile(const std::string& path, InstallMode mode, const Selection& 
 // "name version on|off" of every installed record, with " in:bundle" for a member, one per line.
 std::string InstalledStates();
 
-// While it lives, unsigned packages are admitted when their digest is that of one of the given
-// single-package files (SHA-1 of everything after the 8-byte container header); the built-in
-// check comes back afterwards.
+// While it lives, an unsigned package is admitted when its digest is that of the single-package
+// file given (SHA-1 of everything after the 8-byte container header); the built-in check comes
+// back afterwards.
 class TestDigestTable {
  public:
-  explicit TestDigestTable(const std::vector<std::string>& files);
+  explicit TestDigestTable(const std::string& file);
   ~TestDigestTable();
   TestDigestTable(const TestDigestTable&) = delete;
   TestDigestTable& operator=(const TestDigestTable&) = delete;
