@@ -1,5 +1,7 @@
 #include "packages/dependency_file.h"
 
+#include "packages/database_files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,20 +57,9 @@ bool LoadFile(const std::string& path, std::string& text, std::string* error) {
   return ok;
 }
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 // Takes the next word of text, or returns false at the end.
 bool NextWord(std::string_view& text, std::string_view& word) {
-  std::size_t start = 0;
-  while (start < text.size() && IsBlank(text[start]))
-    ++start;
-  std::size_t end = start;
-  while (end < text.size() && !IsBlank(text[end]))
-    ++end;
-  word = text.substr(start, end - start);
-  text.remove_prefix(end);
+  word = TakeWord(text);
   return !word.empty();
 }
 
