@@ -104,6 +104,20 @@ std::string Names(const std::vector<Package*>& list) {
   return Join(words, " ");
 }
 
+std::vector<Package*> AllPackages() {
+  std::vector<Package*> list;
+  for (const auto& p : GetPackageDatabase().packages)
+    list.push_back(p.get());
+  return list;
+}
+
+std::string DisplayNames(const std::vector<Package*>& list) {
+  std::vector<std::string> words;
+  for (const Package* p : list)
+    words.push_back(DisplayName(*p));
+  return Join(words, " ");
+}
+
 std::string DatabaseNames() {
   std::vector<std::string> words;
   for (const auto& p : GetPackageDatabase().packages)

@@ -25,6 +25,12 @@ std::string ScheduledActions();
 // The names of list, joined by blanks.
 std::string Names(const std::vector<Package*>& list);
 
+// The database's packages in order.
+std::vector<Package*> AllPackages();
+
+// "name-version" of each of list, joined by blanks.
+std::string DisplayNames(const std::vector<Package*>& list);
+
 // The names of the database's packages in order, joined by blanks.
 std::string DatabaseNames();
 
