@@ -7,6 +7,7 @@
 
 #include "packages/database_files.h"
 #include "packages/database_lookup.h"
+#include "packages/database_store.h"
 #include "packages/package_database.h"
 
 namespace {
@@ -52,6 +53,11 @@ bool ReadWord(const std::string& word, Package& p) {
     return ReadMembership(value, p.bundle);
   if (key == "do")
     return ReadAction(value, p.scheduledAction);
+  if (key == "has") {
+    auto member = std::make_unique<PackageInfo>("");
+    return ReadMembership(value, d) && (member->name = d.name, member->version = d.minVersion,
+                                        p.members.push_back(std::move(member)), true);
+  }
   if (key == "prov")
     return ReadProvides(value, p.provides.emplace_back());
   if (key != "dep" && key != "conf")
@@ -85,6 +91,15 @@ void AddScenarioPackages(const std::string& text) {
       good = ReadWord(word, *p);
     ASSERT_TRUE(good) << "cannot read scenario line: " << line;
     AddPackage(std::move(p));
+  }
+}
+
+void InstallScenarioPackages(const PackageTree& tree, const std::string& text) {
+  AddScenarioPackages(text);
+  for (const auto& p : GetPackageDatabase().packages) {
+    WriteTreeFile(tree.Target("/bin/" + p->name), p->name);
+    p->files.insert("/bin/" + p->name);
+    ASSERT_TRUE(StorePackage(*p)) << p->name;
   }
 }
 
