@@ -18,12 +18,7 @@ namespace {
 // A database and its requests, and what the plan makes of them at verbosity 1. Lists hold the
 // order in which the packages are carried out.
 struct Scenario {
-  const char* title;
-  const char* packages;
-  const char* actions;
-  const char* removals;
-  const char* enables;
-  const char* log;
+  const char *title, *packages, *actions, *removals, *enables, *log;
 };
 
 const Scenario scenarios[] = {
@@ -112,23 +107,23 @@ TEST(SchedulePlanTest, ScenariosAtEachVerbosity) {
 // first package after every change.
 void DropUnsatisfiedByRestarting() {
   auto& packages = GetPackageDatabase().packages;
-  for (std::size_t i = 0; i < packages.size();) {
+  for (std::size_t i = 0; i < packages.size(); ++i) {
     Package& p = *packages[i];
-    std::uint32_t before = p.scheduledAction;
+    std::uint32_t& action = p.scheduledAction;
+    bool settled = action == 1 || action == 3 || (p.disabled && action == 0);
     for (const Dependency& d : p.dependencies) {
       std::vector<Package*> candidates;
       FindCandidates(d, candidates, true);
       CandidateState state = ClassifyCandidates(candidates);
-      bool settled = p.scheduledAction == 1 || p.scheduledAction == 3 ||
-                     (p.disabled && p.scheduledAction == 0);
-      if (state == kCandidateMissing && p.scheduledAction != 1)
-        p.scheduledAction = 1;
-      else if (state == kCandidateDormant && !settled)
-        p.scheduledAction = 3;
-      if (p.scheduledAction != before)
+      std::uint32_t wanted = state == kCandidateMissing               ? 1
+                             : state == kCandidateDormant && !settled ? 3
+                                                                      : action;
+      if (wanted != action) {
+        action = wanted;
+        i = std::size_t(-1);  // from the first package again
         break;
+      }
     }
-    i = p.scheduledAction != before ? 0 : i + 1;
   }
 }
 
@@ -136,20 +131,17 @@ void DropUnsatisfiedByRestarting() {
 void PlanStepByStep() {
   auto& packages = GetPackageDatabase().packages;
   PropagateBundleActions();
-  for (const auto& p : packages) {
-    if (WillBeEnabled(*p))
-      EnsureDependencies(*p, 0);
-  }
-  for (const auto& p : packages) {
-    if (WillBeEnabled(*p))
-      ResolveConflicts(*p, 0);
+  for (bool ensuring : {true, false}) {
+    for (const auto& p : packages) {
+      if (WillBeEnabled(*p))
+        ensuring ? EnsureDependencies(*p, 0) : ResolveConflicts(*p, 0);
+    }
   }
   DropUnsatisfiedByRestarting();
   SettleBundles();
-  if (!AnyEnabledAfterPlan()) {
-    for (const auto& p : packages)
-      p->scheduledAction = 0;
-  }
+  bool keep = AnyEnabledAfterPlan();
+  for (const auto& p : packages)
+    p->scheduledAction = keep ? p->scheduledAction : 0;
 }
 
 std::string RandomDatabase(std::mt19937& random) {
