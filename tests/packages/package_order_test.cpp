@@ -2,14 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <string>
 #include <vector>
 
-#include "packages/database_lookup.h"
-#include "packages/package_database.h"
 #include "tests/support/package_scenario.h"
-#include "tests/support/package_tree.h"
 
 namespace {
 

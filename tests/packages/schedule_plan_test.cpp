@@ -11,74 +11,61 @@
 #include "packages/package_order.h"
 #include "packages/schedule_apply.h"
 #include "tests/support/package_scenario.h"
-#include "tests/support/package_tree.h"
 
 namespace {
 
 // A database and its requests, and what the plan makes of them at verbosity 1. Lists hold the
 // order in which the packages are carried out.
 struct Scenario {
-  const char *title, *packages, *actions, *removals, *enables, *log;
+  const char *packages, *actions, *removals, *enables, *log;
 };
 
 const Scenario scenarios[] = {
-    {"uninstalling everything is cancelled, every action with it",
-     "a 1.0 do:uninstall\nb 1.0 disabled do:enable dep:gone", "", "", "",
+    // Requests refused or cancelled.
+    {"a 1.0 do:uninstall\nb 1.0 disabled do:enable dep:gone", "", "", "",
      "ERROR: can not uninstall or disable all packages"},
-    {"a needed package is not uninstalled", "a 1.0 dep:b\nb 2.0 do:uninstall", "", "", "",
+    {"a 1.0 dep:b\nb 2.0 do:uninstall", "", "", "",
      "WARNING: can not uninstall b-2.0: a depends on it"},
-    {"enabling pulls disabled providers in, transitively",
-     "b 1.0 disabled dep:c\na 1.0 disabled do:enable dep:b\nc 1.0 disabled\nz 1.0",
+    // Enabling pulls disabled providers in, transitively; conflicts push enabled packages out, and
+    // what is left without its dependencies goes.
+    {"b 1.0 disabled dep:c\na 1.0 disabled do:enable dep:b\nc 1.0 disabled\nz 1.0",
      "b:enable a:enable c:enable", "", "a b c", ""},
-    {"a package stops being ensured at a dependency without candidates, and goes",
-     "a 1.0 disabled do:enable dep:gone dep:b\nb 1.0 disabled\nx 1.0", "a:uninstall", "a", "", ""},
-    {"enabling disables the enabled package that conflicts with it",
-     "a 1.0 conf:b\nb 1.0 disabled do:enable", "a:disable b:enable", "a", "b", ""},
-    {"of two conflicting enables the one declaring the conflict wins, though listed second",
-     "p 1.0 disabled do:enable\nq 1.0 disabled do:enable conf:p\nz 1.0", "q:enable", "", "q",
+    {"a 1.0 disabled do:enable dep:gone dep:b\nb 1.0 disabled\nx 1.0", "a:uninstall", "a", "", ""},
+    {"a 1.0 conf:b\nb 1.0 disabled do:enable", "a:disable b:enable", "a", "b", ""},
+    {"p 1.0 disabled do:enable\nq 1.0 disabled do:enable conf:p\nz 1.0", "q:enable", "", "q",
      "WARNING: can not enable p: q-1.0 conflicts with it"},
-    {"a package pushed out by a conflict takes its dependents with it",
-     "a 1.0\nb 1.0 dep:a\nc 1.0 disabled do:enable conf:a\nx 1.0", "a:disable b:disable c:enable",
+    {"a 1.0\nb 1.0 dep:a\nc 1.0 disabled do:enable conf:a\nx 1.0", "a:disable b:disable c:enable",
      "b a", "c", ""},
-    {"a dependent whose provider left its range goes silently", "a 1.0 dep:b<2.0\nb 2.0\nz 1.0",
-     "a:uninstall", "a", "", ""},
-    {"disabling a bundle record disables its members but not those being uninstalled",
-     "m1 1.0 in:B do:uninstall\nm2 1.0 in:B\nB 1.0 bundle do:disable\nx 1.0",
+    {"a 1.0 dep:b<2.0\nb 2.0\nz 1.0", "a:uninstall", "a", "", ""},
+    // A bundle record's action reaches its members; a record whose members are all disabled or
+    // gone, or that has none, follows them.
+    {"m1 1.0 in:B do:uninstall\nm2 1.0 in:B\nB 1.0 bundle do:disable\nx 1.0",
      "m1:uninstall m2:disable B:disable", "m1 m2 B", "", ""},
-    {"disabling every member disables the bundle record",
-     "m1 1.0 in:B do:disable\nm2 1.0 in:B do:disable\nB 1.0 bundle\nx 1.0",
+    {"m1 1.0 in:B do:disable\nm2 1.0 in:B do:disable\nB 1.0 bundle\nx 1.0",
      "m1:disable m2:disable B:disable", "m1 m2 B", "", ""},
-    {"a bundle with one member left enabled stays",
-     "m1 1.0 in:B do:disable\nm2 1.0 in:B\nB 1.0 bundle", "m1:disable", "m1", "", ""},
-    {"a bundle record without members goes", "B 1.0 bundle\nx 1.0", "B:uninstall", "B", "", ""},
-    {"enabling a bundle record enables its disabled members",
-     "m1 1.0 disabled in:B\nm2 1.0 in:B\nB 1.0 bundle disabled do:enable\nx 1.0",
+    {"m1 1.0 in:B do:disable\nm2 1.0 in:B\nB 1.0 bundle", "m1:disable", "m1", "", ""},
+    {"B 1.0 bundle\nx 1.0", "B:uninstall", "B", "", ""},
+    {"m1 1.0 disabled in:B\nm2 1.0 in:B\nB 1.0 bundle disabled do:enable\nx 1.0",
      "m1:enable B:enable", "", "m1 B", ""},
-    {"a disabled bundle whose member's enable is cancelled stays disabled",
-     "m1 1.0 disabled in:B\nB 1.0 bundle disabled do:enable\ny 1.0 disabled do:enable conf:m1\n"
+    {"m1 1.0 disabled in:B\nB 1.0 bundle disabled do:enable\ny 1.0 disabled do:enable conf:m1\n"
      "x 1.0",
      "y:enable", "", "y", "WARNING: can not enable m1: y-1.0 conflicts with it"},
     // An enabled package asked to be enabled again once counted as going away, so its
     // dependents were uninstalled and a bundle of such members was uninstalled with its record.
-    {"an enabled package asked to be enabled still meets its dependents",
-     "a 1.0 dep:b\nb 1.0 do:enable", "b:enable", "", "b", ""},
-    {"an enabled member asked to be enabled keeps its bundle", "m 1.0 in:B do:enable\nB 1.0 bundle",
-     "m:enable", "", "m", ""},
+    {"a 1.0 dep:b\nb 1.0 do:enable", "b:enable", "", "b", ""},
+    {"m 1.0 in:B do:enable\nB 1.0 bundle", "m:enable", "", "m", ""},
     // A disabled package being uninstalled once counted as staying, so its disabled dependents
     // were kept with a dependency that was about to vanish. The chain is listed bottom up: each
     // dependent is still removed before what it depends on.
-    {"disabled dependents of an uninstalled disabled package go too, dependents first",
-     "x 1.0\nc 1.0 disabled do:uninstall\nb 1.0 disabled dep:c\na 1.0 disabled dep:b",
+    {"x 1.0\nc 1.0 disabled do:uninstall\nb 1.0 disabled dep:c\na 1.0 disabled dep:b",
      "c:uninstall b:uninstall a:uninstall", "a b c", "", ""},
     // A disabled provider kept for a package being enabled once stayed disabled, and the package
     // it was kept for was then left disabled itself.
-    {"a disabled provider kept for a package being enabled is enabled",
-     "a 1.0 disabled do:enable dep:b\nb 1.0 disabled do:uninstall\nx 1.0", "a:enable b:enable", "",
+    {"a 1.0 disabled do:enable dep:b\nb 1.0 disabled do:uninstall\nx 1.0", "a:enable b:enable", "",
      "a b", "WARNING: can not uninstall b-1.0: a depends on it"},
     // Ensuring a bundle member ensures its bundle record, whose own bundle may lead back: this
     // recursed without end.
-    {"two bundles naming each other are enabled once around",
-     "b1 1.0 bundle disabled in:b2 do:enable\nb2 1.0 bundle disabled in:b1\nx 1.0",
+    {"b1 1.0 bundle disabled in:b2 do:enable\nb2 1.0 bundle disabled in:b1\nx 1.0",
      "b1:enable b2:enable", "", "b1 b2", ""},
 };
 
@@ -89,7 +76,7 @@ TEST(SchedulePlanTest, ScenariosAtEachVerbosity) {
       AddScenarioPackages(s.packages);
       std::vector<Package*> removals, enables;
       PlanSchedule(removals, enables, verbosity);
-      SCOPED_TRACE(std::string(s.title) + " at verbosity " + std::to_string(verbosity));
+      SCOPED_TRACE(std::string(s.packages) + " at verbosity " + std::to_string(verbosity));
       EXPECT_EQ(ScheduledActions(), s.actions);
       EXPECT_EQ(Names(removals), s.removals);
       EXPECT_EQ(Names(enables), s.enables);
@@ -98,8 +85,8 @@ TEST(SchedulePlanTest, ScenariosAtEachVerbosity) {
     // Carried out, the schedule reports whether it did anything and leaves nothing pending.
     PackageTree tree;
     InstallScenarioPackages(tree, s.packages);
-    EXPECT_EQ(ApplySchedule(2), *s.actions != 0) << s.title;
-    EXPECT_EQ(ScheduledActions(), "") << s.title;
+    EXPECT_EQ(ApplySchedule(2), *s.actions != 0) << s.packages;
+    EXPECT_EQ(ScheduledActions(), "") << s.packages;
   }
 }
 

@@ -1,6 +1,7 @@
 #include "tests/support/package_scenario.h"
 
 #include <memory>
+#include <regex>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -138,6 +139,15 @@ std::string DatabaseNames() {
   for (const auto& p : GetPackageDatabase().packages)
     words.push_back(p->name);
   return Join(words, " ");
+}
+
+std::string StatusLines(const std::string& output) {
+  std::regex status("[a-z]+ing [^ .]+-[0-9.]+\\.\\.\\.");
+  std::vector<std::string> lines;
+  for (auto i = std::sregex_iterator(output.begin(), output.end(), status);
+       i != std::sregex_iterator(); ++i)
+    lines.push_back(i->str());
+  return Join(lines, " ");
 }
 
 std::string LogText() {
