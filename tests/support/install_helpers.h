@@ -39,6 +39,10 @@ class InstallTest : public testing::Test {
   // A path for test files beside the tree.
   std::string File(const std::string& name) const { return tree.Base() + "/" + name; }
 
+  // Writes the signed package name of that version, with the file "/<name>" holding the version,
+  // as dir/<name><version>.vpk (dir created when missing; beside the tree when empty).
+  std::string Package(const std::string& name, const char* version, std::string dir = "");
+
   PackageTree tree;
   std::string output;  // the captured console output, after TearDown
 };
