@@ -89,8 +89,9 @@ TEST_F(BootInstallTest, OnlyFilesSmallerThanTheBudgetLeftGoToRamAndFailedOnesCom
     p.Info().description = std::string(size - base + 1, 'x');
     return Drop(p, Pckg(), std::string(name) + ".vpk");
   };
-  std::string exact = padded("aaa", 8192);
-  std::string smaller = padded("bbb", 8191);
+  // Considered in reverse name order: the exact one first, so it alone decides the boundary.
+  std::string exact = padded("bbb", 8192);
+  std::string smaller = padded("aaa", 8191);
   std::string content = ReadWholeTestFile(smaller);
   ASSERT_EQ(ReadWholeTestFile(exact).size() + content.size(), 8192u + 8191u);
   Install("base", "1.0");
