@@ -55,9 +55,11 @@ bool ReadWord(const std::string& word, Package& p) {
   if (key == "do")
     return ReadAction(value, p.scheduledAction);
   if (key == "has") {
-    auto member = std::make_unique<PackageInfo>("");
-    return ReadMembership(value, d) && (member->name = d.name, member->version = d.minVersion,
-                                        p.members.push_back(std::move(member)), true);
+    if (!ReadMembership(value, d))
+      return false;
+    auto& member = p.members.emplace_back(std::make_unique<PackageInfo>(d.name));
+    member->version = d.minVersion;
+    return true;
   }
   if (key == "prov")
     return ReadProvides(value, p.provides.emplace_back());
