@@ -28,35 +28,26 @@ class BootInstallTest : public InstallTest {
     EXPECT_TRUE(p.Write(path, TestPackage::kSigned) && utime(path.c_str(), &times) == 0);
     return path;
   }
-  std::string Drop(const char* name, const char* version, const std::string& dir) {
-    TestPackage p(name, version);
-    return Drop(p.File(std::string("/") + name, version), dir,
-                name + std::string(version) + ".vpk");
-  }
   void Install(const char* name, const char* version) {
-    ASSERT_EQ(InstallTestFile(Drop(name, version, File("files")), AllowUpgrade), 0);
+    ASSERT_EQ(InstallTestFile(Package(name, version, File("files")), AllowUpgrade), 0);
   }
   std::string Pckg() const { return tree.Target("/rw/pckg"); }
-
-  // A meminfo file of the layout with MemAvailable, with MemFree + Buffers + Cached as given.
-  void WriteMemInfo(unsigned long long freeKiB) {
-    WriteTreeFile(tree.System("/proc/meminfo"),
-                  "MemTotal: 2000000 kB\nMemFree: " + std::to_string(freeKiB - 200) +
-                      " kB\nMemAvailable: 1500000 kB\nBuffers: 100 kB\nCached: 100 kB\n");
-  }
 };
 
+// A meminfo file of the layout with MemAvailable, with MemFree + Buffers + Cached as given.
+std::string MemInfo(unsigned long long freeKiB) {
+  return "MemTotal: 2000000 kB\nMemFree: " + std::to_string(freeKiB - 200) +
+         " kB\nMemAvailable: 1500000 kB\nBuffers: 100 kB\nCached: 100 kB\n";
+}
+
 TEST_F(BootInstallTest, RamBudgetFromFreeMemory) {
-  const std::pair<unsigned long long, std::uint64_t> cases[] = {
-      {8192, 0}, {8193, 1024}, {8192 + 131072, 128 << 20}, {4000000, 128 << 20}};
-  for (const auto& [freeKiB, budget] : cases) {
-    WriteMemInfo(freeKiB);
-    EXPECT_EQ(RamBudget(tree.System("/proc/meminfo")), budget) << freeKiB;
-  }
-  const std::pair<const char*, std::uint64_t> files[] = {
+  const std::pair<std::string, std::uint64_t> cases[] = {
+      {MemInfo(8192), 0},
+      {MemInfo(8193), 1024},
+      {MemInfo(8192 + 131072), 128 << 20},
       {"MemTotal: 9 kB\nMemFree: 9000 kB\nBuffers: 100 kB\nCached: 116 kB\n", 1 << 20},
       {"MemTotal: 9 kB\nMemFree: 900000 kB\nBuffers: 100 kB\n", 0}};
-  for (const auto& [text, budget] : files) {
+  for (const auto& [text, budget] : cases) {
     WriteTreeFile(tree.System("/proc/meminfo"), text);
     EXPECT_EQ(RamBudget(tree.System("/proc/meminfo")), budget) << text;
   }
@@ -66,26 +57,19 @@ TEST_F(BootInstallTest, RamBudgetFromFreeMemory) {
 TEST_F(BootInstallTest, DowngradeMarkerLetsTheOlderFileIn) {
   Install("base", "1.0");
   Install("ppp", "2.0");
-  std::string older = Drop("ppp", "1.0", Pckg());
-  GetPackageDatabase().log.clear();
-  EXPECT_TRUE(BootInstall(AllowUpgrade));
-  EXPECT_EQ(LogText(),
-            "verified ppp1.0.vpk\n"
-            "WARNING: omitting package ppp-1.0: newer package ppp-2.0 is already installed");
-
-  std::string newer = Drop("ppp", "1.5", Pckg());
+  std::string older = Package("ppp", "1.0", Pckg());
+  std::string newer = Package("ppp", "1.5", Pckg());
   WriteTreeFile(tree.System("/rw/DOWNGRADE"), "");
   EXPECT_TRUE(BootInstall(AllowUpgrade));
   EXPECT_EQ(InstalledStates(), "base 1.0 on\nppp 1.0 on\n");
+  // The marker is used up; the file not chosen stays for the next boot.
   EXPECT_FALSE(PathExists(tree.System("/rw/DOWNGRADE")) || PathExists(older));
   EXPECT_TRUE(PathExists(newer));
-  EXPECT_NE(LogText().find("WARNING: omitting package ppp-1.5: older package is already provided"),
-            std::string::npos);
 }
 
 TEST_F(BootInstallTest, FallbackDirectoryOnlyWhenTheDropDirectoryIsEmpty) {
-  Drop("ppp", "1.0", Pckg());
-  std::string fallback = Drop("pptp", "1.0", tree.Target("/var/pckg"));
+  Package("ppp", "1.0", Pckg());
+  std::string fallback = Package("pptp", "1.0", tree.Target("/var/pckg"));
   EXPECT_TRUE(BootInstall(AllowUpgrade));
   EXPECT_EQ(InstalledStates(), "ppp 1.0 on\n");
   EXPECT_TRUE(PathExists(fallback));
@@ -105,12 +89,13 @@ TEST_F(BootInstallTest, OnlyFilesSmallerThanTheBudgetLeftGoToRamAndFailedOnesCom
     p.Info().description = std::string(size - base + 1, 'x');
     return Drop(p, Pckg(), std::string(name) + ".vpk");
   };
-  std::string exact = padded("aaa", 8192);
-  std::string smaller = padded("bbb", 8191);
+  // Considered in reverse name order: the exact one first, so it alone decides the boundary.
+  std::string exact = padded("bbb", 8192);
+  std::string smaller = padded("aaa", 8191);
   std::string content = ReadWholeTestFile(smaller);
   ASSERT_EQ(ReadWholeTestFile(exact).size() + content.size(), 8192u + 8191u);
   Install("base", "1.0");
-  WriteMemInfo(8192 + 8);
+  WriteTreeFile(tree.System("/proc/meminfo"), MemInfo(8192 + 8));
   MakeTestDirectories(tree.System("/ram"));
   EXPECT_TRUE(BootInstall(AllowUpgrade));
   struct stat exactStatus, smallerStatus;
@@ -129,8 +114,8 @@ TEST_F(BootInstallTest, UserChoicesStayAndEnabledNamesComeBack) {
   Install("pptp", "1.0");
   FindPackage("pptp")->userForced = true;
   WriteDisabledState(*FindPackage("pptp"));
-  Drop("pptp", "2.0", Pckg());
-  Drop("ppp", "2.0", Pckg());
+  Package("pptp", "2.0", Pckg());
+  Package("ppp", "2.0", Pckg());
   GetPackageDatabase().log.clear();
   EXPECT_TRUE(BootInstall(AllowUpgrade));
   EXPECT_EQ(InstalledStates(), "base 1.0 on\npptp 2.0 off\nppp 2.0 on\n");
@@ -156,7 +141,6 @@ TEST_F(BootInstallTest, ImageIsLinkedIntoThePackageDirectory) {
   ASSERT_EQ(stat(tree.Target("/var/pdb/kernel/image").c_str(), &image), 0);
   ASSERT_EQ(stat(tree.Target("/bootimage").c_str(), &boot), 0);
   EXPECT_EQ(image.st_ino, boot.st_ino);
-  EXPECT_EQ(image.st_nlink, 2u);
   EXPECT_EQ(ListTree(Pckg()), std::vector<std::string>{});
 }
 
@@ -180,21 +164,6 @@ TEST_F(BootInstallTest, ImageInRamGoesToTheImagesDirectory) {
   EXPECT_EQ(ReadTreeFile(tree.System("/ram/bootimage")), "kernel\n");
   EXPECT_FALSE(PathExists(tree.System("/ram/kernel.vpk")));
   ASSERT_EQ(system(("rm -rf " + memory).c_str()), 0);
-}
-
-TEST_F(BootInstallTest, EmptyDatabaseAfterwardsEndsTheBoot) {
-  TestPackage mips("ppp", "1.0");
-  mips.Info().architecture = "mips";
-  std::string file = Drop(mips, Pckg(), "ppp.vpk");
-  EXPECT_TRUE(BootInstall(AllowUpgrade));
-  EXPECT_TRUE(BootInstallationLost());
-  EXPECT_TRUE(PathExists(file));
-  std::string printed = testing::internal::GetCapturedStdout();
-  testing::internal::CaptureStdout();
-  std::string lines = "\nERROR: router installation failed!!!\nPlease, reinstall.\n";
-  ASSERT_GE(printed.size(), lines.size());
-  EXPECT_EQ(printed.substr(printed.size() - lines.size()), lines);
-  EXPECT_EQ(LogText().find("router installation failed"), std::string::npos);
 }
 
 }  // namespace

@@ -18,13 +18,6 @@ struct DecisionCase {
 };
 
 const DecisionCase decisionCases[] = {
-    {"ppp 2.9", "ppp 2.9", "i386", AllowUpgrade, kVerdictInstalled,
-     "WARNING: omitting package ppp-2.9: it is already installed"},
-    {"ppp 2.9", "ppp 2.9", "", AcceptInstalled, kVerdictInstalled, ""},
-    {"ppp 2.8", "ppp 2.9", "", AllowDowngrade, kVerdictUpgrade,
-     "WARNING: omitting package ppp-2.9: older package is already installed"},
-    {"ppp 3.0rc1", "ppp 2.9", "", AllowUpgrade, kVerdictDowngrade,
-     "WARNING: omitting package ppp-2.9: newer package ppp-3.0rc1 is already installed"},
     {"", "ppp 2.9", "mips", AllInstallModes & ~IgnoreUnusable, kVerdictUnusable,
      "ERROR: can not install ppp-2.9: it is not made for i386, but for mips"},
     // Disabled packages meet no dependency; of two unmet ones only the first is reported.

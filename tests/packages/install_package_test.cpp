@@ -12,19 +12,6 @@ namespace {
 
 class InstallPackageTest : public InstallTest {
  protected:
-  // ppp of that version with a file named after the version and "ppp.conf" holding it.
-  std::string Ppp(const char* version, TestPackage::Signing signing = TestPackage::kSigned,
-                  const char* depends = nullptr) {
-    TestPackage ppp("ppp", version);
-    ppp.File("/ppp-" + std::string(version), "").File("/ppp.conf", version);
-    if (depends != nullptr) {
-      ppp.Depends(depends);
-    }
-    std::string path = File(std::string("ppp-") + version + (depends ? "-needy" : "") + ".vpk");
-    EXPECT_TRUE(ppp.Write(path, signing));
-    return path;
-  }
-
   std::string Installed(const char* file) { return ReadTreeFile(tree.Target(file)); }
 };
 
@@ -49,11 +36,10 @@ TEST_F(InstallPackageTest, InstallsAgainOrReplacesOnlyAsTheModeAllows) {
   for (const Step& step : steps) {
     SCOPED_TRACE(std::string(step.version) + " " + std::to_string(step.mode));
     GetPackageDatabase().log.clear();
-    EXPECT_EQ(InstallTestFile(Ppp(step.version), step.mode), step.result);
+    EXPECT_EQ(InstallTestFile(Package("ppp", step.version), step.mode), step.result);
     EXPECT_EQ(LogText(), step.message);
-    EXPECT_EQ(Installed("/ppp.conf"), step.installed);
-    EXPECT_EQ(Installed("/var/pdb/ppp/files"),
-              "ppp-" + std::string(step.installed) + "\nppp.conf\n");
+    EXPECT_EQ(Installed("/ppp"), step.installed);
+    EXPECT_EQ(Installed("/var/pdb/ppp/files"), "ppp\nppp-" + std::string(step.installed) + "\n");
     // The replaced package's own file went with it.
     EXPECT_EQ(PathExists(tree.Target("/ppp-2.0")), step.installed == std::string("2.0"));
     EXPECT_EQ(PathExists(tree.Target("/ppp-3.0")), step.installed == std::string("3.0"));
@@ -64,16 +50,14 @@ TEST_F(InstallPackageTest, InstallsAgainOrReplacesOnlyAsTheModeAllows) {
 // at once and destroyed its record while it was still being used. The installed package of the
 // same name was deleted before that, so nothing was left.
 TEST_F(InstallPackageTest, PackageThatTheRulesWouldRemoveLeavesTheInstalledOneAlone) {
-  TestPackage base("base", "1.0");
-  ASSERT_TRUE(base.Write(File("base.vpk"), TestPackage::kSigned));
-  ASSERT_EQ(InstallTestFile(File("base.vpk"), AllowUpgrade), 0);
-  ASSERT_EQ(InstallTestFile(Ppp("1.0"), AllowUpgrade), 0);
+  ASSERT_EQ(InstallTestFile(Package("base", "1.0"), AllowUpgrade), 0);
+  ASSERT_EQ(InstallTestFile(Package("ppp", "1.0"), AllowUpgrade), 0);
   GetPackageDatabase().log.clear();
-  EXPECT_EQ(
-      InstallTestFile(Ppp("2.0", TestPackage::kSigned, "zlib"), AllowUpgrade | IgnoreUnusable), 1);
+  TestPackage needy("ppp", "2.0");
+  ASSERT_TRUE(needy.Depends("zlib").Write(File("needy.vpk"), TestPackage::kSigned));
+  EXPECT_EQ(InstallTestFile(File("needy.vpk"), AllowUpgrade | IgnoreUnusable), 1);
   EXPECT_EQ(LogText(), "ERROR: can not install ppp-2.0: the installed packages do not let it stay");
-  EXPECT_EQ(Installed("/ppp.conf"), "1.0");
-  EXPECT_EQ(Installed("/var/pdb/ppp/files"), "ppp-1.0\nppp.conf\n");
+  EXPECT_EQ(Installed("/var/pdb/ppp/files"), "ppp\nppp-1.0\n");
   EXPECT_EQ(InstalledStates(), "base 1.0 on\nppp 1.0 on\n");
 }
 
@@ -81,16 +65,16 @@ TEST_F(InstallPackageTest, ConflictingPackageIsInstalledDisabled) {
   TestPackage pppd("pppd", "1.0");
   ASSERT_TRUE(pppd.Conflicts("ppp").Write(File("pppd.vpk"), TestPackage::kSigned));
   ASSERT_EQ(InstallTestFile(File("pppd.vpk"), AllowUpgrade), 0);
-  ASSERT_EQ(InstallTestFile(Ppp("2.9"), AllowUpgrade), 0);
+  ASSERT_EQ(InstallTestFile(Package("ppp", "2.9"), AllowUpgrade), 0);
   EXPECT_EQ(LogText(), "installed pppd-1.0\ninstalled (disabled) ppp-2.9");
   EXPECT_EQ(Installed("/var/pdb/ppp/disabled"), "auto\n");
-  EXPECT_EQ(Installed("/x/ppp/ppp.conf"), "2.9");
-  EXPECT_FALSE(PathExists(tree.Target("/ppp.conf")));
+  EXPECT_EQ(Installed("/x/ppp/ppp"), "2.9");
+  EXPECT_FALSE(PathExists(tree.Target("/ppp")));
 }
 
 TEST_F(InstallPackageTest, OnlyAuthenticPackagesStay) {
-  std::string known = Ppp("2.0", TestPackage::kUnsigned);
-  std::string bytes = ReadWholeTestFile(Ppp("4.0"));
+  std::string known = Package("ppp", "2.0", "", TestPackage::kUnsigned);
+  std::string bytes = ReadWholeTestFile(Package("ppp", "4.0"));
   bytes[8 + 6 + 20] ^= 1;  // the build time in the header: the signed digest no longer fits
   ASSERT_TRUE(WriteTestFile(File("forged.vpk"), bytes));
   TestDigestTable table(known);
@@ -98,9 +82,10 @@ TEST_F(InstallPackageTest, OnlyAuthenticPackagesStay) {
     std::string path;
     const char* message;  // only the installed ones are left
   } cases[] = {
-      {Ppp("1.0"), "installed ppp-1.0"},
+      {Package("ppp", "1.0"), "installed ppp-1.0"},
       {known, "installed ppp-2.0"},
-      {Ppp("3.0", TestPackage::kUnsigned), "ERROR: installation of ppp-3.0 failed: broken package"},
+      {Package("ppp", "3.0", "", TestPackage::kUnsigned),
+       "ERROR: installation of ppp-3.0 failed: broken package"},
       {File("forged.vpk"), "ERROR: installation of ppp-4.0 failed: broken package"},
   };
   for (const Case& c : cases) {

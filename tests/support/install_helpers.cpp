@@ -41,6 +41,17 @@ std::string InstalledStates() {
   return text;
 }
 
+std::string InstallTest::Package(const std::string& name, const char* version, std::string dir,
+                                 TestPackage::Signing signing) {
+  dir = dir.empty() ? tree.Base() : dir;
+  MakeTestDirectories(dir);
+  std::string path = dir + "/" + name + version + ".vpk";
+  TestPackage p(name, version);
+  EXPECT_TRUE(
+      p.File("/" + name, version).File("/" + name + "-" + version, "").Write(path, signing));
+  return path;
+}
+
 void InstallTest::TearDown() {
   output = testing::internal::GetCapturedStdout();
   if (HasFailure()) {

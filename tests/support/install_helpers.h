@@ -8,6 +8,7 @@
 #include <string>
 
 #include "packages/install_decision.h"
+#include "tests/support/package_builder.h"
 #include "tests/support/package_tree.h"
 
 // Installs the package or bundle file at path through InstallFromStream; -1 (with a test
@@ -38,6 +39,12 @@ class InstallTest : public testing::Test {
 
   // A path for test files beside the tree.
   std::string File(const std::string& name) const { return tree.Base() + "/" + name; }
+
+  // Writes the package name of that version, with the files "/<name>" holding the version and
+  // "/<name>-<version>", as dir/<name><version>.vpk (dir created when missing; beside the tree
+  // when empty).
+  std::string Package(const std::string& name, const char* version, std::string dir = "",
+                      TestPackage::Signing signing = TestPackage::kSigned);
 
   PackageTree tree;
   std::string output;  // the captured console output, after TearDown

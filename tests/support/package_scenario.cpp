@@ -1,12 +1,14 @@
 #include "tests/support/package_scenario.h"
 
 #include <memory>
+#include <regex>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "packages/database_files.h"
 #include "packages/database_lookup.h"
+#include "packages/database_store.h"
 #include "packages/package_database.h"
 
 namespace {
@@ -52,6 +54,13 @@ bool ReadWord(const std::string& word, Package& p) {
     return ReadMembership(value, p.bundle);
   if (key == "do")
     return ReadAction(value, p.scheduledAction);
+  if (key == "has") {
+    if (!ReadMembership(value, d))
+      return false;
+    auto& member = p.members.emplace_back(std::make_unique<PackageInfo>(d.name));
+    member->version = d.minVersion;
+    return true;
+  }
   if (key == "prov")
     return ReadProvides(value, p.provides.emplace_back());
   if (key != "dep" && key != "conf")
@@ -88,6 +97,15 @@ void AddScenarioPackages(const std::string& text) {
   }
 }
 
+void InstallScenarioPackages(const PackageTree& tree, const std::string& text) {
+  AddScenarioPackages(text);
+  for (const auto& p : GetPackageDatabase().packages) {
+    WriteTreeFile(tree.Target("/bin/" + p->name), p->name);
+    p->files.insert("/bin/" + p->name);
+    ASSERT_TRUE(StorePackage(*p)) << p->name;
+  }
+}
+
 std::string ScheduledActions() {
   std::vector<std::string> words;
   for (const auto& p : GetPackageDatabase().packages) {
@@ -104,11 +122,34 @@ std::string Names(const std::vector<Package*>& list) {
   return Join(words, " ");
 }
 
+std::vector<Package*> AllPackages() {
+  std::vector<Package*> list;
+  for (const auto& p : GetPackageDatabase().packages)
+    list.push_back(p.get());
+  return list;
+}
+
+std::string DisplayNames(const std::vector<Package*>& list) {
+  std::vector<std::string> words;
+  for (const Package* p : list)
+    words.push_back(DisplayName(*p));
+  return Join(words, " ");
+}
+
 std::string DatabaseNames() {
   std::vector<std::string> words;
   for (const auto& p : GetPackageDatabase().packages)
     words.push_back(p->name);
   return Join(words, " ");
+}
+
+std::string StatusLines(const std::string& output) {
+  std::regex status("[a-z]+ing [^ .]+-[0-9.]+\\.\\.\\.");
+  std::vector<std::string> lines;
+  for (auto i = std::sregex_iterator(output.begin(), output.end(), status);
+       i != std::sregex_iterator(); ++i)
+    lines.push_back(i->str());
+  return Join(lines, " ");
 }
 
 std::string LogText() {
