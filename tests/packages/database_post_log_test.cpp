@@ -3,25 +3,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "packages/package_database.h"
 #include "tests/support/package_tree.h"
-
-namespace {
-
-const std::string kReserved(4096, '\0');
-
-}  // namespace
 
 // A line cut off by a crash is dropped; the file is then held as 4096 zero bytes.
 TEST(PostLogTest, ReadTakesCompleteLinesAndReservesTheFile) {
   struct Case {
     const char* content;  // nullptr: no file
-    std::vector<std::string> lines;
+    std::vector<std::string> log;
   } cases[] = {
-      {"WARNING: one\nERROR: two\ncut", {"WARNING: one", "ERROR: two"}},
-      {"one\n\ntwo\n", {"one", "", "two"}},
-      {"", {}},
-      {nullptr, {}},
+      {"WARNING: one\n\nERROR: two\ncut", {"earlier", "WARNING: one", "", "ERROR: two"}},
+      {nullptr, {"earlier"}},
   };
   for (const Case& c : cases) {
     PackageTree tree;
@@ -29,40 +20,35 @@ TEST(PostLogTest, ReadTakesCompleteLinesAndReservesTheFile) {
       WriteTreeFile(tree.Target("/postlog"), c.content);
     GetPackageDatabase().log = {"earlier"};
     ReadPostLog();
-    std::vector<std::string> expected = {"earlier"};
-    expected.insert(expected.end(), c.lines.begin(), c.lines.end());
-    EXPECT_EQ(GetPackageDatabase().log, expected) << (c.content ? c.content : "(none)");
-    EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), kReserved);
-    EXPECT_TRUE(postLogReserved);
+    EXPECT_EQ(GetPackageDatabase().log, c.log);
+    EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), std::string(4096, '\0'));
   }
 }
 
-TEST(PostLogTest, SaveRewritesAReservedFile) {
-  PackageTree tree;
-  WriteTreeFile(tree.Target("/postlog"), "old\n");
-  ReadPostLog();
-  GetPackageDatabase().log.push_back("WARNING: new");
-  SavePostLog();
-  EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), "old\nWARNING: new\n");
-  // A reserved file is replaced even without messages, so its zero bytes never read as a line.
-  ReadPostLog();
-  GetPackageDatabase().log.clear();
-  SavePostLog();
-  EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), "");
-}
-
-TEST(PostLogTest, SaveAppendsWhenNotReserved) {
-  PackageTree tree;
-  WriteTreeFile(tree.Target("/postlog"), "kept\n");
-  GetPackageDatabase().log = {"a", "b"};
-  SavePostLog();
-  EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), "kept\na\nb\n");
-}
-
-TEST(PostLogTest, SaveWritesNothingForAnEmptyUnreservedLog) {
-  PackageTree tree;
-  SavePostLog();
-  EXPECT_FALSE(PathExists(tree.Target("/postlog")));
+// A reserved file is replaced, even without messages, so its zero bytes never read as a line; an
+// unreserved one is appended to, and not created for nothing.
+TEST(PostLogTest, SaveReplacesAReservedFileAndAppendsToOthers) {
+  struct Case {
+    const char* before;
+    bool reserve;
+    std::vector<std::string> log;
+    const char* after;
+  } cases[] = {
+      {"old\n", true, {"old", "WARNING: new"}, "old\nWARNING: new\n"},
+      {"old\n", true, {}, ""},
+      {"kept\n", false, {"a", "b"}, "kept\na\nb\n"},
+      {nullptr, false, {}, "<missing>"},
+  };
+  for (const Case& c : cases) {
+    PackageTree tree;
+    if (c.before != nullptr)
+      WriteTreeFile(tree.Target("/postlog"), c.before);
+    if (c.reserve)
+      ReadPostLog();
+    GetPackageDatabase().log = c.log;
+    SavePostLog();
+    EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), c.after) << c.reserve << c.log.size();
+  }
 }
 
 TEST(PostLogTest, NeverWritesThroughALink) {
