@@ -72,67 +72,51 @@ TEST(DatabaseLoadTest, WrittenPackagesLoadBackUnchanged) {
   }
 }
 
-// Damaged or partial entries load as far as they go; a damaged one is scheduled for removal.
+// Damaged or partial entries load as far as they go; a damaged one is scheduled for removal. A
+// schedule request ("/ram/...") is carried out once: loading consumes its file.
 TEST(DatabaseLoadTest, ReadsEachEntryAsFarAsItGoes) {
-  struct Case {
-    std::map<std::string, std::string> files;
-    const char* expected;
-  } cases[] = {
-      {{{"version", "1 2\n"}}, "v=1 t=2 nofiles action=0"},
-      {{{"version", "1 2"}, {"disabled", "auto\n"}, {"enabled", "user\n"}},
+  const std::string version = "version", schedule = "/ram/pdb/p/schedule";
+  const std::pair<std::map<std::string, std::string>, const char*> cases[] = {
+      {{{version, "1 2\n"}}, "v=1 t=2 nofiles action=0"},
+      {{{version, "1 2"}, {"disabled", "auto\n"}, {"enabled", "user\n"}},
        "v=1 t=2 nofiles disabled action=0"},
-      {{{"version", "1 2"}, {"disabled", "automatic\n"}},
-       "v=1 t=2 nofiles disabled forced action=0"},
-      {{{"version", "4294967296 1\n"}}, "v=0 t=0 nofiles action=1"},
-      {{{"version", "1 2"}, {"deps", "a 1 2\nb 3\nc 4 5\n"}},
+      {{{version, "1 2"}, {"disabled", "automatic\n"}}, "v=1 t=2 nofiles disabled forced action=0"},
+      {{{version, "4294967296 1\n"}}, "v=0 t=0 nofiles action=1"},
+      {{{version, "1 2"}, {"deps", "a 1 2\nb 3\nc 4 5\n"}},
        "v=1 t=2 deps=a,1,2,0 nofiles action=1"},
-      {{{"version", "1 2"}, {"files", "bin/x\n/bin/x\n\nusr/y"}}, "v=1 t=2 /bin/x /usr/y action=0"},
-      {{{"version", "1 2"}, {"files", "<fifo>"}}, "v=1 t=2 action=1"},
+      {{{version, "1 2"}, {"files", "bin/x\n/bin/x\n\nusr/y"}}, "v=1 t=2 /bin/x /usr/y action=0"},
+      {{{version, "1 2"}, {"files", "<fifo>"}}, "v=1 t=2 action=1"},
+      {{{version, "1 2"}, {schedule, "uninstall\n"}}, "v=1 t=2 nofiles action=1"},
+      {{{version, "1 2"}, {"disabled", "auto"}, {schedule, "enable"}},
+       "v=1 t=2 nofiles disabled forced action=2"},
+      {{{version, "1 2"}, {schedule, " disable\n"}}, "v=1 t=2 nofiles forced action=3"},
+      {{{version, "1 2"}, {schedule, "enabled\n"}}, "v=1 t=2 nofiles action=0"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [files, expected] : cases) {
     PackageTree tree;
-    for (const auto& [file, content] : c.files) {
-      std::string path = tree.Target("/var/pdb/p/") + file;
+    for (const auto& [file, content] : files) {
+      std::string path = file[0] == '/' ? tree.System(file) : tree.Target("/var/pdb/p/") + file;
       WriteTreeFile(path, content);
       if (content == "<fifo>") {
         ASSERT_TRUE(unlink(path.c_str()) == 0 && mkfifo(path.c_str(), 0644) == 0);
       }
     }
     ASSERT_TRUE(LoadDatabase(false));
-    ASSERT_EQ(Names(), std::vector<std::string>{"p"}) << c.expected;
-    EXPECT_EQ(Describe(*FindPackage("p")), c.expected);
-    EXPECT_TRUE(GetPackageDatabase().log.empty()) << c.expected;
+    ASSERT_EQ(Names(), std::vector<std::string>{"p"}) << expected;
+    EXPECT_EQ(Describe(*FindPackage("p")), expected);
+    EXPECT_FALSE(PathExists(tree.System(schedule))) << expected;
+    EXPECT_TRUE(GetPackageDatabase().log.empty()) << expected;
   }
 }
 
-// A schedule request is carried out once: loading consumes its file, unless the tree is only
-// listed.
-TEST(DatabaseLoadTest, ScheduleWordsAreConsumedOnce) {
-  struct Case {
-    const char* word;
-    bool consume;
-    std::uint32_t action;
-    bool userForced;
-  } cases[] = {
-      {"uninstall\n", true, kScheduleUninstall, false},
-      {" disable", true, kScheduleDisable, true},
-      {"enabled\n", true, kScheduleNone, false},
-      {"enable\n", false, kScheduleEnable, true},
-  };
-  for (const Case& c : cases) {
-    PackageTree tree;
-    WriteTreeFile(tree.Target("/var/pdb/p/version"), "1 2\n");
-    WriteTreeFile(tree.Target("/var/pdb/p/disabled"), "auto\n");
-    std::string schedule = tree.System("/ram/pdb/p/schedule");
-    WriteTreeFile(schedule, c.word);
-    ASSERT_TRUE(LoadDatabase(false, c.consume));
-    Package* p = FindPackage("p");
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p->scheduledAction, c.action) << c.word;
-    EXPECT_EQ(p->userForced, c.userForced) << c.word;
-    EXPECT_TRUE(p->disabled);
-    EXPECT_EQ(ReadTreeFile(schedule), c.consume ? "<missing>" : c.word);
-  }
+// Listing a tree reads its schedule requests but leaves them for the run that carries them out.
+TEST(DatabaseLoadTest, ListingLeavesScheduleRequests) {
+  PackageTree tree;
+  WriteTreeFile(tree.Target("/var/pdb/p/version"), "1 2\n");
+  WriteTreeFile(tree.System("/ram/pdb/p/schedule"), "uninstall\n");
+  ASSERT_TRUE(LoadDatabase(false, false));
+  EXPECT_EQ(FindPackage("p")->scheduledAction, kScheduleUninstall);
+  EXPECT_EQ(ReadTreeFile(tree.System("/ram/pdb/p/schedule")), "uninstall\n");
 }
 
 TEST(DatabaseLoadTest, MissingDatabaseWarnsAndLoadsNothing) {

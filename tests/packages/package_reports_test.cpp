@@ -10,21 +10,15 @@
 TEST(PackageReportsTest, WriteFailureNamesTheReasonByErrno) {
   Package p("ppp");
   p.version = MakeVersion(2, 9, 'f', 5);
-  const std::string failed = "ERROR: installation of ppp-2.9.5 failed: ";
-  struct Case {
-    int error;
-    std::string line;
-  } cases[] = {
-      {ENOSPC, failed + "disk is too small"},
-      {EIO, failed + "disk error"},
-      {EACCES, failed + "could not create meta/deps: Permission denied"},
-  };
-  PackageDatabase& db = GetPackageDatabase();
-  for (const Case& c : cases) {
-    db.log.clear();
-    errno = c.error;
-    EXPECT_EQ(CapturedStdout([&] { ReportWriteFailure(p, "meta/deps"); }), c.line + "\n");
-    EXPECT_EQ(db.log, std::vector<std::string>{c.line});
+  const std::pair<int, std::string> cases[] = {
+      {ENOSPC, "disk is too small"},
+      {EIO, "disk error"},
+      {EACCES, "could not create meta/deps: Permission denied"}};
+  for (const auto& [error, reason] : cases) {
+    PackageTree tree;
+    errno = error;
+    std::string line = "ERROR: installation of ppp-2.9.5 failed: " + reason;
+    EXPECT_EQ(CapturedStdout([&] { ReportWriteFailure(p, "meta/deps"); }), line + "\n");
+    EXPECT_EQ(GetPackageDatabase().log, std::vector<std::string>{line});
   }
-  db.log.clear();
 }

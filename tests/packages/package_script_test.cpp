@@ -13,8 +13,9 @@
 
 namespace {
 
-// Stores body as the script part of a package file, read through a part reader as installing
-// does; length is the part's own unless given.
+// Stores body as the install script part of a package file, read through a part reader as
+// installing does, under that name in the package's directory; length is the part's own unless
+// given.
 bool StoreScript(const Package& p, const std::string& name, const std::string& body,
                  std::int64_t length = -1) {
   std::istringstream file(ContainerBytes(PartBytes(PartInstallScript, body)));
@@ -27,45 +28,40 @@ bool StoreScript(const Package& p, const std::string& name, const std::string& b
 
 }  // namespace
 
+// A stored script is the preamble and the part's content, executable; a short part, a missing
+// directory or a refused name leave no file and nothing beside the package directory.
 TEST(PackageScriptTest, StoresPreambleAndContentExecutable) {
-  PackageTree tree;
-  MakeTestDirectories(tree.Target("/var/pdb/ppp"));
-  for (const char* name : {"oninstall", "onuninstall"}) {
-    ASSERT_TRUE(StoreScript(Package("ppp"), name, name + std::string("\n"))) << name;
-    std::string path = tree.Target("/var/pdb/ppp/") + name;
-    EXPECT_EQ(ReadTreeFile(path),
-              "#!/bin/bash\n\n. /vela/lib/install/profile.sh\n\n" + std::string(name) + "\n");
-    struct stat status;
-    ASSERT_EQ(stat(path.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0755u);
-  }
-  EXPECT_TRUE(GetPackageDatabase().log.empty());
-  EXPECT_TRUE(RunPackageScript(Package("other"), "oninstall"));  // none stored: nothing to run
-}
-
-// No script file is left behind, and nothing is written beside the package directory.
-TEST(PackageScriptTest, ReportsShortPartsAndFailedWrites) {
   const std::string failed = "ERROR: installation of ppp-0.0 failed: ";
   struct Case {
-    const char* name;
+    const char* package;
     bool makeDirectory;
     std::int64_t length;
     std::string error;
   } cases[] = {
+      {"ppp", true, -1, ""},
       {"ppp", true, 100, failed + "broken package"},
-      {"ppp", false, -1, failed + "could not create oninstall: No such file or directory"},
-      {"..", true, -1, "ERROR: installation of ..-0.0 failed: broken package"},
-  };
+      {"ppp", false, -1, failed + "could not create onuninstall: No such file or directory"},
+      {"..", true, -1, "ERROR: installation of ..-0.0 failed: broken package"}};
   for (const Case& c : cases) {
     PackageTree tree;
-    std::vector<std::string> expected;
-    if (c.makeDirectory) {
+    if (c.makeDirectory)
       MakeTestDirectories(tree.Target("/var/pdb/ppp"));
-      expected = {"var", "var/pdb", "var/pdb/ppp"};
-    }
-    CapturedStdout([&] { EXPECT_FALSE(StoreScript(Package(c.name), "oninstall", "", c.length)); });
-    EXPECT_EQ(GetPackageDatabase().log, std::vector<std::string>{c.error});
-    EXPECT_EQ(ListTree(tree.Target()), expected) << c.name;
+    bool stored = false;
+    CapturedStdout(
+        [&] { stored = StoreScript(Package(c.package), "onuninstall", "exit 3\n", c.length); });
+    EXPECT_EQ(stored, c.error.empty());
+    EXPECT_EQ(GetPackageDatabase().log,
+              c.error.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.error});
+    std::string path = tree.Target("/var/pdb/ppp/onuninstall");
+    EXPECT_EQ(ReadTreeFile(path), c.error.empty()
+                                      ? "#!/bin/bash\n\n. /vela/lib/install/profile.sh\n\nexit 3\n"
+                                      : "<missing>");
+    struct stat status = {};
+    EXPECT_EQ(stat(path.c_str(), &status) == 0 && (status.st_mode & 07777) == 0755,
+              c.error.empty());
+    EXPECT_EQ(ListTree(tree.Outside()).size() + ListTree(tree.Target()).size(),
+              c.makeDirectory ? 3u + c.error.empty() : 0u);
+    EXPECT_TRUE(RunPackageScript(Package("ppp"), "oninstall"));  // none stored: nothing to run
   }
 }
 
@@ -78,11 +74,11 @@ class ScriptRunTest : public testing::Test {
   void SetUp() override {
     if (geteuid() != 0)
       GTEST_SKIP() << "running a script needs root (chroot); CI runs as root";
-    std::string root = tree.Target();
-    WriteTreeFile(root + "/vela/lib/install/profile.sh", "PROFILE=loaded\n");
-    MakeTestDirectories(root + "/dev");
-    ASSERT_EQ(mknod((root + "/dev/null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
-    std::string copy = "cp --parents /bin/bash $(ldd /bin/bash | grep -o '/[^ ]*') " + root;
+    WriteTreeFile(tree.Target("/vela/lib/install/profile.sh"), "PROFILE=loaded\n");
+    MakeTestDirectories(tree.Target("/dev"));
+    ASSERT_EQ(mknod(tree.Target("/dev/null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    std::string copy =
+        "cp --parents /bin/bash $(ldd /bin/bash | grep -o '/[^ ]*') " + tree.Target();
     ASSERT_EQ(std::system(copy.c_str()), 0);
   }
 
