@@ -109,25 +109,6 @@ TEST(DatabaseLoadTest, ReadsEachEntryAsFarAsItGoes) {
   }
 }
 
-// Listing a tree reads its schedule requests but leaves them for the run that carries them out.
-TEST(DatabaseLoadTest, ListingLeavesScheduleRequests) {
-  PackageTree tree;
-  WriteTreeFile(tree.Target("/var/pdb/p/version"), "1 2\n");
-  WriteTreeFile(tree.System("/ram/pdb/p/schedule"), "uninstall\n");
-  ASSERT_TRUE(LoadDatabase(false, false));
-  EXPECT_EQ(FindPackage("p")->scheduledAction, kScheduleUninstall);
-  EXPECT_EQ(ReadTreeFile(tree.System("/ram/pdb/p/schedule")), "uninstall\n");
-}
-
-TEST(DatabaseLoadTest, MissingDatabaseWarnsAndLoadsNothing) {
-  PackageTree tree;
-  WriteTreeFile(tree.System("/rw/pckg/.images/system"), TestPackage("system", "6.1").Bytes());
-  EXPECT_EQ(CapturedStdout([] { EXPECT_FALSE(LoadDatabase(false)); }),
-            "WARNING: could not open repo\n");
-  EXPECT_EQ(GetPackageDatabase().log, std::vector<std::string>{"WARNING: could not open repo"});
-  EXPECT_TRUE(Names().empty());
-}
-
 // Images come first: a bundle's members, then the bundle, then the image directory; the package
 // directories then add their state, and metadata only where no image gave a version.
 TEST(DatabaseLoadTest, ImagesBringTheirHeaders) {

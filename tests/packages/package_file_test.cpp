@@ -65,30 +65,27 @@ TEST(ReadPackageHeaderTest, TakesFlagsOnlyWhenTheyAreThere) {
   }
 }
 
+// A package file as the package tool writes it: every header part is read, and nothing else.
 TEST(OpenPackageFileTest, ReadsEveryHeaderPartAndTheSize) {
   TemporaryDirectory directory;
   TestPackage ppp("ppp", "2.9.5");
-  ppp.Flags(1).Depends("system>=2.9").Provides("net<3.0", -1).Conflicts("oldppp");
-  ppp.Image("image").File("/bin/pppd", "binary");
+  ppp.Flags(1).Depends("system>=2.9").Provides("net<3.0", -1).Conflicts("oldppp").Image("image");
   ppp.Info().architecture = "x86_64";
   ppp.Info().description = "point to point";
-  ASSERT_TRUE(ppp.Write(directory / "ppp.vpk"));
+  ASSERT_TRUE(ppp.File("/bin/pppd", "binary").Write(directory / "ppp.vpk"));
   SelectablePackage p;
   ASSERT_TRUE(OpenPackageFile(p, directory / "ppp.vpk"));
-  EXPECT_EQ(p.path + p.sourcePath, directory / "ppp.vpk" + directory / "ppp.vpk");
+  EXPECT_EQ(p.path + " " + p.sourcePath, directory / "ppp.vpk " + directory / "ppp.vpk");
   EXPECT_EQ(p.fileSize, std::filesystem::file_size(directory / "ppp.vpk"));
-  EXPECT_EQ(DisplayName(p) + " " + p.architecture + " " + p.description,
-            "ppp-2.9.5 x86_64 point to point");
-  EXPECT_EQ(p.buildTime, 1700000000u);
+  EXPECT_EQ(DisplayName(p) + " " + p.architecture + " " + p.description + " " +
+                std::to_string(p.buildTime),
+            "ppp-2.9.5 x86_64 point to point 1700000000");
   EXPECT_EQ(p.flags, 1u);  // read from a file, the flags word is there at once
-  EXPECT_TRUE(p.hasImage);
-  EXPECT_FALSE(p.noFileList);
+  EXPECT_TRUE(p.hasImage && !p.noFileList && p.members.empty());
   ASSERT_EQ(p.dependencies.size() + p.provides.size() + p.conflicts.size(), 3u);
   EXPECT_EQ(p.dependencies[0].name + " " + VersionText(p.dependencies[0].minVersion), "system 2.9");
-  EXPECT_EQ(p.provides[0].maxVersion, MakeVersion(3, 0, 'f', 0) - 1);
-  EXPECT_EQ(p.provides[0].priority, -1);
+  EXPECT_EQ(p.provides[0].maxVersion + p.provides[0].priority, MakeVersion(3, 0, 'f', 0) - 2);
   EXPECT_EQ(p.conflicts[0].name, "oldppp");
-  EXPECT_TRUE(p.members.empty());
 }
 
 // Image parts may stand after the bundle header and after each member; the members list is not
@@ -109,7 +106,7 @@ TEST(OpenPackageFileTest, ReadsTheMembersOfABundle) {
   ASSERT_EQ(p.members.size(), 2u);
   EXPECT_EQ(p.members[0]->name, "ppp");
   EXPECT_TRUE(p.members[0]->hasImage);
-  ASSERT_EQ(p.members[0]->dependencies.size(), 1u);
+  EXPECT_EQ(p.members[0]->dependencies.size(), 1u);
   EXPECT_EQ(p.members[1]->name, "abcdefghijklmnop");  // a name may fill its field
   EXPECT_EQ(p.members[1]->version, 2u);
 }

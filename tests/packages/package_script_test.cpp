@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <sstream>
@@ -13,55 +12,51 @@
 
 namespace {
 
-// Stores body as the install script part of a package file, read through a part reader as
-// installing does, under that name in the package's directory; length is the part's own unless
-// given.
-bool StoreScript(const Package& p, const std::string& name, const std::string& body,
+// Stores body as the script part of a package file, read through a part reader as installing does;
+// length is the part's own unless given.
+bool StoreScript(const std::string& package, const std::string& name, const std::string& body,
                  std::int64_t length = -1) {
   std::istringstream file(ContainerBytes(PartBytes(PartInstallScript, body)));
   PartReader reader(file, false);
   reader.AcceptPartType(PartInstallScript);
   reader.NextPart();
-  return WritePackageScript(p, reader, length < 0 ? reader.PartLength() : std::uint32_t(length),
-                            name, false);
+  std::uint32_t size = length < 0 ? reader.PartLength() : std::uint32_t(length);
+  return WritePackageScript(Package(package), reader, size, name, false);
 }
 
 }  // namespace
 
-// A stored script is the preamble and the part's content, executable; a short part, a missing
-// directory or a refused name leave no file and nothing beside the package directory.
 TEST(PackageScriptTest, StoresPreambleAndContentExecutable) {
+  PackageTree tree;
+  MakeTestDirectories(tree.Target("/var/pdb/ppp"));
+  ASSERT_TRUE(StoreScript("ppp", "onuninstall", "exit 3\n"));
+  std::string path = tree.Target("/var/pdb/ppp/onuninstall");
+  EXPECT_EQ(ReadTreeFile(path), "#!/bin/bash\n\n. /vela/lib/install/profile.sh\n\nexit 3\n");
+  struct stat status;
+  ASSERT_EQ(stat(path.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0755u);
+  EXPECT_TRUE(RunPackageScript(Package("ppp"), "oninstall"));  // none stored: nothing to run
+  EXPECT_TRUE(GetPackageDatabase().log.empty());
+}
+
+// No script file is left behind, and nothing is written beside the package directory.
+TEST(PackageScriptTest, ReportsShortPartsAndFailedWrites) {
   const std::string failed = "ERROR: installation of ppp-0.0 failed: ";
   struct Case {
     const char* package;
     bool makeDirectory;
     std::int64_t length;
     std::string error;
-  } cases[] = {
-      {"ppp", true, -1, ""},
-      {"ppp", true, 100, failed + "broken package"},
-      {"ppp", false, -1, failed + "could not create onuninstall: No such file or directory"},
-      {"..", true, -1, "ERROR: installation of ..-0.0 failed: broken package"}};
+  } cases[] = {{"ppp", true, 100, failed + "broken package"},
+               {"ppp", false, -1, failed + "could not create oninstall: No such file or directory"},
+               {"..", true, -1, "ERROR: installation of ..-0.0 failed: broken package"}};
   for (const Case& c : cases) {
     PackageTree tree;
     if (c.makeDirectory)
       MakeTestDirectories(tree.Target("/var/pdb/ppp"));
-    bool stored = false;
-    CapturedStdout(
-        [&] { stored = StoreScript(Package(c.package), "onuninstall", "exit 3\n", c.length); });
-    EXPECT_EQ(stored, c.error.empty());
-    EXPECT_EQ(GetPackageDatabase().log,
-              c.error.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.error});
-    std::string path = tree.Target("/var/pdb/ppp/onuninstall");
-    EXPECT_EQ(ReadTreeFile(path), c.error.empty()
-                                      ? "#!/bin/bash\n\n. /vela/lib/install/profile.sh\n\nexit 3\n"
-                                      : "<missing>");
-    struct stat status = {};
-    EXPECT_EQ(stat(path.c_str(), &status) == 0 && (status.st_mode & 07777) == 0755,
-              c.error.empty());
-    EXPECT_EQ(ListTree(tree.Outside()).size() + ListTree(tree.Target()).size(),
-              c.makeDirectory ? 3u + c.error.empty() : 0u);
-    EXPECT_TRUE(RunPackageScript(Package("ppp"), "oninstall"));  // none stored: nothing to run
+    CapturedStdout([&] { EXPECT_FALSE(StoreScript(c.package, "oninstall", "", c.length)); });
+    EXPECT_EQ(GetPackageDatabase().log, std::vector<std::string>{c.error});
+    EXPECT_EQ(ListTree(tree.Target()).size(), c.makeDirectory ? 3u : 0u) << c.package;
   }
 }
 
@@ -83,11 +78,11 @@ class ScriptRunTest : public testing::Test {
   }
 
   // Stores and runs body as the install script of a package of that name; returns what
-  // RunPackageScript returned, with the console output of the run in console.
+  // RunPackageScript returned, with all the run printed in console.
   bool Run(const std::string& name, const std::string& body) {
-    unlink(tree.Target("/ran").c_str());
+    std::remove(tree.Target("/ran").c_str());
     MakeTestDirectories(tree.Target("/var/pdb/") + name);
-    EXPECT_TRUE(StoreScript(Package(name), "oninstall", body));
+    EXPECT_TRUE(StoreScript(name, "oninstall", body));
     GetPackageDatabase().log.clear();
     testing::internal::CaptureStderr();
     bool ok = false;

@@ -9,9 +9,9 @@
 
 #include "tests/support/package_tree.h"
 
-// The kernel's lookup and the walk of kernels without it must agree on every name of a tree with
-// links of every kind; nothing leads out of the tree. (Names with ".." and the making of
-// directories are tested through unpacking and removal.)
+// The kernel's lookup and the walk for kernels without it agree on every name of a tree with
+// links of every kind, and neither leads out of the tree. (Names with ".." and the making of
+// directories are checked through unpacking and removal.)
 TEST(TreePathsTest, ResolvesLinksInsideTheTreeAndRefusesWaysOut) {
   PackageTree tree;
   MakeTestDirectories(tree.Target("/usr/lib"));
@@ -22,11 +22,8 @@ TEST(TreePathsTest, ResolvesLinksInsideTheTreeAndRefusesWaysOut) {
       {"loop", "/loop"}};
   for (const auto& [target, name] : links)
     ASSERT_EQ(symlink(target.c_str(), tree.Target(name).c_str()), 0) << name;
-  struct Case {
-    std::vector<std::string> components;
-    const char* expected;  // path in the tree, or nullptr for a failure
-    int error;
-  } cases[] = {
+  const std::tuple<std::vector<std::string>, const char*, int> cases[] = {
+      // components, the directory in the tree they name (nullptr: none), the error then
       {{}, "", 0},
       {{"lib"}, "/usr/lib", 0},
       {{"rel"}, "/usr/lib", 0},
@@ -40,19 +37,18 @@ TEST(TreePathsTest, ResolvesLinksInsideTheTreeAndRefusesWaysOut) {
   int root = OpenTreeRoot(tree.Target());
   ASSERT_GE(root, 0);
   for (auto* open : {&OpenTreeDirectory, &WalkTreeDirectory}) {
-    for (const Case& c : cases) {
-      std::string what = testing::PrintToString(c.components);
+    for (const auto& [components, expected, error] : cases) {
+      std::string what = testing::PrintToString(components);
       errno = 0;
-      int descriptor = open(root, c.components);
-      if (c.expected == nullptr) {
-        EXPECT_LT(descriptor, 0) << what;
-        EXPECT_EQ(errno, c.error) << what;
+      int descriptor = open(root, components);
+      if (expected == nullptr) {
+        EXPECT_EQ(descriptor < 0 ? errno : 0, error) << what;
         continue;
       }
       ASSERT_GE(descriptor, 0) << what << ": " << strerror(errno);
-      struct stat found = {}, expected = {};
-      ASSERT_EQ(fstat(descriptor, &found) + stat(tree.Target(c.expected).c_str(), &expected), 0);
-      EXPECT_EQ(found.st_ino, expected.st_ino) << what;
+      struct stat found = {}, wanted = {};
+      ASSERT_EQ(fstat(descriptor, &found) + stat(tree.Target(expected).c_str(), &wanted), 0);
+      EXPECT_EQ(found.st_ino, wanted.st_ino) << what;
       close(descriptor);
     }
   }

@@ -50,9 +50,6 @@ class UnpackTest : public testing::Test {
       log += line + "\n";
     return done;
   }
-  bool Unpack(const TestPackage& package, bool relative = false) {
-    return Unpack(package.Bytes(), relative);
-  }
 
   PackageTree tree;
   Package p;
@@ -65,39 +62,35 @@ TEST_F(UnpackTest, CreatesEveryEntryTypeWithOwnerModeAndTimes) {
   if (geteuid() != 0)
     GTEST_SKIP() << "owners and device nodes need root";
   std::mt19937 random(4);
-  std::string content = RandomBytes(random, 40000);                  // more than two copy blocks
-  const std::string tty("\x05\x04\0\0", 4), sda("\x01\x08\0\0", 4);  // little-endian 4:5, 8:1
-  const std::pair<FileRecord, std::string> entries[] = {
+  std::string content = RandomBytes(random, 40000);  // more than two copy blocks
+  const std::tuple<FileRecord, std::string, dev_t> entries[] = {
       // The directory keeps its time although its contents come after it.
-      {{S_IFDIR | 0750, 5, 6, kTime - 100, false, 0, "/etc"}, ""},
-      {{S_IFREG | 04755, 7, 8, kTime - 200, false, content.size(), "/etc/prog"}, content},
-      {{S_IFLNK | 0777, 9, 10, kTime, false, 4, "/etc/link"}, "prog"},
-      {{S_IFCHR | 0620, 11, 12, kTime - 400, false, 4, "/dev/tty5"}, tty},
-      {{S_IFBLK | 0660, 13, 14, kTime - 500, false, 4, "/dev/sda1"}, sda},
-      {{S_IFIFO | 0600, 15, 16, kTime - 600, false, 0, "/run/control"}, ""},
+      {{S_IFDIR | 0750, 5, 6, kTime - 100, false, 0, "/etc"}, "", 0},
+      {{S_IFREG | 04755, 7, 8, kTime - 200, false, content.size(), "/etc/prog"}, content, 0},
+      {{S_IFLNK | 0777, 9, 10, kTime, false, 4, "/etc/link"}, "prog", 0},
+      {{S_IFCHR | 0620, 11, 12, kTime - 400, false, 4, "/dev/tty5"},
+       {"\x05\x04\0\0", 4},
+       makedev(4, 5)},
+      {{S_IFBLK | 0660, 13, 14, kTime - 500, false, 4, "/dev/sda1"},
+       {"\x01\x08\0\0", 4},
+       makedev(8, 1)},
+      {{S_IFIFO | 0600, 15, 16, kTime - 600, false, 0, "/run/control"}, "", 0},
       // Skipped entries are passed over before their type is judged: 5 bytes are no device harm.
-      {{S_IFCHR | 0600, 0, 0, kTime, true, 5, "/dev/skipped"}, "12345"},
+      {{S_IFCHR | 0600, 0, 0, kTime, true, 5, "/dev/skipped"}, "12345", 0},
   };
   TestPackage package("ppp", "1.0");
-  for (const auto& [record, data] : entries)
+  for (const auto& [record, data, device] : entries)
     package.Entry(record, data);
-  ASSERT_TRUE(Unpack(package)) << log;
-  for (const auto& [record, data] : entries) {
+  ASSERT_TRUE(Unpack(package.Bytes())) << log;
+  for (const auto& [record, data, device] : entries) {
     struct stat status = LinkStatus(tree.Target(record.name));
-    if (record.skip) {
-      EXPECT_EQ(status.st_mode, 0u) << record.name;
-      continue;
-    }
-    EXPECT_EQ(status.st_mode, record.mode) << record.name;
-    EXPECT_EQ(status.st_uid * 100 + status.st_gid, record.owner * 100 + record.group)
-        << record.name;
-    if (!S_ISLNK(status.st_mode)) {  // a link keeps the time of its creation
+    EXPECT_EQ(status.st_mode, record.skip ? 0 : record.mode) << record.name;
+    EXPECT_EQ(status.st_uid * 1000 + status.st_gid, record.owner * 1000 + record.group);
+    EXPECT_EQ(status.st_rdev, device) << record.name;
+    if (!S_ISLNK(record.mode) && !record.skip) {  // a link keeps the time of its creation
       EXPECT_EQ(status.st_mtime, record.modificationTime) << record.name;
       EXPECT_EQ(status.st_atime, record.modificationTime) << record.name;
     }
-    EXPECT_EQ(status.st_rdev, S_ISCHR(record.mode)   ? makedev(4, 5)
-                              : S_ISBLK(record.mode) ? makedev(8, 1)
-                                                     : 0);
   }
   EXPECT_TRUE(SameBytes(content, ReadWholeTestFile(tree.Target("/etc/prog"))));
   EXPECT_EQ(fs::read_symlink(tree.Target("/etc/link")), "prog");
@@ -114,29 +107,24 @@ TEST_F(UnpackTest, CreatesEveryEntryTypeWithOwnerModeAndTimes) {
 // disabled package also gets its own database directory in its tree.
 TEST_F(UnpackTest, PlacesEntriesByNameStateAndMode) {
   const std::string work = tree.System();
-  struct Case {
-    bool disabled, relative;
-    const char* name;
-    std::string place;
-    const char* recorded;
-  } cases[] = {{false, false, "bin/x", tree.Target("/bin/x"), "/bin/x"},
-               {true, false, "/bin/x", tree.Target("/x/ppp/bin/x"), "/x/ppp/bin/x"},
-               {false, true, "/bin/x", work + "/bin/x", "./bin/x"},
-               {true, true, "bin/x", work + "/x/ppp/bin/x", "./x/ppp/bin/x"}};
+  const std::tuple<bool, bool, const char*, std::string, const char*> cases[] = {
+      // disabled, relative, name in the archive, where it lands, what is recorded
+      {false, false, "a", tree.Target("/a"), "/a"},
+      {true, false, "/b", tree.Target("/x/ppp/b"), "/x/ppp/b"},
+      {false, true, "/c", work + "/c", "./c"},
+      {true, true, "d", work + "/x/ppp/d", "./x/ppp/d"}};
   fs::path saved = fs::current_path();
   fs::current_path(work);
-  for (const Case& c : cases) {
+  for (const auto& [disabled, relative, name, place, recorded] : cases) {
     p.files.clear();
-    p.disabled = c.disabled;
-    EXPECT_TRUE(Unpack(TestPackage("ppp", "1.0").File(c.name, c.name), c.relative)) << log;
-    EXPECT_EQ(ReadWholeTestFile(c.place), c.name) << c.place;
-    EXPECT_EQ(p.files, std::set<std::string>{c.recorded});
-    EXPECT_EQ(fs::is_directory(tree.Target("/x/ppp/var/pdb/ppp")), c.disabled) << c.place;
-    for (const std::string& made :
-         {tree.Target("/x"), tree.Target("/bin"), work + "/x", work + "/bin"})
-      fs::remove_all(made);
+    p.disabled = disabled;
+    EXPECT_TRUE(Unpack(TestPackage("ppp", "1.0").File(name, name).Bytes(), relative)) << log;
+    EXPECT_EQ(ReadWholeTestFile(place), name) << place;
+    EXPECT_EQ(p.files, std::set<std::string>{recorded});
   }
   fs::current_path(saved);
+  EXPECT_TRUE(fs::is_directory(tree.Target("/x/ppp/var/pdb/ppp")));
+  EXPECT_FALSE(PathExists(work + "/x/ppp/var"));
 }
 
 // An existing directory keeps its mode and times; files and links in the way are replaced, never
@@ -149,12 +137,9 @@ TEST_F(UnpackTest, ReplacesWhatStandsInTheWay) {
   ASSERT_EQ(utimensat(AT_FDCWD, tree.Target("/etc").c_str(), old, 0), 0);
   fs::create_hard_link(tree.Outside("/shared"), tree.Target("/hosts"));
   fs::create_symlink(tree.Outside("/victim"), tree.Target("/dangling"));
-  EXPECT_FALSE(Unpack(TestPackage("ppp", "1.0")
-                          .Directory("/etc", 0755)
-                          .File("/hosts", "new")
-                          .File("/dangling", "new")
-                          .File("/etc", "x")
-                          .File("/after", "y")));
+  TestPackage package("ppp", "1.0");
+  package.Directory("/etc", 0755).File("/hosts", "new").File("/dangling", "new");
+  EXPECT_FALSE(Unpack(package.File("/etc", "x").File("/after", "y").Bytes()));
   EXPECT_EQ(log, kFailed + "could not create /etc: File exists\n");
   EXPECT_EQ(LinkStatus(tree.Target("/etc")).st_mode, S_IFDIR | 0700);
   EXPECT_EQ(LinkStatus(tree.Target("/etc")).st_mtime, kTime - 5);
