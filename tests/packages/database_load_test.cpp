@@ -43,6 +43,7 @@ std::vector<std::string> Names() {
 
 }  // namespace
 
+// Every state, stored or switched afterwards, and every list load back as written.
 TEST(DatabaseLoadTest, WrittenPackagesLoadBackUnchanged) {
   PackageTree tree;
   std::vector<std::unique_ptr<Package>> stored;
@@ -50,18 +51,23 @@ TEST(DatabaseLoadTest, WrittenPackagesLoadBackUnchanged) {
     auto p = std::make_unique<Package>(std::string(1, char('a' + state)));
     p->version = MakeVersion(2, 4, 'b', 3);
     p->buildTime = 4000000000u;
-    p->dependencies = {{"libc", MakeVersion(2, 0, 'f', 0), 0, 0}, {"kernel", 0, 1, 0}};
-    p->provides = {{"dialer", 0, MakeVersion(9, 9, 'f', 9), -7}, {"modem", 1, 2, 3}};
-    p->conflicts = {{"pppd", 5, 6, 0}};
+    p->dependencies = {{"libc", MakeVersion(2, 0, 'f', 0)}, {"kernel", 0, 1}};
+    p->provides = {{"dialer", 0, 0xffffffff, -7}, {"modem", 1, 2, 3}};
+    p->conflicts = {{"pppd", 5, 6}};
     p->bundle.name = "net";  // the bundle's version lives in its image, not in "bundle"
     p->noFileList = state == 2;
     if (!p->noFileList)
       p->files = {"/etc/ppp/options", "/usr/sbin/ppp"};
     p->disabled = state >= 2;
     p->userForced = state % 2 == 1;
+    p->scheduledAction = kScheduleEnable;
     ASSERT_TRUE(StorePackage(*p)) << p->name;
     stored.push_back(std::move(p));
   }
+  WriteDisabledState(*stored[1]);  // replaces "enabled"
+  WriteEnabledState(*stored[3]);   // replaces "disabled"
+  for (int state : {0, 2})
+    stored[state]->scheduledAction = kScheduleNone;
   ASSERT_TRUE(LoadDatabase(true));
   EXPECT_TRUE(GetPackageDatabase().quiet);
   EXPECT_EQ(Names(), (std::vector<std::string>{"a", "b", "c", "d"}));
@@ -70,6 +76,7 @@ TEST(DatabaseLoadTest, WrittenPackagesLoadBackUnchanged) {
     ASSERT_NE(loaded, nullptr) << p->name;
     EXPECT_EQ(Describe(*loaded), Describe(*p)) << p->name;
   }
+  EXPECT_TRUE(stored[1]->disabled && !stored[3]->disabled);
 }
 
 // Damaged or partial entries load as far as they go; a damaged one is scheduled for removal. A

@@ -60,27 +60,6 @@ TEST(DatabaseStoreTest, WritesOnlyTheFilesThatHoldSomething) {
   }
 }
 
-// Switching a package rewrites both state files, "user" or "auto" after who chose it.
-TEST(DatabaseStoreTest, StateChangesRewriteTheStateFiles) {
-  for (bool userForced : {false, true}) {
-    PackageTree tree;
-    std::string dir = tree.Target("/var/pdb/ppp/");
-    WriteTreeFile(dir + "enabled", "stale\n");
-    Package p("ppp");
-    p.userForced = userForced;
-    p.scheduledAction = kScheduleDisable;
-    WriteDisabledState(p);
-    EXPECT_TRUE(p.disabled && p.scheduledAction == kScheduleNone);
-    EXPECT_EQ(ReadTreeFile(dir + "disabled") + ReadTreeFile(dir + "enabled"),
-              userForced ? "user\n<missing>" : "auto\n<missing>");
-    p.scheduledAction = kScheduleEnable;
-    WriteEnabledState(p);
-    EXPECT_TRUE(!p.disabled && p.scheduledAction == kScheduleNone);
-    EXPECT_EQ(ReadTreeFile(dir + "disabled") + ReadTreeFile(dir + "enabled"),
-              userForced ? "<missing>user\n" : "<missing><missing>");
-  }
-}
-
 // A failed metadata write names the item; the half-written entry and the package's files are
 // removed again, and nothing is written through a link planted in its place.
 TEST(DatabaseStoreTest, FailedWriteReportsAndUndoes) {

@@ -7,65 +7,50 @@
 
 #include "tests/support/package_builder.h"
 
-namespace {
-
-class DependencyFileTest : public testing::Test {
- protected:
-  std::string Write(const std::string& content) {
-    EXPECT_TRUE(WriteTestFile(dir / "list", content));
-    return dir / "list";
-  }
-
+// Records are words separated by any white space; a missing list is empty. A list cut anywhere
+// reads its complete records and fails exactly when one was cut between its name and last number.
+TEST(DependencyFileTest, ReadsCompleteRecordsOfAListCutAnywhere) {
   TemporaryDirectory dir;
-};
-
-// Records are words separated by any white space. A list cut anywhere reads its complete records
-// and fails exactly when a record was cut between its name and its last number.
-TEST_F(DependencyFileTest, ReadsCompleteRecordsOfAListCutAnywhere) {
-  const std::string full = "system 33646080 0 5\n  ppp\t1\n\n4294967295 3\ndhcp 7 8 2147483647\n";
-  const char* names[] = {"system", "ppp", "dhcp"};
+  const std::string full = "system 33646080 0 5\n  ppp\t1\n\n4294967295 -3\ndhcp 7 8 9\n";
   std::vector<Dependency> out = {{"kept"}};
-  ASSERT_TRUE(ReadDependencyFile(Write(full), out, true));
-  EXPECT_TRUE(ReadDependencyFile(dir / "absent", out, true));  // a missing list is empty
+  ASSERT_TRUE(WriteTestFile(dir / "list", full) && ReadDependencyFile(dir / "list", out, true));
+  EXPECT_TRUE(ReadDependencyFile(dir / "absent", out, true));
   ASSERT_EQ(out.size(), 4u);
   EXPECT_EQ(out[1].minVersion, 33646080u);
   EXPECT_EQ(out[2].maxVersion, 4294967295u);
-  EXPECT_EQ(out[3].priority, 2147483647);
+  EXPECT_EQ(out[2].priority, -3);
   for (std::size_t length = 0; length < full.size(); ++length) {
     std::istringstream words(full.substr(0, length));
-    std::size_t wordCount = 0;
-    for (std::string word; words >> word;)
-      ++wordCount;
+    std::vector<std::string> names;
+    for (std::string word; words >> word && word != "-";)  // a lone "-" is no number yet
+      names.push_back(word);
     out.clear();
-    EXPECT_EQ(ReadDependencyFile(Write(full.substr(0, length)), out, true), wordCount % 4 == 0)
-        << length;
-    ASSERT_EQ(out.size(), wordCount / 4) << length;
+    ASSERT_TRUE(WriteTestFile(dir / "list", full.substr(0, length)));
+    EXPECT_EQ(ReadDependencyFile(dir / "list", out, true), names.size() % 4 == 0) << length;
+    ASSERT_EQ(out.size(), names.size() / 4) << length;
     for (std::size_t i = 0; i < out.size(); ++i)
-      EXPECT_EQ(out[i].name, names[i]) << length;
+      EXPECT_EQ(out[i].name, names[4 * i]) << length;
   }
 }
 
 // Numbers that do not fit, names and files over the limits, and what is no regular file (a
 // planted FIFO must not block the load) fail; the records before stay.
-TEST_F(DependencyFileTest, RefusesMalformedRecordsAndFiles) {
-  std::string big = "a 1 2 3\n";
-  while (big.size() <= kMaxDependencyFileSize)
-    big += "name 1 2 3\n";
+TEST(DependencyFileTest, RefusesMalformedRecordsAndFiles) {
+  TemporaryDirectory dir;
   ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
   const std::pair<std::string, std::size_t> cases[] = {
-      // content ("<fifo>": the FIFO), kept
+      // content ("": the FIFO), records kept
       {"a 1 2 3\nb -1 2 3\n", 1},  // no silent wrap to 4294967295
       {"a 1 2 3\nb 1 4294967296 3\n", 1},
       {"a 1 2 3\nb 1 2 2147483648\n", 1},
       {"a 1 2 3\n" + std::string(256, 'n') + " 1 2 3\n", 1},
-      {big, 0},
-      {"<fifo>", 0}};
+      {"a 1 2 3\n" + std::string(kMaxDependencyFileSize, ' '), 0},
+      {"", 0}};
   for (const auto& [content, kept] : cases) {
     std::vector<Dependency> out;
-    EXPECT_FALSE(ReadDependencyFile(content == "<fifo>" ? dir / "fifo" : Write(content), out, true))
+    ASSERT_TRUE(content.empty() || WriteTestFile(dir / "list", content));
+    EXPECT_FALSE(ReadDependencyFile(dir / (content.empty() ? "fifo" : "list"), out, true))
         << content.substr(0, 40);
     EXPECT_EQ(out.size(), kept) << content.substr(0, 40);
   }
 }
-
-}  // namespace

@@ -26,37 +26,23 @@ bool StoreScript(const std::string& package, const std::string& name, const std:
 
 }  // namespace
 
-TEST(PackageScriptTest, StoresPreambleAndContentExecutable) {
-  PackageTree tree;
-  MakeTestDirectories(tree.Target("/var/pdb/ppp"));
-  ASSERT_TRUE(StoreScript("ppp", "onuninstall", "exit 3\n"));
-  std::string path = tree.Target("/var/pdb/ppp/onuninstall");
-  EXPECT_EQ(ReadTreeFile(path), "#!/bin/bash\n\n. /vela/lib/install/profile.sh\n\nexit 3\n");
-  struct stat status;
-  ASSERT_EQ(stat(path.c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 07777, 0755u);
-  EXPECT_TRUE(RunPackageScript(Package("ppp"), "oninstall"));  // none stored: nothing to run
-  EXPECT_TRUE(GetPackageDatabase().log.empty());
-}
-
-// No script file is left behind, and nothing is written beside the package directory.
+// A short part, a missing directory or a refused name leave no script file and nothing beside the
+// package directory. (What a stored script holds shows when it runs.)
 TEST(PackageScriptTest, ReportsShortPartsAndFailedWrites) {
   const std::string failed = "ERROR: installation of ppp-0.0 failed: ";
-  struct Case {
-    const char* package;
-    bool makeDirectory;
-    std::int64_t length;
-    std::string error;
-  } cases[] = {{"ppp", true, 100, failed + "broken package"},
-               {"ppp", false, -1, failed + "could not create oninstall: No such file or directory"},
-               {"..", true, -1, "ERROR: installation of ..-0.0 failed: broken package"}};
-  for (const Case& c : cases) {
+  const std::tuple<const char*, bool, std::int64_t, std::string> cases[] = {
+      // package, whether its directory exists, part length (-1: the part's own), the error
+      {"ppp", true, 100, failed + "broken package"},
+      {"ppp", false, -1, failed + "could not create oninstall: No such file or directory"},
+      {"..", true, -1, "ERROR: installation of ..-0.0 failed: broken package"}};
+  for (const auto& [package, makeDirectory, length, error] : cases) {
     PackageTree tree;
-    if (c.makeDirectory)
+    if (makeDirectory)
       MakeTestDirectories(tree.Target("/var/pdb/ppp"));
-    CapturedStdout([&] { EXPECT_FALSE(StoreScript(c.package, "oninstall", "", c.length)); });
-    EXPECT_EQ(GetPackageDatabase().log, std::vector<std::string>{c.error});
-    EXPECT_EQ(ListTree(tree.Target()).size(), c.makeDirectory ? 3u : 0u) << c.package;
+    CapturedStdout([&] { EXPECT_FALSE(StoreScript(package, "oninstall", "", length)); });
+    EXPECT_EQ(GetPackageDatabase().log, std::vector<std::string>{error});
+    EXPECT_EQ(ListTree(tree.Target()).size(), makeDirectory ? 3u : 0u) << package;
+    EXPECT_TRUE(RunPackageScript(Package("ppp"), "oninstall"));  // none stored: nothing to run
   }
 }
 
@@ -100,21 +86,17 @@ class ScriptRunTest : public testing::Test {
 // The script runs inside the tree, from its root, with the profile loaded and its output gone; a
 // failing one gives a warning and leaves the package as it is.
 TEST_F(ScriptRunTest, RunsInsideTheTreeSilently) {
-  struct Case {
-    const char *body, *ran;
-    bool ok;
-    std::string console;
-  } cases[] = {
+  const std::tuple<const char*, const char*, bool, std::string> cases[] = {
+      // script, what it left in /ran, whether it succeeded, the console
       {"echo \"$PROFILE\" >/ran\npwd >>/ran\necho to-stdout\necho to-stderr >&2\n", "loaded\n/\n",
        true, ""},
       {"", "<missing>", true, ""},
       {"echo noise\necho ran >/ran\nexit 3\n", "ran\n", false,
-       "WARNING: package ppp-0.0 oninstall script failed\n"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Run("ppp", c.body), c.ok) << c.body;
-    EXPECT_EQ(console, c.console) << c.body;
-    EXPECT_EQ(ReadTreeFile(tree.Target("/ran")), c.ran) << c.body;
+       "WARNING: package ppp-0.0 oninstall script failed\n"}};
+  for (const auto& [body, ran, ok, output] : cases) {
+    EXPECT_EQ(Run("ppp", body), ok) << body;
+    EXPECT_EQ(console, output) << body;
+    EXPECT_EQ(ReadTreeFile(tree.Target("/ran")), ran) << body;
     EXPECT_TRUE(PathExists(tree.Target("/var/pdb/ppp/oninstall")));
   }
 }
