@@ -12,10 +12,8 @@
 #include "tests/support/package_tree.h"
 #include "tests/support/stream_bytes.h"
 
-namespace {
-
 // Every field the database keeps, in one line; empty lists and clear flags are left out.
-std::string Describe(const Package& p) {
+static std::string Describe(const Package& p) {
   std::ostringstream out;
   out << "v=" << p.version << " t=" << p.buildTime;
   const std::pair<const char*, const std::vector<Dependency>*> lists[] = {
@@ -34,14 +32,12 @@ std::string Describe(const Package& p) {
   return out.str();
 }
 
-std::vector<std::string> Names() {
+static std::vector<std::string> Names() {
   std::vector<std::string> names;
   for (const auto& p : GetPackageDatabase().packages)
     names.push_back(p->name);
   return names;
 }
-
-}  // namespace
 
 // Every state, stored or switched afterwards, and every list load back as written.
 TEST(DatabaseLoadTest, WrittenPackagesLoadBackUnchanged) {
@@ -113,31 +109,4 @@ TEST(DatabaseLoadTest, ReadsEachEntryAsFarAsItGoes) {
     EXPECT_FALSE(PathExists(tree.System(schedule))) << expected;
     EXPECT_TRUE(GetPackageDatabase().log.empty()) << expected;
   }
-}
-
-// Images come first: a bundle's members, then the bundle, then the image directory; the package
-// directories then add their state, and metadata only where no image (a cut one gives none) did.
-TEST(DatabaseLoadTest, ImagesBringTheirHeaders) {
-  PackageTree tree;
-  TemporaryDirectory members;
-  ASSERT_TRUE(TestPackage("ppp", "2.4.7").Depends("libc>=2.0").Write(members / "ppp.vpk"));
-  ASSERT_TRUE(TestPackage("pppoe", "1.0").Write(members / "pppoe.vpk"));
-  MakeTestDirectories(tree.Target("/var/pdb/kit"));
-  ASSERT_TRUE(WriteTestBundle(tree.Target("/var/pdb/kit/image"), "kit", "1.2",
-                              {members / "ppp.vpk", members / "pppoe.vpk"}));
-  WriteTreeFile(tree.Target("/var/pdb/kit/version"), "99 99\n");
-  WriteTreeFile(tree.Target("/var/pdb/kit/disabled"), "auto\n");
-  WriteTreeFile(tree.Target("/var/pdb/cut/image"), ContainerBytes(PartBytes(PartHeader, "cut")));
-  WriteTreeFile(tree.Target("/var/pdb/cut/version"), "5 6\n");
-  WriteTreeFile(tree.System("/rw/pckg/.images/sys"), TestPackage("system", "6.1").Bytes());
-  WriteTreeFile(tree.System("/rw/pckg/.images/.hidden"), TestPackage("hidden", "1.0").Bytes());
-  ASSERT_TRUE(LoadDatabase(false));
-  EXPECT_EQ(Names(), (std::vector<std::string>{"ppp", "pppoe", "kit", "system", "cut"}));
-  const std::string kit = std::to_string(MakeVersion(1, 2, 'f', 0));
-  EXPECT_EQ(Describe(*FindPackage("ppp")), "v=" + std::to_string(MakeVersion(2, 4, 'f', 7)) +
-                                               " t=1700000000 deps=libc," +
-                                               std::to_string(MakeVersion(2, 0, 'f', 0)) +
-                                               ",0,0 bundle=kit," + kit + "," + kit + " action=0");
-  EXPECT_EQ(Describe(*FindPackage("kit")), "v=" + kit + " t=1700000000 nofiles disabled action=0");
-  EXPECT_EQ(Describe(*FindPackage("cut")), "v=5 t=6 nofiles action=0");
 }

@@ -5,42 +5,31 @@
 
 #include "tests/support/package_tree.h"
 
-// A line cut off by a crash is dropped; the file, also a missing one, is then 4096 zero bytes.
-TEST(PostLogTest, ReadTakesCompleteLinesAndReservesTheFile) {
-  for (const char* content :
-       {"WARNING: one\n\nERROR: two\ncut", static_cast<const char*>(nullptr)}) {
+// Reading keeps the complete lines (a line cut off by a crash is dropped) and leaves the file, also
+// a missing one, as 4096 zero bytes. Saving then replaces it, even without messages, so the zero
+// bytes never read as a line; a file that was not read is appended to, and not created for nothing.
+TEST(PostLogTest, ReadReservesTheFileAndSaveReplacesIt) {
+  const std::tuple<const char*, bool, std::vector<std::string>, std::vector<std::string>,
+                   const char*>
+      cases[] = {
+          // before, read first, the log then, the log saved, after
+          {"one\n\ntwo\ncut", true, {"earlier", "one", "", "two"}, {"old", "new"}, "old\nnew\n"},
+          {nullptr, true, {"earlier"}, {}, ""},
+          {"kept\n", false, {"earlier"}, {"a", "b"}, "kept\na\nb\n"},
+          {nullptr, false, {"earlier"}, {}, "<missing>"}};
+  for (const auto& [before, read, logRead, logSaved, after] : cases) {
     PackageTree tree;
-    if (content != nullptr)
-      WriteTreeFile(tree.Target("/postlog"), content);
+    if (before != nullptr)
+      WriteTreeFile(tree.Target("/postlog"), before);
     GetPackageDatabase().log = {"earlier"};
-    ReadPostLog();
-    std::vector<std::string> expected = {"earlier", "WARNING: one", "", "ERROR: two"};
-    EXPECT_EQ(GetPackageDatabase().log, content ? expected : std::vector<std::string>{"earlier"});
-    EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), std::string(4096, '\0'));
-  }
-}
-
-// A reserved file is replaced, even without messages, so its zero bytes never read as a line; an
-// unreserved one is appended to, and not created for nothing.
-TEST(PostLogTest, SaveReplacesAReservedFileAndAppendsToOthers) {
-  struct Case {
-    const char* before;
-    bool reserve;
-    std::vector<std::string> log;
-    const char* after;
-  } cases[] = {{"old\n", true, {"old", "new"}, "old\nnew\n"},
-               {"old\n", true, {}, ""},
-               {"kept\n", false, {"a", "b"}, "kept\na\nb\n"},
-               {nullptr, false, {}, "<missing>"}};
-  for (const Case& c : cases) {
-    PackageTree tree;
-    if (c.before != nullptr)
-      WriteTreeFile(tree.Target("/postlog"), c.before);
-    if (c.reserve)
+    if (read) {
       ReadPostLog();
-    GetPackageDatabase().log = c.log;
+      EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), std::string(4096, '\0'));
+    }
+    EXPECT_EQ(GetPackageDatabase().log, logRead);
+    GetPackageDatabase().log = logSaved;
     SavePostLog();
-    EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), c.after) << c.reserve << c.log.size();
+    EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), after) << read << logSaved.size();
   }
 }
 

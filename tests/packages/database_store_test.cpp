@@ -5,9 +5,7 @@
 
 #include "tests/support/package_tree.h"
 
-namespace {
-
-void Sample(Package& p) {
+static void Sample(Package& p) {
   p.version = MakeVersion(2, 4, 'f', 7);
   p.buildTime = 1700000000;
   p.dependencies = {{"libc", MakeVersion(2, 0, 'f', 0)}, {"kernel", 0, MakeVersion(3, 0, 'f', 0)}};
@@ -16,8 +14,6 @@ void Sample(Package& p) {
   p.bundle = {"net", MakeVersion(1, 0, 'f', 0)};
   p.files = {"/usr/sbin/ppp", "/etc/ppp/options", "./bin/x"};
 }
-
-}  // namespace
 
 // The installer child names the directory from its working directory "/" (relative form); both
 // forms write the same files. How they load back is checked with the loading.

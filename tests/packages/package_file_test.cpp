@@ -8,11 +8,9 @@
 #include "tests/support/stream_bytes.h"
 #include "tools/vpk/little_endian.h"
 
-namespace {
-
 // A header part of that type: name, version, build time, 8 unread bytes, then flags.
-std::string Header(const std::string& name, std::uint32_t version, int type = PartHeader,
-                   const std::string& flags = "") {
+static std::string Header(const std::string& name, std::uint32_t version, int type = PartHeader,
+                          const std::string& flags = "") {
   std::string header;
   AppendPadded(header, name, 16);
   AppendLittleEndian(header, version, 4);
@@ -21,7 +19,7 @@ std::string Header(const std::string& name, std::uint32_t version, int type = Pa
 }
 
 // A dependency-record part of that type naming the names (without bounds).
-std::string Records(int type, const std::vector<const char*>& names) {
+static std::string Records(int type, const std::vector<const char*>& names) {
   std::string bytes;
   AppendLittleEndian(bytes, names.size(), 2);
   for (const char* name : names) {
@@ -30,8 +28,6 @@ std::string Records(int type, const std::vector<const char*>& names) {
   }
   return PartBytes(type, bytes);
 }
-
-}  // namespace
 
 // A package file as the package tool writes it: every header part is read, and nothing else.
 TEST(OpenPackageFileTest, ReadsEveryHeaderPartAndTheSize) {
@@ -72,28 +68,6 @@ TEST(OpenPackageFileTest, HeaderReadDoesNotWaitForTheFlagsWord) {
   ASSERT_TRUE(ReadPackageHeader(info, reader));
   EXPECT_EQ(info.flags, 0u);
   EXPECT_EQ(info.description, "d");
-}
-
-// Image parts may stand after the bundle header and after each member; the members list is not
-// read here, and a record without an architecture part is for i386.
-TEST(OpenPackageFileTest, ReadsTheMembersOfABundle) {
-  TemporaryDirectory directory;
-  std::string parts = Header("suite", 5, PartBundleHeader) + PartBytes(PartImage, "i") +
-                      Records(PartBundleMembers, {"dhcp"}) + Header("ppp", 1) +
-                      Records(PartDependencies, {"system"}) + PartBytes(PartImage, "j") +
-                      PartBytes(PartFiles, "a") + Header("abcdefghijklmnop", 2) +
-                      PartBytes(PartFiles, "b");
-  ASSERT_TRUE(WriteTestFile(directory / "suite.bpk", ContainerBytes(parts)));
-  SelectablePackage p;
-  ASSERT_TRUE(OpenPackageFile(p, directory / "suite.bpk"));
-  EXPECT_EQ(p.name + " " + p.architecture, "suite i386");
-  EXPECT_TRUE(p.noFileList);
-  ASSERT_EQ(p.members.size(), 2u);
-  EXPECT_EQ(p.members[0]->name, "ppp");
-  EXPECT_TRUE(p.members[0]->hasImage);
-  EXPECT_EQ(p.members[0]->dependencies.size(), 1u);
-  EXPECT_EQ(p.members[1]->name, "abcdefghijklmnop");  // a name may fill its field
-  EXPECT_EQ(p.members[1]->version, 2u);
 }
 
 // Short parts, names that cannot be a package's, and files that do not hold exactly one whole

@@ -4,8 +4,6 @@
 
 #include "tests/support/package_tree.h"
 
-namespace {
-
 const std::string kHide = "\033[?25l\r";
 const std::string kShow = "\r\033[?25h";
 const std::string kBar = "installing ppp-2.9.5 [#####     ]";
@@ -82,5 +80,3 @@ TEST(ReporterTest, ProgressBarWidthFollowsTheLabel) {
   p.bundle.name = "suite";
   EXPECT_EQ(InstallingLabel(p), "installing suite");
 }
-
-}  // namespace
