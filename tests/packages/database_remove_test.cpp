@@ -5,53 +5,50 @@
 
 #include "tests/support/package_tree.h"
 
-// The listed files go, absolute links of the new system leading to the tree's own directories;
-// the package directory goes except for entries beginning with ".", which keep it.
-TEST(DatabaseRemoveTest, RemovesListedFilesAndTheDirectory) {
+// The listed files go, absolute links of the new system leading to the tree's own directories, and
+// so does the package directory, except for entries beginning with "." (which keep it). Files
+// lists and names are outside input: no entry that climbs with ".." or runs through a link out of
+// the tree, and no name that is no directory of var/pdb may delete anything else.
+TEST(DatabaseRemoveTest, RemovesOnlyWhatThePackageOwns) {
   PackageTree tree;
-  for (const char* file : {"/bin/ppp", "/bin/other", "/usr/lib/libx.so", "/var/pdb/ppp/version",
-                           "/var/pdb/ppp/oninstall", "/var/pdb/other/version", "/var/pdb/kept/.a"})
-    WriteTreeFile(tree.Target(file), "x");
-  ASSERT_EQ(symlink("/usr/lib", tree.Target("/lib").c_str()), 0);
-  Package ppp("ppp");
-  ppp.files = {"/bin/ppp", "/lib/libx.so", "/bin/gone", "/./bin"};
-  ppp.scheduledAction = kScheduleUninstall;
-  RemovePackage(ppp);
-  RemovePackageDirectory(Package("kept"));
-  EXPECT_TRUE(ppp.files.empty());
-  EXPECT_EQ(ppp.scheduledAction, kScheduleNone);
-  EXPECT_EQ(ListTree(tree.Target()),
-            (std::vector<std::string>{"bin", "bin/other", "lib", "usr", "usr/lib", "var", "var/pdb",
-                                      "var/pdb/kept", "var/pdb/kept/.a", "var/pdb/other",
-                                      "var/pdb/other/version"}));
-}
-
-// Files lists and names are outside input: no entry, whether it climbs with ".." or runs through a
-// link of the tree, and no name that is no directory of var/pdb may delete anything else.
-TEST(DatabaseRemoveTest, HostileListsAndNamesStayInsideTheTree) {
-  PackageTree tree;
-  for (const char* file : {"/var/pdb/ppp/version", "/var/pdb/version", "/var/version", "/version",
-                           "/outside/version", "/bin/keep"})
+  for (const char* file :
+       {"/bin/ppp", "/usr/lib/libx.so", "/var/pdb/ppp/version", "/var/version", "/var/pdb/version",
+        "/version", "/outside/version", "/var/pdb/kept/.a", "/var/pdb/kept/a", "/bin/keep"})
     WriteTreeFile(tree.Target(file), "x");
   WriteTreeFile(tree.Outside("/version"), "x");
-  ASSERT_EQ(symlink(tree.Outside().c_str(), tree.Target("/abs").c_str()), 0);  // names nothing
-  ASSERT_EQ(symlink("../../outside", tree.Target("/rel").c_str()), 0);  // climbs above the root
-  ASSERT_EQ(symlink(tree.Outside().c_str(), tree.Target("/var/pdb/linked").c_str()), 0);
-  ASSERT_EQ(symlink(tree.Outside("/version").c_str(), tree.Target("/bin/link").c_str()), 0);
+  const std::pair<std::string, const char*> links[] = {
+      {"/usr/lib", "/lib"},
+      {tree.Outside(), "/abs"},   // a host path: inside the tree it names nothing
+      {"../../outside", "/rel"},  // would climb above the tree's root
+      {tree.Outside(), "/var/pdb/linked"},
+      {tree.Outside("/version"), "/bin/link"}};
+  for (const auto& [target, name] : links)
+    ASSERT_EQ(symlink(target.c_str(), tree.Target(name).c_str()), 0);
   std::vector<std::string> before = ListTree(tree.Base());
-  Package p("evil");
-  p.files = {"/../outside/version",
-             "../../outside/version",
-             "/bin/../../outside/version",
-             "/abs/version",
-             "/rel/version",
-             std::string("/bin/keep\0x", 11),
-             "/bin/link"};
-  RemovePackageFiles(p);
-  for (std::string name : {"", ".", "..", "../..", "ppp/../..", "../../../outside", "linked"})
+  Package ppp("ppp");
+  ppp.files = {"/bin/ppp",
+               "/lib/libx.so",
+               "/bin/link",
+               "/bin/gone",
+               "/./bin",
+               "/../outside/version",
+               "../../outside/version",
+               "/bin/../../outside/version",
+               "/abs/version",
+               "/rel/version",
+               std::string("/bin/keep\0x", 11)};
+  ppp.scheduledAction = kScheduleUninstall;
+  RemovePackage(ppp);
+  EXPECT_TRUE(ppp.files.empty());
+  EXPECT_EQ(ppp.scheduledAction, kScheduleNone);
+  for (std::string name :
+       {"", ".", "..", "../..", "ppp/../..", "../../../outside", "linked", "kept"})
     RemovePackageDirectory(Package(name));
   RemovePackageDirectory(Package(std::string("ppp\0", 4)));
-  std::erase(before, "flash/bin/link");  // the link itself goes
+  for (const char* gone :
+       {"flash/bin/ppp", "flash/usr/lib/libx.so", "flash/bin/link", "flash/var/pdb/ppp",
+        "flash/var/pdb/ppp/version", "flash/var/pdb/kept/a"})
+    std::erase(before, gone);
   EXPECT_EQ(ListTree(tree.Base()), before);
 }
 

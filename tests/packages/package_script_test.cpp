@@ -24,30 +24,6 @@ bool StoreScript(const std::string& package, const std::string& name, const std:
   return WritePackageScript(Package(package), reader, size, name, false);
 }
 
-}  // namespace
-
-// A short part, a missing directory or a refused name leave no script file and nothing beside the
-// package directory. (What a stored script holds shows when it runs.)
-TEST(PackageScriptTest, ReportsShortPartsAndFailedWrites) {
-  const std::string failed = "ERROR: installation of ppp-0.0 failed: ";
-  const std::tuple<const char*, bool, std::int64_t, std::string> cases[] = {
-      // package, whether its directory exists, part length (-1: the part's own), the error
-      {"ppp", true, 100, failed + "broken package"},
-      {"ppp", false, -1, failed + "could not create oninstall: No such file or directory"},
-      {"..", true, -1, "ERROR: installation of ..-0.0 failed: broken package"}};
-  for (const auto& [package, makeDirectory, length, error] : cases) {
-    PackageTree tree;
-    if (makeDirectory)
-      MakeTestDirectories(tree.Target("/var/pdb/ppp"));
-    CapturedStdout([&] { EXPECT_FALSE(StoreScript(package, "oninstall", "", length)); });
-    EXPECT_EQ(GetPackageDatabase().log, std::vector<std::string>{error});
-    EXPECT_EQ(ListTree(tree.Target()).size(), makeDirectory ? 3u : 0u) << package;
-    EXPECT_TRUE(RunPackageScript(Package("ppp"), "oninstall"));  // none stored: nothing to run
-  }
-}
-
-namespace {
-
 // Runs stored install scripts in a target tree that holds bash, the libraries it needs, /dev/null
 // and an install profile that sets PROFILE.
 class ScriptRunTest : public testing::Test {
@@ -82,6 +58,26 @@ class ScriptRunTest : public testing::Test {
 };
 
 }  // namespace
+
+// A short part, a missing directory or a refused name leave no script file and nothing beside the
+// package directory. (What a stored script holds shows when it runs.)
+TEST(PackageScriptTest, ReportsShortPartsAndFailedWrites) {
+  const std::string failed = "ERROR: installation of ppp-0.0 failed: ";
+  const std::tuple<const char*, bool, std::int64_t, std::string> cases[] = {
+      // package, whether its directory exists, part length (-1: the part's own), the error
+      {"ppp", true, 100, failed + "broken package"},
+      {"ppp", false, -1, failed + "could not create oninstall: No such file or directory"},
+      {"..", true, -1, "ERROR: installation of ..-0.0 failed: broken package"}};
+  for (const auto& [package, makeDirectory, length, error] : cases) {
+    PackageTree tree;
+    if (makeDirectory)
+      MakeTestDirectories(tree.Target("/var/pdb/ppp"));
+    CapturedStdout([&] { EXPECT_FALSE(StoreScript(package, "oninstall", "", length)); });
+    EXPECT_EQ(GetPackageDatabase().log, std::vector<std::string>{error});
+    EXPECT_EQ(ListTree(tree.Target()).size(), makeDirectory ? 3u : 0u) << package;
+    EXPECT_TRUE(RunPackageScript(Package("ppp"), "oninstall"));  // none stored: nothing to run
+  }
+}
 
 // The script runs inside the tree, from its root, with the profile loaded and its output gone; a
 // failing one gives a warning and leaves the package as it is.
