@@ -8,9 +8,7 @@
 
 #include "packages/database_lookup.h"
 #include "packages/database_store.h"
-#include "tests/support/package_builder.h"
 #include "tests/support/package_tree.h"
-#include "tests/support/stream_bytes.h"
 
 // Every field the database keeps, in one line; empty lists and clear flags are left out.
 static std::string Describe(const Package& p) {
@@ -39,9 +37,11 @@ static std::vector<std::string> Names() {
   return names;
 }
 
-// Every state, stored or switched afterwards, and every list load back as written.
+// Every state, stored or switched afterwards, and every list load back as written; a stale
+// "bundle" of a package that no longer belongs to one is gone.
 TEST(DatabaseLoadTest, WrittenPackagesLoadBackUnchanged) {
   PackageTree tree;
+  WriteTreeFile(tree.Target("/var/pdb/a/bundle"), "old\n");
   std::vector<std::unique_ptr<Package>> stored;
   for (int state = 0; state < 4; ++state) {
     auto p = std::make_unique<Package>(std::string(1, char('a' + state)));
@@ -50,7 +50,7 @@ TEST(DatabaseLoadTest, WrittenPackagesLoadBackUnchanged) {
     p->dependencies = {{"libc", MakeVersion(2, 0, 'f', 0)}, {"kernel", 0, 1}};
     p->provides = {{"dialer", 0, 0xffffffff, -7}, {"modem", 1, 2, 3}};
     p->conflicts = {{"pppd", 5, 6}};
-    p->bundle.name = "net";  // the bundle's version lives in its image, not in "bundle"
+    p->bundle.name = state == 0 ? "" : "net";  // its version lives in the bundle's image
     p->noFileList = state == 2;
     if (!p->noFileList)
       p->files = {"/etc/ppp/options", "/usr/sbin/ppp"};
@@ -75,8 +75,9 @@ TEST(DatabaseLoadTest, WrittenPackagesLoadBackUnchanged) {
   EXPECT_TRUE(stored[1]->disabled && !stored[3]->disabled);
 }
 
-// Damaged or partial entries load as far as they go; a damaged one is scheduled for removal. A
-// schedule request ("/ram/...") is carried out once: loading consumes its file.
+// Damaged or partial entries load as far as they go (a planted FIFO must not block, a number must
+// not wrap); a damaged one is scheduled for removal. A schedule request ("/ram/...") is carried
+// out once: loading consumes its file.
 TEST(DatabaseLoadTest, ReadsEachEntryAsFarAsItGoes) {
   const std::string version = "version", schedule = "/ram/pdb/p/schedule";
   const std::pair<std::map<std::string, std::string>, const char*> cases[] = {
@@ -89,6 +90,9 @@ TEST(DatabaseLoadTest, ReadsEachEntryAsFarAsItGoes) {
        "v=1 t=2 deps=a,1,2,0 nofiles action=1"},
       {{{version, "1 2"}, {"files", "bin/x\n/bin/x\n\nusr/y"}}, "v=1 t=2 /bin/x /usr/y action=0"},
       {{{version, "1 2"}, {"files", "<fifo>"}}, "v=1 t=2 action=1"},
+      {{{version, "1 2"}, {"deps", "<fifo>"}}, "v=1 t=2 nofiles action=1"},
+      {{{version, "1 2"}, {"conflicts", "a 1 2\nb -1 2\n"}},
+       "v=1 t=2 conflicts=a,1,2,0 nofiles action=1"},
       {{{version, "1 2"}, {schedule, "uninstall\n"}}, "v=1 t=2 nofiles action=1"},
       {{{version, "1 2"}, {"disabled", "auto"}, {schedule, "enable"}},
        "v=1 t=2 nofiles disabled forced action=2"},

@@ -36,21 +36,18 @@ TEST(DatabaseStoreTest, WritesEveryFileInItsFormat) {
   }
 }
 
-// Empty provides and conflicts lists leave no file, "deps" is always written, a stale "bundle"
-// goes. Without metadata files only the state stays, and an image package keeps no install script.
+// Empty provides and conflicts lists leave no file, "deps" is always written. Without metadata
+// files only the state stays, and an image package keeps no install script.
 TEST(DatabaseStoreTest, WritesOnlyTheFilesThatHoldSomething) {
   for (bool noMetadata : {false, true}) {
     PackageTree tree;
-    for (std::string file : {"bundle", "oninstall", "version", "deps", "provides", "files"}) {
-      if (noMetadata || file == "bundle" || file == "oninstall")
-        WriteTreeFile(tree.Target("/var/pdb/ppp/") + file, "old\n");
-    }
+    for (const char* file : {"oninstall", "version", "files"})
+      WriteTreeFile(tree.Target("/var/pdb/ppp/") + file, "old\n");
     Package p("ppp");
-    p.noFileList = true;
     p.flags = noMetadata ? kFlagNoMetadataFiles : 0;
     p.hasImage = p.disabled = noMetadata;
     ASSERT_TRUE(StorePackage(p));
-    std::vector<std::string> expected = {"deps", "oninstall", "version"};
+    std::vector<std::string> expected = {"deps", "files", "oninstall", "version"};
     EXPECT_EQ(ListTree(tree.Target("/var/pdb/ppp")),
               noMetadata ? std::vector<std::string>{"disabled"} : expected);
   }

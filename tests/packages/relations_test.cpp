@@ -64,27 +64,23 @@ TEST(RelationsTest, ConflictsWithRulesDecideInOrder) {
   AddMember(*bundle, "mail", v28);
   auto conflictingBundle = Make("suite");
   AddMember(*conflictingBundle, "x", v29).conflicts = {{"exim", 0, 0}};
-  struct Case {
-    const char* what;
-    const PackageInfo &a, &b;
-    bool conflicts;
-  } cases[] = {
-      {"b provides a with -1", *a, *bMinus, true},
-      {"b provides a with 0 stops", *a, *bZero, false},
-      {"a conflicts b before b's provides", *direct, *bZero, true},
-      {"a provides b with -1", *replacer, *bMinus, false},
-      {"first deciding provides entry", *firstDecides, *low, true},
-      {"a provides b with 0", *replacer0, *bMinus, true},
-      {"higher priority wins", *high, *low, true},
-      {"lower priority loses", *low, *high, false},
-      {"equal priorities", *high, *same, false},
-      {"a conflicts what b provides", *a, *low, true},
-      {"b has a member named a", *plain, *bundle, true},
-      {"member of a conflicts b", *conflictingBundle, *low, true},
-      {"unrelated", *plain, *low, false},
+  const std::tuple<const char*, const PackageInfo*, const PackageInfo*, bool> cases[] = {
+      {"b provides a with -1", a.get(), bMinus.get(), true},
+      {"b provides a with 0 stops", a.get(), bZero.get(), false},
+      {"a conflicts b before b's provides", direct.get(), bZero.get(), true},
+      {"a provides b with -1", replacer.get(), bMinus.get(), false},
+      {"first deciding provides entry", firstDecides.get(), low.get(), true},
+      {"a provides b with 0", replacer0.get(), bMinus.get(), true},
+      {"higher priority wins", high.get(), low.get(), true},
+      {"lower priority loses", low.get(), high.get(), false},
+      {"equal priorities", high.get(), same.get(), false},
+      {"a conflicts what b provides", a.get(), low.get(), true},
+      {"b has a member named a", plain.get(), bundle.get(), true},
+      {"member of a conflicts b", conflictingBundle.get(), low.get(), true},
+      {"unrelated", plain.get(), low.get(), false},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(ConflictsWith(c.a, c.b), c.conflicts) << c.what;
+  for (const auto& [what, first, second, conflicts] : cases)
+    EXPECT_EQ(ConflictsWith(*first, *second), conflicts) << what;
 }
 
 // By version, then by build time; a bundle compares through its member of the other's name,

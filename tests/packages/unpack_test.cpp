@@ -60,18 +60,15 @@ TEST_F(UnpackTest, CreatesEveryEntryTypeWithOwnerModeAndTimes) {
   if (geteuid() != 0)
     GTEST_SKIP() << "owners and device nodes need root";
   std::mt19937 random(4);
-  std::string content = RandomBytes(random, 40000);  // more than two copy blocks
+  std::string content = RandomBytes(random, 40000);                  // more than two copy blocks
+  const std::string tty("\x05\x04\0\0", 4), sda("\x01\x08\0\0", 4);  // little-endian 4:5, 8:1
   const std::tuple<FileRecord, std::string, dev_t> entries[] = {
       // The directory keeps its time although its contents come after it.
       {{S_IFDIR | 0750, 5, 6, kTime - 100, false, 0, "/etc"}, "", 0},
       {{S_IFREG | 04755, 7, 8, kTime - 200, false, content.size(), "/etc/prog"}, content, 0},
       {{S_IFLNK | 0777, 9, 10, kTime, false, 4, "/etc/link"}, "prog", 0},
-      {{S_IFCHR | 0620, 11, 12, kTime - 400, false, 4, "/dev/tty5"},
-       {"\x05\x04\0\0", 4},
-       makedev(4, 5)},
-      {{S_IFBLK | 0660, 13, 14, kTime - 500, false, 4, "/dev/sda1"},
-       {"\x01\x08\0\0", 4},
-       makedev(8, 1)},
+      {{S_IFCHR | 0620, 11, 12, kTime - 400, false, 4, "/dev/tty5"}, tty, makedev(4, 5)},
+      {{S_IFBLK | 0660, 13, 14, kTime - 500, false, 4, "/dev/sda1"}, sda, makedev(8, 1)},
       {{S_IFIFO | 0600, 15, 16, kTime - 600, false, 0, "/run/control"}, "", 0},
       // Skipped entries are passed over before their type is judged: 5 bytes are no device harm.
       {{S_IFCHR | 0600, 0, 0, kTime, true, 5, "/dev/skipped"}, "12345", 0},
@@ -183,8 +180,7 @@ TEST_F(UnpackTest, RefusesDamagedStreams) {
   };
   for (std::size_t length = 0; length <= whole.size(); ++length)
     damaged.push_back(whole.substr(0, length));
-  const std::string header =
-      TestPackage("ppp", "1.0").Bytes().substr(8);  // without the container's
+  const std::string header = TestPackage("ppp", "1.0").Bytes().substr(8);  // no container header
   for (const std::string& compressed : damaged) {
     EXPECT_EQ(Unpack(ContainerBytes(header + PartBytes(PartFiles, compressed))),
               compressed == whole)
