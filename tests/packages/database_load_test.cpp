@@ -75,31 +75,27 @@ TEST(DatabaseLoadTest, WrittenPackagesLoadBackUnchanged) {
   EXPECT_TRUE(stored[1]->disabled && !stored[3]->disabled);
 }
 
-// Damaged or partial entries load as far as they go (a planted FIFO must not block, a number must
-// not wrap); a damaged one is scheduled for removal. A schedule request ("/ram/...") is carried
-// out once: loading consumes its file.
+// Files beside a "version" of "1 2". Damaged or partial entries load as far as they go (a planted
+// FIFO must not block, a number must not wrap); a damaged one is scheduled for removal. A schedule
+// request ("/ram/...") is carried out once: loading consumes its file.
 TEST(DatabaseLoadTest, ReadsEachEntryAsFarAsItGoes) {
-  const std::string version = "version", schedule = "/ram/pdb/p/schedule";
+  const std::string schedule = "/ram/pdb/p/schedule";
   const std::pair<std::map<std::string, std::string>, const char*> cases[] = {
-      {{{version, "1 2\n"}}, "v=1 t=2 nofiles action=0"},
-      {{{version, "1 2"}, {"disabled", "auto\n"}, {"enabled", "user\n"}},
-       "v=1 t=2 nofiles disabled action=0"},
-      {{{version, "1 2"}, {"disabled", "automatic\n"}}, "v=1 t=2 nofiles disabled forced action=0"},
-      {{{version, "4294967296 1\n"}}, "v=0 t=0 nofiles action=1"},
-      {{{version, "1 2"}, {"deps", "a 1 2\nb 3\nc 4 5\n"}},
-       "v=1 t=2 deps=a,1,2,0 nofiles action=1"},
-      {{{version, "1 2"}, {"files", "bin/x\n/bin/x\n\nusr/y"}}, "v=1 t=2 /bin/x /usr/y action=0"},
-      {{{version, "1 2"}, {"files", "<fifo>"}}, "v=1 t=2 action=1"},
-      {{{version, "1 2"}, {"deps", "<fifo>"}}, "v=1 t=2 nofiles action=1"},
-      {{{version, "1 2"}, {"conflicts", "a 1 2\nb -1 2\n"}},
-       "v=1 t=2 conflicts=a,1,2,0 nofiles action=1"},
-      {{{version, "1 2"}, {schedule, "uninstall\n"}}, "v=1 t=2 nofiles action=1"},
-      {{{version, "1 2"}, {"disabled", "auto"}, {schedule, "enable"}},
-       "v=1 t=2 nofiles disabled forced action=2"},
-      {{{version, "1 2"}, {schedule, " disable\n"}}, "v=1 t=2 nofiles forced action=3"},
-  };
+      {{}, "v=1 t=2 nofiles action=0"},
+      {{{"disabled", "auto\n"}, {"enabled", "user\n"}}, "v=1 t=2 nofiles disabled action=0"},
+      {{{"disabled", "automatic\n"}}, "v=1 t=2 nofiles disabled forced action=0"},
+      {{{"version", "4294967296 1\n"}}, "v=0 t=0 nofiles action=1"},
+      {{{"deps", "a 1 2\nb 3\nc 4 5\n"}}, "v=1 t=2 deps=a,1,2,0 nofiles action=1"},
+      {{{"conflicts", "a 1 2\nb -1 2\n"}}, "v=1 t=2 conflicts=a,1,2,0 nofiles action=1"},
+      {{{"deps", "<fifo>"}}, "v=1 t=2 nofiles action=1"},
+      {{{"files", "bin/x\n/bin/x\n\nusr/y"}}, "v=1 t=2 /bin/x /usr/y action=0"},
+      {{{"files", "<fifo>"}}, "v=1 t=2 action=1"},
+      {{{schedule, "uninstall\n"}}, "v=1 t=2 nofiles action=1"},
+      {{{"disabled", "auto"}, {schedule, "enable"}}, "v=1 t=2 nofiles disabled forced action=2"},
+      {{{schedule, " disable\n"}}, "v=1 t=2 nofiles forced action=3"}};
   for (const auto& [files, expected] : cases) {
     PackageTree tree;
+    WriteTreeFile(tree.Target("/var/pdb/p/version"), "1 2");
     for (const auto& [file, content] : files) {
       std::string path = file[0] == '/' ? tree.System(file) : tree.Target("/var/pdb/p/") + file;
       WriteTreeFile(path, content);

