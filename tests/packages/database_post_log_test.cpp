@@ -9,14 +9,13 @@
 // a missing one, as 4096 zero bytes. Saving then replaces it, even without messages, so the zero
 // bytes never read as a line; a file that was not read is appended to, and not created for nothing.
 TEST(PostLogTest, ReadReservesTheFileAndSaveReplacesIt) {
-  const std::tuple<const char*, bool, std::vector<std::string>, std::vector<std::string>,
-                   const char*>
-      cases[] = {
-          // before, read first, the log then, the log saved, after
-          {"one\n\ntwo\ncut", true, {"earlier", "one", "", "two"}, {"old", "new"}, "old\nnew\n"},
-          {nullptr, true, {"earlier"}, {}, ""},
-          {"kept\n", false, {"earlier"}, {"a", "b"}, "kept\na\nb\n"},
-          {nullptr, false, {"earlier"}, {}, "<missing>"}};
+  using Log = std::vector<std::string>;
+  const std::tuple<const char*, bool, Log, Log, const char*> cases[] = {
+      // before, read first, the log then, the log saved, after
+      {"one\n\ntwo\ncut", true, {"earlier", "one", "", "two"}, {"old", "new"}, "old\nnew\n"},
+      {nullptr, true, {"earlier"}, {}, ""},
+      {"kept\n", false, {"earlier"}, {"a", "b"}, "kept\na\nb\n"},
+      {nullptr, false, {"earlier"}, {}, "<missing>"}};
   for (const auto& [before, read, logRead, logSaved, after] : cases) {
     PackageTree tree;
     if (before != nullptr)

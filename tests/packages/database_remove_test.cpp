@@ -26,17 +26,11 @@ TEST(DatabaseRemoveTest, RemovesOnlyWhatThePackageOwns) {
     ASSERT_EQ(symlink(target.c_str(), tree.Target(name).c_str()), 0);
   std::vector<std::string> before = ListTree(tree.Base());
   Package ppp("ppp");
-  ppp.files = {"/bin/ppp",
-               "/lib/libx.so",
-               "/bin/link",
-               "/bin/gone",
-               "/./bin",
-               "/../outside/version",
-               "../../outside/version",
-               "/bin/../../outside/version",
-               "/abs/version",
-               "/rel/version",
-               std::string("/bin/keep\0x", 11)};
+  for (const char* file :
+       {"/bin/ppp", "/lib/libx.so", "/bin/link", "/bin/gone", "/./bin", "/../outside/version",
+        "../../outside/version", "/bin/../../outside/version", "/abs/version", "/rel/version"})
+    ppp.files.insert(file);
+  ppp.files.insert(std::string("/bin/keep\0x", 11));
   ppp.scheduledAction = kScheduleUninstall;
   RemovePackage(ppp);
   EXPECT_TRUE(ppp.files.empty());

@@ -15,8 +15,7 @@ static void Sample(Package& p) {
   p.files = {"/usr/sbin/ppp", "/etc/ppp/options", "./bin/x"};
 }
 
-// The installer child names the directory from its working directory "/" (relative form); both
-// forms write the same files. How they load back is checked with the loading.
+// Both forms, the relative one from the working directory "/" of the installer child, write alike.
 TEST(DatabaseStoreTest, WritesEveryFileInItsFormat) {
   for (bool relative : {false, true}) {
     PackageTree tree;
@@ -34,18 +33,6 @@ TEST(DatabaseStoreTest, WritesEveryFileInItsFormat) {
               "files: ./bin/x\netc/ppp/options\nusr/sbin/ppp\nprovides: dialer 0 0 -1\n"
               "version: 33842695 1700000000\n");
   }
-}
-
-// Without metadata files only the state stays, and an image package keeps no install script.
-TEST(DatabaseStoreTest, NoMetadataFlagKeepsOnlyTheState) {
-  PackageTree tree;
-  for (const char* file : {"oninstall", "version", "deps", "provides", "files"})
-    WriteTreeFile(tree.Target("/var/pdb/ppp/") + file, "old\n");
-  Package p("ppp");
-  p.flags = kFlagNoMetadataFiles;
-  p.hasImage = p.disabled = true;
-  ASSERT_TRUE(StorePackage(p));
-  EXPECT_EQ(ListTree(tree.Target("/var/pdb/ppp")), std::vector<std::string>{"disabled"});
 }
 
 // A failed metadata write names the item; the half-written entry and the package's files are
@@ -67,8 +54,7 @@ TEST(DatabaseStoreTest, FailedWriteReportsAndUndoes) {
                                       "system"}));
 }
 
-// Names that a database directory or a list file cannot hold are refused before anything is
-// written, so nothing lands beside var/pdb and no list reads back different.
+// Names that a directory or a list file cannot hold are refused before anything is written.
 TEST(DatabaseStoreTest, RefusesNamesTheDatabaseCannotHold) {
   const std::string cases[][3] = {{"", "libc", "/bin/x"},
                                   {"..", "libc", "/bin/x"},

@@ -42,8 +42,7 @@ TEST(OpenPackageFileTest, ReadsEveryHeaderPartAndTheSize) {
   EXPECT_EQ(p.conflicts[0].name, "oldppp");
 }
 
-// From a pipe whose flags word has not arrived yet the header reads as 32 bytes, without waiting,
-// and the reader still finds the next part.
+// From a pipe the header reads without waiting for a flags word yet to come; the next part follows.
 TEST(OpenPackageFileTest, HeaderReadDoesNotWaitForTheFlagsWord) {
   PipeBuf pipe(ContainerBytes(Header("ppp", 1, PartHeader, std::string("\3\0\0\0", 4)) +
                               PartBytes(PartDescription, "d")),

@@ -6,8 +6,7 @@
 
 #include "tests/support/package_tree.h"
 
-// The reason of a failed write follows errno, with the package's display name. (A full disk and
-// the text of other errors are checked with the unpacking and the database.)
+// A failed write by an input/output error (other reasons: see the unpacking and the database).
 TEST(PackageReportsTest, WriteFailureNamesTheReasonByErrno) {
   PackageTree tree;
   Package p("ppp");

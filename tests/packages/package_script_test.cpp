@@ -12,8 +12,7 @@
 
 namespace {
 
-// Stores body as the script part of a package file, read through a part reader as installing does;
-// length is the part's own unless given.
+// Stores body as a script part read as installing does; length is the part's own unless given.
 bool StoreScript(const std::string& package, const std::string& name, const std::string& body,
                  std::int64_t length = -1) {
   std::istringstream file(ContainerBytes(PartBytes(PartInstallScript, body)));
@@ -24,8 +23,7 @@ bool StoreScript(const std::string& package, const std::string& name, const std:
   return WritePackageScript(Package(package), reader, size, name, false);
 }
 
-// Runs stored install scripts in a target tree that holds bash, the libraries it needs, /dev/null
-// and an install profile that sets PROFILE.
+// A target tree with bash and its libraries, /dev/null and an install profile that sets PROFILE.
 class ScriptRunTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -34,13 +32,11 @@ class ScriptRunTest : public testing::Test {
     WriteTreeFile(tree.Target("/vela/lib/install/profile.sh"), "PROFILE=loaded\n");
     MakeTestDirectories(tree.Target("/dev"));
     ASSERT_EQ(mknod(tree.Target("/dev/null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
-    std::string copy =
-        "cp --parents /bin/bash $(ldd /bin/bash | grep -o '/[^ ]*') " + tree.Target();
-    ASSERT_EQ(std::system(copy.c_str()), 0);
+    std::string copy = "cp --parents /bin/bash $(ldd /bin/bash | grep -o '/[^ ]*') ";
+    ASSERT_EQ(std::system((copy + tree.Target()).c_str()), 0);
   }
 
-  // Stores and runs body as the install script of a package of that name; returns what
-  // RunPackageScript returned, with all the run printed in console.
+  // Stores and runs body as name's install script; what the run printed lands in console.
   bool Run(const std::string& name, const std::string& body) {
     std::remove(tree.Target("/ran").c_str());
     MakeTestDirectories(tree.Target("/var/pdb/") + name);

@@ -85,8 +85,6 @@ TEST(RelationsTest, ConflictsWithRulesDecideInOrder) {
 
 // By version, then by build time; a bundle compares through its member of the other's name,
 // oriented as asked on either side; unrelated packages compare equal.
-// By version, then by build time; a bundle compares through its member of the other's name,
-// oriented as asked on either side; unrelated packages compare equal.
 TEST(RelationsTest, CompareVersionsKeepsOrientationThroughABundle) {
   auto early = Make("ppp", v29), late = Make("ppp", v29);
   late->buildTime = 1;

@@ -21,8 +21,7 @@ TEST(TreePathsTest, ResolvesLinksInsideTheTreeAndRefusesWaysOut) {
       {"../lib", "/usr/up"},     {"../outside", "/climb"}, {"loop", "/loop"}};
   for (const auto& [target, name] : links)
     ASSERT_EQ(symlink(target.c_str(), tree.Target(name).c_str()), 0) << name;
-  // Components, the directory in the tree they name (nullptr: none) or else the error; the host's
-  // path, taken inside the tree, is not there.
+  // Components, the directory they name or else the error (the host's path is not in the tree).
   const std::tuple<std::vector<std::string>, const char*, int> cases[] = {
       {{}, "", 0},
       {{"lib"}, "/usr/lib", 0},

@@ -21,18 +21,10 @@ namespace fs = std::filesystem;
 constexpr std::uint32_t kTime = 1600000000;
 const std::string kFailed = "ERROR: installation of ppp-1.0 failed: ";
 
-struct stat LinkStatus(const std::string& path) {
-  struct stat status = {};
-  lstat(path.c_str(), &status);
-  return status;
-}
-
-// Unpacks into the target tree of a PackageTree, whose "outside" must stay empty whatever an
-// archive holds.
+// Unpacks into the target tree of a PackageTree, whose "outside" must stay empty.
 class UnpackTest : public testing::Test {
  protected:
-  // Unpacks the archive of a package file as installing does, after reading its header into p;
-  // the messages land in log, one per line, and the console is swallowed.
+  // Reads the header into p and unpacks the archive as installing does; messages land in log.
   bool Unpack(const std::string& packageBytes, bool relative = false) {
     std::istringstream source(packageBytes);
     PartReader reader(source, true);
@@ -78,7 +70,8 @@ TEST_F(UnpackTest, CreatesEveryEntryTypeWithOwnerModeAndTimes) {
     package.Entry(record, data);
   ASSERT_TRUE(Unpack(package.Bytes())) << log;
   for (const auto& [record, data, device] : entries) {
-    struct stat status = LinkStatus(tree.Target(record.name));
+    struct stat status = {};
+    lstat(tree.Target(record.name).c_str(), &status);
     EXPECT_EQ(status.st_mode, record.skip ? 0 : record.mode) << record.name;
     EXPECT_EQ(status.st_uid * 1000 + status.st_gid, record.owner * 1000 + record.group);
     EXPECT_EQ(status.st_rdev, device) << record.name;
@@ -94,7 +87,7 @@ TEST_F(UnpackTest, CreatesEveryEntryTypeWithOwnerModeAndTimes) {
                                             "/run/control"}));
   mode_t mask = umask(0);
   umask(mask);
-  EXPECT_EQ(LinkStatus(tree.Target("/dev")).st_mode & 07777, 0770 & ~mask);
+  EXPECT_EQ(fs::status(tree.Target("/dev")).permissions(), fs::perms(0770 & ~mask));
   EXPECT_EQ(GetPackageDatabase().statusLine.substr(0, 20), "installing ppp-1.0 [");
 }
 
@@ -189,8 +182,7 @@ TEST_F(UnpackTest, RefusesDamagedStreams) {
   }
 }
 
-// A full disk: the tree is a 64 KiB file system, mounted in a mount namespace of this process's
-// own.
+// A full disk: a 64 KiB file system on the tree, in a mount namespace of the test process.
 TEST_F(UnpackTest, SaysTheDiskIsTooSmallWhenItFills) {
   if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-// Every release type, with and without revision, prints as documented and reads back; the packed
-// words order as the releases do.
+// Every release type prints as documented and reads back; the words order as the releases do.
 TEST(VersionTest, TextOfEveryReleaseTypeReadsBack) {
   const std::pair<PackageVersion, const char*> cases[] = {
       {MakeVersion(2, 9, 'a', 0), "2.9alpha"},     {MakeVersion(2, 9, 'a', 2), "2.9alpha2"},
@@ -22,9 +21,8 @@ TEST(VersionTest, TextOfEveryReleaseTypeReadsBack) {
   for (const char* text :
        {"256.0", "1.256", "1.0.256", "1.0beta256", "-1.0", "+1.0", " 1.0", "1.0 ", "", "1", "1.",
         ".1", "1.0.", "1.0.0.0", "1.0gamma", "1.0beta1x"}) {
-    PackageVersion parsed = 7;
-    EXPECT_FALSE(ParseVersion(text, parsed)) << '"' << text << '"';
-    EXPECT_EQ(parsed, 7u) << text;
+    PackageVersion parsed = 7;  // stays as it is
+    EXPECT_FALSE(ParseVersion(text, parsed) || parsed != 7) << '"' << text << '"';
   }
 }
 
@@ -38,16 +36,13 @@ TEST(VersionTest, DependencyTextGivesInclusiveBounds) {
       {"ppp=2.9.5", "ppp", v295, v295},  {"abcdefghijklmnop", "abcdefghijklmnop", 0, 0}};
   for (const auto& [text, name, min, max] : cases) {
     Dependency d{"old", 1, 2, 7};
-    ASSERT_TRUE(ParseDependency(text, d)) << text;
-    EXPECT_EQ(d.name, name);
-    EXPECT_EQ(d.minVersion, min) << text;
-    EXPECT_EQ(d.maxVersion, max) << text;
-    EXPECT_EQ(d.priority, 0) << text;
+    EXPECT_TRUE(ParseDependency(text, d)) << text;
+    EXPECT_EQ(std::tuple(d.name, d.minVersion, d.maxVersion, d.priority),
+              std::tuple(std::string(name), min, max, 0));
   }
   for (const char* text : {"", ">=2.9", "ppp==2.9", "ppp=>2.9", "ppp<>2.9", "ppp=", "ppp>=2.9x",
                            "ppp 2.9", "a/b", "..", ".=1.0", "abcdefghijklmnopq"}) {
     Dependency d{"old", 1, 2, 7};
-    EXPECT_FALSE(ParseDependency(text, d)) << '"' << text << '"';
-    EXPECT_EQ(d.name + std::to_string(d.minVersion), "old1") << text;
+    EXPECT_FALSE(ParseDependency(text, d) || d.name != "old" || d.minVersion != 1) << text;
   }
 }

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "packages/database_lookup.h"
-#include "packages/package_database.h"
 #include "packages/post_log.h"
 
 namespace fs = std::filesystem;
