@@ -144,6 +144,7 @@ TEST_F(UnpackTest, RefusesBrokenAndHostileEntries) {
       ppp().Entry({S_IFSOCK | 0600, 0, 0, kTime, false, 0, "/socket"}, "").Bytes(),
       ppp().Entry({S_IFREG | 0644, 0, 0, kTime, false, 2, "/cut"}, "2").Bytes(),
       ppp().File("/../outside/x", "").Bytes(),
+      ppp().File("/a/../x", "").Bytes(),  // refused even where it would stay in the tree
       ppp().File(std::string("/x\0/../../outside/y", 19), "x").Bytes(),
       ppp().Link("/up", "../outside").File("/up/x", "x").Bytes(),
       ppp().Link("/a/b", "../../outside").Directory("/a/b/d").Bytes(),
