@@ -14,7 +14,8 @@ static std::string Header(const std::string& name, std::uint32_t version, int ty
   std::string header;
   AppendPadded(header, name, 16);
   AppendLittleEndian(header, version, 4);
-  AppendLittleEndian(header, 1700000000, 12);
+  AppendLittleEndian(header, 1700000000, 4);
+  header.append(8, '\0');
   return PartBytes(type, header + flags);
 }
 
