@@ -3,66 +3,33 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "packages/package_database.h"
 #include "tests/support/package_tree.h"
 
-namespace {
-
-const std::string kReserved(4096, '\0');
-
-}  // namespace
-
-// A line cut off by a crash is dropped; the file is then held as 4096 zero bytes.
-TEST(PostLogTest, ReadTakesCompleteLinesAndReservesTheFile) {
-  struct Case {
-    const char* content;  // nullptr: no file
-    std::vector<std::string> lines;
-  } cases[] = {
-      {"WARNING: one\nERROR: two\ncut", {"WARNING: one", "ERROR: two"}},
-      {"one\n\ntwo\n", {"one", "", "two"}},
-      {"", {}},
-      {nullptr, {}},
-  };
-  for (const Case& c : cases) {
+// Reading keeps the complete lines (a line cut off by a crash is dropped) and leaves the file, also
+// a missing one, as 4096 zero bytes. Saving then replaces it, even without messages, so the zero
+// bytes never read as a line; a file that was not read is appended to, and not created for nothing.
+TEST(PostLogTest, ReadReservesTheFileAndSaveReplacesIt) {
+  using Log = std::vector<std::string>;
+  const std::tuple<const char*, bool, Log, Log, const char*> cases[] = {
+      // before, read first, the log then, the log saved, after
+      {"one\n\ntwo\ncut", true, {"earlier", "one", "", "two"}, {"old", "new"}, "old\nnew\n"},
+      {nullptr, true, {"earlier"}, {}, ""},
+      {"kept\n", false, {"earlier"}, {"a", "b"}, "kept\na\nb\n"},
+      {nullptr, false, {"earlier"}, {}, "<missing>"}};
+  for (const auto& [before, read, logRead, logSaved, after] : cases) {
     PackageTree tree;
-    if (c.content != nullptr)
-      WriteTreeFile(tree.Target("/postlog"), c.content);
+    if (before != nullptr)
+      WriteTreeFile(tree.Target("/postlog"), before);
     GetPackageDatabase().log = {"earlier"};
-    ReadPostLog();
-    std::vector<std::string> expected = {"earlier"};
-    expected.insert(expected.end(), c.lines.begin(), c.lines.end());
-    EXPECT_EQ(GetPackageDatabase().log, expected) << (c.content ? c.content : "(none)");
-    EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), kReserved);
-    EXPECT_TRUE(postLogReserved);
+    if (read) {
+      ReadPostLog();
+      EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), std::string(4096, '\0'));
+    }
+    EXPECT_EQ(GetPackageDatabase().log, logRead);
+    GetPackageDatabase().log = logSaved;
+    SavePostLog();
+    EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), after) << read << logSaved.size();
   }
-}
-
-TEST(PostLogTest, SaveRewritesAReservedFile) {
-  PackageTree tree;
-  WriteTreeFile(tree.Target("/postlog"), "old\n");
-  ReadPostLog();
-  GetPackageDatabase().log.push_back("WARNING: new");
-  SavePostLog();
-  EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), "old\nWARNING: new\n");
-  // A reserved file is replaced even without messages, so its zero bytes never read as a line.
-  ReadPostLog();
-  GetPackageDatabase().log.clear();
-  SavePostLog();
-  EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), "");
-}
-
-TEST(PostLogTest, SaveAppendsWhenNotReserved) {
-  PackageTree tree;
-  WriteTreeFile(tree.Target("/postlog"), "kept\n");
-  GetPackageDatabase().log = {"a", "b"};
-  SavePostLog();
-  EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), "kept\na\nb\n");
-}
-
-TEST(PostLogTest, SaveWritesNothingForAnEmptyUnreservedLog) {
-  PackageTree tree;
-  SavePostLog();
-  EXPECT_FALSE(PathExists(tree.Target("/postlog")));
 }
 
 TEST(PostLogTest, NeverWritesThroughALink) {

@@ -1,19 +1,16 @@
 #include "tests/support/package_tree.h"
 
-#include <ftw.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "packages/database_lookup.h"
-#include "packages/package_database.h"
 #include "packages/post_log.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -22,19 +19,7 @@ void ResetDatabase() {
   PackageDatabase& db = GetPackageDatabase();
   db.log.clear();
   db.statusLine.clear();
-  db.quiet = false;
-  postLogReserved = false;
-}
-
-int RemoveEntry(const char* path, const struct stat*, int, FTW*) {
-  return remove(path);
-}
-
-void MakeParents(const std::string& path) {
-  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
-    mkdir(path.substr(0, slash).c_str(), 0755);  // existing directories are expected
-  }
+  db.quiet = postLogReserved = false;
 }
 
 }  // namespace
@@ -45,24 +30,25 @@ PackageTree::PackageTree() : savedRoots(GetPackageRoots()) {
   EXPECT_NE(made, nullptr);
   base = made != nullptr ? made : "/nonexistent";
   for (const char* dir : {"/flash", "/system", "/outside"})
-    EXPECT_EQ(mkdir((base + dir).c_str(), 0755), 0) << dir;
-  GetPackageRoots().target = Target();
-  GetPackageRoots().system = System();
+    EXPECT_TRUE(fs::create_directory(base + dir)) << dir;
+  GetPackageRoots() = {Target(), System()};
   ResetDatabase();
 }
 
 PackageTree::~PackageTree() {
   GetPackageRoots() = savedRoots;
   ResetDatabase();
-  nftw(base.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  std::error_code ignored;  // a failed cleanup leaves a directory in /tmp, nothing worse
+  fs::remove_all(base, ignored);
 }
 
 void MakeTestDirectories(const std::string& path) {
-  MakeParents(path + "/");
+  std::error_code ignored;  // the callers' checks notice a missing directory
+  fs::create_directories(path, ignored);
 }
 
 void WriteTreeFile(const std::string& path, const std::string& content) {
-  MakeParents(path);
+  MakeTestDirectories(fs::path(path).parent_path());
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file << content;
   file.close();
@@ -71,36 +57,28 @@ void WriteTreeFile(const std::string& path, const std::string& content) {
 
 std::string ReadTreeFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
-  if (!file)
-    return "<missing>";
   std::ostringstream content;
   content << file.rdbuf();
-  return content.str();
+  return file ? content.str() : "<missing>";
 }
 
 bool PathExists(const std::string& path) {
-  struct stat status;
-  return lstat(path.c_str(), &status) == 0;
+  std::error_code ignored;
+  return fs::exists(fs::symlink_status(path, ignored));
 }
-
-namespace {
-std::vector<std::string>* listing = nullptr;
-std::size_t listingPrefix = 0;
-
-int AddEntry(const char* path, const struct stat*, int, FTW*) {
-  std::string name = path;
-  if (name.size() > listingPrefix)
-    listing->push_back(name.substr(listingPrefix));
-  return 0;
-}
-}  // namespace
 
 std::vector<std::string> ListTree(const std::string& dir) {
   std::vector<std::string> paths;
-  listing = &paths;
-  listingPrefix = dir.size() + 1;
-  nftw(dir.c_str(), AddEntry, 16, FTW_PHYS);
-  listing = nullptr;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(dir, error), end; !error && it != end;
+       it.increment(error))
+    paths.push_back(it->path().string().substr(dir.size() + 1));
   std::sort(paths.begin(), paths.end());
   return paths;
+}
+
+std::string CapturedStdout(const std::function<void()>& step) {
+  testing::internal::CaptureStdout();
+  step();
+  return testing::internal::GetCapturedStdout();
 }

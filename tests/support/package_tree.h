@@ -2,9 +2,11 @@
 
 // Temporary package roots for tests of the package manager, and small file helpers for them.
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "packages/package_database.h"
 #include "packages/roots.h"
 
 // A fresh directory holding a target tree ("flash"), a running system's root ("system") and a
@@ -38,3 +40,5 @@ std::string ReadTreeFile(const std::string& path);
 bool PathExists(const std::string& path);
 // Every path below dir, relative to it, sorted; symbolic links are listed, not followed.
 std::vector<std::string> ListTree(const std::string& dir);
+// What step wrote to standard output.
+std::string CapturedStdout(const std::function<void()>& step);
