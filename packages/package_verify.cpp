@@ -46,17 +46,27 @@ bool VerifyOnePackage(PartReader& reader, const std::string& label) {
   return PackageIsAuthentic(reader);
 }
 
-// A single package, or every member of a bundle up to the end of the stream; a bundle without
-// members is broken.
-bool VerifyContainer(PartReader& reader, const std::string& label) {
+}  // namespace
+
+int FirstPackagePart(PartReader& reader, bool& bundle) {
   int type = reader.NextPart();
-  bool bundle = type == PartBundleHeader;
+  bundle = type == PartBundleHeader;
   if (bundle) {
     type = reader.NextPart();
     if (type == PartImage) {
       type = reader.NextPart();
     }
   }
+  return type;
+}
+
+namespace {
+
+// A single package, or every member of a bundle up to the end of the stream; a bundle without
+// members is broken.
+bool VerifyContainer(PartReader& reader, const std::string& label) {
+  bool bundle = false;
+  int type = FirstPackagePart(reader, bundle);
   do {
     if (type != PartHeader || !VerifyOnePackage(reader, label)) {
       return false;

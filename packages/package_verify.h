@@ -5,9 +5,14 @@
 #include <vector>
 
 #include "packages/package.h"
+#include "streams/part_reader.h"
 
 // Checking package files on disk without installing them, and collecting the valid package files
 // of a directory. Reports through the reporter of the process's package database.
+
+// Moves to the first part and, when it is a bundle header, past it and an image part that follows;
+// returns the type of the part that should then be the first package's header. Sets bundle.
+int FirstPackagePart(PartReader& reader, bool& bundle);
 
 // Reads the package or bundle file at path as an installation would, showing the progress as
 // "verifying " + name: every package in it must carry a verifying signature or a known digest.

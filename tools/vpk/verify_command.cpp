@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "packages/package_verify.h"
 #include "streams/part_reader.h"
 #include "tools/vpk/archive_listing.h"
 #include "tools/vpk/command_line.h"
@@ -60,14 +61,8 @@ bool CheckOnePackage(PartReader& reader, DigestLookup isKnown, std::string* reas
 
 // Checks the packages of an opened container; a bundle's header parts are passed over first.
 bool CheckContainer(PartReader& reader, DigestLookup isKnown, std::string* verdict) {
-  int type = reader.NextPart();
-  bool bundle = type == PartBundleHeader;
-  if (bundle) {
-    type = reader.NextPart();
-    if (type == PartImage) {
-      type = reader.NextPart();
-    }
-  }
+  bool bundle = false;
+  int type = FirstPackagePart(reader, bundle);
   int members = 0;
   bool accepted = true;
   do {
