@@ -1,9 +1,120 @@
 #include "flows/cdrom.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
-// This build does not carry the CD-ROM installation yet: say so, and let the ending reboot.
-bool InstallFromCdrom(TargetDisk&) {
-  puts("\nFATAL ERROR: the CD-ROM installation is not in this build yet");
-  return false;
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "console/console.h"
+#include "disk/finish.h"
+#include "disk/prepare.h"
+#include "disk/tools.h"
+#include "flows/device_search.h"
+#include "flows/installer_child.h"
+#include "flows/media_sources_pending.h"
+#include "flows/package_list_owner.h"
+#include "packages/roots.h"
+#include "platform/platform.h"
+
+namespace {
+
+const char* const cdromDevices[] = {"/dev/hda", "/dev/hdb", "/dev/hdc", "/dev/hdd",
+                                    "/dev/sr0", "/dev/sr1", "/dev/sr2", "/dev/sr3"};
+
+bool MountCdrom(const char* device) {
+  return MountFileSystem(device, "/floppy", "iso9660", MS_RDONLY | MS_MGC_VAL, nullptr) == 0;
+}
+
+enum class FeedResult { kFed, kReadError, kWriteError };
+
+// Copies the file into the child in blocks of 4096 bytes; a descriptor of -1 is a read error.
+FeedResult FeedFile(int file, FILE* child) {
+  unsigned char block[4096];
+  for (;;) {
+    ssize_t count = file < 0 ? -1 : read(file, block, sizeof block);
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count < 0) {
+      return FeedResult::kReadError;
+    }
+    if (count == 0) {
+      return FeedResult::kFed;
+    }
+    if (fwrite(block, 1, count, child) != static_cast<size_t>(count)) {
+      return FeedResult::kWriteError;
+    }
+  }
+}
+
+// One package file through one installer child; false after the step's message.
+bool InstallPackageFile(const SelectablePackage& p) {
+  FILE* child = StartInstallerChild(true, false);
+  if (child == nullptr) {
+    puts("\nFATAL ERROR: couldn't start install");
+    return false;
+  }
+  int file = open(p.path.c_str(), O_RDONLY);
+  FeedResult result = FeedFile(file, child);
+  if (result == FeedResult::kWriteError) {
+    puts("");
+  }
+  ClosePipedChild(child);
+  if (file >= 0) {
+    close(file);
+  }
+  if (result == FeedResult::kReadError) {
+    puts("\nFATAL ERROR: corrupted CD-ROM");
+  }
+  return result == FeedResult::kFed;
+}
+
+// Tells the new system that it came from a CD; a failure only loses the hint.
+void MarkCdInstallation() {
+  int marker = open(TargetPath("/CDINSTALL").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (marker >= 0) {
+    close(marker);
+  }
+}
+
+}  // namespace
+
+bool InstallFromCdrom(TargetDisk& target) {
+  if (SearchDevices(cdromDevices, MountCdrom) == nullptr) {
+    puts("\nFATAL ERROR: no CD-ROM found");
+    return false;
+  }
+  PackageMenu menu;
+  PackageListOwner owner(menu.packages);
+  if (!ReadPackageFiles(menu.packages)) {
+    return false;
+  }
+  if (!RunPackageMenu(menu)) {
+    puts("Installation canceled");
+    return false;
+  }
+  bool keep = AskYesNo("Do you want to keep old configuration? ");
+  puts("\nWarning: all data on the disk will be erased!\n");
+  if (!AskYesNo("Continue?")) {
+    return false;
+  }
+  puts("");
+  if (!PrepareDisk(target, keep)) {
+    return false;
+  }
+  puts("");
+  std::vector<SelectablePackage*> order;
+  OrderSelectedPackages(menu.packages, order);
+  for (const SelectablePackage* p : order) {
+    if (!InstallPackageFile(*p)) {
+      return false;
+    }
+  }
+  MarkCdInstallation();
+  FinishInstalledSystem(target);
+  puts("\nSoftware installed.");
+  return true;
 }

@@ -1,9 +1,283 @@
 #include "flows/hard_disk.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-// This build does not carry the hard-disk installation yet: say so, and let the ending reboot.
-bool InstallFromHardDisk(TargetDisk&) {
-  puts("\nFATAL ERROR: the hard-disk installation is not in this build yet");
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "disk/finish.h"
+#include "disk/prepare.h"
+#include "disk/tools.h"
+#include "flows/available_memory.h"
+#include "flows/device_search.h"
+#include "flows/installer_child.h"
+#include "flows/media_sources_pending.h"
+#include "flows/package_list_owner.h"
+#include "packages/roots.h"
+#include "platform/platform.h"
+#include "startup/modules.h"
+
+namespace {
+
+const char* const hardDiskDevices[] = {"/dev/hda", "/dev/hdb", "/dev/hdc", "/dev/hdd",
+                                       "/dev/sda", "/dev/sdb", "/dev/sdc", "/dev/sdd",
+                                       "/dev/sde", "/dev/sdf", "/dev/sdg", "/dev/sdh"};
+
+constexpr size_t kMaxPackages = 50;
+constexpr size_t kBootRecordSize = 512;
+constexpr size_t kBlockSize = 4096;
+// Left to the running installation system and the children while the material is held.
+constexpr std::uint64_t kMemoryMargin = 16 << 20;
+
+// Everything the flow holds in memory once the installation disk is unmounted.
+struct Material {
+  std::array<FileBuffer, kMaxPackages> packages{};
+  FileBuffer script;
+  unsigned char bootRecord[kBootRecordSize] = {};
+
+  Material() = default;
+  Material(const Material&) = delete;
+  Material& operator=(const Material&) = delete;
+  ~Material() {
+    for (FileBuffer& buffer : packages) {
+      free(buffer.bytes);
+    }
+    free(script.bytes);
+  }
+};
+
+bool Exists(const char* path) {
+  struct stat status;
+  return stat(path, &status) == 0;
+}
+
+// The installation disk holds both "mbr" and "autorun.scr"; it stays mounted on "/floppy".
+bool MountInstallationDisk(const char* device) {
+  if (MountFileSystem(device, "/floppy", "vfat", 0, nullptr) != 0) {
+    return false;
+  }
+  if (Exists("/floppy/mbr") && Exists("/floppy/autorun.scr")) {
+    return true;
+  }
+  UnmountFileSystem("/floppy");  // a disk without the material is left as it was
   return false;
+}
+
+bool ChooseFlagSet() {
+  FILE* marker = fopen("/floppy/CHOOSE", "r");
+  if (marker == nullptr) {
+    return false;
+  }
+  fclose(marker);
+  return true;
+}
+
+// The menu when the medium asks for a choice, everything otherwise.
+bool SelectPackages(PackageMenu& menu, bool choose) {
+  if (choose && !RunPackageMenu(menu)) {
+    puts("Installation canceled");
+    return false;
+  }
+  if (!choose) {
+    for (SelectablePackage* p : menu.packages) {
+      p->selected = true;
+    }
+  }
+  return true;
+}
+
+std::uint64_t FileSize(const char* path) {
+  struct stat status;
+  return stat(path, &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+}
+
+// The material is read whole before the disk is erased, so a medium that cannot be held is
+// refused while the disk is still untouched.
+bool MaterialFitsInMemory(const std::vector<SelectablePackage*>& order) {
+  if (order.size() > kMaxPackages) {
+    printf("\nFATAL ERROR: %zu packages to install, at most %zu fit in memory\n", order.size(),
+           kMaxPackages);
+    return false;
+  }
+  std::uint64_t needed = FileSize("/floppy/autorun.scr");
+  for (const SelectablePackage* p : order) {
+    needed += FileSize(p->path.c_str());
+  }
+  std::uint64_t available;
+  // Without the figure (an old kernel) the reading itself tells.
+  if (ReadAvailableMemory("/proc/meminfo", available) && needed + kMemoryMargin > available) {
+    printf("\nFATAL ERROR: the packages need %llu KiB of memory, only %llu KiB are available\n",
+           static_cast<unsigned long long>(needed >> 10),
+           static_cast<unsigned long long>(available >> 10));
+    return false;
+  }
+  return true;
+}
+
+bool ReadPackagesIntoMemory(const std::vector<SelectablePackage*>& order, Material& material) {
+  for (size_t i = 0; i < order.size(); ++i) {
+    printf("Reading: %s...", DisplayName(*order[i]).c_str());
+    StartProgress("");
+    bool read = ReadWholeFile(order[i]->path.c_str(), material.packages[i]);
+    StopProgress();
+    if (!read) {
+      printf("\nFATAL ERROR: could not read file %s\n", order[i]->path.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ReadBootRecord(unsigned char (&record)[kBootRecordSize]) {
+  int file = open("/floppy/mbr", O_RDONLY);
+  if (file < 0) {
+    puts("\nFATAL ERROR: Couldn't open mbr file");
+    return false;
+  }
+  bool read = ::read(file, record, kBootRecordSize) == kBootRecordSize;
+  close(file);
+  if (!read) {
+    puts("\nFATAL ERROR: Couldn't read mbr file");
+  }
+  return read;
+}
+
+bool WriteBootRecord(const char* device, const unsigned char (&record)[kBootRecordSize]) {
+  int disk = open(device, O_WRONLY);
+  if (disk < 0) {
+    puts("\nFATAL ERROR: Couldn't open disk");
+    return false;
+  }
+  bool written = write(disk, record, kBootRecordSize) == kBootRecordSize;
+  close(disk);
+  if (!written) {
+    puts("\nFATAL ERROR: Couldn't write to disk");
+  }
+  return written;
+}
+
+// The target is the installation disk itself, as the geometry query describes it.
+bool FindListedDisk(const char* device, TargetDisk& target) {
+  const DiskInfo* disks = ListDisks();
+  for (int i = 0; disks != nullptr && i < kDiskTableSize; ++i) {
+    if (strcmp(disks[i].device, device) == 0) {
+      target = disks[i];
+      return true;
+    }
+  }
+  puts("\nFATAL ERROR: Couldn't find the disk!");
+  return false;
+}
+
+bool FeedBuffer(const FileBuffer& buffer, FILE* child) {
+  for (std::uint32_t position = 0; position < buffer.size;) {
+    size_t count = std::min<size_t>(kBlockSize, buffer.size - position);
+    if (fwrite(buffer.bytes + position, 1, count, child) != count) {
+      return false;
+    }
+    position += count;
+  }
+  return true;
+}
+
+bool InstallFromMemory(size_t count, Material& material) {
+  for (size_t i = 0; i < count; ++i) {
+    FILE* child = StartInstallerChild(true, false);
+    if (child == nullptr) {
+      puts("\nFATAL ERROR: Couldn't start install");
+      return false;
+    }
+    bool fed = FeedBuffer(material.packages[i], child);
+    if (!fed) {
+      puts("");
+    }
+    ClosePipedChild(child);
+    free(material.packages[i].bytes);
+    material.packages[i] = FileBuffer{};
+    if (!fed) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The directory's mode is that of the systems installed this way, which rely on it.
+bool WriteConfigurationScript(const FileBuffer& script) {
+  std::string directory = TargetPath("/rw");
+  if (mkdir(directory.c_str(), 0666) != 0) {
+    // An existing directory is fine; any other failure shows when the file is created.
+  }
+  FILE* file = fopen((directory + "/autorun.scr").c_str(), "w");
+  if (file == nullptr) {
+    puts("\nFATAL ERROR: couldn't make script");
+    return false;
+  }
+  bool written = script.size == 0 || fwrite(script.bytes, script.size, 1, file) == 1;
+  if (fclose(file) != 0) {
+    written = false;
+  }
+  if (!written) {
+    puts("\nFATAL ERROR: Writing configuration failed");
+  }
+  return written;
+}
+
+}  // namespace
+
+bool InstallFromHardDisk(TargetDisk& target) {
+  ShowWelcome("hard disk installation");
+  puts("\nLoading drivers");
+  LoadModuleList(diskDriverModules);
+  LoadModuleList(usbModules);
+  StartProgress("Looking for harddrives...");
+  const char* disk = SearchDevices(hardDiskDevices, MountInstallationDisk);
+  StopProgress();
+  if (disk == nullptr) {
+    puts("\nFATAL ERROR: No hard disk found");
+    return false;
+  }
+  bool choose = ChooseFlagSet();
+  PackageMenu menu;
+  PackageListOwner owner(menu.packages);
+  if (!ReadPackageFiles(menu.packages) || !SelectPackages(menu, choose)) {
+    return false;
+  }
+  std::vector<SelectablePackage*> order;
+  OrderSelectedPackages(menu.packages, order);
+  Material material;
+  if (!MaterialFitsInMemory(order) || !ReadPackagesIntoMemory(order, material)) {
+    return false;
+  }
+  if (!ReadWholeFile("/floppy/autorun.scr", material.script)) {
+    puts("\nFATAL ERROR: could not read configuration");
+    return false;
+  }
+  if (!choose && !ReadBootRecord(material.bootRecord)) {
+    return false;
+  }
+  UnmountFileSystem("/floppy");  // the next steps destroy the file system under it
+  if ((!choose && !WriteBootRecord(disk, material.bootRecord)) || !FindListedDisk(disk, target)) {
+    return false;
+  }
+  puts("");
+  if (!PrepareDisk(target, false)) {
+    return false;
+  }
+  puts("");
+  if (!InstallFromMemory(order.size(), material) || !WriteConfigurationScript(material.script)) {
+    return false;
+  }
+  FinishInstalledSystem(target);
+  puts("\nSoftware installed.");
+  SleepSeconds(2);
+  return true;
 }

@@ -36,6 +36,12 @@ int BecomeInstaller(const InstallerSandbox& root, const std::vector<std::string>
       !EnterSandbox(root, serial ? std::function<bool()>(bindSerialPort) : nullptr)) {
     return 122;
   }
+  if (console == ConsoleKind::kKeysFile) {
+    int keys = open(kKeysPath, O_RDONLY);
+    if (keys < 0 || dup2(keys, 0) < 0) {
+      return 123;
+    }
+  }
   if (serial) {
     int nowhere = open("/dev/null", O_RDWR);
     if (nowhere < 0) {

@@ -9,9 +9,13 @@
 
 // How the installer finds its console.
 enum class ConsoleKind {
-  kVirtual,  // "/dev/tty0" exists; the standard streams are the terminal
-  kSerial,   // no "/dev/tty0"; the terminal is reachable only as "/dev/ttyS0"
+  kVirtual,   // "/dev/tty0" exists; the standard streams are the terminal
+  kSerial,    // no "/dev/tty0"; the terminal is reachable only as "/dev/ttyS0"
+  kKeysFile,  // as kVirtual, but standard input is the file kKeysPath: its bytes, then the end
 };
+
+// Where a kKeysFile run reads its keys, inside the root.
+inline constexpr const char* kKeysPath = "/.sandbox/keys";
 
 // A root laid out like the installation system, with the recording disk tools in /sbin and one
 // disk for them to list, in which the installer's test build runs as a child process in its own

@@ -21,6 +21,13 @@ class StartupSandbox : public testing::Test {
   std::unique_ptr<InstallerSandbox> root_;
 };
 
+// Installation media without packages, so that each media flow ends at once after finding them.
+void GiveEmptyMedia(const InstallerSandbox& root) {
+  root.MakeDirectory(std::string(kMediaDirectory) + "/hda.iso9660");
+  root.Write(std::string(kMediaDirectory) + "/hda.vfat/mbr", std::string(512, 'm'));
+  root.Write(std::string(kMediaDirectory) + "/hda.vfat/autorun.scr", "");
+}
+
 bool EndedByReboot(int status) {
   return WIFSIGNALED(status) && WTERMSIG(status) == kRebootSignal;
 }
@@ -43,6 +50,7 @@ TEST_F(StartupSandbox, CdromRunPreparesTheMachineFindsTheDiskAndEndsInOrder) {
   root_->Write(kFailFile, "init_module " + modules + "kernel/fs/ext3/");  // refused: silent
   root_->Write("/sys/class/misc/lcd/dev", "10:130\n");
   root_->Write("/TYPE", "cdrom\n");
+  GiveEmptyMedia(*root_);
   std::vector<std::string> expected = {
       "mount proc /proc proc 0x0 = 0",
       "mount sysfs /sys sysfs 0x0 = 0",
@@ -52,7 +60,8 @@ TEST_F(StartupSandbox, CdromRunPreparesTheMachineFindsTheDiskAndEndsInOrder) {
       "init_module " + modules + "kernel/drivers/scsi/hpsa.ko 6 \"\" = 0",
       "init_module " + modules + "kernel/drivers/usb/usb-common.ko 6 \"\" = 0",
       "exec /sbin/sfdisk -g",
-      "umount /floppy = -1",
+      "mount /dev/hda /floppy iso9660 0xc0ed0001 = 0",
+      "umount /floppy = 0",
       "umount /flash = -1",
   };
   auto terminal = root_->Start({"/bin/setup"});
@@ -60,8 +69,7 @@ TEST_F(StartupSandbox, CdromRunPreparesTheMachineFindsTheDiskAndEndsInOrder) {
   for (const char* step :
        {"Loading drivers\r\nERROR: could not load module kernel/fs/ext2/ext2.ko\r\n\r\n"
         "Looking for harddrives...",
-        "Found harddrive as SATA 1",
-        "FATAL ERROR: the CD-ROM installation is not in this build yet", "Press ENTER to reboot"}) {
+        "Found harddrive as SATA 1", "FATAL ERROR: No packages found", "Press ENTER to reboot"}) {
     ASSERT_TRUE(terminal->Expect(step)) << terminal->Screen();
   }
   // Waiting for ENTER: the marker is written and all is unmounted, but nothing rebooted yet.
@@ -82,9 +90,9 @@ TEST_F(StartupSandbox, RunsTheFlowThatTypeAndCommandLineChoose) {
     std::vector<std::string> arguments;
     const char* message;
   } cases[] = {
-      {"cdrom", {"/bin/setup"}, "the CD-ROM installation is not in this build"},
+      {"cdrom", {"/bin/setup"}, "Found harddrive as SATA 1"},
       {"net\n", {"/bin/setup"}, "the network installation is not in this build"},
-      {"net\n", {"/bin/setup", "-x", "-hdd-install"}, "the hard-disk installation is not in"},
+      {"net\n", {"/bin/setup", "-x", "-hdd-install"}, "hard disk installation"},
       {"net\n", {"/bin/setup", "-hdd-installer"}, "the network installation is not in this build"},
       {"CDROM\n", {"/bin/setup"}, "FATAL ERROR: internal error"},
       {"cdrom \n", {"/bin/setup"}, "FATAL ERROR: internal error"},
@@ -94,6 +102,7 @@ TEST_F(StartupSandbox, RunsTheFlowThatTypeAndCommandLineChoose) {
   for (const auto& run : cases) {
     SCOPED_TRACE(run.message);
     root_ = std::make_unique<InstallerSandbox>();
+    GiveEmptyMedia(*root_);
     if (run.type != nullptr) {
       root_->Write("/TYPE", run.type);
     }
@@ -111,6 +120,7 @@ TEST_F(StartupSandbox, RunsTheFlowThatTypeAndCommandLineChoose) {
 TEST_F(StartupSandbox, WithoutVirtualConsoleTheSerialPortIsTheConsoleAndToolsWriteNowhere) {
   root_->Write("/TYPE", "cdrom\n");
   root_->Write("/sys/class/misc/lcd/dev", "ten:onethirty\n");
+  GiveEmptyMedia(*root_);
   auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kSerial);
   ASSERT_TRUE(terminal->Expect("ERROR: strange format for lcd dev\r\n")) << terminal->Screen();
   ASSERT_TRUE(terminal->Expect("Found harddrive as SATA 1")) << terminal->Screen();

@@ -1,0 +1,94 @@
+// The CD-ROM installation inside a throwaway root: the CD, the old system on the disk and the new
+// system are fixture directories; the tools and the new system's programs record how they ran.
+
+#include <sys/wait.h>
+
+#include "gtest/gtest.h"
+#include "tests/sandbox/harness.h"
+#include "tests/sandbox/media_fixture.h"
+#include "tests/support/sandbox_layout.h"
+
+namespace {
+
+const std::string kCd = std::string(kMediaDirectory) + "/sr1.iso9660";
+const std::string kOldRoot = std::string(kMediaDirectory) + "/sda2.ext3";
+const std::string kNewRoot = kOldRoot;  // formatting replaces the old file system in place
+
+class CdromSandbox : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!SandboxAvailable()) {
+      GTEST_SKIP() << kNeedsRoot;
+    }
+    root_ = std::make_unique<InstallerSandbox>();
+    root_->Write("/TYPE", "cdrom\n");
+    root_->Write(kDumpFile, "/dev/sda1 : start= 0\n/dev/sda2 : start= 0\n/dev/sda3 : start= 0\n");
+    root_->Write(kOldRoot + "/vela/store/firewall", "old rules\n");
+    root_->InstallTool(std::string(kFormatTemplateDirectory) + "/sda2/bin/varo");
+    ASSERT_TRUE(WriteFixturePackages(*root_, kCd));
+  }
+
+  std::unique_ptr<InstallerSandbox> root_;
+};
+
+bool EndedByReboot(int status) {
+  return WIFSIGNALED(status) && WTERMSIG(status) == kRebootSignal;
+}
+
+TEST_F(CdromSandbox, InstallsTheChosenPackagesKeepsTheStoreAndReboots) {
+  auto terminal = root_->Start({"/bin/setup"});
+  ASSERT_TRUE(terminal->Expect("Do you want to keep old configuration?  [y/n]:"))
+      << terminal->Screen();
+  terminal->Type("y");
+  ASSERT_TRUE(terminal->Expect("Warning: all data on the disk will be erased!\r\n\r\nContinue?"))
+      << terminal->Screen();
+  terminal->Type("y");
+  ASSERT_TRUE(terminal->Expect("\r\nSoftware installed.\r\n")) << terminal->Screen();
+  ASSERT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
+  terminal->Type("\r");
+  EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
+
+  for (const char* name : kFixturePackages) {
+    EXPECT_TRUE(root_->Exists(kNewRoot + "/var/pdb/" + name + "/files")) << name;
+    EXPECT_EQ(root_->Read(kNewRoot + "/etc/" + name), std::string(name) + "\n");
+  }
+  std::string system = root_->Read(kCd + "/system.vpk");
+  EXPECT_EQ(root_->Read(kNewRoot + "/var/pdb/system/image"), system);
+  EXPECT_EQ(root_->Read(kNewRoot + "/bootimage"), system);
+  EXPECT_EQ(root_->Read(kNewRoot + "/var/pdb/ppp/image"), root_->Read(kCd + "/ppp.vpk"));
+  EXPECT_FALSE(root_->Exists(kNewRoot + "/var/pdb/dhcp/image"));
+  EXPECT_FALSE(root_->Exists(kNewRoot + "/image"));
+  EXPECT_TRUE(root_->Exists(kNewRoot + "/CDINSTALL"));
+  EXPECT_EQ(root_->Read(kNewRoot + "/vela/store/firewall"), "old rules\n");
+  EXPECT_NE(root_->Read(kNewRoot + "/etc/lilo.conf").find("root=/dev/sda2"), std::string::npos);
+  EXPECT_EQ(root_->Read(kNewRoot + "/etc/fstab").substr(0, 38),
+            "/dev/sda2  /     ext3 defaults 1 1\n/de");
+  // The CD behind the sixth drive is found in the first pass; the old system is mounted for its
+  // store before the table is written.
+  const std::vector<std::string> mounts = {
+      "mount /dev/hda /floppy iso9660 0xc0ed0001 = -1",
+      "mount /dev/hdb /floppy iso9660 0xc0ed0001 = -1",
+      "mount /dev/hdc /floppy iso9660 0xc0ed0001 = -1",
+      "mount /dev/hdd /floppy iso9660 0xc0ed0001 = -1",
+      "mount /dev/sr0 /floppy iso9660 0xc0ed0001 = -1",
+      "mount /dev/sr1 /floppy iso9660 0xc0ed0001 = 0",
+      "mount /dev/sda2 /flash ext3 0x0 = 0",
+      "mount /dev/sda2 /flash ext3 0x0 = 0",
+      "mount /dev/sda1 /flash/boot ext2 0x0 = 0",
+  };
+  EXPECT_EQ(root_->Calls("mount /dev/"), mounts);
+  const std::vector<std::string> tools = {
+      "exec /sbin/sfdisk -g",
+      "exec /sbin/sfdisk -d -uC /dev/sda",
+      "exec /sbin/sfdisk -q -uC /dev/sda",
+      "exec /sbin/mke2fs /dev/sda1",
+      "exec /sbin/mke2fs -j /dev/sda2",
+      "exec /bin/varo varo",
+  };
+  EXPECT_EQ(root_->Calls("exec"), tools);
+  EXPECT_EQ(root_->Calls("input"),
+            std::vector<std::string>{"input 0,2,83,*\\n2,2086,83,-\\n0,0,0\\n"});
+  EXPECT_EQ(root_->Calls("reboot"), std::vector<std::string>{"reboot 0x1234567"});
+}
+
+}  // namespace
