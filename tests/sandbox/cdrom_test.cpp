@@ -91,4 +91,53 @@ TEST_F(CdromSandbox, InstallsTheChosenPackagesKeepsTheStoreAndReboots) {
   EXPECT_EQ(root_->Calls("reboot"), std::vector<std::string>{"reboot 0x1234567"});
 }
 
+// Each step that can end the flow early, with its message; nothing after it runs. The keys are
+// read from a file, so that the input ends after them.
+TEST_F(CdromSandbox, EachStepFailsInTurnWithItsMessage) {
+  const struct {
+    const char* what;
+    const char* keys;
+    const char* failLines;
+    const char* badFile;  // written on the CD as bad.vpk when not null
+    const char* message;  // null: the flow ends without one
+    bool toolsRan;
+  } cases[] = {
+      {"input ends at the keep question", "", "", nullptr, nullptr, false},
+      {"input ends at the confirmation", "y", "", nullptr, nullptr, false},
+      {"erase not confirmed", "yn", "", nullptr, nullptr, false},
+      {"a file that is no package", "yy", "", "not a package", "FATAL ERROR: Bad package -0.0\r\n",
+       false},
+      {"disk preparation fails", "ny", "exec /sbin/mke2fs", nullptr,
+       "ERROR: could not format partitions", true},
+  };
+  for (const auto& run : cases) {
+    SCOPED_TRACE(run.what);
+    SetUp();
+    root_->Write(kKeysPath, run.keys);
+    root_->Write(kFailFile, run.failLines);
+    if (run.badFile != nullptr) {
+      root_->Write(kCd + "/bad.vpk", run.badFile);
+    }
+    auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kKeysFile);
+    ASSERT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
+    EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
+    const std::string& screen = terminal->Screen();
+    size_t end = screen.find("Press ENTER");
+    size_t found = screen.find("Found harddrive as SATA 1\r\n");
+    ASSERT_NE(found, std::string::npos) << screen;
+    std::string flow = screen.substr(found, end - found);
+    if (run.message != nullptr) {
+      EXPECT_NE(flow.find(run.message), std::string::npos) << flow;
+    } else {
+      EXPECT_EQ(flow.find("ERROR"), std::string::npos) << flow;
+    }
+    EXPECT_EQ(flow.find("Software installed."), std::string::npos) << flow;
+    EXPECT_EQ(root_->Calls("exec /sbin/mke2fs").empty(), !run.toolsRan);
+    EXPECT_FALSE(root_->Exists(kNewRoot + "/etc/system"));
+    if (!run.toolsRan) {
+      EXPECT_EQ(root_->Read(kOldRoot + "/vela/store/firewall"), "old rules\n");  // disk untouched
+    }
+  }
+}
+
 }  // namespace
