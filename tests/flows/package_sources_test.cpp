@@ -22,18 +22,23 @@ std::string Shown(const PackageList& list) {
 
 struct MediumCase {
   std::vector<std::pair<std::string, std::string>> files;  // file name, package name or ""
-  std::optional<std::string> defpacks;                      // nullopt: no such file
+  std::optional<std::string> defpacks;                     // nullopt: no such file
   std::string shown;
 };
 
 TEST(ReadPackageFiles, OrdersByNameBehindThePriorityNamesAndMarksTheDefaults) {
   const std::string longWord(92, 'w');
   const MediumCase cases[] = {
-      {{{"w.vpk", "wireless"}, {"d.vpk", "dhcp"}, {"s.vpk", "system"}, {"p.vpk", "ppp"},
+      {{{"w.vpk", "wireless"},
+        {"d.vpk", "dhcp"},
+        {"s.vpk", "system"},
+        {"p.vpk", "ppp"},
         {"t.vpk", "advanced-tools"}},
        std::nullopt,
        "system ppp dhcp advanced-tools wireless"},
-      {{{"1.vpk", "z"}, {"2.vpk", "dhcp"}, {"3.vpk", "a"}, {"4.vpk", "ppp"}}, std::nullopt, "a ppp dhcp z"},
+      {{{"1.vpk", "z"}, {"2.vpk", "dhcp"}, {"3.vpk", "a"}, {"4.vpk", "ppp"}},
+       std::nullopt,
+       "a ppp dhcp z"},
       // A priority name whose place lies past the end of a short list stays in it, at its end.
       {{{"d.vpk", "dhcp"}}, std::nullopt, "dhcp"},
       {{{"d.vpk", "dhcp"}, {"p.vpk", "ppp"}}, std::nullopt, "ppp dhcp"},
@@ -43,13 +48,19 @@ TEST(ReadPackageFiles, OrdersByNameBehindThePriorityNamesAndMarksTheDefaults) {
        std::nullopt,
        "Zulu alpha zulu \xc3\xa9t\xc3\xa9"},
       // Only names ending exactly in ".vpk" are read; ".vpk" alone is such a name.
-      {{{"notes.txt", ""}, {"UPPER.VPK", "upper"}, {"x.vpk.old", "old"}, {".vpk", "dot"},
+      {{{"notes.txt", ""},
+        {"UPPER.VPK", "upper"},
+        {"x.vpk.old", "old"},
+        {".vpk", "dot"},
         {"b.vpk", "beta"}},
        std::nullopt,
        "beta dot"},
       // The defaults: words on lines with odd line ends, missing names, a word too long to be a
       // name, binary junk; "system" is marked whether listed or not.
-      {{{"s.vpk", "system"}, {"p.vpk", "ppp"}, {"w.vpk", "wireless"}, {"d.vpk", "dhcp"},
+      {{{"s.vpk", "system"},
+        {"p.vpk", "ppp"},
+        {"w.vpk", "wireless"},
+        {"d.vpk", "dhcp"},
         {"z.vpk", "zebra"}},
        "ppp\r\n\n  wireless missing\t\x01\xff\n" + longWord + "zebra\n" + longWord + " dhcp",
        "system* ppp* dhcp* wireless* zebra"},
