@@ -94,6 +94,25 @@ TEST(ReadPackageFiles, DefaultsThatAreNoFileMarkNothing) {
   EXPECT_EQ(Shown(list), "system");
 }
 
+TEST(ReadDefaultSelection, TakesWordsOfUpTo91BytesWholeAndNoLonger) {
+  TemporaryDirectory medium;
+  PackageList list;
+  for (size_t length : {91, 92}) {
+    list.push_back(std::make_unique<SelectablePackage>());
+    list.back()->name = std::string(length, 'w');
+  }
+  // The 92-byte word is no 91-byte name followed by something else.
+  WriteTestFile(medium / "defpacks", std::string(92, 'w') + "\n" + std::string(91, 'w'));
+  EXPECT_TRUE(ReadDefaultSelection(list, medium / "defpacks"));
+  EXPECT_TRUE(list[0]->selected);
+  EXPECT_FALSE(list[1]->selected);
+  WriteTestFile(medium / "defpacks", std::string(92, 'w'));
+  list[0]->selected = false;
+  EXPECT_TRUE(ReadDefaultSelection(list, medium / "defpacks"));
+  EXPECT_FALSE(list[0]->selected);
+  EXPECT_FALSE(ReadDefaultSelection(list, medium / "missing"));
+}
+
 TEST(ReadPackageFiles, FailsWithItsMessageAndKeepsWhatItRead) {
   TemporaryDirectory medium;
   WriteTestFile(medium / "notes.txt", "no package here\n");
