@@ -1,0 +1,209 @@
+#include "flows/package_menu.h"
+
+#include <cstdio>
+
+#include "console/console.h"
+#include "flows/menu_screen.h"
+#include "packages/relations.h"
+
+namespace {
+
+constexpr int kEscape = 27;
+constexpr int kSpace = 32;
+constexpr int kCaseBit = 32;
+constexpr int kLastRow = 25;
+
+// Keys beyond the byte range, for the cursor sequences "ESC [ A" to "ESC [ D".
+enum MenuKey {
+  kEndOfInput = -1,
+  kNoKey = 256,  // an escape sequence that means nothing here
+  kUp,
+  kDown,
+  kRight,
+  kLeft,
+};
+
+// What a key asks of the menu loop.
+enum KeyOutcome { kStay, kMoved, kInstall, kCancel };
+
+int ReadMenuByte() {
+  fflush(stdout);
+  return ReadConsoleByte();
+}
+
+// The next key. After ESC '[' the third byte is taken whatever it is; after ESC and any other
+// byte the ESC is dropped and that byte is read as a key of its own (another ESC starts over).
+int ReadMenuKey() {
+  int byte = ReadMenuByte();
+  while (byte == kEscape) {
+    byte = ReadMenuByte();
+    if (byte == '[') {
+      switch (ReadMenuByte()) {
+        case kEndOfInput:
+          return kEndOfInput;
+        case 'A':
+          return kUp;
+        case 'B':
+          return kDown;
+        case 'C':
+          return kRight;
+        case 'D':
+          return kLeft;
+        default:
+          return kNoKey;
+      }
+    }
+  }
+  return byte;
+}
+
+void RedrawAllRows(const PackageMenu& menu) {
+  for (std::uint32_t i = 0; i < menu.packages.size(); ++i) {
+    DrawMenuRow(menu, i);
+  }
+}
+
+// Puts the cursor on target, redrawing what changed: the two rows, or the whole grid when the
+// window has to scroll to it.
+KeyOutcome MoveCursor(PackageMenu& menu, std::uint32_t target) {
+  std::uint32_t old = menu.cursor;
+  menu.cursor = target;
+  if (ScrollToCursor(menu)) {
+    DrawMenuGrid(menu);
+  } else {
+    DrawMenuRow(menu, old);
+    DrawMenuRow(menu, target);
+  }
+  return kMoved;
+}
+
+KeyOutcome MoveByKey(PackageMenu& menu, int key) {
+  std::uint32_t count = static_cast<std::uint32_t>(menu.packages.size());
+  std::uint32_t cursor = menu.cursor;
+  std::uint32_t step = menu.rowsPerColumn;
+  if (key == kUp && cursor > 0) {
+    return MoveCursor(menu, cursor - 1);
+  }
+  if (key == kDown && cursor + 1 < count) {
+    return MoveCursor(menu, cursor + 1);
+  }
+  if (key == kRight && cursor + step < count) {
+    return MoveCursor(menu, cursor + step);
+  }
+  if (key == kLeft && cursor >= step) {
+    return MoveCursor(menu, cursor - step);
+  }
+  return kStay;
+}
+
+// Letters count in either case; cursor keys and the space are taken as they are.
+KeyOutcome HandleKey(PackageMenu& menu, int key) {
+  if (key == kEndOfInput) {
+    return kCancel;
+  }
+  if (key == kSpace) {
+    ToggleSelection(menu, menu.cursor);
+    RedrawAllRows(menu);
+    return kStay;
+  }
+  int letter = key < kNoKey ? key & ~kCaseBit : key;
+  switch (letter) {
+    case 'P':
+      return MoveByKey(menu, kUp);
+    case 'N':
+      return MoveByKey(menu, kDown);
+    case 'A':
+      for (SelectablePackage* p : menu.packages) {
+        p->selected = true;
+      }
+      RedrawAllRows(menu);
+      return kStay;
+    case 'M':
+      SelectMinimum(menu);
+      return kStay;
+    case 'I':
+      return kInstall;
+    case 'Q':
+      return kCancel;
+    default:
+      return MoveByKey(menu, letter);
+  }
+}
+
+void MarkSystem(PackageMenu& menu) {
+  for (SelectablePackage* p : menu.packages) {
+    if (NameEquals(p->name, "system")) {
+      p->selected = true;
+    }
+  }
+}
+
+}  // namespace
+
+PackageMenu MakePackageMenu(const PackageList& list) {
+  PackageMenu menu;
+  for (const auto& p : list) {
+    menu.packages.push_back(p.get());
+  }
+  return menu;
+}
+
+bool RunPackageMenu(PackageMenu& menu) {
+  std::uint32_t count = static_cast<std::uint32_t>(menu.packages.size());
+  if (count == 0) {
+    return false;  // nothing to choose from; the flows never get here
+  }
+  menu.rowsPerColumn = (count + 2) / 3;
+  menu.firstRow = 0;
+  ConsoleState menuConsole;
+  EnterRawMode(menuConsole);
+  DrawMenuFrame();
+  MarkSystem(menu);
+  ScrollToCursor(menu);
+  DrawMenuGrid(menu);
+  KeyOutcome outcome = kMoved;
+  while (outcome == kMoved) {
+    ShowPackageDetails(menu);
+    do {
+      outcome = HandleKey(menu, ReadMenuKey());
+    } while (outcome == kStay);
+  }
+  printf("\033[%d;%dH", kLastRow, 0);
+  RestoreConsole(menuConsole);
+  fflush(stdout);
+  return outcome == kInstall;
+}
+
+void ToggleSelection(PackageMenu& menu, std::uint32_t index) {
+  SelectablePackage& p = *menu.packages[index];
+  if (!p.selected) {
+    p.selected = true;
+    for (const Dependency& needed : p.dependencies) {
+      for (std::uint32_t i = 0; i < menu.packages.size(); ++i) {
+        if (NameEquals(menu.packages[i]->name, needed.name)) {
+          if (!menu.packages[i]->selected) {
+            ToggleSelection(menu, i);
+          }
+          break;
+        }
+      }
+    }
+    return;
+  }
+  if (NameEquals(p.name, "system")) {
+    return;
+  }
+  p.selected = false;
+  for (SelectablePackage* q : menu.packages) {
+    if (DependsOn(*q, p)) {
+      q->selected = false;
+    }
+  }
+}
+
+void SelectMinimum(PackageMenu& menu) {
+  for (SelectablePackage* p : menu.packages) {
+    p->selected = NameEquals(p->name, "system");
+  }
+  RedrawAllRows(menu);
+}
