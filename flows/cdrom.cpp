@@ -14,8 +14,8 @@
 #include "disk/tools.h"
 #include "flows/device_search.h"
 #include "flows/installer_child.h"
-#include "flows/media_sources_pending.h"
-#include "flows/package_list_owner.h"
+#include "flows/package_menu.h"
+#include "flows/package_sources.h"
 #include "packages/roots.h"
 #include "platform/platform.h"
 
@@ -87,11 +87,11 @@ bool InstallFromCdrom(TargetDisk& target) {
     puts("\nFATAL ERROR: no CD-ROM found");
     return false;
   }
-  PackageMenu menu;
-  PackageListOwner owner(menu.packages);
-  if (!ReadPackageFiles(menu.packages)) {
+  PackageList list;
+  if (!ReadPackageFiles(list)) {
     return false;
   }
+  PackageMenu menu = MakePackageMenu(list);
   if (!RunPackageMenu(menu)) {
     puts("Installation canceled");
     return false;
@@ -107,7 +107,7 @@ bool InstallFromCdrom(TargetDisk& target) {
   }
   puts("");
   std::vector<SelectablePackage*> order;
-  OrderSelectedPackages(menu.packages, order);
+  OrderSelectedPackages(list, order);
   for (const SelectablePackage* p : order) {
     if (!InstallPackageFile(*p)) {
       return false;

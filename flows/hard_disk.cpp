@@ -20,8 +20,8 @@
 #include "flows/available_memory.h"
 #include "flows/device_search.h"
 #include "flows/installer_child.h"
-#include "flows/media_sources_pending.h"
-#include "flows/package_list_owner.h"
+#include "flows/package_menu.h"
+#include "flows/package_sources.h"
 #include "packages/roots.h"
 #include "platform/platform.h"
 #include "startup/modules.h"
@@ -82,15 +82,17 @@ bool ChooseFlagSet() {
 }
 
 // The menu when the medium asks for a choice, everything otherwise.
-bool SelectPackages(PackageMenu& menu, bool choose) {
-  if (choose && !RunPackageMenu(menu)) {
-    puts("Installation canceled");
-    return false;
-  }
+bool SelectPackages(const PackageList& list, bool choose) {
   if (!choose) {
-    for (SelectablePackage* p : menu.packages) {
+    for (const auto& p : list) {
       p->selected = true;
     }
+    return true;
+  }
+  PackageMenu menu = MakePackageMenu(list);
+  if (!RunPackageMenu(menu)) {
+    puts("Installation canceled");
+    return false;
   }
   return true;
 }
@@ -246,13 +248,12 @@ bool InstallFromHardDisk(TargetDisk& target) {
     return false;
   }
   bool choose = ChooseFlagSet();
-  PackageMenu menu;
-  PackageListOwner owner(menu.packages);
-  if (!ReadPackageFiles(menu.packages) || !SelectPackages(menu, choose)) {
+  PackageList list;
+  if (!ReadPackageFiles(list) || !SelectPackages(list, choose)) {
     return false;
   }
   std::vector<SelectablePackage*> order;
-  OrderSelectedPackages(menu.packages, order);
+  OrderSelectedPackages(list, order);
   Material material;
   if (!MaterialFitsInMemory(order) || !ReadPackagesIntoMemory(order, material)) {
     return false;

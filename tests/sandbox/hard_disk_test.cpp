@@ -32,8 +32,12 @@ class HardDiskSandbox : public testing::Test {
   }
 
   // Runs the installation to its end; the screen.
-  std::string Run(bool rebootsAtOnce) {
+  std::string Run(bool rebootsAtOnce, const char* menuKeys = nullptr) {
     auto terminal = root_->Start({"/bin/setup", "-hdd-install"});
+    if (menuKeys != nullptr) {
+      EXPECT_TRUE(terminal->Expect("system (depends on nothing):")) << terminal->Screen();
+      terminal->Type(menuKeys);
+    }
     if (!rebootsAtOnce) {
       EXPECT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
       terminal->Type("\r");
@@ -79,11 +83,13 @@ TEST_F(HardDiskSandbox, ChosenRunLeavesTheBootRecordAlone) {
   root_->Write(kMaterial + "/mbr", std::string(100, 'b'));
   root_->Write(kMaterial + "/CHOOSE", "");
   root_->Write(kMaterial + "/autorun.scr", "");
-  std::string screen = Run(true);
+  std::string screen = Run(true, "i");
   EXPECT_NE(screen.find("Software installed."), std::string::npos) << screen;
   EXPECT_EQ(root_->Read("/dev/sda"), kDiskBytes);
   EXPECT_TRUE(root_->Exists(kNewRoot + "/rw/autorun.scr"));
   EXPECT_EQ(root_->Read(kNewRoot + "/rw/autorun.scr"), "");
+  EXPECT_TRUE(root_->Exists(kNewRoot + "/etc/system"));  // the menu starts from the minimum
+  EXPECT_FALSE(root_->Exists(kNewRoot + "/etc/ppp"));
 }
 
 TEST_F(HardDiskSandbox, EachStepFailsInTurnWithItsMessageBeforeTheDiskIsTouched) {
