@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -132,6 +133,22 @@ int ChangeRoot(const char* path) {
 
 void SyncFileSystems() {
   RecordCall("sync");
+}
+
+namespace {
+uint64_t skippedMicroseconds = 0;
+}  // namespace
+
+// Real time plus every skipped sleep, so that deadlines still pass while real waits happen.
+uint64_t MonotonicMicroseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return uint64_t(now.tv_sec) * 1000000 + uint64_t(now.tv_nsec) / 1000 + skippedMicroseconds;
+}
+
+int SleepMicroseconds(uint64_t microseconds) {
+  skippedMicroseconds += microseconds;
+  return 0;
 }
 
 namespace {
