@@ -57,7 +57,8 @@ TEST(FindTargetDisk, GivesUpAfterTwentyAttemptsAndTakesTheFirstListedDisk) {
     TargetDisk target;
     uint64_t start = MonotonicMicroseconds();
     bool none = !FindTargetDisk(target);
-    printf("searched %llu s\n", static_cast<unsigned long long>((MonotonicMicroseconds() - start) / 1000000));
+    printf("searched %llu s\n",
+           static_cast<unsigned long long>((MonotonicMicroseconds() - start) / 1000000));
     std::ofstream disks(kGeometryFile);
     for (const char* disk : {"hde", "sda", "hdc", "hdd", "sdb"}) {
       disks << "/dev/" << disk << ": 2088 cylinders, 255 heads, 63 sectors/track\n";

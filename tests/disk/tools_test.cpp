@@ -47,9 +47,10 @@ TEST(RunProgram, GivesNullInputTheLogTerminalNoOtherDescriptorAndTheRawStatus) {
 // its own open of the device became its standard output.
 TEST(RunProgram, WithoutLogTerminalWritesToNullAndWithoutNullRunsNothing) {
   EXPECT_EQ(RunWithLogTerminal("/no/such/tty", nullptr, "/bin/sh",
-                               {"-c", "for d in 0 1 2; do "
-                                      "test \"$(readlink /proc/$$/fd/$d)\" = /dev/null || exit 1; "
-                                      "done"}),
+                               {"-c",
+                                "for d in 0 1 2; do "
+                                "test \"$(readlink /proc/$$/fd/$d)\" = /dev/null || exit 1; "
+                                "done"}),
             0);
   if (!SandboxAvailable()) {
     GTEST_SKIP() << kNeedsRoot;
@@ -59,9 +60,8 @@ TEST(RunProgram, WithoutLogTerminalWritesToNullAndWithoutNullRunsNothing) {
     if (umount("/dev/null") != 0 || unlink("/dev/null") != 0) {
       return 1;
     }
-    return RunWithLogTerminal("/dev/tty7", nullptr, "/sbin/mke2fs", {"/dev/sda1"}) == 127 << 8
-               ? 0
-               : 2;
+    int status = RunWithLogTerminal("/dev/tty7", nullptr, "/sbin/mke2fs", {"/dev/sda1"});
+    return status == 127 << 8 ? 0 : 2;
   });
   EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
   EXPECT_TRUE(root.Calls().empty());

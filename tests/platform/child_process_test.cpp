@@ -15,7 +15,8 @@ int actionsRun = 0;
 // An interrupt that comes while the installer waits for a child must be carried out then, not
 // after the next key.
 TEST(WaitForChild, CarriesOutAnInterruptThatCameWhileWaiting) {
-  struct sigaction noting {}, saved{};
+  struct sigaction saved {};
+  struct sigaction noting {};
   noting.sa_handler = NoteInterrupt;
   sigemptyset(&noting.sa_mask);
   ASSERT_EQ(sigaction(SIGINT, &noting, &saved), 0);
