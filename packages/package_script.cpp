@@ -70,15 +70,16 @@ bool RunPackageScript(const Package& p, const std::string& name) {
     return true;
   std::string command = ShellQuote(inside) + " >/dev/null 2>&1";
   std::string root = TargetPath("/");
-  // A root that cannot be entered must not run the script in the installer's own tree.
+  // Inside the tree with its top as working directory; a tree that cannot be entered runs nothing.
   ChildPlan plan;
   plan.closeInherited = false;
   plan.root = root.c_str();
   plan.workInRoot = true;
   const char* arguments[] = {"/bin/bash", "-c", command.c_str(), nullptr};
   pid_t pid = StartChild(plan, arguments);
-  if (pid > 0 && WaitForChild(pid) == 0)
+  if (pid > 0 && WaitForChild(pid) == 0) {
     return true;
+  }
   ReportWarning(GetPackageDatabase(), "package %s %s script failed", DisplayName(p).c_str(),
                 name.c_str());
   return false;
