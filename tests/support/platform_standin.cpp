@@ -1,6 +1,6 @@
 // The test build's platform layer: records every call as one line on kRecordDescriptor, fails the
 // calls that a test names in kFailFile, and simulates what later steps rely on. It touches the
-// machine only inside a sandbox root.
+// machine only inside a sandbox root. Its sleeps return at once and move its clock on instead.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
