@@ -8,8 +8,10 @@
 #include <cstring>
 #include <string>
 
-#include "startup/interrupt.h"
-#include "startup/state.h"
+#include "platform/pending_interrupt.h"
+
+ConsoleState processConsole;
+int lcdDescriptor = -1;
 
 namespace {
 constexpr size_t kScreenWidth = 80;

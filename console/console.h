@@ -10,6 +10,12 @@ struct ConsoleState {
   int rawActive = 0;  // 1 while raw mode is in force
 };
 
+// The saved terminal attributes of standard input for the whole run.
+extern ConsoleState processConsole;
+
+// The front-panel LCD character device, or -1 when there is none; opened at start.
+extern int lcdDescriptor;
+
 // Switches standard input to raw mode (no line editing, no echo, one byte at a time), saving the
 // old attributes in `state`. Does nothing while `state` is already raw.
 void EnterRawMode(ConsoleState& state);

@@ -33,6 +33,17 @@ const DiskLabelEntry diskLabels[] = {
 
 DiskInfo diskTable[kDiskTableSize];
 
+// The label under which a device is announced: "SATA 2" for /dev/sdb, the path itself when it has
+// none.
+const char* DiskLabel(const char* device) {
+  for (const DiskLabelEntry& entry : diskLabels) {
+    if (strcmp(entry.device, device) == 0) {
+      return entry.label;
+    }
+  }
+  return device;
+}
+
 }  // namespace
 
 bool ParseGeometryLine(const char* line, DiskInfo& disk) {
@@ -98,13 +109,4 @@ bool FindTargetDisk(TargetDisk& target) {
   puts("");
   printf("Found harddrive as %s\n", DiskLabel(target.device));
   return true;
-}
-
-const char* DiskLabel(const char* device) {
-  for (const DiskLabelEntry& entry : diskLabels) {
-    if (strcmp(entry.device, device) == 0) {
-      return entry.label;
-    }
-  }
-  return device;
 }

@@ -29,7 +29,3 @@ DiskInfo* ListDisks();
 // Searches for disks (20 attempts, one second apart), copies the first one listed into `target`
 // and announces it. False after "FATAL ERROR: no harddrives found" when none was found.
 bool FindTargetDisk(TargetDisk& target);
-
-// The label under which a device is announced: "SATA 2" for /dev/sdb, the path itself when it has
-// none.
-const char* DiskLabel(const char* device);

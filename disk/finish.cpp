@@ -1,7 +1,9 @@
 #include "disk/finish.h"
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -15,6 +17,11 @@ void FinishInstalledSystem(const TargetDisk& target) {
     RunProgram("/flash", "/bin/bash", {"-c", "/etc/rc.d/rc.postinstall"});
   } else {
     RunProgram("/flash", "/bin/varo", {"varo"});
+  }
+  // Written here, while the new system is still mounted and writable; a failure is ignored.
+  int marker = open("/flash/SHOW_LICENSE", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (marker >= 0) {
+    close(marker);
   }
   SyncFileSystems();
   UnmountFileSystem("/flash/boot");  // fails harmlessly in the single-partition layout

@@ -10,10 +10,30 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "disk/tools.h"
 
 namespace {
+
+constexpr uint32_t kChunkMagic = 0x5A0937EB;
+
+// Appends the entry of `path` and, for a directory, of everything below it, following links;
+// other file types are left out. False when an entry cannot be read or memory runs out.
+bool ReadTree(ConfigChunk*& current, const char* path);
+
+// Appends the text with its zero, in a chunk of exactly its size when the current one lacks room.
+bool AppendString(ConfigChunk*& current, const char* text);
+
+// Appends the status record's bytes, spilling into new chunks of kChunkCapacity as needed.
+bool AppendRecord(ConfigChunk*& current, const struct stat& status);
+
+// Allocates an empty chunk of the capacity; when `toSeal` is given, links the new chunk behind it
+// and seals it. Null when memory runs out.
+ConfigChunk* NewChunk(uint32_t capacity, ConfigChunk* toSeal);
+
+// Moves `current` past the chunks whose bytes are all read back. True when no chunk is left.
+bool SkipExhausted(ConfigChunk*& current);
 
 uint32_t FreeSpace(const ConfigChunk* chunk) {
   return chunk->limit - chunk->offset;
@@ -129,9 +149,10 @@ bool WriteFileEntry(ConfigChunk*& current, const char* path, const struct stat& 
     }
     return false;
   }
+  // The owner first: a change of owner clears the set-id bits of the mode.
   if (descriptor >= 0) {
-    if (fchmod(descriptor, status.st_mode & 07777) != 0 ||
-        fchown(descriptor, status.st_uid, status.st_gid) != 0) {
+    if (fchown(descriptor, status.st_uid, status.st_gid) != 0 ||
+        fchmod(descriptor, status.st_mode & 07777) != 0) {
       // Ignored on purpose: the owner and mode are restored where the file system allows.
     }
     close(descriptor);
@@ -140,19 +161,27 @@ bool WriteFileEntry(ConfigChunk*& current, const char* path, const struct stat& 
   return true;
 }
 
-bool WriteDirectoryEntry(const char* path, const struct stat& status) {
+// A written directory whose times are set once all entries are: each entry written into it
+// changes its modification time.
+struct DirectoryTimes {
+  std::string path;
+  struct stat status;
+};
+
+bool WriteDirectoryEntry(const char* path, const struct stat& status,
+                         std::vector<DirectoryTimes>& timesLater) {
   if (mkdir(path, 0700) != 0) {
     return false;
   }
-  if (chmod(path, status.st_mode & 07777) != 0 || chown(path, status.st_uid, status.st_gid) != 0) {
+  if (chown(path, status.st_uid, status.st_gid) != 0 || chmod(path, status.st_mode & 07777) != 0) {
     // Ignored on purpose, as for files.
   }
-  SetTimes(path, status);
+  timesLater.push_back({path, status});
   return true;
 }
 
 // Writes back the next entry; false on failure.
-bool WriteEntry(ConfigChunk*& current) {
+bool WriteEntry(ConfigChunk*& current, std::vector<DirectoryTimes>& timesLater) {
   const char* start = reinterpret_cast<const char*>(current->Data() + current->offset);
   const void* end = memchr(start, '\0', FreeSpace(current));
   if (end == nullptr) {
@@ -168,7 +197,7 @@ bool WriteEntry(ConfigChunk*& current) {
     return WriteFileEntry(current, path.c_str(), status);
   }
   if (S_ISDIR(status.st_mode)) {
-    return WriteDirectoryEntry(path.c_str(), status);
+    return WriteDirectoryEntry(path.c_str(), status, timesLater);
   }
   return true;
 }
@@ -178,12 +207,15 @@ bool WriteEntries(ConfigChunk* first) {
     return false;
   }
   ConfigChunk* current = first;
-  while (!SkipExhausted(current)) {
-    if (!WriteEntry(current)) {
-      return false;
-    }
+  std::vector<DirectoryTimes> timesLater;
+  bool done = true;
+  while (done && !SkipExhausted(current)) {
+    done = WriteEntry(current, timesLater);
   }
-  return true;
+  for (const DirectoryTimes& directory : timesLater) {
+    SetTimes(directory.path.c_str(), directory.status);
+  }
+  return done;
 }
 
 }  // namespace
@@ -224,6 +256,8 @@ bool WriteBackConfiguration(ConfigChunk* first) {
   }
   return done;
 }
+
+namespace {
 
 bool ReadTree(ConfigChunk*& current, const char* path) {
   struct stat status;
@@ -295,6 +329,8 @@ bool SkipExhausted(ConfigChunk*& current) {
   }
   return current == nullptr;
 }
+
+}  // namespace
 
 void FreeChunks(ConfigChunk* first) {
   while (first != nullptr) {

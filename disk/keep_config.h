@@ -8,7 +8,7 @@
 // entries (zero-terminated path, file status record, and for a regular file its content) spread
 // over a chain of chunks, each allocated in one piece with its data behind these fields.
 struct ConfigChunk {
-  uint32_t magic;   // kChunkMagic
+  uint32_t magic;   // a fixed value that marks a chunk of this chain
   uint32_t limit;   // while filling: the capacity; once sealed: the bytes it holds
   uint32_t offset;  // while filling: the bytes written; once sealed: the bytes read back
   ConfigChunk* next;
@@ -16,7 +16,6 @@ struct ConfigChunk {
   unsigned char* Data() { return reinterpret_cast<unsigned char*>(this + 1); }
 };
 
-inline constexpr uint32_t kChunkMagic = 0x5A0937EB;
 inline constexpr uint32_t kChunkCapacity = 16000;
 
 // Copies the store of the old system mounted at "/flash" ("/flash/vela/store", else
@@ -30,23 +29,6 @@ ConfigChunk* ReadOldConfiguration();
 // configuration - proboably not enough space on the disk" and returns false; entries written
 // before stay.
 bool WriteBackConfiguration(ConfigChunk* first);
-
-// Appends the entry of `path` and, for a directory, of everything below it, following links;
-// other file types are left out. False when an entry cannot be read or memory runs out.
-bool ReadTree(ConfigChunk*& current, const char* path);
-
-// Appends the text with its zero, in a chunk of exactly its size when the current one lacks room.
-bool AppendString(ConfigChunk*& current, const char* text);
-
-// Appends the status record's bytes, spilling into new chunks of kChunkCapacity as needed.
-bool AppendRecord(ConfigChunk*& current, const struct stat& status);
-
-// Allocates an empty chunk of the capacity; when `toSeal` is given, links the new chunk behind it
-// and seals it. Null when memory runs out.
-ConfigChunk* NewChunk(uint32_t capacity, ConfigChunk* toSeal);
-
-// Moves `current` past the chunks whose bytes are all read back. True when no chunk is left.
-bool SkipExhausted(ConfigChunk*& current);
 
 // Frees the chain, clearing each chunk's fields first.
 void FreeChunks(ConfigChunk* first);

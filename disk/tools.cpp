@@ -2,21 +2,21 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
+#include <functional>
 #include <vector>
 
+#include "platform/child_process.h"
+#include "platform/pending_interrupt.h"
 #include "platform/platform.h"
-#include "startup/interrupt.h"
-#include "startup/state.h"
 
 pid_t childPid = -1;
+char logTerminalPath[16] = "/dev/tty9";
 
 namespace {
 
@@ -36,38 +36,6 @@ std::vector<const char*> ArgumentVector(const char* program, ArgumentList argume
   return vector;
 }
 
-void MoveDescriptor(int from, int to) {
-  if (from >= 0 && from != to) {
-    dup2(from, to);
-    close(from);
-  }
-}
-
-void CloseInheritedDescriptors() {
-  for (int descriptor = 3; descriptor <= 15; ++descriptor) {
-    close(descriptor);
-  }
-}
-
-[[noreturn]] void ExecuteOrFail(const std::vector<const char*>& vector) {
-  execv(vector[0], const_cast<char* const*>(vector.data()));
-  _exit(127);
-}
-
-// Waits for the child, through interrupted waits; the raw status or -1.
-int WaitForChild(pid_t child) {
-  int status;
-  for (;;) {
-    CarryOutPendingInterrupt();
-    if (waitpid(child, &status, 0) >= 0) {
-      return status;
-    }
-    if (errno != EINTR) {
-      return -1;
-    }
-  }
-}
-
 void OnAlarm(int) {
   int savedError = errno;
   if (write(1, ".", 1) != 1) {
@@ -79,60 +47,47 @@ void OnAlarm(int) {
 
 }  // namespace
 
-FILE* OpenSfdiskOutput(ArgumentList arguments) {
-  std::vector<const char*> vector = ArgumentVector(kSfdisk, arguments);
+FILE* OpenPipedChild(ChildPlan plan, bool childWrites, const ChildStarter& start) {
   int ends[2];
-  if (childPid != -1 || pipe(ends) != 0) {
+  if (childPid != -1 || pipe2(ends, O_CLOEXEC) != 0) {
     return nullptr;
   }
-  FILE* stream = fdopen(ends[0], "r");
-  pid_t child = stream != nullptr ? fork() : -1;
-  if (child < 0) {
-    stream != nullptr ? fclose(stream) : close(ends[0]);
-    close(ends[1]);
+  int parentEnd = childWrites ? ends[0] : ends[1];
+  int childEnd = childWrites ? ends[1] : ends[0];
+  (childWrites ? plan.output : plan.input).descriptor = childEnd;
+  pid_t child = start(plan);
+  close(childEnd);
+  FILE* stream = child > 0 ? fdopen(parentEnd, childWrites ? "r" : "w") : nullptr;
+  if (stream == nullptr) {
+    close(parentEnd);
+    if (child > 0) {
+      WaitForChild(child);  // its end of the pipe is alone now, so it ends at once
+    }
     return nullptr;
   }
-  if (child == 0) {
-    MoveDescriptor(ends[1], 1);
-    MoveDescriptor(open("/dev/null", O_RDONLY), 0);
-    MoveDescriptor(open(logTerminalPath, O_WRONLY), 2);
-    CloseInheritedDescriptors();
-    ExecuteOrFail(vector);
-  }
-  close(ends[1]);
   childPid = child;
   return stream;
+}
+
+FILE* OpenSfdiskOutput(ArgumentList arguments) {
+  std::vector<const char*> vector = ArgumentVector(kSfdisk, arguments);
+  ChildPlan plan;
+  plan.input.path = "/dev/null";
+  plan.error.path = logTerminalPath;
+  return OpenPipedChild(plan, true,
+                        [&](const ChildPlan& ready) { return StartChild(ready, vector.data()); });
 }
 
 FILE* OpenSfdiskInput(ArgumentList arguments) {
   bool quiet = false;
   std::vector<const char*> vector = ArgumentVector(kSfdisk, arguments, &quiet);
-  int ends[2];
-  if (childPid != -1 || pipe(ends) != 0) {
-    return nullptr;
+  ChildPlan plan;
+  if (quiet) {
+    plan.output.path = logTerminalPath;
+    plan.errorJoinsOutput = true;
   }
-  pid_t child = fork();
-  if (child == 0) {
-    MoveDescriptor(ends[0], 0);
-    if (quiet) {
-      int log = open(logTerminalPath, O_WRONLY);
-      dup2(log, 1);
-      MoveDescriptor(log, 2);
-    }
-    CloseInheritedDescriptors();
-    ExecuteOrFail(vector);
-  }
-  close(ends[0]);
-  FILE* stream = child > 0 ? fdopen(ends[1], "w") : nullptr;
-  if (stream == nullptr) {
-    close(ends[1]);
-    if (child > 0) {
-      WaitForChild(child);  // its input is closed, so it ends at once
-    }
-    return nullptr;
-  }
-  childPid = child;
-  return stream;
+  return OpenPipedChild(plan, false,
+                        [&](const ChildPlan& ready) { return StartChild(ready, vector.data()); });
 }
 
 int ClosePipedChild(FILE* stream) {
@@ -149,25 +104,13 @@ int ClosePipedChild(FILE* stream) {
 
 int RunProgram(const char* root, const char* program, ArgumentList arguments) {
   std::vector<const char*> vector = ArgumentVector(program, arguments);
-  fflush(stdout);
-  pid_t child = fork();
-  if (child < 0) {
-    return -1;
-  }
-  if (child == 0) {
-    for (int descriptor = 0; descriptor <= 15; ++descriptor) {
-      close(descriptor);
-    }
-    // The lowest free descriptors are taken: 0, then 1, then 2.
-    open("/dev/null", O_RDONLY);
-    open(logTerminalPath, O_WRONLY);
-    dup(1);
-    if (root != nullptr && ChangeRoot(root) != 0) {
-      _exit(127);
-    }
-    ExecuteOrFail(vector);
-  }
-  return WaitForChild(child);
+  ChildPlan plan;
+  plan.input.path = "/dev/null";
+  plan.output.path = logTerminalPath;
+  plan.errorJoinsOutput = true;
+  plan.root = root;
+  pid_t child = StartChild(plan, vector.data());
+  return child < 0 ? -1 : WaitForChild(child);
 }
 
 void StartProgress(const char* message) {
@@ -191,10 +134,11 @@ void StopProgress() {
 }
 
 void SleepSeconds(unsigned seconds) {
-  timespec left{static_cast<time_t>(seconds), 0};
+  uint64_t end = MonotonicMicroseconds() + uint64_t{seconds} * 1000000;
   for (;;) {
     CarryOutPendingInterrupt();
-    if (nanosleep(&left, &left) == 0 || errno != EINTR) {
+    uint64_t now = MonotonicMicroseconds();
+    if (now >= end || SleepMicroseconds(end - now) == 0 || errno != EINTR) {
       return;
     }
   }

@@ -4,11 +4,26 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <initializer_list>
+
+#include "platform/child_process.h"
 
 // The process id of the piped child (an sfdisk pipe or the installer child), -1 when none. At
 // most one exists at a time.
 extern pid_t childPid;
+
+// Where external programs write their output: "/dev/tty9", or "/dev/null" on a serial console.
+extern char logTerminalPath[16];
+
+// Starts a child from the plan it is given, e.g. with StartChild; its process id or -1.
+using ChildStarter = std::function<pid_t(const ChildPlan&)>;
+
+// Starts the piped child: a new pipe's end becomes the child's standard output (`childWrites`)
+// or input, the rest of `plan` stays. Returns a stream on the installer's end ("r" or "w") and
+// records the child in childPid; null when a piped child exists already or a step failed (a
+// started child is then waited for).
+FILE* OpenPipedChild(ChildPlan plan, bool childWrites, const ChildStarter& start);
 
 // Arguments handed to an external program after its own path; at most kMaxArguments.
 using ArgumentList = std::initializer_list<const char*>;
@@ -27,7 +42,8 @@ FILE* OpenSfdiskInput(ArgumentList arguments);
 int ClosePipedChild(FILE* stream);
 
 // Runs `program` with the arguments, inside `root` when it is not null, with standard input from
-// "/dev/null" and output on the log terminal, and waits. Returns the raw wait status (0 when the
+// "/dev/null" and output on the log terminal ("/dev/null" when that cannot be opened), and
+// waits. Returns the raw wait status (0 when the
 // program exited with 0; exit code 127 when it or the root could not be entered), or -1 when no
 // child could be started or waiting failed.
 int RunProgram(const char* root, const char* program, ArgumentList arguments);

@@ -1,10 +1,8 @@
 #include "flows/installer_child.h"
 
-#include <sys/wait.h>
 #include <unistd.h>
 #include <ext/stdio_filebuf.h>
 
-#include <cerrno>
 #include <csignal>
 #include <fstream>
 #include <istream>
@@ -16,35 +14,10 @@
 #include "packages/package_database.h"
 #include "packages/package_file.h"
 #include "packages/roots.h"
+#include "platform/child_process.h"
 #include "streams/part_types.h"
 
 namespace {
-
-// Forks a child whose standard input is the read end of a new pipe, and with descriptors 3 to
-// 15 closed. Returns the child's pid in the parent, with the write end in writeEnd; 0 in the
-// child; -1 when the pipe or the child could not be made.
-pid_t ForkWithPipedInput(int& writeEnd) {
-  int ends[2];
-  if (pipe(ends) != 0) {
-    return -1;
-  }
-  fflush(nullptr);  // what is still buffered would otherwise be printed twice
-  pid_t child = fork();
-  if (child == 0) {
-    dup2(ends[0], 0);
-    for (int descriptor = 3; descriptor <= 15; ++descriptor) {
-      close(descriptor);
-    }
-    return 0;
-  }
-  close(ends[0]);
-  if (child < 0) {
-    close(ends[1]);
-    return -1;
-  }
-  writeEnd = ends[1];
-  return child;
-}
 
 // The tee of image mode: every byte read is kept in "image" at the target root, which is then
 // linked into the package's database directory and removed under its own name.
@@ -87,30 +60,15 @@ void InstallDirectly(std::istream& input) {
 }  // namespace
 
 FILE* StartInstallerChild(bool keepImage, bool quiet) {
-  if (childPid != -1) {
-    return nullptr;
-  }
-  int writeEnd = -1;
-  pid_t child = ForkWithPipedInput(writeEnd);
-  if (child == 0) {
-    // The parent's handler only records the interrupt; the child must end with an abort.
-    signal(SIGINT, SIG_DFL);
-    InstallerChildMain(keepImage, quiet);
-    fflush(nullptr);
-    _exit(0);
-  }
-  if (child < 0) {
-    return nullptr;
-  }
-  FILE* stream = fdopen(writeEnd, "w");
-  if (stream == nullptr) {
-    close(writeEnd);  // the child reads an empty package and ends
-    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    return nullptr;
-  }
-  childPid = child;
-  return stream;
+  // Standard output and error stay on the console, among the installer's own messages.
+  return OpenPipedChild(ChildPlan{}, false, [&](const ChildPlan& plan) {
+    return StartChild(plan, [&] {
+      // The installer's handler only records the interrupt; an abort must end this child.
+      signal(SIGINT, SIG_DFL);
+      InstallerChildMain(keepImage, quiet);
+      return 0;
+    });
+  });
 }
 
 void InstallerChildMain(bool keepImage, bool quiet) {

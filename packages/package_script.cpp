@@ -1,19 +1,15 @@
 #include "packages/package_script.h"
 
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 
 #include "packages/database_files.h"
 #include "packages/package_database.h"
 #include "packages/package_reports.h"
 #include "packages/reporter.h"
 #include "packages/roots.h"
-#include "platform/platform.h"
+#include "platform/child_process.h"
 
 namespace {
 
@@ -47,38 +43,6 @@ std::string ShellQuote(const std::string& text) {
   return quoted + "'";
 }
 
-// The child's side: never returns. A root that cannot be entered must not run the script in the
-// installer's own tree, and the working directory moves into the new root with it.
-[[noreturn]] void RunInRoot(const char* root, const char* command) {
-  if (ChangeRoot(root) != 0 || chdir("/") != 0)
-    _exit(127);
-  char bash[] = "bash";
-  char option[] = "-c";
-  char* arguments[] = {bash, option, const_cast<char*>(command), nullptr};
-  execv("/bin/bash", arguments);
-  _exit(127);
-}
-
-void IgnoreChildSignal(int) {}
-
-// A caught child-status signal, so that an inherited "ignore" cannot make the child unwaitable.
-void CatchChildSignal() {
-  struct sigaction action = {};
-  action.sa_handler = IgnoreChildSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART | SA_RESETHAND;
-  if (sigaction(SIGCHLD, &action, nullptr) != 0)
-    return;  // the disposition stays as it was; waiting still works unless it was "ignore"
-}
-
-bool WaitForChild(pid_t pid, int& status) {
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR)
-      return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool WritePackageScript(const Package& p, PartReader& reader, std::uint32_t length,
@@ -106,13 +70,16 @@ bool RunPackageScript(const Package& p, const std::string& name) {
     return true;
   std::string command = ShellQuote(inside) + " >/dev/null 2>&1";
   std::string root = TargetPath("/");
-  CatchChildSignal();
-  pid_t pid = fork();
-  if (pid == 0)
-    RunInRoot(root.c_str(), command.c_str());
-  int waitStatus = -1;
-  if (pid > 0 && WaitForChild(pid, waitStatus) && waitStatus == 0)
+  // Inside the tree with its top as working directory; a tree that cannot be entered runs nothing.
+  ChildPlan plan;
+  plan.closeInherited = false;
+  plan.root = root.c_str();
+  plan.workInRoot = true;
+  const char* arguments[] = {"/bin/bash", "-c", command.c_str(), nullptr};
+  pid_t pid = StartChild(plan, arguments);
+  if (pid > 0 && WaitForChild(pid) == 0) {
     return true;
+  }
   ReportWarning(GetPackageDatabase(), "package %s %s script failed", DisplayName(p).c_str(),
                 name.c_str());
   return false;

@@ -8,6 +8,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <ctime>
+
 int MountFileSystem(const char* source, const char* target, const char* type, unsigned long flags,
                     const void* data) {
   return mount(source, target, type, flags, data);
@@ -40,4 +42,17 @@ void SyncFileSystems() {
 
 int InterfaceRequest(int socket, unsigned long request, ifreq* interface) {
   return ioctl(socket, request, interface);
+}
+
+uint64_t MonotonicMicroseconds() {
+  timespec now{};
+  if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) {
+    return 0;  // cannot happen for this clock on Linux
+  }
+  return uint64_t(now.tv_sec) * 1000000 + uint64_t(now.tv_nsec) / 1000;
+}
+
+int SleepMicroseconds(uint64_t microseconds) {
+  timespec length{time_t(microseconds / 1000000), long(microseconds % 1000000) * 1000};
+  return nanosleep(&length, nullptr);
 }

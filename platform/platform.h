@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+
 struct ifreq;
 
 // The calls that change the machine beyond ordinary files. The installer links the real layer
@@ -33,3 +35,11 @@ void SyncFileSystems();
 
 // Carries out a network interface request (hardware address, flags, IPv4 address) on a socket.
 int InterfaceRequest(int socket, unsigned long request, ifreq* interface);
+
+// Microseconds on the monotonic clock since an arbitrary start. The test build's clock also moves
+// on by every sleep it skipped.
+uint64_t MonotonicMicroseconds();
+
+// Sleeps for `microseconds`: 0 after the whole time, -1 with errno EINTR when a signal cut it
+// short. The test build returns at once with 0, its clock moved on by the whole time.
+int SleepMicroseconds(uint64_t microseconds);

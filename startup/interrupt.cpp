@@ -1,35 +1,26 @@
 #include "startup/interrupt.h"
 
-#include <unistd.h>
-
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
 #include "console/console.h"
+#include "platform/pending_interrupt.h"
 #include "platform/platform.h"
-#include "startup/state.h"
 
 namespace {
-volatile sig_atomic_t interruptPending = 0;
-volatile sig_atomic_t aborting = 0;
-}  // namespace
 
-// Only a flag is set here: the sequence prints, reads the console and unmounts, none of which a
-// signal handler may do safely. A blocking read or wait returns with EINTR (the handler is
-// installed without SA_RESTART), and the waiting code then calls CarryOutPendingInterrupt.
-void OnInterrupt(int) {
+// The command that restarts the machine.
+constexpr int kRestartCommand = 0x01234567;
+
+// Set while the abort sequence runs: a second interrupt during its wait for ENTER changes nothing.
+bool aborting = false;
+
+void AbortInstallation() {
   if (installationFinished || aborting) {
     return;
   }
-  interruptPending = 1;
-}
-
-void CarryOutPendingInterrupt() {
-  if (!interruptPending || installationFinished || aborting) {
-    return;
-  }
-  aborting = 1;
+  aborting = true;
   fputs("\n\nInstallation aborted\n", stdout);
   fputs("Press ENTER to reboot\n", stdout);
   UnmountFileSystem("/flash/boot");
@@ -38,9 +29,19 @@ void CarryOutPendingInterrupt() {
   WaitForEnter();
   RestoreConsole(processConsole);
   fflush(stdout);
-  RebootMachine(kRestartCommand);
+  SyncAndReboot();
   // A machine that refuses to reboot must not go on installing onto unmounted file systems.
   exit(0);
+}
+
+}  // namespace
+
+void InstallInterruptHandler() {
+  SetInterruptAction(AbortInstallation);
+  struct sigaction action {};
+  action.sa_handler = NoteInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
 }
 
 void WaitForEnter() {
@@ -52,4 +53,10 @@ void WaitForEnter() {
     }
     putchar(7);
   }
+}
+
+void SyncAndReboot() {
+  // The restart itself does not write back what is still buffered.
+  SyncFileSystems();
+  RebootMachine(kRestartCommand);
 }

@@ -3,10 +3,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -14,37 +12,17 @@
 
 #include "console/console.h"
 #include "disk/discovery.h"
+#include "disk/tools.h"
 #include "flows/cdrom.h"
 #include "flows/hard_disk.h"
 #include "flows/network.h"
+#include "platform/child_process.h"
+#include "platform/pending_interrupt.h"
 #include "platform/platform.h"
 #include "startup/interrupt.h"
 #include "startup/modules.h"
-#include "startup/state.h"
 
 namespace {
-
-constexpr int kContinueAsInstaller = -2;
-
-// As init, the installer runs in a child and the first process only waits, so that the machine
-// never sees its first process end. Returns the exit value of the waiting parent, or
-// kContinueAsInstaller in the process that goes on installing.
-int RunInitWrapper(const char* programName) {
-  if (strstr(programName, "init") == nullptr) {
-    return kContinueAsInstaller;
-  }
-  pid_t child = fork();
-  if (child <= 0) {
-    return kContinueAsInstaller;  // the child, or nobody to wait for
-  }
-  int status;
-  while (waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) {
-      return -1;
-    }
-  }
-  return status;
-}
 
 // Results are ignored on purpose: a missing kernel file system shows later, where it is needed.
 void MountKernelFileSystems() {
@@ -87,7 +65,7 @@ void SetSignal(int signal, void (*handler)(int), int flags) {
 }
 
 void InstallSignalHandlers() {
-  SetSignal(SIGINT, OnInterrupt, 0);
+  InstallInterruptHandler();
   SetSignal(SIGPIPE, SIG_IGN, 0);
   SetSignal(SIGCHLD, SIG_DFL, SA_RESTART);
 }
@@ -158,10 +136,13 @@ bool Dispatch(bool hardDiskInstall, const char* type, TargetDisk& target) {
 }
 
 int EndRun(bool succeeded) {
+  // A successful flow has written the marker into the new system already.
   int marker = open("/flash/SHOW_LICENSE", O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (marker >= 0) {
     close(marker);
   }
+  // As in the abort: a boot partition left mounted would keep "/flash" busy.
+  UnmountFileSystem("/flash/boot");
   UnmountFileSystem("/floppy");
   UnmountFileSystem("/flash");
   installationFinished = 1;
@@ -173,17 +154,12 @@ int EndRun(bool succeeded) {
   puts("");
   puts("Rebooting...");
   fflush(stdout);
-  RebootMachine(kRestartCommand);
+  SyncAndReboot();
   return 0;
 }
 
-}  // namespace
-
-int RunInstaller(int argc, char** argv) {
-  int wrapperExit = RunInitWrapper(argc > 0 ? argv[0] : "");
-  if (wrapperExit != kContinueAsInstaller) {
-    return wrapperExit;
-  }
+// Start-up after the init wrapper, the flow and the ending.
+int Install(int argc, char** argv) {
   MountKernelFileSystems();
   ChooseConsole();
   processConsole = ConsoleState{};
@@ -195,4 +171,19 @@ int RunInstaller(int argc, char** argv) {
   char type[80];
   ReadInstallationType(type);
   return EndRun(Dispatch(hardDiskInstall, type, target));
+}
+
+}  // namespace
+
+// As init, the installer runs in a child and the first process only waits, so that the machine
+// never sees its first process end.
+int RunInstaller(int argc, char** argv) {
+  if (argc < 1 || strstr(argv[0], "init") == nullptr) {
+    return Install(argc, argv);
+  }
+  ChildPlan inheritEverything;
+  inheritEverything.closeInherited = false;
+  pid_t child = StartChild(inheritEverything, [&] { return Install(argc, argv); });
+  // Without a child there is nobody to wait for: this process installs.
+  return child < 0 ? Install(argc, argv) : WaitForChild(child);
 }

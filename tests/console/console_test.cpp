@@ -1,6 +1,7 @@
 #include "console/console.h"
 
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <string>
@@ -71,6 +72,58 @@ TEST(PrintWrapped, FillsLinesOfAtMost77CharactersEachEndingInABlank) {
     EXPECT_EQ(ScreenOf([&] { PrintWrapped(example.text.c_str()); }), example.screen)
         << example.text;
   }
+}
+
+// What a line of canonical input would show: "canonical", or "raw" when raw mode stayed.
+const char* Mode() {
+  termios attributes{};
+  tcgetattr(0, &attributes);
+  return (attributes.c_lflag & (ICANON | ECHO)) == (ICANON | ECHO) ? "canonical" : "raw";
+}
+
+// A second EnterRawMode must not save the raw attributes over the real ones.
+TEST(RawMode, RestoreBringsBackTheAttributesFromBeforeTheFirstEntry) {
+  EXPECT_EQ(ScreenOf([] {
+              ConsoleState state;
+              EnterRawMode(state);
+              EnterRawMode(state);
+              printf("%s ", Mode());
+              RestoreConsole(state);
+              printf(" %s", Mode());
+            }),
+            "raw \033[?25h canonical");
+}
+
+TEST(PrintLine, CentresWhatFitsTheScreen) {
+  std::string text(81, 'a');
+  const struct {
+    size_t count;
+    bool centred;
+    std::string screen;
+  } cases[] = {
+      {3, true, std::string(38, ' ') + "aaa\n"},
+      {4, true, std::string(38, ' ') + "aaaa\n"},
+      {78, true, " " + std::string(78, 'a') + "\n"},
+      {80, true, std::string(80, 'a') + "\n"},
+      {81, true, text + "\n"},
+      {3, false, "aaa\n"},
+  };
+  for (const auto& example : cases) {
+    EXPECT_EQ(ScreenOf([&] { PrintLine(text.data(), example.count, example.centred); }),
+              example.screen)
+        << example.count;
+  }
+}
+
+TEST(SetAttributes, ResetsThenSetsEachAttributeOfTheMask) {
+  EXPECT_EQ(ScreenOf([] {
+              for (unsigned mask : {0u, 1u, 2u, 4u, 8u, 15u, 16u}) {
+                SetAttributes(mask);
+                putchar('|');
+              }
+            }),
+            "\033[m|\033[m\033[4m|\033[m\033[7m|\033[m\033[5m|\033[m\033[1m|"
+            "\033[m\033[4m\033[7m\033[5m\033[1m|\033[m|");
 }
 
 }  // namespace

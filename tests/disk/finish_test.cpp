@@ -49,6 +49,8 @@ TEST(FinishInstalledSystem, RunsTheFinishingProgramChecksWherePossibleAndUnmount
     calls.insert(calls.end(), finish.check.begin(), finish.check.end());
     calls.push_back("umount /flash = -1");
     EXPECT_EQ(root.Calls(), calls);
+    // Once, the ending wrote it after "/flash" was unmounted: onto the installation medium.
+    EXPECT_TRUE(root.Exists("/flash/SHOW_LICENSE"));
     EXPECT_EQ(outcome.output, finish.check.size() == 3 ? "Checking disk integrity...\n" : "");
   }
 }

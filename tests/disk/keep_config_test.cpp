@@ -78,7 +78,9 @@ TEST(KeepConfiguration, StoreComesBackWholeWhereverItsEntriesMeetTheChunkEnds) {
   }
 }
 
-TEST(KeepConfiguration, ModesOwnersAndLinkTargetsComeBackAndPipesStayBehind) {
+// A change of owner after the mode once cleared the set-id bits, and a directory got its times
+// before its entries were written into it.
+TEST(KeepConfiguration, ModesOwnersTimesAndLinkTargetsComeBackAndPipesStayBehind) {
   if (!SandboxAvailable()) {
     GTEST_SKIP() << kNeedsRoot;
   }
@@ -86,10 +88,11 @@ TEST(KeepConfiguration, ModesOwnersAndLinkTargetsComeBackAndPipesStayBehind) {
   std::string store = root.HostPath("/flash/vela/store");
   root.Write("/flash/vela/store/firewall/rules", std::string(40000, 'r'));  // over two chunks
   ASSERT_EQ(chmod((store + "/firewall").c_str(), 0750), 0);
-  ASSERT_EQ(chmod((store + "/firewall/rules").c_str(), 0600), 0);
   ASSERT_EQ(chown((store + "/firewall/rules").c_str(), 1234, 99), 0);
+  ASSERT_EQ(chmod((store + "/firewall/rules").c_str(), 06750), 0);
   ASSERT_EQ(symlink("firewall/rules", (store + "/current").c_str()), 0);
   ASSERT_EQ(mkfifo((store + "/pipe").c_str(), 0600), 0);
+  ASSERT_EQ(utimensat(AT_FDCWD, (store + "/firewall").c_str(), kTimes, 0), 0);
   ASSERT_EQ(RunInSandbox(root, CopyAndWriteBack).exitCode, 0);
   for (const char* path : {"/firewall", "/firewall/rules", "/current"}) {
     struct stat was = Status(root, std::string("/old/vela/store") + path), is{};
@@ -98,6 +101,7 @@ TEST(KeepConfiguration, ModesOwnersAndLinkTargetsComeBackAndPipesStayBehind) {
     EXPECT_EQ(is.st_uid, was.st_uid) << path;
     EXPECT_EQ(is.st_gid, was.st_gid) << path;
   }
+  EXPECT_EQ(Status(root, "/flash/vela/store/firewall").st_mtim.tv_sec, kTimes[1].tv_sec);
   EXPECT_EQ(root.Read("/flash/vela/store/current"), std::string(40000, 'r'));
   EXPECT_FALSE(root.Exists("/flash/vela/store/pipe"));
 }

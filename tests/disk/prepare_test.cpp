@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -74,6 +75,10 @@ TEST(PrepareDisk, EachLayoutGetsItsTableFormattingMountsFstabAndLiloConf) {
     ASSERT_EQ(outcome.exitCode, 0) << outcome.output;
     // The tools' own output goes to the log terminal, not on the console.
     EXPECT_EQ(outcome.output.find(" ran\n"), std::string::npos) << outcome.output;
+    std::string device = std::string(disk.geometry, strchr(disk.geometry, ':'));
+    const std::vector<std::string> sfdisk = {"exec /sbin/sfdisk -d -uC " + device,
+                                             "exec /sbin/sfdisk -q -uC " + device};
+    EXPECT_EQ(root.Calls("exec /sbin/sfdisk"), sfdisk);
     EXPECT_EQ(root.Calls("input "), std::vector<std::string>{disk.table});
     EXPECT_EQ(root.Calls("exec /sbin/mke2fs"), disk.formatting);
     EXPECT_EQ(root.Calls("mount"), disk.mounts);
@@ -149,7 +154,13 @@ TEST(PrepareDisk, FailingStepPrintsItsOneMessage) {
     childPid = -1;
     EXPECT_EQ(outcome.exitCode, failure.result ? 0 : 1) << outcome.output;
     EXPECT_NE(outcome.output.find(failure.message), std::string::npos) << outcome.output;
-    EXPECT_EQ(outcome.output.find("ERROR"), outcome.output.rfind("ERROR")) << outcome.output;
+    // Exactly the one message: no second ERROR, and none where the message is not one.
+    size_t errors = 0;
+    for (size_t at = outcome.output.find("ERROR"); at != std::string::npos;
+         at = outcome.output.find("ERROR", at + 1)) {
+      ++errors;
+    }
+    EXPECT_EQ(errors, strstr(failure.message, "ERROR") != nullptr ? 1u : 0u) << outcome.output;
   }
 }
 

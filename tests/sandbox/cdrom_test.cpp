@@ -3,6 +3,8 @@
 
 #include <sys/wait.h>
 
+#include <filesystem>
+
 #include "gtest/gtest.h"
 #include "tests/sandbox/harness.h"
 #include "tests/sandbox/media_fixture.h"
@@ -107,7 +109,9 @@ TEST_F(CdromSandbox, EachStepFailsInTurnWithItsMessage) {
     const char* badFile;  // written on the CD as bad.vpk when not null
     const char* message;  // null: the flow ends without one
     bool toolsRan;
+    bool noCd = false;
   } cases[] = {
+      {"no CD in 20 passes", "", "", nullptr, "FATAL ERROR: no CD-ROM found", false, true},
       {"menu cancelled", "q", "", nullptr, "Installation canceled", false},
       {"input ends in the menu", "", "", nullptr, "Installation canceled", false},
       {"input ends at the keep question", "i", "", nullptr, nullptr, false},
@@ -123,6 +127,9 @@ TEST_F(CdromSandbox, EachStepFailsInTurnWithItsMessage) {
     SetUp();
     root_->Write(kKeysPath, run.keys);
     root_->Write(kFailFile, run.failLines);
+    if (run.noCd) {
+      std::filesystem::remove_all(root_->HostPath(kCd));
+    }
     if (run.badFile != nullptr) {
       root_->Write(kCd + "/bad.vpk", run.badFile);
     }
@@ -142,6 +149,9 @@ TEST_F(CdromSandbox, EachStepFailsInTurnWithItsMessage) {
     EXPECT_EQ(flow.find("Software installed."), std::string::npos) << flow;
     EXPECT_EQ(root_->Calls("exec /sbin/mke2fs").empty(), !run.toolsRan);
     EXPECT_FALSE(root_->Exists(kNewRoot + "/etc/system"));
+    if (run.noCd) {
+      EXPECT_EQ(root_->Calls("mount /dev/").size(), 20u * 8);  // eight drives, twenty passes
+    }
     if (!run.toolsRan) {
       EXPECT_EQ(root_->Read(kOldRoot + "/vela/store/firewall"), "old rules\n");  // disk untouched
     }

@@ -3,6 +3,8 @@
 
 #include <sys/wait.h>
 
+#include <filesystem>
+
 #include "gtest/gtest.h"
 #include "tests/sandbox/harness.h"
 #include "tests/sandbox/media_fixture.h"
@@ -98,6 +100,11 @@ TEST_F(HardDiskSandbox, EachStepFailsInTurnWithItsMessageBeforeTheDiskIsTouched)
     std::function<void(const InstallerSandbox&)> arrange;
     const char* message;
   } cases[] = {
+      {"no disk with the material in 20 passes",
+       [](const InstallerSandbox& root) {
+         std::filesystem::remove(root.HostPath(kMaterial + "/autorun.scr"));
+       },
+       "FATAL ERROR: No hard disk found"},
       {"too many packages",
        [](const InstallerSandbox& root) {
          for (int i = 0; i < 46; ++i) {

@@ -2,11 +2,8 @@
 
 #include <sys/wait.h>
 
-#include <csignal>
-
 #include "console/console.h"
 #include "gtest/gtest.h"
-#include "startup/state.h"
 #include "tests/support/sandbox_layout.h"
 #include "tests/support/terminal.h"
 
@@ -15,9 +12,7 @@ namespace {
 // The interrupt is carried out where the installer waits, here for a key.
 TEST(Interrupt, WhileWaitingForAnAnswerAbortsWaitsForEnterAndReboots) {
   Terminal terminal([] {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigaction(SIGINT, &action, nullptr);
+    InstallInterruptHandler();
     EnterRawMode(processConsole);
     AskYesNo("Continue?");
     return 0;  // reached only when the interrupt was lost

@@ -1,6 +1,6 @@
 // The test build's platform layer: records every call as one line on kRecordDescriptor, fails the
 // calls that a test names in kFailFile, and simulates what later steps rely on. It touches the
-// machine only inside a sandbox root.
+// machine only inside a sandbox root. Its sleeps return at once and move its clock on instead.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -132,6 +133,22 @@ int ChangeRoot(const char* path) {
 
 void SyncFileSystems() {
   RecordCall("sync");
+}
+
+namespace {
+uint64_t skippedMicroseconds = 0;
+}  // namespace
+
+// Real time plus every skipped sleep, so that deadlines still pass while real waits happen.
+uint64_t MonotonicMicroseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return uint64_t(now.tv_sec) * 1000000 + uint64_t(now.tv_nsec) / 1000 + skippedMicroseconds;
+}
+
+int SleepMicroseconds(uint64_t microseconds) {
+  skippedMicroseconds += microseconds;
+  return 0;
 }
 
 namespace {

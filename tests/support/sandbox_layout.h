@@ -23,6 +23,9 @@ inline constexpr const char* kNetDirectory = "/.sandbox/net";
 // What the recording sfdisk prints for "-g" and for "-d".
 inline constexpr const char* kGeometryFile = "/.sandbox/sfdisk-g";
 inline constexpr const char* kDumpFile = "/.sandbox/sfdisk-d";
+// While this exists, the recording sfdisk's geometry query waits up to ten seconds before it
+// answers, so that a test can interrupt the installer while it waits for a tool.
+inline constexpr const char* kHoldFile = "/.sandbox/sfdisk-hold";
 
 // The descriptor, inherited across fork, exec and chroot, on which every recorded call is
 // appended as one line.
