@@ -8,6 +8,7 @@ packages=(
   zlib1g-dev             # the one library the programs link
   libgtest-dev libgmock-dev
   libssl-dev libsodium-dev  # test-only: independent SHA-1 and X25519 to compare against
+  tmux                      # test-only: the terminal emulator that shows the menu screens
 )
 
 missing=()
