@@ -16,7 +16,7 @@
 
 #include "packages/database_files.h"
 #include "packages/database_lookup.h"
-#include "packages/install_package.h"
+#include "packages/install_stream.h"
 #include "packages/package_database.h"
 #include "packages/package_order.h"
 #include "packages/package_verify.h"
@@ -89,7 +89,7 @@ std::vector<SelectablePackage*> OrderFiles(FileList& files, bool downgrade) {
 
 // The user's choices of the installed packages, and every name enabled now (own and provided).
 void NoteStates(Selection& selection, std::set<std::string>& enabledNames) {
-  for (const auto& p : GetPackageDatabase().packages) {
+  for (const auto& p : GetPackageDatabase().Records()) {
     if (p->userForced) {
       selection[p->name] = p->disabled;
     }
@@ -282,5 +282,5 @@ bool BootInstall(InstallMode mode) {
 }
 
 bool BootInstallationLost() {
-  return GetPackageDatabase().packages.empty();
+  return GetPackageDatabase().Records().empty();
 }

@@ -17,8 +17,8 @@
 #include "packages/package_file.h"
 #include "packages/reporter.h"
 #include "packages/roots.h"
+#include "streams/package_format.h"
 #include "streams/part_reader.h"
-#include "streams/part_types.h"
 
 namespace {
 

@@ -92,7 +92,7 @@ std::string DependencyText(const Dependency& d) {
 }
 
 Package* FindConflicting(const PackageInfo& p) {
-  for (const auto& installed : GetPackageDatabase().packages) {
+  for (const auto& installed : GetPackageDatabase().Records()) {
     if (!installed->disabled && ConflictsWith(*installed, p)) {
       return installed.get();
     }

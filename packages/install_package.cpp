@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -9,8 +10,6 @@
 #include "packages/database_lookup.h"
 #include "packages/database_remove.h"
 #include "packages/database_store.h"
-#include "packages/install_bundle.h"
-#include "packages/known_package_digests.h"
 #include "packages/package_database.h"
 #include "packages/package_file.h"
 #include "packages/package_reports.h"
@@ -21,37 +20,11 @@
 #include "packages/schedule_plan.h"
 #include "packages/unpack.h"
 #include "platform/platform.h"
-
-DigestCheck knownDigestCheck = IsKnownPackageDigest;
+#include "streams/signature_check.h"
 
 namespace {
 
 constexpr std::uint32_t kSkipStep = 4096;
-
-// The part types that an installation reads; everything else in a package stream is passed over.
-constexpr int installedPartTypes[] = {
-    PartHeader,       PartBundleHeader,  PartBundleMembers,   PartArchitecture,
-    PartDependencies, PartProvides,      PartConflicts,       PartImage,
-    PartFiles,        PartInstallScript, PartUninstallScript, PartSignature,
-};
-
-// The database's slot of the record p; end when the dependency rules uninstalled and destroyed it.
-std::vector<std::unique_ptr<Package>>::iterator SlotOf(const Package* p) {
-  auto& packages = GetPackageDatabase().packages;
-  return std::find_if(packages.begin(), packages.end(),
-                      [p](const std::unique_ptr<Package>& record) { return record.get() == p; });
-}
-
-// Takes the record p out of the database and hands it back; null when it is gone.
-std::unique_ptr<Package> TakeOut(const Package* p) {
-  auto slot = SlotOf(p);
-  if (slot == GetPackageDatabase().packages.end()) {
-    return nullptr;
-  }
-  std::unique_ptr<Package> record = std::move(*slot);
-  GetPackageDatabase().packages.erase(slot);
-  return record;
-}
 
 // Appending a package can make the dependency rules uninstall it at once (a dependency that only
 // passed because the caller ignored unusable packages); its record is then gone.
@@ -104,30 +77,26 @@ Package* Refused(const Package& p, PartReader& reader, InstallMode mode, Verdict
 // caller ignored unusable packages), nothing is carried out, the installed package stays and the
 // result is false (reported).
 bool ReplaceInstalled(std::unique_ptr<Package>& p) {
-  auto& packages = GetPackageDatabase().packages;
-  std::unique_ptr<Package> old;
+  PackageDatabase& db = GetPackageDatabase();
   int index = FindPackageIndex(p->name);
-  if (index >= 0) {
-    old = std::move(packages[index]);
-    packages.erase(packages.begin() + index);
-  }
+  std::unique_ptr<Package> old = index < 0 ? nullptr : db.Take(db.Records()[index].get());
   const Package* fresh = &AddPackage(std::move(p));
   std::vector<Package*> removals;
   std::vector<Package*> enables;
   PlanSchedule(removals, enables, 1);
   bool stays = fresh->scheduledAction != kScheduleUninstall;
   if (!stays) {
-    for (const auto& record : packages) {
+    for (const auto& record : db.Records()) {
       record->scheduledAction = kScheduleNone;
     }
   } else {
     PerformRemovals(removals, 1);
     PerformEnables(enables, 1);
   }
-  p = TakeOut(fresh);
+  p = db.Take(fresh);
   if (!stays) {
     if (old != nullptr) {
-      packages.insert(packages.begin() + index, std::move(old));
+      db.Insert(std::move(old), static_cast<std::size_t>(index));
     }
     ReportRemovedByRules(DisplayName(*p));
     return false;
@@ -152,9 +121,11 @@ void SkipImage(Package& p, PartReader& reader) {
   }
 }
 
-// Stores the script part the reader stands on (unless p has an image) and moves on.
+// Stores the script part the reader stands on and moves on. A package with an image has no stored
+// install script (its metadata writing deletes a left-over one); its uninstall script is kept.
 bool StoreScript(Package& p, PartReader& reader, const char* name, bool direct) {
-  if (!p.hasImage && !WritePackageScript(p, reader, reader.PartLength(), name, direct)) {
+  bool stored = !p.hasImage || std::strcmp(name, "onuninstall") == 0;
+  if (stored && !WritePackageScript(p, reader, reader.PartLength(), name, direct)) {
     ReportWriteFailure(p, name);
     RemovePackage(p);
     return false;
@@ -195,7 +166,7 @@ bool PackageIsAuthentic(PartReader& reader) {
     return verified;
   }
   std::uint8_t digest[kDigestSize];
-  return reader.TakeDigest(digest) && knownDigestCheck(digest);
+  return reader.TakeDigest(digest) && GetPackageDatabase().knownDigestCheck(digest);
 }
 
 bool InstallPackageContents(Package& p, PartReader& reader, bool direct) {
@@ -249,6 +220,7 @@ bool InstallPackageContents(Package& p, PartReader& reader, bool direct) {
 
 Package* InstallPackageFromStream(PartReader& reader, InstallMode mode, const Selection& selection,
                                   const Dependency* bundle, const InstallOutputs& outputs) {
+  DatabaseOperation operation;
   ForgetEarlierDigest(reader);
   auto p = std::make_unique<Package>();
   if (!ReadPackageHeader(*p, reader)) {
@@ -273,27 +245,14 @@ Package* InstallPackageFromStream(PartReader& reader, InstallMode mode, const Se
   }
   std::string name = DisplayName(*p);
   bool bootImage = (p->flags & kFlagBootImage) != 0;
-  const Package* installed = &AddPackage(std::move(p));
+  Package* installed = &AddPackage(std::move(p));
   ApplySchedule(0);
-  auto slot = SlotOf(installed);
-  if (slot == GetPackageDatabase().packages.end()) {
+  if (!GetPackageDatabase().Contains(installed)) {
     ReportRemovedByRules(name);
     return nullptr;
   }
   if (outputs.bootImage != nullptr) {
     *outputs.bootImage = bootImage;
   }
-  return slot->get();
-}
-
-int InstallFromStream(std::istream& input, InstallMode mode, const Selection& selection,
-                      std::streambuf* copy, const InstallOutputs& outputs) {
-  PartReader reader(input, true, copy);
-  for (int type : installedPartTypes) {
-    reader.AcceptPartType(type);
-  }
-  if (reader.NextPart() == PartBundleHeader) {
-    return InstallBundleFromStream(reader, mode, selection, outputs);
-  }
-  return InstallPackageFromStream(reader, mode, selection, nullptr, outputs) != nullptr ? 0 : 1;
+  return installed;
 }

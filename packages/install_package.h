@@ -37,22 +37,9 @@ Package* InstallPackageFromStream(PartReader& reader, InstallMode mode, const Se
 // (reported).
 bool InstallPackageContents(Package& p, PartReader& reader, bool direct);
 
-// Installs the package or bundle in input. copy, when not null, receives every byte read.
-// Returns 0 on success, 1 when a single package was not installed or a bundle's header or entry
-// failed, 2 when a bundle was refused and 3 when none of a bundle's members was installed.
-int InstallFromStream(std::istream& input, InstallMode mode, const Selection& selection,
-                      std::streambuf* copy, const InstallOutputs& outputs);
-
-// Decides whether the digest of a package without signature admits it.
-using DigestCheck = bool (*)(const std::uint8_t digest[20]);
-
-// The check that installation and verification use for unsigned packages: IsKnownPackageDigest,
-// the table built into the program. Tests put their own check in place and restore it; nothing
-// else changes it.
-extern DigestCheck knownDigestCheck;
-
 // Checks the authenticity of the package whose parts the reader has passed: the signature part it
-// stands on must verify, or, without one, the package's digest must pass knownDigestCheck.
+// stands on must verify, or, without one, the package's digest must pass the database's
+// knownDigestCheck.
 bool PackageIsAuthentic(PartReader& reader);
 
 // Drops a digest finished before the current package began (the reader finishes one before each

@@ -19,17 +19,10 @@ constexpr PackageVersion kLastIncompatibleSystem = 0x031665FF;
 
 const char* const keptByPurge[] = {"brix", "disk-drivers", "system"};
 
-// The database's slot of p, or end when p is not (or no longer) a record of the database. Lists
-// are checked against the database before they are followed, so that a stale entry, such as a
-// package listed twice and already destroyed, is never dereferenced.
-std::vector<std::unique_ptr<Package>>::iterator SlotOf(const Package* p) {
-  auto& packages = GetPackageDatabase().packages;
-  return std::find_if(packages.begin(), packages.end(),
-                      [p](const std::unique_ptr<Package>& record) { return record.get() == p; });
-}
-
+// Lists are checked against the database before they are followed, so that a stale entry, such
+// as a package listed twice and already uninstalled, is acted on once.
 bool InDatabase(const Package* p) {
-  return SlotOf(p) != GetPackageDatabase().packages.end();
+  return GetPackageDatabase().Contains(p);
 }
 
 void Uninstall(Package& p, int verbosity) {
@@ -38,9 +31,7 @@ void Uninstall(Package& p, int verbosity) {
   if (verbosity >= 2)
     ShowStatus(db, "uninstalling " + name + "...");
   RemovePackage(p);
-  auto slot = SlotOf(&p);
-  std::unique_ptr<Package> record = std::move(*slot);
-  db.packages.erase(slot);
+  db.Retire(&p);
   if (verbosity >= 2)
     ReportInfo(db, "uninstalled %s", name.c_str());
 }
@@ -69,6 +60,7 @@ bool KeptByPurge(const Package& p) {
 }  // namespace
 
 bool ApplySchedule(int verbosity) {
+  DatabaseOperation operation;
   std::vector<Package*> removals;
   std::vector<Package*> enables;
   PlanSchedule(removals, enables, verbosity);
@@ -78,6 +70,7 @@ bool ApplySchedule(int verbosity) {
 }
 
 void PerformRemovals(const std::vector<Package*>& list, int verbosity) {
+  DatabaseOperation operation;
   for (Package* p : list) {
     if (!InDatabase(p))
       continue;
@@ -102,8 +95,9 @@ void PerformEnables(const std::vector<Package*>& list, int verbosity) {
 }
 
 void PurgeIncompatiblePackages() {
+  DatabaseOperation operation;
   ApplySchedule(0);
-  for (const auto& p : GetPackageDatabase().packages) {
+  for (const auto& p : GetPackageDatabase().Records()) {
     if (!KeptByPurge(*p) && !NeedsNewSystem(*p))
       p->scheduledAction = kScheduleUninstall;
   }

@@ -15,8 +15,8 @@
 
 namespace {
 
-std::vector<std::unique_ptr<Package>>& Packages() {
-  return GetPackageDatabase().packages;
+std::span<const std::unique_ptr<Package>> Packages() {
+  return GetPackageDatabase().Records();
 }
 
 // The candidate lists of every dependency of every package, and for each package the packages
@@ -33,7 +33,7 @@ struct NeedGraph {
 using NameIndex = std::unordered_map<std::string_view, std::vector<std::size_t>>;
 
 NameIndex IndexNames() {
-  auto& packages = Packages();
+  auto packages = Packages();
   NameIndex bearers;
   for (std::size_t i = 0; i < packages.size(); ++i) {
     bearers[packages[i]->name].push_back(i);
@@ -59,7 +59,7 @@ void IndexedCandidates(const NameIndex& bearers, const Dependency& d, std::vecto
 }
 
 NeedGraph BuildNeedGraph() {
-  auto& packages = Packages();
+  auto packages = Packages();
   NeedGraph graph;
   for (std::size_t i = 0; i < packages.size(); ++i)
     graph.position.emplace(packages[i].get(), i);
@@ -168,7 +168,7 @@ bool DropIfUnsatisfied(Package& p, const std::vector<std::vector<Package*>>& nee
 // of the examinations does not change where they end, and only the dependents of a changed
 // package need to be looked at again.
 void DropWith(const NeedGraph& graph) {
-  auto& packages = Packages();
+  auto packages = Packages();
   std::deque<std::size_t> pending;
   std::vector<bool> queued(packages.size(), true);
   for (std::size_t i = 0; i < packages.size(); ++i)
@@ -246,7 +246,7 @@ void HandOver(std::vector<Package*>& ordered, std::vector<Package*>& out) {
 }  // namespace
 
 void PlanSchedule(std::vector<Package*>& removals, std::vector<Package*>& enables, int verbosity) {
-  auto& packages = Packages();
+  auto packages = Packages();
   PropagateBundleActions();
   NeedGraph graph = BuildNeedGraph();
   for (std::size_t i = 0; i < packages.size(); ++i) {

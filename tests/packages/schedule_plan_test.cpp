@@ -93,7 +93,7 @@ TEST(SchedulePlanTest, ScenariosAtEachVerbosity) {
 // The dependency check as first described: a pass over the database that starts again from the
 // first package after every change.
 void DropUnsatisfiedByRestarting() {
-  auto& packages = GetPackageDatabase().packages;
+  auto packages = GetPackageDatabase().Records();
   for (std::size_t i = 0; i < packages.size(); ++i) {
     Package& p = *packages[i];
     std::uint32_t& action = p.scheduledAction;
@@ -116,7 +116,7 @@ void DropUnsatisfiedByRestarting() {
 
 // The single steps of a plan, one after the other, each looking everything up afresh.
 void PlanStepByStep() {
-  auto& packages = GetPackageDatabase().packages;
+  auto packages = GetPackageDatabase().Records();
   PropagateBundleActions();
   for (bool ensuring : {true, false}) {
     for (const auto& p : packages) {

@@ -115,7 +115,8 @@ TEST_F(UnpackTest, PlacesEntriesByNameStateAndMode) {
 }
 
 // Files and links in the way are replaced, never written through (a hard link shares its file);
-// a non-empty directory in the way of a file is a creation error that ends the unpacking.
+// a non-empty directory in the way of a file is a creation error that ends the unpacking, with
+// the error of the removal that failed (it once named the later creation's "File exists").
 TEST_F(UnpackTest, ReplacesWhatStandsInTheWay) {
   ASSERT_TRUE(WriteTestFile(tree.Outside("/shared"), "outside"));
   MakeTestDirectories(tree.Target("/etc/ppp"));
@@ -124,7 +125,7 @@ TEST_F(UnpackTest, ReplacesWhatStandsInTheWay) {
   TestPackage package("ppp", "1.0");
   package.Directory("/etc").File("/hosts", "new").File("/dangling", "new").File("/etc", "x");
   EXPECT_FALSE(Unpack(package.File("/after", "y").Bytes()));
-  EXPECT_EQ(log, kFailed + "could not create /etc: File exists\n");
+  EXPECT_EQ(log, kFailed + "could not create /etc: Is a directory\n");
   EXPECT_EQ(ReadWholeTestFile(tree.Target("/hosts")) + ReadWholeTestFile(tree.Target("/dangling")),
             "newnew");
   EXPECT_TRUE(PathExists(tree.Target("/etc/ppp")) && !PathExists(tree.Target("/after")));

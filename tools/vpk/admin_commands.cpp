@@ -14,7 +14,7 @@
 #include "packages/database_files.h"
 #include "packages/database_load.h"
 #include "packages/database_lookup.h"
-#include "packages/install_package.h"
+#include "packages/install_stream.h"
 #include "packages/post_log.h"
 #include "packages/roots.h"
 #include "packages/schedule_apply.h"

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "streams/part_types.h"
+#include "streams/package_format.h"
 #include "streams/part_writer.h"
 #include "tools/vpk/output_file.h"
 #include "tools/vpk/package_writer.h"
