@@ -133,9 +133,9 @@ Outcome TimeOnce(int count, const std::string& root, bool planOnly) {
   auto start = std::chrono::steady_clock::now();
   if (planOnly) {
     std::vector<Package*> removals, enables;
-    PlanSchedule(removals, enables, 0);
+    PlanSchedule(removals, enables, Verbosity::kSilent);
   } else {
-    ApplySchedule(0);
+    ApplySchedule(Verbosity::kSilent);
   }
   std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
   std::size_t disabled = 0;

@@ -186,7 +186,7 @@ bool EnableAgain(const std::set<std::string>& enabledNames) {
       list.push_back(p);
     }
   }
-  PerformEnables(list, 1);
+  PerformEnables(list, Verbosity::kChanges);
   return !list.empty();
 }
 

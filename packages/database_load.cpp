@@ -174,8 +174,9 @@ bool ScanImages(const std::string& directory, bool fromImageDirectory) {
     prefix += '/';
   for (const std::string& name : names) {
     auto record = std::make_unique<Package>(name);
-    std::string image =
-        fromImageDirectory ? prefix + name : PackageDirectory(*record, false) + "image";
+    std::string image = fromImageDirectory
+                            ? prefix + name
+                            : PackageDirectory(*record, Placement::kTargetRoot) + "image";
     AddImagePackages(std::move(record), image);
   }
   return true;
@@ -185,7 +186,7 @@ void LoadPackageState(Package& p, bool consumeSchedule) {
   // A name that would lead out of the database names no files of it.
   if (!IsSafeDirectoryName(p.name))
     return;
-  std::string dir = PackageDirectory(p, false);
+  std::string dir = PackageDirectory(p, Placement::kTargetRoot);
   if (p.version == 0)
     LoadMetadata(p, dir);
   LoadEnabledState(p, dir);

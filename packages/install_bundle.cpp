@@ -122,7 +122,7 @@ int InstallBundleFromStream(PartReader& reader, InstallMode mode, const Selectio
     reader.NextPart();
   }
   if (b->hasImage && outputs.imageDirectory != nullptr) {
-    *outputs.imageDirectory = PackageDirectory(*b, false);
+    *outputs.imageDirectory = PackageDirectory(*b, Placement::kTargetRoot);
   }
   if ((DecideInstall(*b, mode | AcceptInstalled) & ~(mode | AcceptInstalled)) != 0) {
     return kBundleRefused;
@@ -148,7 +148,7 @@ int InstallBundleFromStream(PartReader& reader, InstallMode mode, const Selectio
       p->scheduledAction = kScheduleUninstall;
     }
   }
-  ApplySchedule(0);
+  ApplySchedule(Verbosity::kSilent);
   ClearStatusLine();
   ReportInfo(GetPackageDatabase(), "installed %s", BundleText(bundle).c_str());
   return kBundleInstalled;

@@ -83,15 +83,15 @@ bool ReplaceInstalled(std::unique_ptr<Package>& p) {
   const Package* fresh = &AddPackage(std::move(p));
   std::vector<Package*> removals;
   std::vector<Package*> enables;
-  PlanSchedule(removals, enables, 1);
+  PlanSchedule(removals, enables, Verbosity::kChanges);
   bool stays = fresh->scheduledAction != kScheduleUninstall;
   if (!stays) {
     for (const auto& record : db.Records()) {
       record->scheduledAction = kScheduleNone;
     }
   } else {
-    PerformRemovals(removals, 1);
-    PerformEnables(enables, 1);
+    PerformRemovals(removals, Verbosity::kChanges);
+    PerformEnables(enables, Verbosity::kChanges);
   }
   p = db.Take(fresh);
   if (!stays) {
@@ -123,9 +123,9 @@ void SkipImage(Package& p, PartReader& reader) {
 
 // Stores the script part the reader stands on and moves on. A package with an image has no stored
 // install script (its metadata writing deletes a left-over one); its uninstall script is kept.
-bool StoreScript(Package& p, PartReader& reader, const char* name, bool direct) {
+bool StoreScript(Package& p, PartReader& reader, const char* name, Placement placement) {
   bool stored = !p.hasImage || std::strcmp(name, "onuninstall") == 0;
-  if (stored && !WritePackageScript(p, reader, reader.PartLength(), name, direct)) {
+  if (stored && !WritePackageScript(p, reader, reader.PartLength(), name, placement)) {
     ReportWriteFailure(p, name);
     RemovePackage(p);
     return false;
@@ -135,8 +135,9 @@ bool StoreScript(Package& p, PartReader& reader, const char* name, bool direct) 
 }
 
 // A running system that was booted with this boot image has its files already.
-bool KeepsRunningBootImage(const Package& p, bool direct) {
-  return !direct && std::getenv("bootimage") != nullptr && (p.flags & kFlagBootImage) != 0;
+bool KeepsRunningBootImage(const Package& p, Placement placement) {
+  return placement == Placement::kTargetRoot && std::getenv("bootimage") != nullptr &&
+         (p.flags & kFlagBootImage) != 0;
 }
 
 bool Fail(Package& p) {
@@ -169,26 +170,27 @@ bool PackageIsAuthentic(PartReader& reader) {
   return reader.TakeDigest(digest) && GetPackageDatabase().knownDigestCheck(digest);
 }
 
-bool InstallPackageContents(Package& p, PartReader& reader, bool direct) {
+bool InstallPackageContents(Package& p, PartReader& reader, Placement placement) {
   PackageDatabase& db = GetPackageDatabase();
   ShowInstallingProgress(db, p, reader);
   bool recorded = !reader.IsUnrecorded();
-  if (recorded && !CreatePackageDirectory(p, direct)) {
+  if (recorded && !CreatePackageDirectory(p, placement)) {
     return false;
   }
   if (reader.CurrentType() == PartImage) {
     SkipImage(p, reader);
     reader.NextPart();
   }
-  if (reader.CurrentType() == PartInstallScript && !StoreScript(p, reader, "oninstall", direct)) {
+  if (reader.CurrentType() == PartInstallScript &&
+      !StoreScript(p, reader, "oninstall", placement)) {
     return false;
   }
   if (reader.CurrentType() == PartUninstallScript &&
-      !StoreScript(p, reader, "onuninstall", direct)) {
+      !StoreScript(p, reader, "onuninstall", placement)) {
     return false;
   }
   if (reader.CurrentType() == PartFiles) {
-    if (!KeepsRunningBootImage(p, direct) && !UnpackFiles(p, reader, direct)) {
+    if (!KeepsRunningBootImage(p, placement) && !UnpackFiles(p, reader, placement)) {
       return Fail(p);
     }
     reader.NextPart();
@@ -197,11 +199,11 @@ bool InstallPackageContents(Package& p, PartReader& reader, bool direct) {
     ReportBrokenPackage(p);
     return Fail(p);
   }
-  if (recorded && !WritePackageMetadata(p, direct)) {
+  if (recorded && !WritePackageMetadata(p, placement)) {
     return Fail(p);
   }
   // A link planted at the marker's place is refused rather than followed out of the tree.
-  if (!direct && (p.flags & kFlagBootImage) != 0 &&
+  if (placement == Placement::kTargetRoot && (p.flags & kFlagBootImage) != 0 &&
       !WriteDatabaseFile(TargetPath("/UPGRADED"), "")) {
     ReportWriteFailure(p, "UPGRADED");
     return Fail(p);
@@ -227,7 +229,7 @@ Package* InstallPackageFromStream(PartReader& reader, InstallMode mode, const Se
     return nullptr;
   }
   if (p->hasImage && outputs.imageDirectory != nullptr) {
-    *outputs.imageDirectory = PackageDirectory(*p, false);
+    *outputs.imageDirectory = PackageDirectory(*p, Placement::kTargetRoot);
   }
   Verdict verdict = DecideInstall(*p, bundle != nullptr ? AllInstallModes : mode | IgnoreConflicts);
   SetInitialState(*p, selection, verdict);
@@ -240,13 +242,13 @@ Package* InstallPackageFromStream(PartReader& reader, InstallMode mode, const Se
   if (!reader.IsUnrecorded() && !ReplaceInstalled(p)) {
     return nullptr;
   }
-  if (!InstallPackageContents(*p, reader, false)) {
+  if (!InstallPackageContents(*p, reader, Placement::kTargetRoot)) {
     return nullptr;
   }
   std::string name = DisplayName(*p);
   bool bootImage = (p->flags & kFlagBootImage) != 0;
   Package* installed = &AddPackage(std::move(p));
-  ApplySchedule(0);
+  ApplySchedule(Verbosity::kSilent);
   if (!GetPackageDatabase().Contains(installed)) {
     ReportRemovedByRules(name);
     return nullptr;

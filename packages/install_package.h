@@ -6,6 +6,7 @@
 
 #include "packages/install_decision.h"
 #include "packages/package.h"
+#include "packages/roots.h"
 #include "streams/part_reader.h"
 
 // Installing one package from a package byte stream into the target tree: the decision, the
@@ -32,10 +33,10 @@ Package* InstallPackageFromStream(PartReader& reader, InstallMode mode, const Se
 // Installs the parts after the header of p: image (passed over), install and uninstall scripts,
 // file archive, then checks the signature or the known digest, writes the database entry,
 // creates "UPGRADED" at the target root for a boot-image package, and runs "oninstall" unless p
-// is disabled. direct selects the relative forms of the paths (under the working directory) and
-// turns the boot-image handling off. Any failure removes what was written of p and returns false
+// is disabled. Placement::kWorkingDirectory selects the relative forms of the paths and turns
+// the boot-image handling off. Any failure removes what was written of p and returns false
 // (reported).
-bool InstallPackageContents(Package& p, PartReader& reader, bool direct);
+bool InstallPackageContents(Package& p, PartReader& reader, Placement placement);
 
 // Checks the authenticity of the package whose parts the reader has passed: the signature part it
 // stands on must verify, or, without one, the package's digest must pass the database's

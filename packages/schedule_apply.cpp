@@ -25,23 +25,23 @@ bool InDatabase(const Package* p) {
   return GetPackageDatabase().Contains(p);
 }
 
-void Uninstall(Package& p, int verbosity) {
+void Uninstall(Package& p, Verbosity verbosity) {
   PackageDatabase& db = GetPackageDatabase();
   std::string name = DisplayName(p);
-  if (verbosity >= 2)
+  if (verbosity >= Verbosity::kEverything)
     ShowStatus(db, "uninstalling " + name + "...");
   RemovePackage(p);
   db.Retire(&p);
-  if (verbosity >= 2)
+  if (verbosity >= Verbosity::kEverything)
     ReportInfo(db, "uninstalled %s", name.c_str());
 }
 
-void Disable(Package& p, int verbosity) {
+void Disable(Package& p, Verbosity verbosity) {
   PackageDatabase& db = GetPackageDatabase();
-  if (verbosity >= 1)
+  if (verbosity >= Verbosity::kChanges)
     ShowStatus(db, "disabling " + DisplayName(p) + "...");
   WriteDisabledState(p);
-  if (verbosity >= 1)
+  if (verbosity >= Verbosity::kChanges)
     ReportInfo(db, "disabled %s", DisplayName(p).c_str());
 }
 
@@ -59,7 +59,7 @@ bool KeptByPurge(const Package& p) {
 
 }  // namespace
 
-bool ApplySchedule(int verbosity) {
+bool ApplySchedule(Verbosity verbosity) {
   DatabaseOperation operation;
   std::vector<Package*> removals;
   std::vector<Package*> enables;
@@ -69,7 +69,7 @@ bool ApplySchedule(int verbosity) {
   return !removals.empty() || !enables.empty();
 }
 
-void PerformRemovals(const std::vector<Package*>& list, int verbosity) {
+void PerformRemovals(const std::vector<Package*>& list, Verbosity verbosity) {
   DatabaseOperation operation;
   for (Package* p : list) {
     if (!InDatabase(p))
@@ -81,25 +81,25 @@ void PerformRemovals(const std::vector<Package*>& list, int verbosity) {
   }
 }
 
-void PerformEnables(const std::vector<Package*>& list, int verbosity) {
+void PerformEnables(const std::vector<Package*>& list, Verbosity verbosity) {
   PackageDatabase& db = GetPackageDatabase();
   for (Package* p : list) {
     if (!InDatabase(p))
       continue;
-    if (verbosity >= 1)
+    if (verbosity >= Verbosity::kChanges)
       ShowStatus(db, "enabling " + DisplayName(*p) + "...");
     WriteEnabledState(*p);
-    if (verbosity >= 1)
+    if (verbosity >= Verbosity::kChanges)
       ReportInfo(db, "enabled %s", DisplayName(*p).c_str());
   }
 }
 
 void PurgeIncompatiblePackages() {
   DatabaseOperation operation;
-  ApplySchedule(0);
+  ApplySchedule(Verbosity::kSilent);
   for (const auto& p : GetPackageDatabase().Records()) {
     if (!KeptByPurge(*p) && !NeedsNewSystem(*p))
       p->scheduledAction = kScheduleUninstall;
   }
-  ApplySchedule(1);
+  ApplySchedule(Verbosity::kChanges);
 }

@@ -87,7 +87,7 @@ using EnsureStack = std::vector<const Package*>;
 
 // The plan's candidate lists, or null when a single step runs on its own and looks them up.
 struct EnsureContext {
-  int verbosity;
+  Verbosity verbosity;
   const NeedGraph* graph;
   EnsureStack active;
 };
@@ -97,7 +97,7 @@ void Ensure(Package& p, EnsureContext& context);
 void Provide(Package& provider, const Package& dependent, EnsureContext& context) {
   if (provider.scheduledAction == kScheduleUninstall ||
       provider.scheduledAction == kScheduleDisable) {
-    if (context.verbosity != 0) {
+    if (context.verbosity != Verbosity::kSilent) {
       ReportWarning(GetPackageDatabase(), "can not %s %s: %s depends on it",
                     scheduledActionWords[provider.scheduledAction], DisplayName(provider).c_str(),
                     dependent.name.c_str());
@@ -195,7 +195,7 @@ bool TakesPartInConflicts(const Package& p) {
 }
 
 // ResolveConflicts for p and one other package q; false when p's enable was cancelled.
-bool ResolvePair(Package& p, Package& q, int verbosity) {
+bool ResolvePair(Package& p, Package& q, Verbosity verbosity) {
   if (&q == &p || !WillBeEnabled(q))
     return true;
   if (ConflictsWith(p, q)) {
@@ -206,7 +206,7 @@ bool ResolvePair(Package& p, Package& q, int verbosity) {
     if (q.scheduledAction == kScheduleNone) {
       q.scheduledAction = kScheduleDisable;
     } else {
-      if (verbosity != 0) {
+      if (verbosity != Verbosity::kSilent) {
         ReportWarning(GetPackageDatabase(), "can not enable %s: %s conflicts with it",
                       p.name.c_str(), DisplayName(q).c_str());
       }
@@ -245,7 +245,8 @@ void HandOver(std::vector<Package*>& ordered, std::vector<Package*>& out) {
 
 }  // namespace
 
-void PlanSchedule(std::vector<Package*>& removals, std::vector<Package*>& enables, int verbosity) {
+void PlanSchedule(std::vector<Package*>& removals, std::vector<Package*>& enables,
+                  Verbosity verbosity) {
   auto packages = Packages();
   PropagateBundleActions();
   NeedGraph graph = BuildNeedGraph();
@@ -277,7 +278,7 @@ void PlanSchedule(std::vector<Package*>& removals, std::vector<Package*>& enable
   if (!packages.empty() && !AnyEnabledAfterPlan()) {
     for (const auto& p : packages)
       p->scheduledAction = kScheduleNone;
-    if (verbosity != 0)
+    if (verbosity != Verbosity::kSilent)
       ReportError(GetPackageDatabase(), "can not uninstall or disable all packages");
     return;
   }
@@ -309,17 +310,17 @@ void PropagateBundleActions() {
   }
 }
 
-void EnsureDependencies(Package& p, int verbosity) {
+void EnsureDependencies(Package& p, Verbosity verbosity) {
   EnsureContext context{verbosity, nullptr, {}};
   Ensure(p, context);
 }
 
-void EnsureProvider(Package& provider, const Package& dependent, int verbosity) {
+void EnsureProvider(Package& provider, const Package& dependent, Verbosity verbosity) {
   EnsureContext context{verbosity, nullptr, {}};
   Provide(provider, dependent, context);
 }
 
-void ResolveConflicts(Package& p, int verbosity) {
+void ResolveConflicts(Package& p, Verbosity verbosity) {
   for (const auto& q : Packages()) {
     if (!ResolvePair(p, *q, verbosity))
       return;

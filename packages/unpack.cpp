@@ -45,7 +45,7 @@ struct Unpacking {
   PartReader& reader;
   InflateStream& archive;
   int root;       // the directory the entries go under
-  bool relative;  // recorded paths begin with "."
+  bool relative;  // below the working directory: recorded paths begin with "."
   std::vector<CreatedDirectory> directories;
   std::vector<char> block;
 };
@@ -390,10 +390,11 @@ bool MakeDirectories(const std::string& path, bool skipLast) {
   return true;
 }
 
-bool UnpackFiles(Package& p, PartReader& reader, bool relative) {
+bool UnpackFiles(Package& p, PartReader& reader, Placement placement) {
   if (p.disabled) {
     MakeDisabledTree(p);
   }
+  bool relative = placement == Placement::kWorkingDirectory;
   std::string rootPath = relative ? "." : TargetPath("/");
   int root = OpenTreeRoot(rootPath);
   if (root < 0) {

@@ -34,7 +34,10 @@ class UnpackTest : public testing::Test {
     EXPECT_TRUE(ReadPackageHeader(p, reader) && reader.CurrentType() == PartFiles);
     GetPackageDatabase().log.clear();
     bool done = false;
-    CapturedStdout([&] { done = UnpackFiles(p, reader, relative); });
+    CapturedStdout([&] {
+      done =
+          UnpackFiles(p, reader, relative ? Placement::kWorkingDirectory : Placement::kTargetRoot);
+    });
     log.clear();
     for (const std::string& line : GetPackageDatabase().log)
       log += line + "\n";

@@ -180,7 +180,7 @@ bool RunSchedule(int argc, char** argv, std::uint32_t action, const char* word) 
     p->scheduledAction = action;
     p->userForced = p->userForced || action != kScheduleUninstall;
   }
-  ApplySchedule(2);
+  ApplySchedule(Verbosity::kEverything);
   SavePostLog();
   for (const std::string& name : arguments.operands) {
     const Package* p = FindPackage(name);
