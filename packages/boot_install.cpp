@@ -26,6 +26,11 @@
 #include "packages/schedule_apply.h"
 #include "platform/platform.h"
 
+// Moves the file source to destination by copying it: destination must not exist yet and is
+// flushed to its disk before source is deleted. False, with source in place and no destination
+// left, when any step fails.
+bool MovePackageFile(const std::string& source, const std::string& destination);
+
 namespace {
 
 using FileList = std::vector<std::unique_ptr<SelectablePackage>>;

@@ -98,6 +98,8 @@ std::string BundleText(const Dependency& bundle) {
 
 }  // namespace
 
+// Removes the first installed package of that name from the tree and the database. False when
+// none is installed.
 bool UninstallByName(std::string_view name) {
   Package* p = FindPackage(name);
   if (p == nullptr) {

@@ -315,20 +315,11 @@ void EnsureDependencies(Package& p, Verbosity verbosity) {
   Ensure(p, context);
 }
 
-void EnsureProvider(Package& provider, const Package& dependent, Verbosity verbosity) {
-  EnsureContext context{verbosity, nullptr, {}};
-  Provide(provider, dependent, context);
-}
-
 void ResolveConflicts(Package& p, Verbosity verbosity) {
   for (const auto& q : Packages()) {
     if (!ResolvePair(p, *q, verbosity))
       return;
   }
-}
-
-void DropUnsatisfied() {
-  DropWith(BuildNeedGraph());
 }
 
 void SettleBundles() {

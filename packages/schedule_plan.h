@@ -31,20 +31,11 @@ void PropagateBundleActions();
 // through EnsureProvider on the preferred candidate. Stops at a dependency without candidates.
 void EnsureDependencies(Package& p, Verbosity verbosity);
 
-// Keeps provider for dependent: a scheduled uninstall or disable is cancelled with the warning
-// "can not <action> <provider>: <dependent> depends on it", a disabled provider is enabled, and
-// its own dependencies are ensured in turn. A dependency cycle is followed once around.
-void EnsureProvider(Package& provider, const Package& dependent, Verbosity verbosity);
-
 // Disables the enabled packages that p, which will be enabled, conflicts with, and those that
 // conflict with p when p is being enabled. When both are being enabled and the other declared the
 // conflict, p's enable is cancelled with the warning "can not enable <p>: <other> conflicts with
 // it".
 void ResolveConflicts(Package& p, Verbosity verbosity);
-
-// Until nothing changes: uninstalls the packages with a dependency that nothing will meet any
-// more, and disables those whose dependency is met only by packages that stay disabled.
-void DropUnsatisfied();
 
 // Brings each bundle record in line with its members: uninstalled when every member goes away,
 // disabled when it is enabled and no member stays enabled, its enable cancelled likewise.

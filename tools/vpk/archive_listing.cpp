@@ -10,6 +10,9 @@
 #include "streams/inflate_stream.h"
 #include "tools/vpk/archive_writer.h"
 
+// A mode as ls writes it: type letter and nine permission letters, with s, S, t and T.
+std::string ModeText(std::uint32_t mode);
+
 namespace {
 
 constexpr std::size_t kLinkPreview = 1024;

@@ -99,11 +99,6 @@ bool FillBundleFile(const std::string& file, const PackageInfo& bundle,
 
 }  // namespace
 
-bool ReadMemberName(const std::string& path, std::string* name) {
-  ContainerLayout layout;
-  return ReadMember(path, &layout, name);
-}
-
 bool WriteBundleFile(const std::string& path, const PackageInfo& bundle,
                      const BundleContents& contents) {
   if (!CheckStorable(bundle) || !CheckMembers(contents)) {
