@@ -95,12 +95,12 @@ bool BuildDatabase(int count, const std::string& root) {
   int blocks = count / kBlockSize;
   for (int block = 0; block < blocks; ++block)
     AddBlock(block, blocks);
-  for (const auto& p : GetPackageDatabase().packages) {
+  for (const auto& p : GetPackageDatabase().Records()) {
     if (!MakeDirectory(root + "/var/pdb/" + p->name))
       return false;
   }
   std::mt19937 random(5);
-  auto& packages = GetPackageDatabase().packages;
+  auto packages = GetPackageDatabase().Records();
   for (int scheduled = 0; scheduled < kScheduled;) {
     Package& p = *packages[1 + random() % (packages.size() - 1)];
     if (p.scheduledAction != 0)
@@ -129,19 +129,19 @@ Outcome TimeOnce(int count, const std::string& root, bool planOnly) {
     std::perror("bench_apply_schedule: setup");
     std::exit(1);
   }
-  std::size_t before = GetPackageDatabase().packages.size();
+  std::size_t before = GetPackageDatabase().Records().size();
   auto start = std::chrono::steady_clock::now();
   if (planOnly) {
     std::vector<Package*> removals, enables;
-    PlanSchedule(removals, enables, 0);
+    PlanSchedule(removals, enables, Verbosity::kSilent);
   } else {
-    ApplySchedule(0);
+    ApplySchedule(Verbosity::kSilent);
   }
   std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
   std::size_t disabled = 0;
-  for (const auto& p : GetPackageDatabase().packages)
+  for (const auto& p : GetPackageDatabase().Records())
     disabled += p->disabled;
-  return {elapsed.count(), before - GetPackageDatabase().packages.size(), disabled};
+  return {elapsed.count(), before - GetPackageDatabase().Records().size(), disabled};
 }
 
 // Best of rounds.

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "streams/part_types.h"
+#include "streams/package_format.h"
 #include "streams/part_writer.h"
 #include "tools/vpk/archive_writer.h"
 #include "tools/vpk/package_signing.h"

@@ -16,7 +16,7 @@
 
 #include "packages/database_files.h"
 #include "packages/database_lookup.h"
-#include "packages/install_package.h"
+#include "packages/install_stream.h"
 #include "packages/package_database.h"
 #include "packages/package_order.h"
 #include "packages/package_verify.h"
@@ -25,6 +25,11 @@
 #include "packages/roots.h"
 #include "packages/schedule_apply.h"
 #include "platform/platform.h"
+
+// Moves the file source to destination by copying it: destination must not exist yet and is
+// flushed to its disk before source is deleted. False, with source in place and no destination
+// left, when any step fails.
+bool MovePackageFile(const std::string& source, const std::string& destination);
 
 namespace {
 
@@ -89,7 +94,7 @@ std::vector<SelectablePackage*> OrderFiles(FileList& files, bool downgrade) {
 
 // The user's choices of the installed packages, and every name enabled now (own and provided).
 void NoteStates(Selection& selection, std::set<std::string>& enabledNames) {
-  for (const auto& p : GetPackageDatabase().packages) {
+  for (const auto& p : GetPackageDatabase().Records()) {
     if (p->userForced) {
       selection[p->name] = p->disabled;
     }
@@ -186,7 +191,7 @@ bool EnableAgain(const std::set<std::string>& enabledNames) {
       list.push_back(p);
     }
   }
-  PerformEnables(list, 1);
+  PerformEnables(list, Verbosity::kChanges);
   return !list.empty();
 }
 
@@ -282,5 +287,5 @@ bool BootInstall(InstallMode mode) {
 }
 
 bool BootInstallationLost() {
-  return GetPackageDatabase().packages.empty();
+  return GetPackageDatabase().Records().empty();
 }

@@ -19,11 +19,6 @@ constexpr std::uint64_t kMaxRamBudget = 131072;
 // 0 when the file cannot be read or lacks one of MemTotal, MemFree, Buffers and Cached.
 std::uint64_t RamBudget(const std::string& path);
 
-// Moves the file source to destination by copying it: destination must not exist yet and is
-// flushed to its disk before source is deleted. False, with source in place and no destination
-// left, when any step fails.
-bool MovePackageFile(const std::string& source, const std::string& destination);
-
 // Installs the package files found: a "DOWNGRADE" marker under the system's /rw (deleted on the
 // way) adds AllowDowngrade to mode; AcceptInstalled means the files lie in /ram already. The
 // files are verified, the superseded ones dropped (and left in place), the rest ordered, moved to

@@ -15,10 +15,11 @@ bool IsSafeDirectoryName(std::string_view name) {
          name.find('\0') == std::string_view::npos;
 }
 
-std::string PackageDirectory(const Package& p, bool relative) {
+std::string PackageDirectory(const Package& p, Placement placement) {
   std::string absolute = TargetPath("/var/pdb/") + p.name + "/";
-  // A relative target root already names the directory from the working directory.
-  if (relative && absolute.front() == '/')
+  // Below the working directory, a relative target root already names the directory from the
+  // working directory.
+  if (placement == Placement::kWorkingDirectory && absolute.front() == '/')
     return "." + absolute;
   return absolute;
 }

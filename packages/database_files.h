@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "packages/package.h"
+#include "packages/roots.h"
 
 // The layout of the package database in the target tree and the small file operations that every
 // database module shares. Database files are outside input: every read is bounded.
@@ -24,8 +25,8 @@ constexpr std::size_t kMaxSmallFileSize = 4096;
 bool IsSafeDirectoryName(std::string_view name);
 
 // The package's database directory with a closing "/": the target root + "/var/pdb/" + name + "/";
-// with relative, the same text behind ".", naming it from the working directory "/".
-std::string PackageDirectory(const Package& p, bool relative);
+// below the working directory, the same text behind ".", naming it from the working directory "/".
+std::string PackageDirectory(const Package& p, Placement placement);
 
 // The outcome of reading a database file.
 enum class FileStatus {

@@ -17,8 +17,8 @@
 #include "packages/package_file.h"
 #include "packages/reporter.h"
 #include "packages/roots.h"
+#include "streams/package_format.h"
 #include "streams/part_reader.h"
-#include "streams/part_types.h"
 
 namespace {
 
@@ -165,6 +165,10 @@ void LoadSchedule(Package& p, bool consume) {
 
 }  // namespace
 
+// Adds the packages of the package files in directory: for each entry not beginning with ".",
+// directory + entry when fromImageDirectory, else the entry's package directory + "image". A
+// bundle adds its members (each referring to the bundle) and then itself. An image that cannot be
+// opened or whose headers are broken adds nothing. False when directory cannot be opened.
 bool ScanImages(const std::string& directory, bool fromImageDirectory) {
   std::vector<std::string> names;
   if (!ListEntries(directory, names))
@@ -174,18 +178,22 @@ bool ScanImages(const std::string& directory, bool fromImageDirectory) {
     prefix += '/';
   for (const std::string& name : names) {
     auto record = std::make_unique<Package>(name);
-    std::string image =
-        fromImageDirectory ? prefix + name : PackageDirectory(*record, false) + "image";
+    std::string image = fromImageDirectory
+                            ? prefix + name
+                            : PackageDirectory(*record, Placement::kTargetRoot) + "image";
     AddImagePackages(std::move(record), image);
   }
   return true;
 }
 
+// Reads p's metadata files when p's version is 0 (a failure schedules p for uninstallation), its
+// enabled/disabled state, and the one-shot schedule word under the running system's /ram/pdb/,
+// whose file is deleted afterwards unless consumeSchedule is false.
 void LoadPackageState(Package& p, bool consumeSchedule) {
   // A name that would lead out of the database names no files of it.
   if (!IsSafeDirectoryName(p.name))
     return;
-  std::string dir = PackageDirectory(p, false);
+  std::string dir = PackageDirectory(p, Placement::kTargetRoot);
   if (p.version == 0)
     LoadMetadata(p, dir);
   LoadEnabledState(p, dir);

@@ -8,7 +8,7 @@
 #include "packages/relations.h"
 
 int FindPackageIndex(std::string_view name) {
-  const auto& packages = GetPackageDatabase().packages;
+  auto packages = GetPackageDatabase().Records();
   for (std::size_t i = 0; i < packages.size(); ++i) {
     if (NameEquals(packages[i]->name, name))
       return int(i);
@@ -18,13 +18,13 @@ int FindPackageIndex(std::string_view name) {
 
 Package* FindPackage(std::string_view name) {
   int index = FindPackageIndex(name);
-  return index < 0 ? nullptr : GetPackageDatabase().packages[std::size_t(index)].get();
+  return index < 0 ? nullptr : GetPackageDatabase().Records()[std::size_t(index)].get();
 }
 
 Package* FindProvider(std::string_view name) {
   Dependency anyVersion{std::string(name), 0, 0, 0};
   Package* lastDisabled = nullptr;
-  for (const auto& p : GetPackageDatabase().packages) {
+  for (const auto& p : GetPackageDatabase().Records()) {
     if (!NameEquals(p->name, name) && !ProvidesMatch(*p, anyVersion))
       continue;
     if (!p->disabled)
@@ -35,19 +35,11 @@ Package* FindProvider(std::string_view name) {
 }
 
 Package& AddPackage(std::unique_ptr<Package> p) {
-  auto& packages = GetPackageDatabase().packages;
-  packages.push_back(std::move(p));
-  return *packages.back();
+  return GetPackageDatabase().Insert(std::move(p));
 }
 
 void DeleteAllPackages() {
-  GetPackageDatabase().packages.clear();
-}
-
-void DumpPackages() {
-  for (const auto& p : GetPackageDatabase().packages)
-    DumpPackage(*p);
-  std::printf("\n");
+  GetPackageDatabase().Clear();
 }
 
 namespace {
@@ -69,7 +61,7 @@ std::string BuildTimeText(std::uint32_t seconds) {
 void PrintPackageTable() {
   std::printf("%16s   %15s %25s\n", "Name", "Version", "Built");
   std::printf("%s\n", std::string(60, '-').c_str());
-  for (const auto& p : GetPackageDatabase().packages) {
+  for (const auto& p : GetPackageDatabase().Records()) {
     std::string built = BuildTimeText(p->buildTime);
     std::printf("%16s %s%15s %25s\n", p->name.c_str(), p->disabled ? "X " : "  ",
                 VersionText(p->version), built.c_str());

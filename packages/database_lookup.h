@@ -24,9 +24,6 @@ Package& AddPackage(std::unique_ptr<Package> p);
 // Destroys every record and empties the sequence.
 void DeleteAllPackages();
 
-// Writes the debugging description of every package to standard output, then one empty line.
-void DumpPackages();
-
 // Writes the table of installed packages to standard output: a header, a rule of 60 "-", and per
 // package its name, "X " when disabled, its version and its build time (UTC), right-aligned in
 // columns of 16, 15 and 25.

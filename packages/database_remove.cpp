@@ -70,6 +70,9 @@ void DeleteBelow(int root, std::string_view path) {
 
 }  // namespace
 
+// Deletes every file in p's files list from the target tree, then empties the list. A listed
+// symbolic link is deleted itself, never what it leads to; a path with a ".." component, or one
+// that leads out of the tree, deletes nothing.
 void RemovePackageFiles(Package& p) {
   int root = OpenTargetRoot();
   for (const std::string& path : p.files) {

@@ -6,11 +6,6 @@
 // errors. Paths are resolved inside the target tree as the installed system will see them, so a
 // symbolic link never leads a deletion out of the tree.
 
-// Deletes every file in p's files list from the target tree, then empties the list. A listed
-// symbolic link is deleted itself, never what it leads to; a path with a ".." component, or one
-// that leads out of the tree, deletes nothing.
-void RemovePackageFiles(Package& p);
-
 // Deletes the entries of p's database directory whose names do not begin with ".", then the
 // directory; afterwards deletes "bootimage" at the target root when only one link to its image is
 // left (the image went with the package). Nothing happens when the directory cannot be opened or

@@ -108,7 +108,7 @@ const char* DisabledText(const Package& p) {
 
 // Always in the absolute form of the package directory.
 void WriteStateFiles(const Package& p) {
-  std::string dir = PackageDirectory(p, false);
+  std::string dir = PackageDirectory(p, Placement::kTargetRoot);
   if (p.disabled) {
     WriteStateFile(dir + "disabled", DisabledText(p));
   } else {
@@ -123,21 +123,21 @@ void WriteStateFiles(const Package& p) {
 
 }  // namespace
 
-bool CreatePackageDirectory(const Package& p, bool relative) {
+bool CreatePackageDirectory(const Package& p, Placement placement) {
   if (!IsSafeDirectoryName(p.name)) {
     ReportBrokenPackage(p);
     return false;
   }
-  return MakeDirectories(PackageDirectory(p, relative), false);
+  return MakeDirectories(PackageDirectory(p, placement), false);
 }
 
-bool WritePackageMetadata(const Package& p, bool relative) {
+bool WritePackageMetadata(const Package& p, Placement placement) {
   bool keepsMetadata = (p.flags & kFlagNoMetadataFiles) == 0;
   if (!IsSafeDirectoryName(p.name) || (keepsMetadata && !FitsMetadataFiles(p))) {
     ReportBrokenPackage(p);
     return false;
   }
-  std::string dir = PackageDirectory(p, relative);
+  std::string dir = PackageDirectory(p, placement);
   if (!keepsMetadata) {
     DeleteListFiles(dir);
   } else if (!WriteListFiles(p, dir)) {
@@ -150,9 +150,9 @@ bool WritePackageMetadata(const Package& p, bool relative) {
 }
 
 bool StorePackage(Package& p) {
-  if (!CreatePackageDirectory(p, false))
+  if (!CreatePackageDirectory(p, Placement::kTargetRoot))
     return false;
-  if (WritePackageMetadata(p, false))
+  if (WritePackageMetadata(p, Placement::kTargetRoot))
     return true;
   RemovePackage(p);
   return false;
@@ -160,7 +160,7 @@ bool StorePackage(Package& p) {
 
 void WriteDisabledState(Package& p) {
   if (IsSafeDirectoryName(p.name)) {
-    std::string dir = PackageDirectory(p, false);
+    std::string dir = PackageDirectory(p, Placement::kTargetRoot);
     DeleteDatabaseFile(dir + "enabled");
     WriteStateFile(dir + "disabled", DisabledText(p));
   }
@@ -170,7 +170,7 @@ void WriteDisabledState(Package& p) {
 
 void WriteEnabledState(Package& p) {
   if (IsSafeDirectoryName(p.name)) {
-    std::string dir = PackageDirectory(p, false);
+    std::string dir = PackageDirectory(p, Placement::kTargetRoot);
     DeleteDatabaseFile(dir + "disabled");
     if (p.userForced) {
       WriteStateFile(dir + "enabled", "user\n");

@@ -1,13 +1,14 @@
 #pragma once
 
 #include "packages/package.h"
+#include "packages/roots.h"
 
 // Writing one package's entry of the database: its directory, metadata files and state files.
-// `relative` selects the form of the package directory (see PackageDirectory).
+// The placement selects the form of the package directory (see PackageDirectory).
 
 // Creates the package directory and its missing parents (mode 0770). False, without a message,
 // when that fails; a name that would lead out of var/pdb is reported as a broken package.
-bool CreatePackageDirectory(const Package& p, bool relative);
+bool CreatePackageDirectory(const Package& p, Placement placement);
 
 // Writes "version", "deps", "provides" and "conflicts" (the last two only when not empty),
 // "bundle" for a bundle member (deleting it otherwise) and "files" unless p has no file list; with
@@ -15,7 +16,7 @@ bool CreatePackageDirectory(const Package& p, bool relative);
 // package with an image, deletes "oninstall". A failed write is reported with ReportWriteFailure
 // (item "meta/<file>") and returns false; a name or list entry that a file cannot hold is
 // reported as a broken package before anything is written.
-bool WritePackageMetadata(const Package& p, bool relative);
+bool WritePackageMetadata(const Package& p, Placement placement);
 
 // CreatePackageDirectory and WritePackageMetadata in the absolute form; when the metadata fail,
 // the package is removed again (RemovePackage). False when either fails.

@@ -19,17 +19,13 @@ namespace {
 
 // Destroys every record of that name without touching the tree.
 void ForgetRecords(const std::string& name) {
-  auto& packages = GetPackageDatabase().packages;
-  packages.erase(
-      std::remove_if(packages.begin(), packages.end(),
-                     [&name](const std::unique_ptr<Package>& p) { return p->name == name; }),
-      packages.end());
+  GetPackageDatabase().RemoveIf([&name](const Package& p) { return p.name == name; });
 }
 
 // The names of the installed members of the bundle of that name.
 std::set<std::string> MemberNames(const std::string& bundle) {
   std::set<std::string> names;
-  for (const auto& p : GetPackageDatabase().packages) {
+  for (const auto& p : GetPackageDatabase().Records()) {
     if (p->bundle.name == bundle) {
       names.insert(p->name);
     }
@@ -63,13 +59,9 @@ std::vector<const Package*> AddPlaceholders(PartReader& reader, const Selection&
 // The placeholders would keep conflicting, and count as enabled packages, for the rest of the
 // process: they go as soon as the members are in.
 void RemovePlaceholders(const std::vector<const Package*>& placeholders) {
-  auto& packages = GetPackageDatabase().packages;
-  packages.erase(std::remove_if(packages.begin(), packages.end(),
-                                [&placeholders](const std::unique_ptr<Package>& p) {
-                                  return std::find(placeholders.begin(), placeholders.end(),
-                                                   p.get()) != placeholders.end();
-                                }),
-                 packages.end());
+  GetPackageDatabase().RemoveIf([&placeholders](const Package& p) {
+    return std::find(placeholders.begin(), placeholders.end(), &p) != placeholders.end();
+  });
 }
 
 // Installs the members the reader comes to; returns how many yielded a package and takes their
@@ -106,19 +98,21 @@ std::string BundleText(const Dependency& bundle) {
 
 }  // namespace
 
+// Removes the first installed package of that name from the tree and the database. False when
+// none is installed.
 bool UninstallByName(std::string_view name) {
-  int index = FindPackageIndex(name);
-  if (index < 0) {
+  Package* p = FindPackage(name);
+  if (p == nullptr) {
     return false;
   }
-  auto& packages = GetPackageDatabase().packages;
-  RemovePackage(*packages[index]);
-  packages.erase(packages.begin() + index);
+  RemovePackage(*p);
+  GetPackageDatabase().Retire(p);
   return true;
 }
 
 int InstallBundleFromStream(PartReader& reader, InstallMode mode, const Selection& selection,
                             const InstallOutputs& outputs) {
+  DatabaseOperation operation;
   if (outputs.bootImage != nullptr) {
     *outputs.bootImage = false;
   }
@@ -130,7 +124,7 @@ int InstallBundleFromStream(PartReader& reader, InstallMode mode, const Selectio
     reader.NextPart();
   }
   if (b->hasImage && outputs.imageDirectory != nullptr) {
-    *outputs.imageDirectory = PackageDirectory(*b, false);
+    *outputs.imageDirectory = PackageDirectory(*b, Placement::kTargetRoot);
   }
   if ((DecideInstall(*b, mode | AcceptInstalled) & ~(mode | AcceptInstalled)) != 0) {
     return kBundleRefused;
@@ -151,12 +145,12 @@ int InstallBundleFromStream(PartReader& reader, InstallMode mode, const Selectio
   }
   // Members that were not reached, in a stream that ended early, are still brought by this bundle.
   bool complete = reader.CurrentType() == -1 && reader.PartOffset() == reader.TotalSize();
-  for (const auto& p : GetPackageDatabase().packages) {
+  for (const auto& p : GetPackageDatabase().Records()) {
     if (complete && p->bundle.name == bundle.name && earlier.count(p->name) != 0) {
       p->scheduledAction = kScheduleUninstall;
     }
   }
-  ApplySchedule(0);
+  ApplySchedule(Verbosity::kSilent);
   ClearStatusLine();
   ReportInfo(GetPackageDatabase(), "installed %s", BundleText(bundle).c_str());
   return kBundleInstalled;

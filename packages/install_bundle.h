@@ -23,7 +23,3 @@ constexpr int kBundleEmpty = 3;       // no member was installed
 // outputs receives whether a member carries the boot image.
 int InstallBundleFromStream(PartReader& reader, InstallMode mode, const Selection& selection,
                             const InstallOutputs& outputs);
-
-// Removes the first installed package of that name from the tree and the database. False when
-// none is installed.
-bool UninstallByName(std::string_view name);

@@ -8,6 +8,14 @@
 #include "packages/relations.h"
 #include "packages/reporter.h"
 
+// The first package in database order that is not disabled and conflicts with p (the installed
+// one on the winning side), or null.
+Package* FindConflicting(const PackageInfo& p);
+
+// The text of a dependency in messages: its name, with "-" and the version text of its minimum
+// when that is given.
+std::string DependencyText(const Dependency& d);
+
 const char* const kSystemArchitecture = "i386";
 
 namespace {
@@ -92,7 +100,7 @@ std::string DependencyText(const Dependency& d) {
 }
 
 Package* FindConflicting(const PackageInfo& p) {
-  for (const auto& installed : GetPackageDatabase().packages) {
+  for (const auto& installed : GetPackageDatabase().Records()) {
     if (!installed->disabled && ConflictsWith(*installed, p)) {
       return installed.get();
     }

@@ -39,11 +39,3 @@ extern const char* const kSystemArchitecture;
 // an installed version, "can not install ..." as an error for the architecture, the first unmet
 // dependency or a conflict. Later hindrances still set their bits.
 Verdict DecideInstall(const PackageInfo& p, InstallMode mode);
-
-// The first package in database order that is not disabled and conflicts with p (the installed
-// one on the winning side), or null.
-Package* FindConflicting(const PackageInfo& p);
-
-// The text of a dependency in messages: its name, with "-" and the version text of its minimum
-// when that is given.
-std::string DependencyText(const Dependency& d);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -9,8 +10,6 @@
 #include "packages/database_lookup.h"
 #include "packages/database_remove.h"
 #include "packages/database_store.h"
-#include "packages/install_bundle.h"
-#include "packages/known_package_digests.h"
 #include "packages/package_database.h"
 #include "packages/package_file.h"
 #include "packages/package_reports.h"
@@ -21,37 +20,11 @@
 #include "packages/schedule_plan.h"
 #include "packages/unpack.h"
 #include "platform/platform.h"
-
-DigestCheck knownDigestCheck = IsKnownPackageDigest;
+#include "streams/signature_check.h"
 
 namespace {
 
 constexpr std::uint32_t kSkipStep = 4096;
-
-// The part types that an installation reads; everything else in a package stream is passed over.
-constexpr int installedPartTypes[] = {
-    PartHeader,       PartBundleHeader,  PartBundleMembers,   PartArchitecture,
-    PartDependencies, PartProvides,      PartConflicts,       PartImage,
-    PartFiles,        PartInstallScript, PartUninstallScript, PartSignature,
-};
-
-// The database's slot of the record p; end when the dependency rules uninstalled and destroyed it.
-std::vector<std::unique_ptr<Package>>::iterator SlotOf(const Package* p) {
-  auto& packages = GetPackageDatabase().packages;
-  return std::find_if(packages.begin(), packages.end(),
-                      [p](const std::unique_ptr<Package>& record) { return record.get() == p; });
-}
-
-// Takes the record p out of the database and hands it back; null when it is gone.
-std::unique_ptr<Package> TakeOut(const Package* p) {
-  auto slot = SlotOf(p);
-  if (slot == GetPackageDatabase().packages.end()) {
-    return nullptr;
-  }
-  std::unique_ptr<Package> record = std::move(*slot);
-  GetPackageDatabase().packages.erase(slot);
-  return record;
-}
 
 // Appending a package can make the dependency rules uninstall it at once (a dependency that only
 // passed because the caller ignored unusable packages); its record is then gone.
@@ -104,30 +77,26 @@ Package* Refused(const Package& p, PartReader& reader, InstallMode mode, Verdict
 // caller ignored unusable packages), nothing is carried out, the installed package stays and the
 // result is false (reported).
 bool ReplaceInstalled(std::unique_ptr<Package>& p) {
-  auto& packages = GetPackageDatabase().packages;
-  std::unique_ptr<Package> old;
+  PackageDatabase& db = GetPackageDatabase();
   int index = FindPackageIndex(p->name);
-  if (index >= 0) {
-    old = std::move(packages[index]);
-    packages.erase(packages.begin() + index);
-  }
+  std::unique_ptr<Package> old = index < 0 ? nullptr : db.Take(db.Records()[index].get());
   const Package* fresh = &AddPackage(std::move(p));
   std::vector<Package*> removals;
   std::vector<Package*> enables;
-  PlanSchedule(removals, enables, 1);
+  PlanSchedule(removals, enables, Verbosity::kChanges);
   bool stays = fresh->scheduledAction != kScheduleUninstall;
   if (!stays) {
-    for (const auto& record : packages) {
+    for (const auto& record : db.Records()) {
       record->scheduledAction = kScheduleNone;
     }
   } else {
-    PerformRemovals(removals, 1);
-    PerformEnables(enables, 1);
+    PerformRemovals(removals, Verbosity::kChanges);
+    PerformEnables(enables, Verbosity::kChanges);
   }
-  p = TakeOut(fresh);
+  p = db.Take(fresh);
   if (!stays) {
     if (old != nullptr) {
-      packages.insert(packages.begin() + index, std::move(old));
+      db.Insert(std::move(old), static_cast<std::size_t>(index));
     }
     ReportRemovedByRules(DisplayName(*p));
     return false;
@@ -152,9 +121,11 @@ void SkipImage(Package& p, PartReader& reader) {
   }
 }
 
-// Stores the script part the reader stands on (unless p has an image) and moves on.
-bool StoreScript(Package& p, PartReader& reader, const char* name, bool direct) {
-  if (!p.hasImage && !WritePackageScript(p, reader, reader.PartLength(), name, direct)) {
+// Stores the script part the reader stands on and moves on. A package with an image has no stored
+// install script (its metadata writing deletes a left-over one); its uninstall script is kept.
+bool StoreScript(Package& p, PartReader& reader, const char* name, Placement placement) {
+  bool stored = !p.hasImage || std::strcmp(name, "onuninstall") == 0;
+  if (stored && !WritePackageScript(p, reader, reader.PartLength(), name, placement)) {
     ReportWriteFailure(p, name);
     RemovePackage(p);
     return false;
@@ -164,8 +135,9 @@ bool StoreScript(Package& p, PartReader& reader, const char* name, bool direct) 
 }
 
 // A running system that was booted with this boot image has its files already.
-bool KeepsRunningBootImage(const Package& p, bool direct) {
-  return !direct && std::getenv("bootimage") != nullptr && (p.flags & kFlagBootImage) != 0;
+bool KeepsRunningBootImage(const Package& p, Placement placement) {
+  return placement == Placement::kTargetRoot && std::getenv("bootimage") != nullptr &&
+         (p.flags & kFlagBootImage) != 0;
 }
 
 bool Fail(Package& p) {
@@ -195,29 +167,30 @@ bool PackageIsAuthentic(PartReader& reader) {
     return verified;
   }
   std::uint8_t digest[kDigestSize];
-  return reader.TakeDigest(digest) && knownDigestCheck(digest);
+  return reader.TakeDigest(digest) && GetPackageDatabase().knownDigestCheck(digest);
 }
 
-bool InstallPackageContents(Package& p, PartReader& reader, bool direct) {
+bool InstallPackageContents(Package& p, PartReader& reader, Placement placement) {
   PackageDatabase& db = GetPackageDatabase();
   ShowInstallingProgress(db, p, reader);
   bool recorded = !reader.IsUnrecorded();
-  if (recorded && !CreatePackageDirectory(p, direct)) {
+  if (recorded && !CreatePackageDirectory(p, placement)) {
     return false;
   }
   if (reader.CurrentType() == PartImage) {
     SkipImage(p, reader);
     reader.NextPart();
   }
-  if (reader.CurrentType() == PartInstallScript && !StoreScript(p, reader, "oninstall", direct)) {
+  if (reader.CurrentType() == PartInstallScript &&
+      !StoreScript(p, reader, "oninstall", placement)) {
     return false;
   }
   if (reader.CurrentType() == PartUninstallScript &&
-      !StoreScript(p, reader, "onuninstall", direct)) {
+      !StoreScript(p, reader, "onuninstall", placement)) {
     return false;
   }
   if (reader.CurrentType() == PartFiles) {
-    if (!KeepsRunningBootImage(p, direct) && !UnpackFiles(p, reader, direct)) {
+    if (!KeepsRunningBootImage(p, placement) && !UnpackFiles(p, reader, placement)) {
       return Fail(p);
     }
     reader.NextPart();
@@ -226,11 +199,11 @@ bool InstallPackageContents(Package& p, PartReader& reader, bool direct) {
     ReportBrokenPackage(p);
     return Fail(p);
   }
-  if (recorded && !WritePackageMetadata(p, direct)) {
+  if (recorded && !WritePackageMetadata(p, placement)) {
     return Fail(p);
   }
   // A link planted at the marker's place is refused rather than followed out of the tree.
-  if (!direct && (p.flags & kFlagBootImage) != 0 &&
+  if (placement == Placement::kTargetRoot && (p.flags & kFlagBootImage) != 0 &&
       !WriteDatabaseFile(TargetPath("/UPGRADED"), "")) {
     ReportWriteFailure(p, "UPGRADED");
     return Fail(p);
@@ -249,13 +222,14 @@ bool InstallPackageContents(Package& p, PartReader& reader, bool direct) {
 
 Package* InstallPackageFromStream(PartReader& reader, InstallMode mode, const Selection& selection,
                                   const Dependency* bundle, const InstallOutputs& outputs) {
+  DatabaseOperation operation;
   ForgetEarlierDigest(reader);
   auto p = std::make_unique<Package>();
   if (!ReadPackageHeader(*p, reader)) {
     return nullptr;
   }
   if (p->hasImage && outputs.imageDirectory != nullptr) {
-    *outputs.imageDirectory = PackageDirectory(*p, false);
+    *outputs.imageDirectory = PackageDirectory(*p, Placement::kTargetRoot);
   }
   Verdict verdict = DecideInstall(*p, bundle != nullptr ? AllInstallModes : mode | IgnoreConflicts);
   SetInitialState(*p, selection, verdict);
@@ -268,32 +242,19 @@ Package* InstallPackageFromStream(PartReader& reader, InstallMode mode, const Se
   if (!reader.IsUnrecorded() && !ReplaceInstalled(p)) {
     return nullptr;
   }
-  if (!InstallPackageContents(*p, reader, false)) {
+  if (!InstallPackageContents(*p, reader, Placement::kTargetRoot)) {
     return nullptr;
   }
   std::string name = DisplayName(*p);
   bool bootImage = (p->flags & kFlagBootImage) != 0;
-  const Package* installed = &AddPackage(std::move(p));
-  ApplySchedule(0);
-  auto slot = SlotOf(installed);
-  if (slot == GetPackageDatabase().packages.end()) {
+  Package* installed = &AddPackage(std::move(p));
+  ApplySchedule(Verbosity::kSilent);
+  if (!GetPackageDatabase().Contains(installed)) {
     ReportRemovedByRules(name);
     return nullptr;
   }
   if (outputs.bootImage != nullptr) {
     *outputs.bootImage = bootImage;
   }
-  return slot->get();
-}
-
-int InstallFromStream(std::istream& input, InstallMode mode, const Selection& selection,
-                      std::streambuf* copy, const InstallOutputs& outputs) {
-  PartReader reader(input, true, copy);
-  for (int type : installedPartTypes) {
-    reader.AcceptPartType(type);
-  }
-  if (reader.NextPart() == PartBundleHeader) {
-    return InstallBundleFromStream(reader, mode, selection, outputs);
-  }
-  return InstallPackageFromStream(reader, mode, selection, nullptr, outputs) != nullptr ? 0 : 1;
+  return installed;
 }

@@ -6,6 +6,7 @@
 
 #include "packages/install_decision.h"
 #include "packages/package.h"
+#include "packages/roots.h"
 #include "streams/part_reader.h"
 
 // Installing one package from a package byte stream into the target tree: the decision, the
@@ -32,27 +33,14 @@ Package* InstallPackageFromStream(PartReader& reader, InstallMode mode, const Se
 // Installs the parts after the header of p: image (passed over), install and uninstall scripts,
 // file archive, then checks the signature or the known digest, writes the database entry,
 // creates "UPGRADED" at the target root for a boot-image package, and runs "oninstall" unless p
-// is disabled. direct selects the relative forms of the paths (under the working directory) and
-// turns the boot-image handling off. Any failure removes what was written of p and returns false
+// is disabled. Placement::kWorkingDirectory selects the relative forms of the paths and turns
+// the boot-image handling off. Any failure removes what was written of p and returns false
 // (reported).
-bool InstallPackageContents(Package& p, PartReader& reader, bool direct);
-
-// Installs the package or bundle in input. copy, when not null, receives every byte read.
-// Returns 0 on success, 1 when a single package was not installed or a bundle's header or entry
-// failed, 2 when a bundle was refused and 3 when none of a bundle's members was installed.
-int InstallFromStream(std::istream& input, InstallMode mode, const Selection& selection,
-                      std::streambuf* copy, const InstallOutputs& outputs);
-
-// Decides whether the digest of a package without signature admits it.
-using DigestCheck = bool (*)(const std::uint8_t digest[20]);
-
-// The check that installation and verification use for unsigned packages: IsKnownPackageDigest,
-// the table built into the program. Tests put their own check in place and restore it; nothing
-// else changes it.
-extern DigestCheck knownDigestCheck;
+bool InstallPackageContents(Package& p, PartReader& reader, Placement placement);
 
 // Checks the authenticity of the package whose parts the reader has passed: the signature part it
-// stands on must verify, or, without one, the package's digest must pass knownDigestCheck.
+// stands on must verify, or, without one, the package's digest must pass the database's
+// knownDigestCheck.
 bool PackageIsAuthentic(PartReader& reader);
 
 // Drops a digest finished before the current package began (the reader finishes one before each

@@ -8,10 +8,7 @@
 #include <vector>
 
 #include "packages/version.h"
-
-// Bits of PackageInfo::flags.
-constexpr std::uint32_t kFlagBootImage = 1;        // the package carries the boot image
-constexpr std::uint32_t kFlagNoMetadataFiles = 2;  // its metadata files are not kept
+#include "streams/package_format.h"
 
 // The header of one package as a package file describes it. Records are created on the heap and
 // destroyed through this base.
@@ -82,7 +79,3 @@ std::string MemberDisplayName(const Package& p);
 
 // A dependency that only p's own name and exact version satisfy.
 Dependency ExactDependency(const PackageInfo& p);
-
-// Writes a debugging description of p (name, version, state, dependencies, files) to standard
-// output.
-void DumpPackage(const Package& p);

@@ -2,21 +2,18 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <memory>
 
+#include "streams/byte_order.h"
+#include "streams/exact_io.h"
+
 namespace {
 
-constexpr std::size_t kHeaderSize = 32;
-constexpr std::size_t kFlagsSize = 4;
-constexpr std::size_t kNameFieldSize = 16;
-constexpr std::size_t kDependencyRecordSize = 32;
-
-std::uint32_t Little32(const unsigned char* bytes) {
-  return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
-         std::uint32_t{bytes[3]} << 24;
-}
+constexpr std::size_t kFlagsSize = kHeaderWithFlagsSize - kHeaderSize;
+constexpr std::size_t kTextBlock = 4096;
 
 // A name field is padded with NUL bytes but may fill all 16 bytes without one.
 std::string NameField(const unsigned char* bytes) {
@@ -33,17 +30,25 @@ bool IsSafePackageName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
-bool ReadExactly(std::istream& in, unsigned char* out, std::size_t size) {
-  in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(size));
-  return static_cast<std::size_t>(in.gcount()) == size;
-}
-
-// The whole content of the current part.
-std::string PartText(PartReader& reader) {
-  std::string text(reader.PartLength(), '\0');
-  reader.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(reader.gcount()));
-  return text;
+// Reads the whole content of the current text part into text, as its bytes arrive: the length
+// field alone is no reason to hold memory. False for a part over kLargestTextPart.
+bool ReadTextPart(PartReader& reader, std::string& text) {
+  text.clear();
+  if (reader.PartLength() > kLargestTextPart) {
+    return false;
+  }
+  // Never past the part's end: a short read would stop the reader for the rest of the file.
+  char block[kTextBlock];
+  for (std::uint32_t left = reader.PartLength(); left > 0;) {
+    std::uint32_t step = std::min<std::uint32_t>(left, sizeof block);
+    std::size_t got = static_cast<std::size_t>(reader.read(block, step).gcount());
+    text.append(block, got);
+    if (got != step) {
+      break;  // cut short: the next part cannot be read and the package fails
+    }
+    left -= step;
+  }
+  return true;
 }
 
 bool ReadFixedHeader(PackageInfo& info, PartReader& reader) {
@@ -55,14 +60,14 @@ bool ReadFixedHeader(PackageInfo& info, PartReader& reader) {
   if (!IsSafePackageName(info.name)) {
     return false;
   }
-  info.version = Little32(header + 16);
-  info.buildTime = Little32(header + 20);
+  info.version = LoadLittleEndian(header + kHeaderVersionOffset, 4);
+  info.buildTime = LoadLittleEndian(header + kHeaderBuildTimeOffset, 4);
   // Older headers end after 32 bytes. Only what is already there is taken, so that reading from
   // a pipe never waits for bytes that belong to the next part.
   unsigned char flags[kFlagsSize];
   if (reader.readsome(reinterpret_cast<char*>(flags), sizeof flags) ==
       static_cast<std::streamsize>(sizeof flags)) {
-    info.flags = Little32(flags);
+    info.flags = LoadLittleEndian(flags, kFlagsSize);
   }
   return true;
 }
@@ -93,11 +98,15 @@ bool ReadPackageHeader(PackageInfo& info, PartReader& reader) {
   reader.NextPart();
   info.architecture = "i386";
   if (reader.CurrentType() == PartArchitecture) {
-    info.architecture = PartText(reader);
+    if (!ReadTextPart(reader, info.architecture)) {
+      return false;
+    }
     reader.NextPart();
   }
   if (reader.CurrentType() == PartDescription) {
-    info.description = PartText(reader);
+    if (!ReadTextPart(reader, info.description)) {
+      return false;
+    }
     reader.NextPart();
   }
   if (!ReadOptionalDependencies(reader, PartDependencies, info.dependencies) ||
@@ -112,20 +121,21 @@ bool ReadPackageHeader(PackageInfo& info, PartReader& reader) {
 }
 
 bool ReadDependencyPart(PartReader& reader, std::vector<Dependency>& out) {
-  unsigned char count[2];
+  unsigned char count[kDependencyCountSize];
   if (!ReadExactly(reader, count, sizeof count)) {
     return false;
   }
-  for (unsigned left = count[0] | count[1] << 8; left > 0; --left) {
+  for (std::uint32_t left = LoadLittleEndian(count, sizeof count); left > 0; --left) {
     unsigned char record[kDependencyRecordSize];
     if (!ReadExactly(reader, record, sizeof record)) {
       return false;
     }
     Dependency dependency;
     dependency.name = NameField(record);
-    dependency.minVersion = Little32(record + 16);
-    dependency.maxVersion = Little32(record + 24);
-    dependency.priority = static_cast<std::int32_t>(Little32(record + 28));
+    dependency.minVersion = LoadLittleEndian(record + kDependencyMinOffset, 4);
+    dependency.maxVersion = LoadLittleEndian(record + kDependencyMaxOffset, 4);
+    dependency.priority =
+        static_cast<std::int32_t>(LoadLittleEndian(record + kDependencyPriorityOffset, 4));
     out.push_back(dependency);
   }
   return true;

@@ -11,7 +11,8 @@
 // Reads the header part the reader stands on (PartHeader or PartBundleHeader) and the metadata
 // parts that follow it in their fixed order, leaving the reader on the first part after them.
 // False, printing nothing, when the current part is no header, a header or dependency part is
-// short, or the name is empty, "." or "..", or holds a "/" (it names a database directory).
+// short, a text part is longer than kLargestTextPart, or the name is empty, "." or "..", or holds
+// a "/" (it names a database directory).
 bool ReadPackageHeader(PackageInfo& info, PartReader& reader);
 
 // Appends the dependency records of the current part to out without advancing; false on a short

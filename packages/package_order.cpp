@@ -47,7 +47,7 @@ bool WillBeEnabled(const Package& p) {
 }
 
 void FindCandidates(const Dependency& d, std::vector<Package*>& out, bool includeDisabled) {
-  for (const auto& p : GetPackageDatabase().packages) {
+  for (const auto& p : GetPackageDatabase().Records()) {
     if (p->disabled && !includeDisabled)
       continue;
     if (Satisfies(*p, d) || ProvidesMatch(*p, d))

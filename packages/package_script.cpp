@@ -46,13 +46,13 @@ std::string ShellQuote(const std::string& text) {
 }  // namespace
 
 bool WritePackageScript(const Package& p, PartReader& reader, std::uint32_t length,
-                        const std::string& name, bool relative) {
+                        const std::string& name, Placement placement) {
   std::string content = kPreamble;
   if (!ReadPart(reader, length, content) || !IsSafeDirectoryName(p.name)) {
     ReportBrokenPackage(p);
     return false;
   }
-  std::string path = PackageDirectory(p, relative) + name;
+  std::string path = PackageDirectory(p, placement) + name;
   if (!WriteDatabaseFile(path, content) || chmod(path.c_str(), 0755) != 0) {
     ReportWriteFailure(p, name);
     return false;

@@ -11,8 +11,7 @@
 #include "packages/package_database.h"
 #include "packages/roots.h"
 #include "platform/platform.h"
-
-bool postLogReserved = false;
+#include "streams/exact_io.h"
 
 namespace {
 
@@ -24,23 +23,10 @@ std::string PostLogPath() {
   return TargetPath("/postlog");
 }
 
-// Writes all of text to fd; false on the first error.
-bool WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t count = write(fd, text.data(), text.size());
-    if (count < 0 && errno == EINTR)
-      continue;
-    if (count <= 0)
-      return false;
-    text.remove_prefix(std::size_t(count));
-  }
-  return true;
-}
-
 // Writes text and closes fd. Errors are ignored on purpose: the post-installation log is best
 // effort, and nobody is left to tell about it.
 void WriteAndClose(int fd, std::string_view text) {
-  bool written = WriteAll(fd, text);
+  bool written = WriteAll(fd, text.data(), text.size());
   if (close(fd) != 0 || !written)
     return;
 }
@@ -63,14 +49,15 @@ void ReadPostLog() {
   int fd = open(PostLogPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd >= 0)
     WriteAndClose(fd, std::string(kReservedSize, '\0'));
-  postLogReserved = true;
+  GetPackageDatabase().postLogReserved = true;
 }
 
 void SavePostLog() {
-  const auto& log = GetPackageDatabase().log;
-  if (!postLogReserved && log.empty())
+  const PackageDatabase& db = GetPackageDatabase();
+  const auto& log = db.log;
+  if (!db.postLogReserved && log.empty())
     return;
-  int mode = postLogReserved ? O_TRUNC : O_APPEND;
+  int mode = db.postLogReserved ? O_TRUNC : O_APPEND;
   int fd = open(PostLogPath().c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | mode, 0666);
   if (fd < 0)
     return;

@@ -56,6 +56,7 @@ bool Satisfies(const PackageInfo& p, const Dependency& d) {
   return d.maxVersion == 0 || p.version <= d.maxVersion;
 }
 
+// True when a and b name the same package and their version ranges have a version in common.
 bool RangesOverlap(const Dependency& a, const Dependency& b) {
   if (!NameEquals(a.name, b.name))
     return false;

@@ -10,9 +10,6 @@ bool NameEquals(std::string_view a, std::string_view b);
 // True when p bears d's name and p's version lies within d's inclusive range (0 = no bound).
 bool Satisfies(const PackageInfo& p, const Dependency& d);
 
-// True when a and b name the same package and their version ranges have a version in common.
-bool RangesOverlap(const Dependency& a, const Dependency& b);
-
 // True when some entry of p's provides list overlaps d (the entry taken as the first range).
 bool ProvidesMatch(const PackageInfo& p, const Dependency& d);
 

@@ -12,6 +12,10 @@ struct PackageRoots {
   std::string system = "/";
 };
 
+// Where one installation writes: below the target root, or (a direct installation) below the
+// working directory, with recorded paths that begin with "." and no boot-image handling.
+enum class Placement { kTargetRoot, kWorkingDirectory };
+
 // The process's roots; the first call creates them with the defaults above.
 PackageRoots& GetPackageRoots();
 

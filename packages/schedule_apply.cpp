@@ -19,38 +19,29 @@ constexpr PackageVersion kLastIncompatibleSystem = 0x031665FF;
 
 const char* const keptByPurge[] = {"brix", "disk-drivers", "system"};
 
-// The database's slot of p, or end when p is not (or no longer) a record of the database. Lists
-// are checked against the database before they are followed, so that a stale entry, such as a
-// package listed twice and already destroyed, is never dereferenced.
-std::vector<std::unique_ptr<Package>>::iterator SlotOf(const Package* p) {
-  auto& packages = GetPackageDatabase().packages;
-  return std::find_if(packages.begin(), packages.end(),
-                      [p](const std::unique_ptr<Package>& record) { return record.get() == p; });
-}
-
+// Lists are checked against the database before they are followed, so that a stale entry, such
+// as a package listed twice and already uninstalled, is acted on once.
 bool InDatabase(const Package* p) {
-  return SlotOf(p) != GetPackageDatabase().packages.end();
+  return GetPackageDatabase().Contains(p);
 }
 
-void Uninstall(Package& p, int verbosity) {
+void Uninstall(Package& p, Verbosity verbosity) {
   PackageDatabase& db = GetPackageDatabase();
   std::string name = DisplayName(p);
-  if (verbosity >= 2)
+  if (verbosity >= Verbosity::kEverything)
     ShowStatus(db, "uninstalling " + name + "...");
   RemovePackage(p);
-  auto slot = SlotOf(&p);
-  std::unique_ptr<Package> record = std::move(*slot);
-  db.packages.erase(slot);
-  if (verbosity >= 2)
+  db.Retire(&p);
+  if (verbosity >= Verbosity::kEverything)
     ReportInfo(db, "uninstalled %s", name.c_str());
 }
 
-void Disable(Package& p, int verbosity) {
+void Disable(Package& p, Verbosity verbosity) {
   PackageDatabase& db = GetPackageDatabase();
-  if (verbosity >= 1)
+  if (verbosity >= Verbosity::kChanges)
     ShowStatus(db, "disabling " + DisplayName(p) + "...");
   WriteDisabledState(p);
-  if (verbosity >= 1)
+  if (verbosity >= Verbosity::kChanges)
     ReportInfo(db, "disabled %s", DisplayName(p).c_str());
 }
 
@@ -68,7 +59,8 @@ bool KeptByPurge(const Package& p) {
 
 }  // namespace
 
-bool ApplySchedule(int verbosity) {
+bool ApplySchedule(Verbosity verbosity) {
+  DatabaseOperation operation;
   std::vector<Package*> removals;
   std::vector<Package*> enables;
   PlanSchedule(removals, enables, verbosity);
@@ -77,7 +69,8 @@ bool ApplySchedule(int verbosity) {
   return !removals.empty() || !enables.empty();
 }
 
-void PerformRemovals(const std::vector<Package*>& list, int verbosity) {
+void PerformRemovals(const std::vector<Package*>& list, Verbosity verbosity) {
+  DatabaseOperation operation;
   for (Package* p : list) {
     if (!InDatabase(p))
       continue;
@@ -88,24 +81,25 @@ void PerformRemovals(const std::vector<Package*>& list, int verbosity) {
   }
 }
 
-void PerformEnables(const std::vector<Package*>& list, int verbosity) {
+void PerformEnables(const std::vector<Package*>& list, Verbosity verbosity) {
   PackageDatabase& db = GetPackageDatabase();
   for (Package* p : list) {
     if (!InDatabase(p))
       continue;
-    if (verbosity >= 1)
+    if (verbosity >= Verbosity::kChanges)
       ShowStatus(db, "enabling " + DisplayName(*p) + "...");
     WriteEnabledState(*p);
-    if (verbosity >= 1)
+    if (verbosity >= Verbosity::kChanges)
       ReportInfo(db, "enabled %s", DisplayName(*p).c_str());
   }
 }
 
 void PurgeIncompatiblePackages() {
-  ApplySchedule(0);
-  for (const auto& p : GetPackageDatabase().packages) {
+  DatabaseOperation operation;
+  ApplySchedule(Verbosity::kSilent);
+  for (const auto& p : GetPackageDatabase().Records()) {
     if (!KeptByPurge(*p) && !NeedsNewSystem(*p))
       p->scheduledAction = kScheduleUninstall;
   }
-  ApplySchedule(1);
+  ApplySchedule(Verbosity::kChanges);
 }

@@ -15,8 +15,8 @@
 
 namespace {
 
-std::vector<std::unique_ptr<Package>>& Packages() {
-  return GetPackageDatabase().packages;
+std::span<const std::unique_ptr<Package>> Packages() {
+  return GetPackageDatabase().Records();
 }
 
 // The candidate lists of every dependency of every package, and for each package the packages
@@ -33,7 +33,7 @@ struct NeedGraph {
 using NameIndex = std::unordered_map<std::string_view, std::vector<std::size_t>>;
 
 NameIndex IndexNames() {
-  auto& packages = Packages();
+  auto packages = Packages();
   NameIndex bearers;
   for (std::size_t i = 0; i < packages.size(); ++i) {
     bearers[packages[i]->name].push_back(i);
@@ -59,7 +59,7 @@ void IndexedCandidates(const NameIndex& bearers, const Dependency& d, std::vecto
 }
 
 NeedGraph BuildNeedGraph() {
-  auto& packages = Packages();
+  auto packages = Packages();
   NeedGraph graph;
   for (std::size_t i = 0; i < packages.size(); ++i)
     graph.position.emplace(packages[i].get(), i);
@@ -87,7 +87,7 @@ using EnsureStack = std::vector<const Package*>;
 
 // The plan's candidate lists, or null when a single step runs on its own and looks them up.
 struct EnsureContext {
-  int verbosity;
+  Verbosity verbosity;
   const NeedGraph* graph;
   EnsureStack active;
 };
@@ -97,7 +97,7 @@ void Ensure(Package& p, EnsureContext& context);
 void Provide(Package& provider, const Package& dependent, EnsureContext& context) {
   if (provider.scheduledAction == kScheduleUninstall ||
       provider.scheduledAction == kScheduleDisable) {
-    if (context.verbosity != 0) {
+    if (context.verbosity != Verbosity::kSilent) {
       ReportWarning(GetPackageDatabase(), "can not %s %s: %s depends on it",
                     scheduledActionWords[provider.scheduledAction], DisplayName(provider).c_str(),
                     dependent.name.c_str());
@@ -168,7 +168,7 @@ bool DropIfUnsatisfied(Package& p, const std::vector<std::vector<Package*>>& nee
 // of the examinations does not change where they end, and only the dependents of a changed
 // package need to be looked at again.
 void DropWith(const NeedGraph& graph) {
-  auto& packages = Packages();
+  auto packages = Packages();
   std::deque<std::size_t> pending;
   std::vector<bool> queued(packages.size(), true);
   for (std::size_t i = 0; i < packages.size(); ++i)
@@ -195,7 +195,7 @@ bool TakesPartInConflicts(const Package& p) {
 }
 
 // ResolveConflicts for p and one other package q; false when p's enable was cancelled.
-bool ResolvePair(Package& p, Package& q, int verbosity) {
+bool ResolvePair(Package& p, Package& q, Verbosity verbosity) {
   if (&q == &p || !WillBeEnabled(q))
     return true;
   if (ConflictsWith(p, q)) {
@@ -206,7 +206,7 @@ bool ResolvePair(Package& p, Package& q, int verbosity) {
     if (q.scheduledAction == kScheduleNone) {
       q.scheduledAction = kScheduleDisable;
     } else {
-      if (verbosity != 0) {
+      if (verbosity != Verbosity::kSilent) {
         ReportWarning(GetPackageDatabase(), "can not enable %s: %s conflicts with it",
                       p.name.c_str(), DisplayName(q).c_str());
       }
@@ -245,8 +245,9 @@ void HandOver(std::vector<Package*>& ordered, std::vector<Package*>& out) {
 
 }  // namespace
 
-void PlanSchedule(std::vector<Package*>& removals, std::vector<Package*>& enables, int verbosity) {
-  auto& packages = Packages();
+void PlanSchedule(std::vector<Package*>& removals, std::vector<Package*>& enables,
+                  Verbosity verbosity) {
+  auto packages = Packages();
   PropagateBundleActions();
   NeedGraph graph = BuildNeedGraph();
   for (std::size_t i = 0; i < packages.size(); ++i) {
@@ -277,7 +278,7 @@ void PlanSchedule(std::vector<Package*>& removals, std::vector<Package*>& enable
   if (!packages.empty() && !AnyEnabledAfterPlan()) {
     for (const auto& p : packages)
       p->scheduledAction = kScheduleNone;
-    if (verbosity != 0)
+    if (verbosity != Verbosity::kSilent)
       ReportError(GetPackageDatabase(), "can not uninstall or disable all packages");
     return;
   }
@@ -309,25 +310,16 @@ void PropagateBundleActions() {
   }
 }
 
-void EnsureDependencies(Package& p, int verbosity) {
+void EnsureDependencies(Package& p, Verbosity verbosity) {
   EnsureContext context{verbosity, nullptr, {}};
   Ensure(p, context);
 }
 
-void EnsureProvider(Package& provider, const Package& dependent, int verbosity) {
-  EnsureContext context{verbosity, nullptr, {}};
-  Provide(provider, dependent, context);
-}
-
-void ResolveConflicts(Package& p, int verbosity) {
+void ResolveConflicts(Package& p, Verbosity verbosity) {
   for (const auto& q : Packages()) {
     if (!ResolvePair(p, *q, verbosity))
       return;
   }
-}
-
-void DropUnsatisfied() {
-  DropWith(BuildNeedGraph());
 }
 
 void SettleBundles() {

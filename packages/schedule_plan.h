@@ -6,14 +6,22 @@
 
 // Turning the scheduled actions of the installed packages into a consistent plan: every package
 // that will be enabled has its dependencies enabled, no two enabled packages conflict, bundles
-// and their members agree, and some package stays enabled. Verbosity 0 is silent; from 1 on the
-// warnings and errors here are reported. Everything works on the process's package database.
+// and their members agree, and some package stays enabled. Only from Verbosity::kChanges on are
+// the warnings and errors here reported. Everything works on the process's package database.
+
+// How much planning and carrying out the scheduled actions report.
+enum class Verbosity {
+  kSilent,      // nothing
+  kChanges,     // the planning's warnings and errors, enabling and disabling
+  kEverything,  // also uninstalling
+};
 
 // Settles every package's scheduledAction and hands out the packages to carry out: those to
 // uninstall or disable in `removals`, those to enable in `enables`, each put in front of what the
 // list held, dependents before the packages they depend on. When the plan would leave no package
 // enabled, cancels every action instead and reports "can not uninstall or disable all packages".
-void PlanSchedule(std::vector<Package*>& removals, std::vector<Package*>& enables, int verbosity);
+void PlanSchedule(std::vector<Package*>& removals, std::vector<Package*>& enables,
+                  Verbosity verbosity);
 
 // Passes the action of every bundle record on to its members: disable (unless a member is being
 // uninstalled), uninstall, and enable for the disabled members.
@@ -21,22 +29,13 @@ void PropagateBundleActions();
 
 // Makes sure that what p needs will be enabled: its bundle record, then each dependency in order
 // through EnsureProvider on the preferred candidate. Stops at a dependency without candidates.
-void EnsureDependencies(Package& p, int verbosity);
-
-// Keeps provider for dependent: a scheduled uninstall or disable is cancelled with the warning
-// "can not <action> <provider>: <dependent> depends on it", a disabled provider is enabled, and
-// its own dependencies are ensured in turn. A dependency cycle is followed once around.
-void EnsureProvider(Package& provider, const Package& dependent, int verbosity);
+void EnsureDependencies(Package& p, Verbosity verbosity);
 
 // Disables the enabled packages that p, which will be enabled, conflicts with, and those that
 // conflict with p when p is being enabled. When both are being enabled and the other declared the
 // conflict, p's enable is cancelled with the warning "can not enable <p>: <other> conflicts with
 // it".
-void ResolveConflicts(Package& p, int verbosity);
-
-// Until nothing changes: uninstalls the packages with a dependency that nothing will meet any
-// more, and disables those whose dependency is met only by packages that stay disabled.
-void DropUnsatisfied();
+void ResolveConflicts(Package& p, Verbosity verbosity);
 
 // Brings each bundle record in line with its members: uninstalled when every member goes away,
 // disabled when it is enabled and no member stays enabled, its enable cancelled likewise.

@@ -13,13 +13,13 @@
 #include "packages/reporter.h"
 #include "packages/roots.h"
 #include "packages/tree_paths.h"
+#include "streams/byte_order.h"
+#include "streams/exact_io.h"
 #include "streams/inflate_stream.h"
 
 namespace {
 
-constexpr std::size_t kRecordSize = 30;
 constexpr std::size_t kBlockSize = 16384;
-constexpr std::uint32_t kDeviceNumberSize = 4;
 
 // One entry of the archive as its record and name describe it.
 struct ArchiveEntry {
@@ -45,23 +45,10 @@ struct Unpacking {
   PartReader& reader;
   InflateStream& archive;
   int root;       // the directory the entries go under
-  bool relative;  // recorded paths begin with "."
+  bool relative;  // below the working directory: recorded paths begin with "."
   std::vector<CreatedDirectory> directories;
   std::vector<char> block;
 };
-
-std::uint32_t Little(const unsigned char* bytes, int size) {
-  std::uint32_t value = 0;
-  for (int i = size - 1; i >= 0; --i) {
-    value = value << 8 | bytes[i];
-  }
-  return value;
-}
-
-bool ReadExactly(std::istream& in, char* out, std::size_t size) {
-  in.read(out, static_cast<std::streamsize>(size));
-  return static_cast<std::size_t>(in.gcount()) == size;
-}
 
 // Passes over size bytes of the archive; false when it ends first.
 bool SkipData(std::istream& archive, std::uint32_t size) {
@@ -101,17 +88,17 @@ std::string RecordedPath(const Unpacking& u, const ArchiveEntry& entry) {
 
 // False at the archive's end (no whole record); nameComplete tells whether the name followed.
 bool ReadRecord(std::istream& archive, ArchiveEntry& entry, bool& nameComplete) {
-  unsigned char record[kRecordSize];
-  if (!ReadExactly(archive, reinterpret_cast<char*>(record), sizeof record)) {
+  unsigned char record[kFileRecordSize];
+  if (!ReadExactly(archive, record, sizeof record)) {
     return false;
   }
-  entry.mode = Little(record, 2);
-  entry.user = Little(record + 2, 2);
-  entry.group = Little(record + 4, 2);
-  entry.modified = Little(record + 8, 4);
-  entry.skip = record[23] != 0;
-  entry.dataSize = Little(record + 24, 4);
-  entry.name.assign(Little(record + 28, 2), '\0');
+  entry.mode = LoadLittleEndian(record + kFileModeOffset, 2);
+  entry.user = LoadLittleEndian(record + kFileOwnerOffset, 2);
+  entry.group = LoadLittleEndian(record + kFileGroupOffset, 2);
+  entry.modified = LoadLittleEndian(record + kFileTimeOffset, 4);
+  entry.skip = record[kFileSkipOffset] != 0;
+  entry.dataSize = LoadLittleEndian(record + kFileDataSizeOffset, 4);
+  entry.name.assign(LoadLittleEndian(record + kFileNameLengthOffset, 2), '\0');
   nameComplete = ReadExactly(archive, entry.name.data(), entry.name.size());
   return true;
 }
@@ -148,21 +135,6 @@ bool SetAttributes(int directory, const std::string& leaf, const ArchiveEntry& e
                        {static_cast<time_t>(entry.modified), 0}};
   return fchmodat(directory, leaf.c_str(), entry.mode & 07777, 0) == 0 &&
          utimensat(directory, leaf.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-bool WriteAll(int descriptor, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t written = write(descriptor, data, size);
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
 }
 
 // Copies the entry's data into descriptor; reports and returns false on a failure.
@@ -254,10 +226,10 @@ bool CreateSpecial(Unpacking& u, const ArchiveEntry& entry, int directory, const
     made = mkfifoat(directory, leaf.c_str(), entry.mode & 07777);
   } else {
     unsigned char number[kDeviceNumberSize];
-    if (!ReadExactly(u.archive, reinterpret_cast<char*>(number), sizeof number)) {
+    if (!ReadExactly(u.archive, number, sizeof number)) {
       return Broken(u.p);
     }
-    made = CreateNode(directory, leaf, entry.mode, Little(number, sizeof number));
+    made = CreateNode(directory, leaf, entry.mode, LoadLittleEndian(number, sizeof number));
   }
   if (made != 0) {
     return WriteFailed(u.p, entry);
@@ -277,8 +249,9 @@ bool CreateEntry(Unpacking& u, const ArchiveEntry& entry, int directory,
     if (S_ISDIR(existing.st_mode) && S_ISDIR(entry.mode)) {
       return SkipData(u.archive, entry.dataSize) || Broken(u.p);
     }
+    // A directory in the way is not removed: the failed unlink is the error to report.
     if (unlinkat(directory, leaf.c_str(), 0) != 0) {
-      // ignored on purpose: creating the entry in its place reports what stands there
+      return WriteFailed(u.p, entry);
     }
   }
   created = true;
@@ -417,10 +390,11 @@ bool MakeDirectories(const std::string& path, bool skipLast) {
   return true;
 }
 
-bool UnpackFiles(Package& p, PartReader& reader, bool relative) {
+bool UnpackFiles(Package& p, PartReader& reader, Placement placement) {
   if (p.disabled) {
     MakeDisabledTree(p);
   }
+  bool relative = placement == Placement::kWorkingDirectory;
   std::string rootPath = relative ? "." : TargetPath("/");
   int root = OpenTreeRoot(rootPath);
   if (root < 0) {

@@ -3,16 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "streams/part_types.h"
+#include "streams/byte_order.h"
+#include "streams/package_format.h"
 
 namespace {
 
 constexpr std::size_t kDiscardBlock = 4096;
-
-std::uint32_t LoadLittleEndian32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-         (std::uint32_t{p[3]} << 24);
-}
 
 const std::streambuf::pos_type kSeekFailed(std::streambuf::off_type(-1));
 
@@ -48,7 +44,7 @@ int PartBuf::Advance() {
     FinishDigest();
     return -1;
   }
-  int type = header[0] | (header[1] << 8);
+  int type = static_cast<int>(LoadLittleEndian(header, 2));
   if (type == PartHeader) {
     FinishDigest();
   }
@@ -56,7 +52,7 @@ int PartBuf::Advance() {
     return -1;
   }
   position += kPartHeaderSize;
-  length = remaining = LoadLittleEndian32(header + 2);
+  length = remaining = LoadLittleEndian(header + 2, 4);
   return type;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "streams/byte_order.h"
 #include "streams/signature_check.h"
 
 PartReader::PartReader(std::istream& source, bool hashing, std::streambuf* tee)
@@ -13,13 +14,12 @@ PartReader::PartReader(std::istream& source, bool hashing, std::streambuf* tee)
     setstate(std::ios_base::badbit);
     return;
   }
-  magic = header[0] | (header[1] << 8) | (header[2] << 16) | (std::uint32_t{header[3]} << 24);
+  magic = LoadLittleEndian(header, 4);
   if (magic != kContainerMagic && magic != kUnrecordedMagic) {
     setstate(std::ios_base::badbit);
     return;
   }
-  std::uint32_t length =
-      header[4] | (header[5] << 8) | (header[6] << 16) | (std::uint32_t{header[7]} << 24);
+  std::uint32_t length = LoadLittleEndian(header + 4, 4);
   totalSize = std::uint64_t{length} + kContainerHeaderSize;
 }
 

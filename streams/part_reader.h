@@ -4,8 +4,8 @@
 #include <istream>
 #include <vector>
 
+#include "streams/package_format.h"
 #include "streams/part_buf.h"
-#include "streams/part_types.h"
 
 // An input stream over a part container that exposes one accepted part at a time. Reads and
 // seekg stay within the current part; parts of other types are skipped. With hashing on, it

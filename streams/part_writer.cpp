@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "streams/part_types.h"
+#include "streams/byte_order.h"
+#include "streams/package_format.h"
 
 namespace {
 
@@ -94,8 +95,6 @@ void PartWriter::Finish() {
 
 void PartWriter::WriteLittleEndian(std::uint32_t value, int size) {
   char bytes[4];
-  for (int i = 0; i < size; ++i) {
-    bytes[i] = static_cast<char>(value >> (8 * i));
-  }
+  StoreLittleEndian(bytes, value, size);
   write(bytes, size);
 }

@@ -33,7 +33,7 @@ static std::string Describe(const Package& p) {
 
 static std::vector<std::string> Names() {
   std::vector<std::string> names;
-  for (const auto& p : GetPackageDatabase().packages)
+  for (const auto& p : GetPackageDatabase().Records())
     names.push_back(p->name);
   return names;
 }

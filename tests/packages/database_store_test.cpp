@@ -23,7 +23,8 @@ TEST(DatabaseStoreTest, WritesEveryFileInItsFormat) {
     Sample(p);
     char saved[4096];
     ASSERT_TRUE(getcwd(saved, sizeof saved) != nullptr && chdir("/") == 0);
-    bool stored = CreatePackageDirectory(p, relative) && WritePackageMetadata(p, relative);
+    Placement placement = relative ? Placement::kWorkingDirectory : Placement::kTargetRoot;
+    bool stored = CreatePackageDirectory(p, placement) && WritePackageMetadata(p, placement);
     ASSERT_TRUE(chdir(saved) == 0 && stored);
     std::string entry;
     for (const std::string& file : ListTree(tree.Target("/var/pdb/ppp")))

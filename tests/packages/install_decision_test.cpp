@@ -38,8 +38,8 @@ TEST(InstallDecisionTest, VerdictAndItsOneMessage) {
     SCOPED_TRACE(c.installed);
     PackageTree tree;
     AddScenarioPackages(c.package);
-    std::unique_ptr<Package> p = std::move(GetPackageDatabase().packages.back());
-    GetPackageDatabase().packages.pop_back();
+    PackageDatabase& db = GetPackageDatabase();
+    std::unique_ptr<Package> p = db.Take(db.Records().back().get());
     AddScenarioPackages(c.installed);
     p->architecture = c.architecture;
     testing::internal::CaptureStdout();

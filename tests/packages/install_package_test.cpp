@@ -77,7 +77,6 @@ TEST_F(InstallPackageTest, OnlyAuthenticPackagesStay) {
   std::string bytes = ReadWholeTestFile(Package("ppp", "4.0"));
   bytes[8 + 6 + 20] ^= 1;  // the build time in the header: the signed digest no longer fits
   ASSERT_TRUE(WriteTestFile(File("forged.vpk"), bytes));
-  TestDigestTable table(known);
   struct Case {
     std::string path;
     const char* message;  // only the installed ones are left
@@ -91,6 +90,7 @@ TEST_F(InstallPackageTest, OnlyAuthenticPackagesStay) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
     PackageTree fresh;
+    TestDigestTable table(known);  // after the fresh tree, whose database starts afresh
     bool installed = c.message[0] == 'i';
     EXPECT_EQ(InstallTestFile(c.path, AllowUpgrade), installed ? 0 : 1);
     EXPECT_EQ(LogText(), c.message);
@@ -115,6 +115,16 @@ TEST_F(InstallPackageTest, BootImagePackageMarksTheUpgrade) {
   ASSERT_EQ(unsetenv("bootimage"), 0);
   EXPECT_FALSE(PathExists(again.Target("/boot/vmlinuz")));
   EXPECT_TRUE(PathExists(again.Target("/var/pdb/kernel/version")));
+}
+
+// An image package kept neither script once; its uninstall script must stay for its removal.
+TEST_F(InstallPackageTest, ImagePackageKeepsOnlyItsUninstallScript) {
+  TestPackage ppp("ppp", "1.0");
+  ppp.Image("IMAGE").InstallScript("echo in\n").UninstallScript("echo out\n").File("/f", "f");
+  ASSERT_TRUE(ppp.Write(File("ppp.vpk"), TestPackage::kSigned));
+  ASSERT_EQ(InstallTestFile(File("ppp.vpk"), AllowUpgrade), 0);
+  EXPECT_FALSE(PathExists(tree.Target("/var/pdb/ppp/oninstall")));
+  EXPECT_NE(Installed("/var/pdb/ppp/onuninstall").find("echo out\n"), std::string::npos);
 }
 
 }  // namespace

@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
+#include "streams/byte_order.h"
 #include "tests/support/package_builder.h"
 #include "tests/support/stream_bytes.h"
-#include "tools/vpk/little_endian.h"
 
 // A header part of that type: name, version, build time, 8 unread bytes, then flags.
 static std::string Header(const std::string& name, std::uint32_t version, int type = PartHeader,
@@ -17,6 +17,14 @@ static std::string Header(const std::string& name, std::uint32_t version, int ty
   AppendLittleEndian(header, 1700000000, 4);
   header.append(8, '\0');
   return PartBytes(type, header + flags);
+}
+
+// A part header alone, claiming length bytes of content.
+static std::string TextPartHeader(int type, std::uint32_t length) {
+  std::string header;
+  AppendLittleEndian(header, type, 2);
+  AppendLittleEndian(header, length, 4);
+  return header;
 }
 
 // A package file as the package tool writes it: every header part is read, and nothing else.
@@ -79,6 +87,10 @@ TEST(OpenPackageFileTest, RefusesFilesThatDoNotHoldAWholePackage) {
       ContainerBytes(Header("suite", 5, PartBundleHeader) + PartBytes(PartFiles, "a")),
       ContainerBytes(Header("suite", 5, PartBundleHeader) + Header("ppp", 1) + Header("..", 1)),
       "not a package file",
+      // 52 bytes whose architecture part claims 4 GiB: it was allocated before a byte was read.
+      ContainerBytes(Header("ppp", 1) + TextPartHeader(PartArchitecture, UINT32_MAX)),
+      ContainerBytes(Header("ppp", 1) + TextPartHeader(PartDescription, kLargestTextPart + 1) +
+                     std::string(kLargestTextPart + 1, 'd')),
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     ASSERT_TRUE(WriteTestFile(directory / "p.vpk", cases[i]));

@@ -20,7 +20,7 @@ bool StoreScript(const std::string& package, const std::string& name, const std:
   reader.AcceptPartType(PartInstallScript);
   reader.NextPart();
   std::uint32_t size = length < 0 ? reader.PartLength() : std::uint32_t(length);
-  return WritePackageScript(Package(package), reader, size, name, false);
+  return WritePackageScript(Package(package), reader, size, name, Placement::kTargetRoot);
 }
 
 // A target tree with bash and its libraries, /dev/null and an install profile that sets PROFILE.

@@ -9,17 +9,18 @@ namespace {
 
 TEST(ScheduleApplyTest, CarriesOutThePlanWithMessagesByVerbosity) {
   struct Case {
-    int verbosity;
+    Verbosity verbosity;
     const char* log;
     const char* status;
   } cases[] = {
-      {1, "disabled off-1.0\nenabled on-1.0\nenabled auto-1.0",
+      {Verbosity::kChanges, "disabled off-1.0\nenabled on-1.0\nenabled auto-1.0",
        "disabling off-1.0... enabling on-1.0... enabling auto-1.0..."},
-      {2, "uninstalled gone-1.0\ndisabled off-1.0\nenabled on-1.0\nenabled auto-1.0",
+      {Verbosity::kEverything,
+       "uninstalled gone-1.0\ndisabled off-1.0\nenabled on-1.0\nenabled auto-1.0",
        "uninstalling gone-1.0... disabling off-1.0... enabling on-1.0... enabling auto-1.0..."},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.verbosity);
+    SCOPED_TRACE(static_cast<int>(c.verbosity));
     PackageTree tree;
     InstallScenarioPackages(
         tree,
@@ -51,8 +52,8 @@ TEST(ScheduleApplyTest, LeavesListEntriesAloneThatAreNoLongerInTheDatabase) {
   stranger.files.insert("/bin/b");
   stranger.scheduledAction = 1;
   Package* a = FindPackage("a");
-  PerformRemovals({a, a, &stranger}, 2);
-  PerformEnables({&stranger}, 2);
+  PerformRemovals({a, a, &stranger}, Verbosity::kEverything);
+  PerformEnables({&stranger}, Verbosity::kEverything);
   EXPECT_EQ(LogText(), "uninstalled a-1.0");
   EXPECT_EQ(DatabaseNames(), "b");
   EXPECT_TRUE(PathExists(tree.Target("/bin/b")));

@@ -71,21 +71,22 @@ const Scenario scenarios[] = {
 
 TEST(SchedulePlanTest, ScenariosAtEachVerbosity) {
   for (const Scenario& s : scenarios) {
-    for (int verbosity : {0, 1, 2}) {
+    for (Verbosity verbosity : {Verbosity::kSilent, Verbosity::kChanges, Verbosity::kEverything}) {
       PackageTree tree;
       AddScenarioPackages(s.packages);
       std::vector<Package*> removals, enables;
       PlanSchedule(removals, enables, verbosity);
-      SCOPED_TRACE(std::string(s.packages) + " at verbosity " + std::to_string(verbosity));
+      SCOPED_TRACE(std::string(s.packages) + " at verbosity " +
+                   std::to_string(static_cast<int>(verbosity)));
       EXPECT_EQ(ScheduledActions(), s.actions);
       EXPECT_EQ(Names(removals), s.removals);
       EXPECT_EQ(Names(enables), s.enables);
-      EXPECT_EQ(LogText(), verbosity == 0 ? "" : s.log);
+      EXPECT_EQ(LogText(), verbosity == Verbosity::kSilent ? "" : s.log);
     }
     // Carried out, the schedule reports whether it did anything and leaves nothing pending.
     PackageTree tree;
     InstallScenarioPackages(tree, s.packages);
-    EXPECT_EQ(ApplySchedule(2), *s.actions != 0) << s.packages;
+    EXPECT_EQ(ApplySchedule(Verbosity::kEverything), *s.actions != 0) << s.packages;
     EXPECT_EQ(ScheduledActions(), "") << s.packages;
   }
 }
@@ -93,7 +94,7 @@ TEST(SchedulePlanTest, ScenariosAtEachVerbosity) {
 // The dependency check as first described: a pass over the database that starts again from the
 // first package after every change.
 void DropUnsatisfiedByRestarting() {
-  auto& packages = GetPackageDatabase().packages;
+  auto packages = GetPackageDatabase().Records();
   for (std::size_t i = 0; i < packages.size(); ++i) {
     Package& p = *packages[i];
     std::uint32_t& action = p.scheduledAction;
@@ -116,12 +117,13 @@ void DropUnsatisfiedByRestarting() {
 
 // The single steps of a plan, one after the other, each looking everything up afresh.
 void PlanStepByStep() {
-  auto& packages = GetPackageDatabase().packages;
+  auto packages = GetPackageDatabase().Records();
   PropagateBundleActions();
   for (bool ensuring : {true, false}) {
     for (const auto& p : packages) {
       if (WillBeEnabled(*p))
-        ensuring ? EnsureDependencies(*p, 0) : ResolveConflicts(*p, 0);
+        ensuring ? EnsureDependencies(*p, Verbosity::kSilent)
+                 : ResolveConflicts(*p, Verbosity::kSilent);
     }
   }
   DropUnsatisfiedByRestarting();
@@ -166,7 +168,7 @@ TEST(SchedulePlanTest, PlanAgreesWithItsStepsRunOneByOne) {
       AddScenarioPackages(text);
       std::string requested = ScheduledActions();
       std::vector<Package*> removals, enables;
-      stepwise ? PlanStepByStep() : PlanSchedule(removals, enables, 0);
+      stepwise ? PlanStepByStep() : PlanSchedule(removals, enables, Verbosity::kSilent);
       planned[stepwise] = ScheduledActions();
       changed += !stepwise && planned[0] != requested;
     }

@@ -34,7 +34,10 @@ class UnpackTest : public testing::Test {
     EXPECT_TRUE(ReadPackageHeader(p, reader) && reader.CurrentType() == PartFiles);
     GetPackageDatabase().log.clear();
     bool done = false;
-    CapturedStdout([&] { done = UnpackFiles(p, reader, relative); });
+    CapturedStdout([&] {
+      done =
+          UnpackFiles(p, reader, relative ? Placement::kWorkingDirectory : Placement::kTargetRoot);
+    });
     log.clear();
     for (const std::string& line : GetPackageDatabase().log)
       log += line + "\n";
@@ -115,7 +118,8 @@ TEST_F(UnpackTest, PlacesEntriesByNameStateAndMode) {
 }
 
 // Files and links in the way are replaced, never written through (a hard link shares its file);
-// a non-empty directory in the way of a file is a creation error that ends the unpacking.
+// a non-empty directory in the way of a file is a creation error that ends the unpacking, with
+// the error of the removal that failed (it once named the later creation's "File exists").
 TEST_F(UnpackTest, ReplacesWhatStandsInTheWay) {
   ASSERT_TRUE(WriteTestFile(tree.Outside("/shared"), "outside"));
   MakeTestDirectories(tree.Target("/etc/ppp"));
@@ -124,7 +128,7 @@ TEST_F(UnpackTest, ReplacesWhatStandsInTheWay) {
   TestPackage package("ppp", "1.0");
   package.Directory("/etc").File("/hosts", "new").File("/dangling", "new").File("/etc", "x");
   EXPECT_FALSE(Unpack(package.File("/after", "y").Bytes()));
-  EXPECT_EQ(log, kFailed + "could not create /etc: File exists\n");
+  EXPECT_EQ(log, kFailed + "could not create /etc: Is a directory\n");
   EXPECT_EQ(ReadWholeTestFile(tree.Target("/hosts")) + ReadWholeTestFile(tree.Target("/dangling")),
             "newnew");
   EXPECT_TRUE(PathExists(tree.Target("/etc/ppp")) && !PathExists(tree.Target("/after")));

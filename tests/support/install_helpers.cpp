@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "packages/install_package.h"
+#include "packages/install_stream.h"
 #include "packages/known_package_digests.h"
 #include "packages/package_database.h"
 #include "tests/support/package_builder.h"
@@ -34,7 +34,7 @@ int InstallTestFile(const std::string& path, InstallMode mode, const Selection& 
 
 std::string InstalledStates() {
   std::string text;
-  for (const auto& p : GetPackageDatabase().packages) {
+  for (const auto& p : GetPackageDatabase().Records()) {
     text += p->name + " " + VersionText(p->version) + (p->disabled ? " off" : " on") +
             (p->bundle.name.empty() ? "" : " in:" + p->bundle.name) + "\n";
   }
@@ -66,9 +66,9 @@ TestDigestTable::TestDigestTable(const std::string& file) {
     SHA1(reinterpret_cast<const unsigned char*>(bytes.data()) + 8, bytes.size() - 8, digest);
   }
   testDigest.assign(reinterpret_cast<const char*>(digest), sizeof digest);
-  knownDigestCheck = IsTestDigest;
+  GetPackageDatabase().knownDigestCheck = IsTestDigest;
 }
 
 TestDigestTable::~TestDigestTable() {
-  knownDigestCheck = IsKnownPackageDigest;
+  GetPackageDatabase().knownDigestCheck = IsKnownPackageDigest;
 }

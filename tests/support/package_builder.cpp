@@ -11,12 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include "streams/byte_order.h"
 #include "streams/deflate_stream.h"
+#include "streams/package_format.h"
 #include "streams/part_reader.h"
-#include "streams/part_types.h"
 #include "streams/part_writer.h"
 #include "tools/vpk/bundle_writer.h"
-#include "tools/vpk/little_endian.h"
 #include "tools/vpk/package_signing.h"
 #include "tools/vpk/package_writer.h"
 
@@ -220,13 +220,13 @@ std::vector<TestEntry> DecodeArchive(const std::string& archive) {
   while (at + kFileRecordSize <= archive.size()) {
     const char* record = archive.data() + at;
     TestEntry entry;
-    entry.record.mode = ReadLittleEndian(record, 2);
-    entry.record.owner = ReadLittleEndian(record + 2, 2);
-    entry.record.group = ReadLittleEndian(record + 4, 2);
-    entry.record.modificationTime = ReadLittleEndian(record + 8, 4);
+    entry.record.mode = LoadLittleEndian(record, 2);
+    entry.record.owner = LoadLittleEndian(record + 2, 2);
+    entry.record.group = LoadLittleEndian(record + 4, 2);
+    entry.record.modificationTime = LoadLittleEndian(record + 8, 4);
     entry.record.skip = record[23] != 0;
-    entry.record.dataSize = ReadLittleEndian(record + 24, 4);
-    std::size_t nameLength = ReadLittleEndian(record + 28, 2);
+    entry.record.dataSize = LoadLittleEndian(record + 24, 4);
+    std::size_t nameLength = LoadLittleEndian(record + 28, 2);
     at += kFileRecordSize;
     if (at + nameLength + entry.record.dataSize > archive.size()) {
       ADD_FAILURE() << "the archive ends inside entry " << entries.size();

@@ -99,7 +99,7 @@ void AddScenarioPackages(const std::string& text) {
 
 void InstallScenarioPackages(const PackageTree& tree, const std::string& text) {
   AddScenarioPackages(text);
-  for (const auto& p : GetPackageDatabase().packages) {
+  for (const auto& p : GetPackageDatabase().Records()) {
     WriteTreeFile(tree.Target("/bin/" + p->name), p->name);
     p->files.insert("/bin/" + p->name);
     ASSERT_TRUE(StorePackage(*p)) << p->name;
@@ -108,7 +108,7 @@ void InstallScenarioPackages(const PackageTree& tree, const std::string& text) {
 
 std::string ScheduledActions() {
   std::vector<std::string> words;
-  for (const auto& p : GetPackageDatabase().packages) {
+  for (const auto& p : GetPackageDatabase().Records()) {
     if (p->scheduledAction != 0)
       words.push_back(p->name + ":" + scheduledActionWords[p->scheduledAction & 3]);
   }
@@ -124,7 +124,7 @@ std::string Names(const std::vector<Package*>& list) {
 
 std::vector<Package*> AllPackages() {
   std::vector<Package*> list;
-  for (const auto& p : GetPackageDatabase().packages)
+  for (const auto& p : GetPackageDatabase().Records())
     list.push_back(p.get());
   return list;
 }
@@ -138,7 +138,7 @@ std::string DisplayNames(const std::vector<Package*>& list) {
 
 std::string DatabaseNames() {
   std::vector<std::string> words;
-  for (const auto& p : GetPackageDatabase().packages)
+  for (const auto& p : GetPackageDatabase().Records())
     words.push_back(p->name);
   return Join(words, " ");
 }

@@ -7,19 +7,14 @@
 
 #include <gtest/gtest.h>
 
-#include "packages/database_lookup.h"
-#include "packages/post_log.h"
+#include "packages/package_database.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 void ResetDatabase() {
-  DeleteAllPackages();
-  PackageDatabase& db = GetPackageDatabase();
-  db.log.clear();
-  db.statusLine.clear();
-  db.quiet = postLogReserved = false;
+  GetPackageDatabase().Reset();
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "streams/part_types.h"
+#include "streams/package_format.h"
 
 // Lower-case hex of size bytes.
 std::string HexBytes(const void* data, std::size_t size);

@@ -14,7 +14,7 @@
 #include "packages/database_files.h"
 #include "packages/database_load.h"
 #include "packages/database_lookup.h"
-#include "packages/install_package.h"
+#include "packages/install_stream.h"
 #include "packages/post_log.h"
 #include "packages/roots.h"
 #include "packages/schedule_apply.h"
@@ -180,7 +180,7 @@ bool RunSchedule(int argc, char** argv, std::uint32_t action, const char* word) 
     p->scheduledAction = action;
     p->userForced = p->userForced || action != kScheduleUninstall;
   }
-  ApplySchedule(2);
+  ApplySchedule(Verbosity::kEverything);
   SavePostLog();
   for (const std::string& name : arguments.operands) {
     const Package* p = FindPackage(name);

@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <ctime>
 
+#include "streams/byte_order.h"
 #include "streams/inflate_stream.h"
 #include "tools/vpk/archive_writer.h"
-#include "tools/vpk/little_endian.h"
+
+// A mode as ls writes it: type letter and nine permission letters, with s, S, t and T.
+std::string ModeText(std::uint32_t mode);
 
 namespace {
 
@@ -21,13 +24,13 @@ struct ListedEntry {
 };
 
 ListedEntry DecodeRecord(const char* record) {
-  return ListedEntry{ReadLittleEndian(record, 2),
-                     ReadLittleEndian(record + 2, 2),
-                     ReadLittleEndian(record + 4, 2),
-                     ReadLittleEndian(record + 8, 4),
-                     ReadLittleEndian(record + 24, 4),
-                     ReadLittleEndian(record + 28, 2),
-                     record[23] != 0};
+  return ListedEntry{LoadLittleEndian(record + kFileModeOffset, 2),
+                     LoadLittleEndian(record + kFileOwnerOffset, 2),
+                     LoadLittleEndian(record + kFileGroupOffset, 2),
+                     LoadLittleEndian(record + kFileTimeOffset, 4),
+                     LoadLittleEndian(record + kFileDataSizeOffset, 4),
+                     LoadLittleEndian(record + kFileNameLengthOffset, 2),
+                     record[kFileSkipOffset] != 0};
 }
 
 // Reads size bytes of the archive into text, keeping at most keep of them; false when the
@@ -62,7 +65,7 @@ bool DescribeData(std::istream& archive, const ListedEntry& entry, std::string* 
   }
   *size = std::to_string(entry.dataSize);
   if (device && data.size() == kDeviceNumberSize) {
-    dev_t number = ReadLittleEndian(data.data(), kDeviceNumberSize);
+    dev_t number = LoadLittleEndian(data.data(), kDeviceNumberSize);
     *size = std::to_string(major(number)) + "," + std::to_string(minor(number));
   } else if (type == S_IFLNK) {
     *suffix = " -> " + Printable(data) + (entry.dataSize > data.size() ? "..." : "");

@@ -24,8 +24,5 @@ std::string Printable(const std::string& text);
 // Lower-case hex of size bytes.
 std::string HexText(const std::uint8_t* bytes, int size);
 
-// A mode as ls writes it: type letter and nine permission letters, with s, S, t and T.
-std::string ModeText(std::uint32_t mode);
-
 // seconds (since 1970 UTC) as "YYYY-MM-DD HH:MM:SS".
 std::string TimeText(std::uint32_t seconds);

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <vector>
 
+#include "streams/byte_order.h"
 #include "streams/deflate_stream.h"
-#include "streams/part_types.h"
-#include "tools/vpk/little_endian.h"
+#include "streams/package_format.h"
 
 namespace {
 
@@ -239,16 +239,15 @@ bool WriteFileRecord(std::ostream& out, const FileRecord& entry) {
                  entry.name.size() > 200 ? "..." : "", problem);
     return false;
   }
-  std::string record;
-  AppendLittleEndian(record, entry.mode, 2);
-  AppendLittleEndian(record, entry.owner, 2);
-  AppendLittleEndian(record, entry.group, 2);
-  AppendLittleEndian(record, 0, 2);
-  AppendLittleEndian(record, static_cast<std::uint64_t>(entry.modificationTime), 4);
-  record.append(11, '\0');
-  record.push_back(entry.skip ? 1 : 0);
-  AppendLittleEndian(record, entry.dataSize, 4);
-  AppendLittleEndian(record, entry.name.size(), 2);
+  std::string record(kFileRecordSize, '\0');
+  StoreLittleEndian(&record[kFileModeOffset], entry.mode, 2);
+  StoreLittleEndian(&record[kFileOwnerOffset], entry.owner, 2);
+  StoreLittleEndian(&record[kFileGroupOffset], entry.group, 2);
+  StoreLittleEndian(&record[kFileTimeOffset], static_cast<std::uint64_t>(entry.modificationTime),
+                    4);
+  record[kFileSkipOffset] = entry.skip ? 1 : 0;
+  StoreLittleEndian(&record[kFileDataSizeOffset], entry.dataSize, 4);
+  StoreLittleEndian(&record[kFileNameLengthOffset], entry.name.size(), 2);
   record += entry.name;
   out.write(record.data(), record.size());
   return true;

@@ -6,16 +6,15 @@
 #include <ostream>
 #include <string>
 
+#include "streams/package_format.h"
 #include "streams/part_writer.h"
 
 // The file archive of a package: a sequence of entries, each a 30-byte record, the entry's name
 // and its data (file content, link target or a 4-byte device number), compressed as one zlib
 // stream in a PartFiles part. Every failure prints one "vpk: " message and returns false.
 
-constexpr int kFileRecordSize = 30;
 constexpr std::uint64_t kLargestEntryData = UINT32_MAX;
 constexpr std::size_t kLargestEntryName = UINT16_MAX;
-constexpr int kDeviceNumberSize = 4;
 
 // The record of one archive entry. Fields wider than their stored size are refused by
 // WriteFileRecord rather than cut.

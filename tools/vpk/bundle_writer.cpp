@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "streams/part_types.h"
+#include "streams/package_format.h"
 #include "streams/part_writer.h"
 #include "tools/vpk/output_file.h"
 #include "tools/vpk/package_writer.h"
@@ -98,11 +98,6 @@ bool FillBundleFile(const std::string& file, const PackageInfo& bundle,
 }
 
 }  // namespace
-
-bool ReadMemberName(const std::string& path, std::string* name) {
-  ContainerLayout layout;
-  return ReadMember(path, &layout, name);
-}
 
 bool WriteBundleFile(const std::string& path, const PackageInfo& bundle,
                      const BundleContents& contents) {

@@ -18,10 +18,6 @@ struct BundleContents {
   bool unrecorded = false;                   // the unrecorded container magic
 };
 
-// Reads the name field of the header part of the single package file at path, after checking
-// the file with CheckSinglePackage. Prints an error and returns false otherwise.
-bool ReadMemberName(const std::string& path, std::string* name);
-
 // Writes the bundle file at path under a temporary name, renamed at the end. Refuses, with a
 // message and before writing, a bundle without members, a member file that is not a complete
 // single package or whose container kind (recorded or not) differs from the bundle's, two

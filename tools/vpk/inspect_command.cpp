@@ -6,10 +6,10 @@
 
 #include "packages/known_package_digests.h"
 #include "packages/package.h"
+#include "streams/byte_order.h"
 #include "streams/part_reader.h"
 #include "tools/vpk/archive_listing.h"
 #include "tools/vpk/command_line.h"
-#include "tools/vpk/little_endian.h"
 #include "tools/vpk/package_writer.h"
 #include "tools/vpk/part_list.h"
 
@@ -132,16 +132,17 @@ void ShowHeader(Walk& walk, int type) {
     return;
   }
   std::fprintf(walk.out, "  name              %s\n",
-               Printable(header.substr(0, 16).c_str()).c_str());
-  std::fprintf(walk.out, "  version           %s\n", VersionText(ReadLittleEndian(&header[16], 4)));
-  std::uint32_t buildTime = ReadLittleEndian(&header[20], 4);
+               Printable(header.substr(0, kNameFieldSize).c_str()).c_str());
+  std::fprintf(walk.out, "  version           %s\n",
+               VersionText(LoadLittleEndian(&header[kHeaderVersionOffset], 4)));
+  std::uint32_t buildTime = LoadLittleEndian(&header[kHeaderBuildTimeOffset], 4);
   std::fprintf(walk.out, "  build time        %u (%s UTC)\n", buildTime,
                TimeText(buildTime).c_str());
   if (header.size() < static_cast<std::size_t>(kHeaderWithFlagsSize)) {
     std::fprintf(walk.out, "  flags             none (32-byte header)\n");
     return;
   }
-  std::uint32_t flags = ReadLittleEndian(&header[32], 4);
+  std::uint32_t flags = LoadLittleEndian(&header[kHeaderFlagsOffset], 4);
   std::fprintf(walk.out, "  flags             0x%08x%s%s\n", flags,
                (flags & kFlagBootImage) != 0 ? " boot-image" : "",
                (flags & kFlagNoMetadataFiles) != 0 ? " no-metadata-files" : "");
@@ -154,23 +155,30 @@ void ShowText(Walk& walk, const char* label) {
 }
 
 void ShowDependencies(Walk& walk, int type) {
-  std::string count = ReadContent(walk.reader, 2);
-  std::uint32_t listed = count.size() == 2 ? ReadLittleEndian(count.data(), 2) : 0;
-  std::uint32_t fitting = walk.reader.PartLength() < 2 ? 0 : (walk.reader.PartLength() - 2) / 32;
+  std::string count = ReadContent(walk.reader, kDependencyCountSize);
+  std::uint32_t listed = count.size() == kDependencyCountSize
+                             ? LoadLittleEndian(count.data(), kDependencyCountSize)
+                             : 0;
+  std::uint32_t fitting =
+      walk.reader.PartLength() < kDependencyCountSize
+          ? 0
+          : (walk.reader.PartLength() - kDependencyCountSize) / kDependencyRecordSize;
   const char* label = type == PartDependencies ? "depends"
                       : type == PartProvides   ? "provides"
                       : type == PartConflicts  ? "conflicts"
                                                : "disabled member";
   for (std::uint32_t i = 0; i < std::min(listed, fitting); ++i) {
     std::string record = ReadContent(walk.reader, kDependencyRecordSize);
-    Dependency entry{record.substr(0, 16).c_str(), ReadLittleEndian(&record[16], 4),
-                     ReadLittleEndian(&record[24], 4),
-                     static_cast<std::int32_t>(ReadLittleEndian(&record[28], 4))};
+    Dependency entry{
+        record.substr(0, kNameFieldSize).c_str(),
+        LoadLittleEndian(&record[kDependencyMinOffset], 4),
+        LoadLittleEndian(&record[kDependencyMaxOffset], 4),
+        static_cast<std::int32_t>(LoadLittleEndian(&record[kDependencyPriorityOffset], 4))};
     std::string priority =
         type == PartProvides ? " (priority " + std::to_string(entry.priority) + ")" : "";
     std::fprintf(walk.out, "  %-17s %s%s\n", label, RangeText(entry).c_str(), priority.c_str());
   }
-  if (count.size() < 2 || listed > fitting) {
+  if (count.size() < kDependencyCountSize || listed > fitting) {
     std::fprintf(walk.out, "  %-17s part too short for its count of %u records\n", label, listed);
     walk.damaged = true;
   }

@@ -124,6 +124,7 @@ void PrintKeygenUsage(FILE* out) {
 
 }  // namespace
 
+// Derives the key material from the seed bytes (SHA-256 in counter mode, one label per item).
 void GenerateKeyMaterial(const std::uint8_t* seed, std::size_t seedSize, KeyMaterial* material) {
   std::uint8_t wide[2 * kOrderBytes], scalar[kOrderBytes];
   ExpandSeed("private scalar", seed, seedSize, wide, sizeof wide);
@@ -140,6 +141,9 @@ void GenerateKeyMaterial(const std::uint8_t* seed, std::size_t seedSize, KeyMate
   }
 }
 
+// Writes the four files of a key directory (the private key readable by its owner only) into
+// dir, creating dir when missing; the known-digest list is written empty. Refuses, with an
+// error and before writing anything, when one of the files exists already.
 bool WriteKeyMaterial(const char* dir, const KeyMaterial& material) {
   if (!PrepareDirectory(dir)) {
     return false;

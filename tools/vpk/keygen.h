@@ -22,14 +22,6 @@ extern const char* const packageKeyFileName;
 extern const char* const hashWordsFileName;
 extern const char* const knownDigestsFileName;
 
-// Derives the key material from the seed bytes (SHA-256 in counter mode, one label per item).
-void GenerateKeyMaterial(const std::uint8_t* seed, std::size_t seedSize, KeyMaterial* material);
-
-// Writes the four files of a key directory (the private key readable by its owner only) into
-// dir, creating dir when missing; the known-digest list is written empty. Refuses, with an
-// error and before writing anything, when one of the files exists already.
-bool WriteKeyMaterial(const char* dir, const KeyMaterial& material);
-
 // `vpk keygen DIR [--seed TEXT]`: argv[0] is "keygen". Without --seed the seed is 32 bytes from
 // /dev/urandom. Prints usage or an error and returns false on failure.
 bool KeygenCommand(int argc, char** argv);

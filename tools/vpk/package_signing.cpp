@@ -9,10 +9,10 @@
 #include <cstring>
 #include <vector>
 
+#include "streams/byte_order.h"
 #include "streams/hash_function.h"
 #include "streams/key_material.h"
-#include "streams/part_types.h"
-#include "tools/vpk/little_endian.h"
+#include "streams/package_format.h"
 #include "tools/vpk/part_list.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "streams/part_types.h"
-#include "tools/vpk/little_endian.h"
+#include "streams/byte_order.h"
+#include "streams/package_format.h"
 #include "tools/vpk/output_file.h"
 #include "tools/vpk/package_signing.h"
 
@@ -83,22 +83,21 @@ void WriteContentPart(PartWriter& writer, int type, const std::string& content) 
 
 std::string DependencyRecord(const Dependency& dependency) {
   std::string record;
-  AppendPadded(record, dependency.name, kNameFieldSize);
-  AppendLittleEndian(record, dependency.minVersion, 4);
-  AppendLittleEndian(record, 0, 4);
-  AppendLittleEndian(record, dependency.maxVersion, 4);
-  AppendLittleEndian(record, static_cast<std::uint32_t>(dependency.priority), 4);
+  AppendPadded(record, dependency.name, kDependencyRecordSize);
+  StoreLittleEndian(&record[kDependencyMinOffset], dependency.minVersion, 4);
+  StoreLittleEndian(&record[kDependencyMaxOffset], dependency.maxVersion, 4);
+  StoreLittleEndian(&record[kDependencyPriorityOffset],
+                    static_cast<std::uint32_t>(dependency.priority), 4);
   return record;
 }
 
 void WriteHeaderParts(PartWriter& writer, int type, const PackageInfo& info, bool flagsWord) {
   std::string header;
-  AppendPadded(header, info.name, kNameFieldSize);
-  AppendLittleEndian(header, info.version, 4);
-  AppendLittleEndian(header, info.buildTime, 4);
-  header.append(8, '\0');
+  AppendPadded(header, info.name, flagsWord ? kHeaderWithFlagsSize : kHeaderSize);
+  StoreLittleEndian(&header[kHeaderVersionOffset], info.version, 4);
+  StoreLittleEndian(&header[kHeaderBuildTimeOffset], info.buildTime, 4);
   if (flagsWord) {
-    AppendLittleEndian(header, info.flags, 4);
+    StoreLittleEndian(&header[kHeaderFlagsOffset], info.flags, 4);
   }
   WriteContentPart(writer, type, header);
   if (!info.architecture.empty()) {

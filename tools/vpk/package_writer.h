@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "packages/package.h"
+#include "streams/package_format.h"
 #include "streams/part_writer.h"
 #include "tools/vpk/archive_writer.h"
 
@@ -12,12 +13,6 @@
 // when present, by the architecture, description, dependencies, provides, conflicts, image,
 // install script, uninstall script, file archive and signature parts. Bytes that readers do not
 // read are zeros. Every failure prints one "vpk: " message and returns false.
-
-constexpr int kHeaderSize = 32;
-constexpr int kHeaderWithFlagsSize = 36;
-constexpr int kDependencyRecordSize = 32;
-constexpr std::size_t kNameFieldSize = 16;
-constexpr std::size_t kMostDependencies = UINT16_MAX;
 
 // What a package holds besides the fields of its header record.
 struct PackageContents {

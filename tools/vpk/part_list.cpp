@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "streams/part_types.h"
-#include "tools/vpk/little_endian.h"
+#include "streams/byte_order.h"
+#include "streams/package_format.h"
 
 namespace {
 
@@ -43,8 +43,8 @@ bool ReadLayout(int fd, const std::string& path, ContainerLayout* layout) {
     std::fprintf(stderr, "vpk: %s: too short for a package file\n", path.c_str());
     return false;
   }
-  layout->magic = ReadLittleEndian(header, 4);
-  layout->declaredSize = std::uint64_t{ReadLittleEndian(header + 4, 4)} + kContainerHeaderSize;
+  layout->magic = LoadLittleEndian(header, 4);
+  layout->declaredSize = std::uint64_t{LoadLittleEndian(header + 4, 4)} + kContainerHeaderSize;
   if (layout->magic != kContainerMagic && layout->magic != kUnrecordedMagic) {
     std::fprintf(stderr, "vpk: %s: not a package file (unknown magic)\n", path.c_str());
     return false;
@@ -56,8 +56,8 @@ bool ReadLayout(int fd, const std::string& path, ContainerLayout* layout) {
       layout->cutShort = true;
       return true;
     }
-    PartSpan span{static_cast<int>(ReadLittleEndian(partHeader, 2)), offset,
-                  ReadLittleEndian(partHeader + 2, 4)};
+    PartSpan span{static_cast<int>(LoadLittleEndian(partHeader, 2)), offset,
+                  LoadLittleEndian(partHeader + 2, 4)};
     std::uint64_t end = offset + kPartHeaderSize + span.length;
     if (end > layout->fileSize) {
       layout->cutShort = true;

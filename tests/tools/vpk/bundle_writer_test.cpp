@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "streams/part_types.h"
+#include "streams/package_format.h"
 #include "tests/support/package_builder.h"
 #include "tests/support/stream_bytes.h"
 #include "tools/vpk/package_writer.h"
