@@ -11,11 +11,12 @@
 #include "disk/tools.h"
 #include "packages/database_load.h"
 #include "packages/install_package.h"
+#include "packages/install_stream.h"
 #include "packages/package_database.h"
 #include "packages/package_file.h"
 #include "packages/roots.h"
 #include "platform/child_process.h"
-#include "streams/part_types.h"
+#include "streams/package_format.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ void InstallDirectly(std::istream& input) {
   reader.NextPart();
   Package p;
   if (ReadPackageHeader(p, reader)) {
-    InstallPackageContents(p, reader, true);
+    InstallPackageContents(p, reader, Placement::kWorkingDirectory);
   }
 }
 
