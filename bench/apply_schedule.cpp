@@ -57,8 +57,9 @@ void AddBlock(int block, int blocks) {
         break;
       case 2:
         p->dependencies.push_back(On(Name(block, 1)));
-        if (block > 0)
+        if (block > 0) {
           p->dependencies.push_back(On(Name(block - 1, 2)));
+        }
         break;
       case 5:
         p->dependencies = {On(Name(block, 3)), On(Name(block, 4))};
@@ -93,18 +94,21 @@ bool BuildDatabase(int count, const std::string& root) {
   system->version = kVersion;
   AddPackage(std::move(system));
   int blocks = count / kBlockSize;
-  for (int block = 0; block < blocks; ++block)
+  for (int block = 0; block < blocks; ++block) {
     AddBlock(block, blocks);
+  }
   for (const auto& p : GetPackageDatabase().Records()) {
-    if (!MakeDirectory(root + "/var/pdb/" + p->name))
+    if (!MakeDirectory(root + "/var/pdb/" + p->name)) {
       return false;
+    }
   }
   std::mt19937 random(5);
   auto packages = GetPackageDatabase().Records();
   for (int scheduled = 0; scheduled < kScheduled;) {
     Package& p = *packages[1 + random() % (packages.size() - 1)];
-    if (p.scheduledAction != 0)
+    if (p.scheduledAction != 0) {
       continue;
+    }
     p.scheduledAction = p.disabled ? 2 : 1 + 2 * (scheduled % 2);
     ++scheduled;
   }
@@ -122,8 +126,10 @@ struct Outcome {
 
 // Builds the database afresh and times ApplySchedule on it, or PlanSchedule alone with planOnly.
 Outcome TimeOnce(int count, const std::string& root, bool planOnly) {
-  if (nftw((root + "/var").c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS) != 0 && errno != ENOENT)
+  if (nftw((root + "/var").c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS) != 0 &&
+      errno != ENOENT) {
     std::exit(1);
+  }
   if (!MakeDirectory(root + "/var") || !MakeDirectory(root + "/var/pdb") ||
       !BuildDatabase(count, root)) {
     std::perror("bench_apply_schedule: setup");
@@ -139,8 +145,9 @@ Outcome TimeOnce(int count, const std::string& root, bool planOnly) {
   }
   std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
   std::size_t disabled = 0;
-  for (const auto& p : GetPackageDatabase().Records())
+  for (const auto& p : GetPackageDatabase().Records()) {
     disabled += p->disabled;
+  }
   return {elapsed.count(), before - GetPackageDatabase().Records().size(), disabled};
 }
 
@@ -149,8 +156,9 @@ Outcome Best(int count, const std::string& root, bool planOnly, int rounds) {
   Outcome best{1e30, 0, 0};
   for (int round = 0; round < rounds; ++round) {
     Outcome outcome = TimeOnce(count, root, planOnly);
-    if (outcome.milliseconds < best.milliseconds)
+    if (outcome.milliseconds < best.milliseconds) {
       best = outcome;
+    }
   }
   return best;
 }

@@ -26,11 +26,13 @@ namespace {
 // depend on the order in which the file system lists them. False when it cannot be opened.
 bool ListEntries(const std::string& directory, std::vector<std::string>& names) {
   DIR* dir = opendir(directory.c_str());
-  if (dir == nullptr)
+  if (dir == nullptr) {
     return false;
+  }
   while (dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] != '\0' && entry->d_name[0] != '.')
+    if (entry->d_name[0] != '\0' && entry->d_name[0] != '.') {
       names.emplace_back(entry->d_name);
+    }
   }
   closedir(dir);  // a directory stream only read: a failing close loses nothing
   std::sort(names.begin(), names.end());
@@ -42,29 +44,35 @@ bool ListEntries(const std::string& directory, std::vector<std::string>& names) 
 void AddImagePackages(std::unique_ptr<Package> record, const std::string& image) {
   // Only regular files: opening a FIFO planted in the database would stall the load.
   struct stat status;
-  if (stat(image.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+  if (stat(image.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
     return;
+  }
   std::ifstream file(image, std::ios::binary);
-  if (!file)
+  if (!file) {
     return;
+  }
   PartReader reader(file, false);
-  for (int type : {PartBundleHeader, PartHeader, PartDependencies, PartProvides, PartConflicts})
+  for (int type : {PartBundleHeader, PartHeader, PartDependencies, PartProvides, PartConflicts}) {
     reader.AcceptPartType(std::uint32_t(type));
+  }
   reader.NextPart();
   bool bundle = reader.CurrentType() == PartBundleHeader;
-  if (!ReadPackageHeader(*record, reader))
+  if (!ReadPackageHeader(*record, reader)) {
     return;
+  }
   std::vector<std::unique_ptr<Package>> members;
   Dependency reference{record->name, record->version, record->version, 0};
   while (bundle && reader.CurrentType() == PartHeader) {
     auto member = std::make_unique<Package>();
-    if (!ReadPackageHeader(*member, reader))
+    if (!ReadPackageHeader(*member, reader)) {
       return;
+    }
     member->bundle = reference;
     members.push_back(std::move(member));
   }
-  for (auto& member : members)
+  for (auto& member : members) {
     AddPackage(std::move(member));
+  }
   AddPackage(std::move(record));
 }
 
@@ -78,13 +86,15 @@ bool ParseNumber(std::string_view word, T& out) {
 // "version": the version and the build time, two unsigned decimal words.
 bool ReadVersionFile(const std::string& path, Package& p) {
   std::string text;
-  if (ReadDatabaseFile(path, kMaxSmallFileSize, text) != FileStatus::kRead)
+  if (ReadDatabaseFile(path, kMaxSmallFileSize, text) != FileStatus::kRead) {
     return false;
+  }
   std::string_view rest = text;
   PackageVersion version;
   std::uint32_t buildTime;
-  if (!ParseNumber(TakeWord(rest), version) || !ParseNumber(TakeWord(rest), buildTime))
+  if (!ParseNumber(TakeWord(rest), version) || !ParseNumber(TakeWord(rest), buildTime)) {
     return false;
+  }
   p.version = version;
   p.buildTime = buildTime;
   return true;
@@ -94,11 +104,13 @@ bool ReadVersionFile(const std::string& path, Package& p) {
 bool ReadBundleFile(const std::string& path, Package& p) {
   std::string text;
   FileStatus status = ReadDatabaseFile(path, kMaxSmallFileSize, text);
-  if (status == FileStatus::kDamaged)
+  if (status == FileStatus::kDamaged) {
     return false;
+  }
   std::string_view word = FirstWord(text);
-  if (!word.empty())
+  if (!word.empty()) {
     p.bundle = Dependency{std::string(word), 0, 0, 0};
+  }
   return true;
 }
 
@@ -108,14 +120,16 @@ bool ReadFilesList(const std::string& path, Package& p) {
   std::string text;
   FileStatus status = ReadDatabaseFile(path, kMaxFilesListSize, text);
   p.noFileList = status == FileStatus::kMissing;
-  if (status != FileStatus::kRead)
+  if (status != FileStatus::kRead) {
     return status == FileStatus::kMissing;
+  }
   std::string_view rest = text;
   while (!rest.empty()) {
     std::string_view line = FirstLine(rest);
     rest.remove_prefix(std::min(rest.size(), line.size() + 1));
-    if (line.empty() || line.find('\0') != std::string_view::npos)
+    if (line.empty() || line.find('\0') != std::string_view::npos) {
       continue;
+    }
     p.files.insert(line.front() == '/' ? std::string(line) : "/" + std::string(line));
   }
   return true;
@@ -129,8 +143,9 @@ void LoadMetadata(Package& p, const std::string& dir) {
   ok = ReadDependencyFile(dir + "conflicts", p.conflicts, false) && ok;
   ok = ReadBundleFile(dir + "bundle", p) && ok;
   ok = ReadFilesList(dir + "files", p) && ok;
-  if (!ok)
+  if (!ok) {
     p.scheduledAction = kScheduleUninstall;
+  }
 }
 
 // "disabled" wins over "enabled"; only its exact word "auto" means not chosen by the user.
@@ -153,14 +168,17 @@ void LoadSchedule(Package& p, bool consume) {
   ReadDatabaseFile(path, kMaxSmallFileSize, text);
   std::string_view word = FirstWord(text);
   for (std::uint32_t action = kScheduleUninstall; action <= kScheduleDisable; ++action) {
-    if (word != scheduledActionWords[action])
+    if (word != scheduledActionWords[action]) {
       continue;
+    }
     p.scheduledAction = action;
-    if (action != kScheduleUninstall)
+    if (action != kScheduleUninstall) {
       p.userForced = true;
+    }
   }
-  if (consume)
+  if (consume) {
     DeleteDatabaseFile(path);
+  }
 }
 
 }  // namespace
@@ -171,11 +189,13 @@ void LoadSchedule(Package& p, bool consume) {
 // opened or whose headers are broken adds nothing. False when directory cannot be opened.
 bool ScanImages(const std::string& directory, bool fromImageDirectory) {
   std::vector<std::string> names;
-  if (!ListEntries(directory, names))
+  if (!ListEntries(directory, names)) {
     return false;
+  }
   std::string prefix = directory;
-  if (prefix.empty() || prefix.back() != '/')
+  if (prefix.empty() || prefix.back() != '/') {
     prefix += '/';
+  }
   for (const std::string& name : names) {
     auto record = std::make_unique<Package>(name);
     std::string image = fromImageDirectory
@@ -191,11 +211,13 @@ bool ScanImages(const std::string& directory, bool fromImageDirectory) {
 // whose file is deleted afterwards unless consumeSchedule is false.
 void LoadPackageState(Package& p, bool consumeSchedule) {
   // A name that would lead out of the database names no files of it.
-  if (!IsSafeDirectoryName(p.name))
+  if (!IsSafeDirectoryName(p.name)) {
     return;
+  }
   std::string dir = PackageDirectory(p, Placement::kTargetRoot);
-  if (p.version == 0)
+  if (p.version == 0) {
     LoadMetadata(p, dir);
+  }
   LoadEnabledState(p, dir);
   LoadSchedule(p, consumeSchedule);
 }

@@ -10,8 +10,9 @@
 int FindPackageIndex(std::string_view name) {
   auto packages = GetPackageDatabase().Records();
   for (std::size_t i = 0; i < packages.size(); ++i) {
-    if (NameEquals(packages[i]->name, name))
+    if (NameEquals(packages[i]->name, name)) {
       return int(i);
+    }
   }
   return -1;
 }
@@ -25,10 +26,12 @@ Package* FindProvider(std::string_view name) {
   Dependency anyVersion{std::string(name), 0, 0, 0};
   Package* lastDisabled = nullptr;
   for (const auto& p : GetPackageDatabase().Records()) {
-    if (!NameEquals(p->name, name) && !ProvidesMatch(*p, anyVersion))
+    if (!NameEquals(p->name, name) && !ProvidesMatch(*p, anyVersion)) {
       continue;
-    if (!p->disabled)
+    }
+    if (!p->disabled) {
       return p.get();
+    }
     lastDisabled = p.get();
   }
   return lastDisabled;
@@ -49,10 +52,12 @@ std::string BuildTimeText(std::uint32_t seconds) {
   std::time_t time = seconds;
   std::tm parts;
   char text[128];
-  if (gmtime_r(&time, &parts) == nullptr)
+  if (gmtime_r(&time, &parts) == nullptr) {
     return "";
-  if (std::strftime(text, sizeof text, "%b/%d/%Y %H:%M:%S", &parts) == 0)
+  }
+  if (std::strftime(text, sizeof text, "%b/%d/%Y %H:%M:%S", &parts) == 0) {
     return "";
+  }
   return text;
 }
 

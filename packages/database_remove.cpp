@@ -16,8 +16,9 @@ namespace {
 
 // Closes a descriptor that was only used to find or delete names; nothing is lost if it fails.
 void CloseQuietly(int fd) {
-  if (fd >= 0 && close(fd) != 0)
+  if (fd >= 0 && close(fd) != 0) {
     return;
+  }
 }
 
 int OpenTargetRoot() {
@@ -34,31 +35,37 @@ void DeleteEntries(int dir) {
   }
   std::vector<std::string> names;
   while (dirent* entry = readdir(stream)) {
-    if (entry->d_name[0] != '\0' && entry->d_name[0] != '.')
+    if (entry->d_name[0] != '\0' && entry->d_name[0] != '.') {
       names.emplace_back(entry->d_name);
+    }
   }
   for (const std::string& name : names) {
-    if (unlinkat(dirfd(stream), name.c_str(), 0) != 0)
+    if (unlinkat(dirfd(stream), name.c_str(), 0) != 0) {
       continue;  // a directory or a vanished entry: deletions never report
+    }
   }
-  if (closedir(stream) != 0)
+  if (closedir(stream) != 0) {
     return;
+  }
 }
 
 // "bootimage" is a hard link to a stored image; with one link left, that image is gone.
 void RemoveLoneBootImage(int root) {
   struct stat status;
-  if (fstatat(root, "bootimage", &status, AT_SYMLINK_NOFOLLOW) != 0 || status.st_nlink != 1)
+  if (fstatat(root, "bootimage", &status, AT_SYMLINK_NOFOLLOW) != 0 || status.st_nlink != 1) {
     return;
-  if (unlinkat(root, "bootimage", 0) != 0)
+  }
+  if (unlinkat(root, "bootimage", 0) != 0) {
     return;
+  }
 }
 
 // Deletes path's last component inside the tree at root.
 void DeleteBelow(int root, std::string_view path) {
   std::vector<std::string> parts;
-  if (!SplitTreeName(path, parts) || parts.empty())
+  if (!SplitTreeName(path, parts) || parts.empty()) {
     return;
+  }
   std::string last = parts.back();
   parts.pop_back();
   int parent = OpenTreeDirectory(root, parts);
@@ -76,19 +83,22 @@ void DeleteBelow(int root, std::string_view path) {
 void RemovePackageFiles(Package& p) {
   int root = OpenTargetRoot();
   for (const std::string& path : p.files) {
-    if (root >= 0)
+    if (root >= 0) {
       DeleteBelow(root, path);
+    }
   }
   CloseQuietly(root);
   p.files.clear();
 }
 
 void RemovePackageDirectory(const Package& p) {
-  if (!IsSafeDirectoryName(p.name))
+  if (!IsSafeDirectoryName(p.name)) {
     return;
+  }
   int root = OpenTargetRoot();
-  if (root < 0)
+  if (root < 0) {
     return;
+  }
   int database = OpenTreeDirectory(root, {"var", "pdb"});
   int dir = database < 0
                 ? -1

@@ -19,8 +19,9 @@ bool IsListWord(std::string_view name) {
 
 bool AllListWords(const std::vector<Dependency>& list) {
   for (const Dependency& d : list) {
-    if (!IsListWord(d.name))
+    if (!IsListWord(d.name)) {
       return false;
+    }
   }
   return true;
 }
@@ -28,15 +29,19 @@ bool AllListWords(const std::vector<Dependency>& list) {
 // True when every file the metadata will name can be written so that a load reads back the same
 // record: words without blanks, and paths without line ends or NUL bytes.
 bool FitsMetadataFiles(const Package& p) {
-  if (!AllListWords(p.dependencies) || !AllListWords(p.provides) || !AllListWords(p.conflicts))
+  if (!AllListWords(p.dependencies) || !AllListWords(p.provides) || !AllListWords(p.conflicts)) {
     return false;
-  if (!p.bundle.name.empty() && !IsListWord(p.bundle.name))
+  }
+  if (!p.bundle.name.empty() && !IsListWord(p.bundle.name)) {
     return false;
-  if (p.noFileList)
+  }
+  if (p.noFileList) {
     return true;
+  }
   for (const std::string& path : p.files) {
-    if (path.find_first_of(std::string_view("\n\0", 2)) != std::string::npos)
+    if (path.find_first_of(std::string_view("\n\0", 2)) != std::string::npos) {
       return false;
+    }
   }
   return true;
 }
@@ -45,8 +50,9 @@ std::string ListText(const std::vector<Dependency>& list, bool withPriority) {
   std::string text;
   for (const Dependency& d : list) {
     text += d.name + " " + std::to_string(d.minVersion) + " " + std::to_string(d.maxVersion);
-    if (withPriority)
+    if (withPriority) {
       text += " " + std::to_string(d.priority);
+    }
     text += "\n";
   }
   return text;
@@ -56,32 +62,39 @@ std::string FilesText(const Package& p) {
   std::string text;
   for (const std::string& path : p.files) {
     std::string_view line = path;
-    if (!line.empty() && line.front() == '/')
+    if (!line.empty() && line.front() == '/') {
       line.remove_prefix(1);
-    if (!line.empty())
+    }
+    if (!line.empty()) {
       text.append(line).append("\n");
+    }
   }
   return text;
 }
 
 bool WriteItem(const Package& p, const std::string& dir, const char* file,
                const std::string& text) {
-  if (WriteDatabaseFile(dir + file, text))
+  if (WriteDatabaseFile(dir + file, text)) {
     return true;
+  }
   ReportWriteFailure(p, std::string("meta/") + file);
   return false;
 }
 
 bool WriteListFiles(const Package& p, const std::string& dir) {
   std::string version = std::to_string(p.version) + " " + std::to_string(p.buildTime) + "\n";
-  if (!WriteItem(p, dir, "version", version))
+  if (!WriteItem(p, dir, "version", version)) {
     return false;
-  if (!WriteItem(p, dir, "deps", ListText(p.dependencies, false)))
+  }
+  if (!WriteItem(p, dir, "deps", ListText(p.dependencies, false))) {
     return false;
-  if (!p.provides.empty() && !WriteItem(p, dir, "provides", ListText(p.provides, true)))
+  }
+  if (!p.provides.empty() && !WriteItem(p, dir, "provides", ListText(p.provides, true))) {
     return false;
-  if (!p.conflicts.empty() && !WriteItem(p, dir, "conflicts", ListText(p.conflicts, false)))
+  }
+  if (!p.conflicts.empty() && !WriteItem(p, dir, "conflicts", ListText(p.conflicts, false))) {
     return false;
+  }
   if (p.bundle.name.empty()) {
     DeleteDatabaseFile(dir + "bundle");
   } else if (!WriteItem(p, dir, "bundle", p.bundle.name + "\n")) {
@@ -91,15 +104,17 @@ bool WriteListFiles(const Package& p, const std::string& dir) {
 }
 
 void DeleteListFiles(const std::string& dir) {
-  for (const char* file : {"version", "deps", "provides", "conflicts", "bundle", "files"})
+  for (const char* file : {"version", "deps", "provides", "conflicts", "bundle", "files"}) {
     DeleteDatabaseFile(dir + file);
+  }
 }
 
 // State files are written without error checks on purpose: the state is written again at its next
 // change, and a package must not fail over it.
 void WriteStateFile(const std::string& path, const char* text) {
-  if (!WriteDatabaseFile(path, text))
+  if (!WriteDatabaseFile(path, text)) {
     return;
+  }
 }
 
 const char* DisabledText(const Package& p) {
@@ -144,16 +159,19 @@ bool WritePackageMetadata(const Package& p, Placement placement) {
     return false;
   }
   WriteStateFiles(p);
-  if (p.hasImage)
+  if (p.hasImage) {
     DeleteDatabaseFile(dir + "oninstall");
+  }
   return true;
 }
 
 bool StorePackage(Package& p) {
-  if (!CreatePackageDirectory(p, Placement::kTargetRoot))
+  if (!CreatePackageDirectory(p, Placement::kTargetRoot)) {
     return false;
-  if (WritePackageMetadata(p, Placement::kTargetRoot))
+  }
+  if (WritePackageMetadata(p, Placement::kTargetRoot)) {
     return true;
+  }
   RemovePackage(p);
   return false;
 }

@@ -14,8 +14,9 @@
 namespace {
 
 bool Fail(std::string* error, const std::string& reason) {
-  if (error)
+  if (error) {
     *error = reason;
+  }
   return false;
 }
 
@@ -24,12 +25,15 @@ bool ReadBounded(int fd, const std::string& path, std::string& text, std::string
   char block[4096];
   for (;;) {
     ssize_t count = read(fd, block, sizeof block);
-    if (count < 0 && errno == EINTR)
+    if (count < 0 && errno == EINTR) {
       continue;
-    if (count < 0)
+    }
+    if (count < 0) {
       return Fail(error, path + ": " + std::strerror(errno));
-    if (count == 0)
+    }
+    if (count == 0) {
       return true;
+    }
     if (text.size() + std::size_t(count) > kMaxDependencyFileSize) {
       return Fail(error,
                   path + ": larger than " + std::to_string(kMaxDependencyFileSize) + " bytes");
@@ -42,8 +46,9 @@ bool ReadBounded(int fd, const std::string& path, std::string& text, std::string
 bool LoadFile(const std::string& path, std::string& text, std::string* error) {
   // Non-blocking, so that a FIFO planted in place of a list cannot stall the reader.
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0)
+  if (fd < 0) {
     return true;
+  }
   struct stat status;
   bool ok;
   if (fstat(fd, &status) != 0) {
@@ -67,8 +72,9 @@ bool NextWord(std::string_view& text, std::string_view& word) {
 template <typename T>
 bool NextNumber(std::string_view& text, T& out) {
   std::string_view word;
-  if (!NextWord(text, word))
+  if (!NextWord(text, word)) {
     return false;
+  }
   const char* end = word.data() + word.size();
   auto [stop, status] = std::from_chars(word.data(), end, out);
   return status == std::errc() && stop == end;
@@ -79,24 +85,30 @@ bool NextNumber(std::string_view& text, T& out) {
 bool ReadDependencyFile(const std::string& path, std::vector<Dependency>& out, bool withPriority,
                         std::string* error) {
   std::string content;
-  if (!LoadFile(path, content, error))
+  if (!LoadFile(path, content, error)) {
     return false;
+  }
   std::string_view text = content;
   for (std::size_t record = 1;; ++record) {
     Dependency d;
     std::string_view name;
-    if (!NextWord(text, name))
+    if (!NextWord(text, name)) {
       return true;
+    }
     std::string where = path + ": record " + std::to_string(record) + ": ";
-    if (name.size() > kMaxDependencyNameLength)
+    if (name.size() > kMaxDependencyNameLength) {
       return Fail(error, where + "name too long");
+    }
     d.name = std::string(name);
-    if (!NextNumber(text, d.minVersion))
+    if (!NextNumber(text, d.minVersion)) {
       return Fail(error, where + "bad minimum version");
-    if (!NextNumber(text, d.maxVersion))
+    }
+    if (!NextNumber(text, d.maxVersion)) {
       return Fail(error, where + "bad maximum version");
-    if (withPriority && !NextNumber(text, d.priority))
+    }
+    if (withPriority && !NextNumber(text, d.priority)) {
       return Fail(error, where + "bad priority");
+    }
     out.push_back(std::move(d));
   }
 }

@@ -5,10 +5,12 @@ std::string DisplayName(const PackageInfo& p) {
 }
 
 std::string MemberDisplayName(const Package& p) {
-  if (p.bundle.name.empty())
+  if (p.bundle.name.empty()) {
     return DisplayName(p);
-  if (p.bundle.minVersion == 0)
+  }
+  if (p.bundle.minVersion == 0) {
     return p.bundle.name;
+  }
   return p.bundle.name + "-" + VersionText(p.bundle.minVersion);
 }
 

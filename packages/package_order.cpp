@@ -9,8 +9,9 @@ namespace {
 // True when Y, another element of the list, makes X superfluous. c says how Y compares to X in
 // the wanted direction.
 bool Supersedes(const Package& y, const Package& x, bool downgrade, bool announce) {
-  if (!BearsName(x, y.name) && !BearsName(y, x.name))
+  if (!BearsName(x, y.name) && !BearsName(y, x.name)) {
     return false;
+  }
   int c = CompareVersionsDirected(y, x, downgrade);
   if (c > 0) {
     if (announce) {
@@ -48,10 +49,12 @@ bool WillBeEnabled(const Package& p) {
 
 void FindCandidates(const Dependency& d, std::vector<Package*>& out, bool includeDisabled) {
   for (const auto& p : GetPackageDatabase().Records()) {
-    if (p->disabled && !includeDisabled)
+    if (p->disabled && !includeDisabled) {
       continue;
-    if (Satisfies(*p, d) || ProvidesMatch(*p, d))
+    }
+    if (Satisfies(*p, d) || ProvidesMatch(*p, d)) {
       out.push_back(p.get());
+    }
   }
 }
 
@@ -60,10 +63,12 @@ CandidateState ClassifyCandidates(const std::vector<Package*>& list) {
   for (const Package* p : list) {
     // A package being uninstalled counts for nothing, whether it is enabled or disabled now. An
     // enabled package asked to be enabled again stays enabled like one with nothing scheduled.
-    if (p->scheduledAction == kScheduleUninstall)
+    if (p->scheduledAction == kScheduleUninstall) {
       continue;
-    if (WillBeEnabled(*p))
+    }
+    if (WillBeEnabled(*p)) {
       return kCandidateEnabled;
+    }
     state = kCandidateDormant;
   }
   return state;
@@ -76,8 +81,9 @@ void OrderPackages(std::vector<Package*>& list, bool downgrade, bool announce) {
   for (Package* taken : list) {
     std::size_t at = ordered.size();
     while (at > 0 && !DependsOn(*taken, *ordered[at - 1]) &&
-           !ConflictsWith(*ordered[at - 1], *taken))
+           !ConflictsWith(*ordered[at - 1], *taken)) {
       --at;
+    }
     ordered.insert(ordered.begin() + static_cast<std::ptrdiff_t>(at), taken);
   }
   list = std::move(ordered);

@@ -23,8 +23,9 @@ bool ReadPart(PartReader& reader, std::uint32_t length, std::string& content) {
   for (std::size_t left = length; left > 0;) {
     std::size_t want = std::min(sizeof block, left);
     reader.read(block, std::streamsize(want));
-    if (std::size_t(reader.gcount()) != want)
+    if (std::size_t(reader.gcount()) != want) {
       return false;
+    }
     content.append(block, want);
     left -= want;
   }
@@ -35,10 +36,11 @@ bool ReadPart(PartReader& reader, std::uint32_t length, std::string& content) {
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) {
-    if (c == '\'')
+    if (c == '\'') {
       quoted += "'\\''";
-    else
+    } else {
       quoted += c;
+    }
   }
   return quoted + "'";
 }
@@ -62,12 +64,14 @@ bool WritePackageScript(const Package& p, PartReader& reader, std::uint32_t leng
 
 bool RunPackageScript(const Package& p, const std::string& name) {
   // Nothing is ever stored under a name that leads out of the database.
-  if (!IsSafeDirectoryName(p.name))
+  if (!IsSafeDirectoryName(p.name)) {
     return true;
+  }
   std::string inside = "/var/pdb/" + p.name + "/" + name;
   struct stat status;
-  if (stat(TargetPath(inside).c_str(), &status) != 0)
+  if (stat(TargetPath(inside).c_str(), &status) != 0) {
     return true;
+  }
   std::string command = ShellQuote(inside) + " >/dev/null 2>&1";
   std::string root = TargetPath("/");
   // Inside the tree with its top as working directory; a tree that cannot be entered runs nothing.

@@ -27,8 +27,9 @@ std::string PostLogPath() {
 // effort, and nobody is left to tell about it.
 void WriteAndClose(int fd, std::string_view text) {
   bool written = WriteAll(fd, text.data(), text.size());
-  if (close(fd) != 0 || !written)
+  if (close(fd) != 0 || !written) {
     return;
+  }
 }
 
 void AppendCompleteLines(std::string_view text) {
@@ -44,26 +45,31 @@ void AppendCompleteLines(std::string_view text) {
 void ReadPostLog() {
   std::string text;
   // A log too large to be ours is damage; none of it is taken.
-  if (ReadDatabaseFile(PostLogPath(), kMaxPostLogSize, text) == FileStatus::kRead)
+  if (ReadDatabaseFile(PostLogPath(), kMaxPostLogSize, text) == FileStatus::kRead) {
     AppendCompleteLines(text);
+  }
   int fd = open(PostLogPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd >= 0)
+  if (fd >= 0) {
     WriteAndClose(fd, std::string(kReservedSize, '\0'));
+  }
   GetPackageDatabase().postLogReserved = true;
 }
 
 void SavePostLog() {
   const PackageDatabase& db = GetPackageDatabase();
   const auto& log = db.log;
-  if (!db.postLogReserved && log.empty())
+  if (!db.postLogReserved && log.empty()) {
     return;
+  }
   int mode = db.postLogReserved ? O_TRUNC : O_APPEND;
   int fd = open(PostLogPath().c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | mode, 0666);
-  if (fd < 0)
+  if (fd < 0) {
     return;
+  }
   SyncFileSystems();
   std::string text;
-  for (const std::string& line : log)
+  for (const std::string& line : log) {
     text += line + "\n";
+  }
   WriteAndClose(fd, text);
 }

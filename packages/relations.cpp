@@ -5,8 +5,9 @@ namespace {
 // The first entry of list that bears name, or null.
 const Dependency* FindEntry(const std::vector<Dependency>& list, std::string_view name) {
   for (const Dependency& entry : list) {
-    if (NameEquals(entry.name, name))
+    if (NameEquals(entry.name, name)) {
       return &entry;
+    }
   }
   return nullptr;
 }
@@ -14,30 +15,36 @@ const Dependency* FindEntry(const std::vector<Dependency>& list, std::string_vie
 // The first member of p named name, or null.
 const PackageInfo* FindMember(const PackageInfo& p, std::string_view name) {
   for (const auto& member : p.members) {
-    if (NameEquals(member->name, name))
+    if (NameEquals(member->name, name)) {
       return member.get();
+    }
   }
   return nullptr;
 }
 
 int CompareSameName(const PackageInfo& a, const PackageInfo& b) {
-  if (a.version != b.version)
+  if (a.version != b.version) {
     return a.version > b.version ? 1 : -1;
-  if (a.buildTime != b.buildTime)
+  }
+  if (a.buildTime != b.buildTime) {
     return a.buildTime > b.buildTime ? 1 : -1;
+  }
   return 0;
 }
 
 // Rules 2 and 3 of ConflictsWith: the provides priorities. Returns -1 when they do not decide,
 // otherwise 0 or 1.
 int ProvidesVerdict(const PackageInfo& a, const PackageInfo& b) {
-  if (const Dependency* e = FindEntry(b.provides, a.name))
+  if (const Dependency* e = FindEntry(b.provides, a.name)) {
     return e->priority < 0;
+  }
   for (const Dependency& e : a.provides) {
-    if (NameEquals(e.name, b.name))
+    if (NameEquals(e.name, b.name)) {
       return e.priority >= 0;
-    if (const Dependency* f = FindEntry(b.provides, e.name))
+    }
+    if (const Dependency* f = FindEntry(b.provides, e.name)) {
       return e.priority > f->priority;
+    }
   }
   return -1;
 }
@@ -49,64 +56,78 @@ bool NameEquals(std::string_view a, std::string_view b) {
 }
 
 bool Satisfies(const PackageInfo& p, const Dependency& d) {
-  if (!NameEquals(p.name, d.name))
+  if (!NameEquals(p.name, d.name)) {
     return false;
-  if (p.version < d.minVersion)
+  }
+  if (p.version < d.minVersion) {
     return false;
+  }
   return d.maxVersion == 0 || p.version <= d.maxVersion;
 }
 
 // True when a and b name the same package and their version ranges have a version in common.
 bool RangesOverlap(const Dependency& a, const Dependency& b) {
-  if (!NameEquals(a.name, b.name))
+  if (!NameEquals(a.name, b.name)) {
     return false;
-  if (a.minVersion != 0 && b.maxVersion != 0 && a.minVersion > b.maxVersion)
+  }
+  if (a.minVersion != 0 && b.maxVersion != 0 && a.minVersion > b.maxVersion) {
     return false;
-  if (a.maxVersion != 0 && b.minVersion != 0 && a.maxVersion < b.minVersion)
+  }
+  if (a.maxVersion != 0 && b.minVersion != 0 && a.maxVersion < b.minVersion) {
     return false;
+  }
   return true;
 }
 
 bool ProvidesMatch(const PackageInfo& p, const Dependency& d) {
   for (const Dependency& e : p.provides) {
-    if (RangesOverlap(e, d))
+    if (RangesOverlap(e, d)) {
       return true;
+    }
   }
   return false;
 }
 
 bool DependsOn(const PackageInfo& a, const PackageInfo& b) {
   for (const Dependency& d : a.dependencies) {
-    if (Satisfies(b, d) || ProvidesMatch(b, d))
+    if (Satisfies(b, d) || ProvidesMatch(b, d)) {
       return true;
+    }
   }
   for (const auto& m : b.members) {
-    if (DependsOn(a, *m))
+    if (DependsOn(a, *m)) {
       return true;
+    }
   }
   for (const auto& m : a.members) {
-    if (DependsOn(*m, b))
+    if (DependsOn(*m, b)) {
       return true;
+    }
   }
   return false;
 }
 
 bool ConflictsWith(const PackageInfo& a, const PackageInfo& b) {
   for (const Dependency& c : a.conflicts) {
-    if (Satisfies(b, c))
+    if (Satisfies(b, c)) {
       return true;
+    }
   }
-  if (int verdict = ProvidesVerdict(a, b); verdict >= 0)
+  if (int verdict = ProvidesVerdict(a, b); verdict >= 0) {
     return verdict == 1;
-  for (const Dependency& c : a.conflicts) {
-    if (ProvidesMatch(b, c))
-      return true;
   }
-  if (FindMember(b, a.name))
-    return true;
-  for (const auto& m : a.members) {
-    if (ConflictsWith(*m, b))
+  for (const Dependency& c : a.conflicts) {
+    if (ProvidesMatch(b, c)) {
       return true;
+    }
+  }
+  if (FindMember(b, a.name)) {
+    return true;
+  }
+  for (const auto& m : a.members) {
+    if (ConflictsWith(*m, b)) {
+      return true;
+    }
   }
   return false;
 }
@@ -116,13 +137,16 @@ bool BearsName(const PackageInfo& p, std::string_view name) {
 }
 
 int CompareVersions(const PackageInfo& a, const PackageInfo& b) {
-  if (NameEquals(a.name, b.name))
+  if (NameEquals(a.name, b.name)) {
     return CompareSameName(a, b);
-  if (const PackageInfo* m = FindMember(a, b.name))
+  }
+  if (const PackageInfo* m = FindMember(a, b.name)) {
     return CompareSameName(*m, b);
+  }
   // The member of b stands in for b, but the answer still says how a compares to b.
-  if (const PackageInfo* m = FindMember(b, a.name))
+  if (const PackageInfo* m = FindMember(b, a.name)) {
     return -CompareSameName(*m, a);
+  }
   return 0;
 }
 

@@ -9,23 +9,27 @@ namespace {
 // Writes to standard output. A console that cannot be written to has nowhere to report that
 // either, so short writes are ignored on purpose.
 void Write(std::string_view bytes) {
-  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
+  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
     return;
+  }
 }
 
 void Flush() {
-  if (std::fflush(stdout) != 0)
+  if (std::fflush(stdout) != 0) {
     return;  // see Write
+  }
 }
 
 // Prints prefix and the formatted text (cut to kMaxMessageLength) as one line above the status
 // line, and logs it.
 void Emit(PackageDatabase& db, const char* prefix, const char* format, va_list arguments) {
-  if (db.quiet)
+  if (db.quiet) {
     return;
+  }
   char text[kMaxMessageLength + 1];
-  if (std::vsnprintf(text, sizeof text, format, arguments) < 0)
+  if (std::vsnprintf(text, sizeof text, format, arguments) < 0) {
     text[0] = '\0';
+  }
   std::string message = std::string(prefix) + text;
   bool barShown = !db.statusLine.empty();
   if (barShown) {
@@ -33,8 +37,9 @@ void Emit(PackageDatabase& db, const char* prefix, const char* format, va_list a
     Flush();
   }
   Write(message + "\n");
-  if (barShown)
+  if (barShown) {
     Write(db.statusLine);
+  }
   // Flushed also without a bar: a child process may end without running exit handlers.
   Flush();
   db.log.push_back(std::move(message));
@@ -64,14 +69,16 @@ std::string ProgressLine(const std::string& label, std::uint64_t done, std::uint
 
 std::string InstallingLabel(const Package& p) {
   std::string label = "installing ";
-  if (p.disabled && p.bundle.name.empty())
+  if (p.disabled && p.bundle.name.empty()) {
     label += " (disabled) ";
+  }
   return label + MemberDisplayName(p);
 }
 
 void ShowStatus(PackageDatabase& db, const std::string& text) {
-  if (db.quiet || text == db.statusLine)
+  if (db.quiet || text == db.statusLine) {
     return;
+  }
   std::size_t padding = db.statusLine.size() > text.size() ? db.statusLine.size() - text.size() : 0;
   Write("\033[?25l\r" + text + std::string(padding, ' ') + "\r\033[?25h");
   Flush();
@@ -79,8 +86,9 @@ void ShowStatus(PackageDatabase& db, const std::string& text) {
 }
 
 void ShowProgress(PackageDatabase& db, PartReader& reader, const std::string& label) {
-  if (db.quiet)
+  if (db.quiet) {
     return;
+  }
   // Asked of the buffer, not through tellg, which would set the stream's fail state at the end of
   // a part.
   std::streamoff inside = reader.rdbuf()->pubseekoff(0, std::ios_base::cur, std::ios_base::in);

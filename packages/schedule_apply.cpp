@@ -28,21 +28,25 @@ bool InDatabase(const Package* p) {
 void Uninstall(Package& p, Verbosity verbosity) {
   PackageDatabase& db = GetPackageDatabase();
   std::string name = DisplayName(p);
-  if (verbosity >= Verbosity::kEverything)
+  if (verbosity >= Verbosity::kEverything) {
     ShowStatus(db, "uninstalling " + name + "...");
+  }
   RemovePackage(p);
   db.Retire(&p);
-  if (verbosity >= Verbosity::kEverything)
+  if (verbosity >= Verbosity::kEverything) {
     ReportInfo(db, "uninstalled %s", name.c_str());
+  }
 }
 
 void Disable(Package& p, Verbosity verbosity) {
   PackageDatabase& db = GetPackageDatabase();
-  if (verbosity >= Verbosity::kChanges)
+  if (verbosity >= Verbosity::kChanges) {
     ShowStatus(db, "disabling " + DisplayName(p) + "...");
+  }
   WriteDisabledState(p);
-  if (verbosity >= Verbosity::kChanges)
+  if (verbosity >= Verbosity::kChanges) {
     ReportInfo(db, "disabled %s", DisplayName(p).c_str());
+  }
 }
 
 // True when p declares that it runs on "system" 3.22 or later.
@@ -72,25 +76,30 @@ bool ApplySchedule(Verbosity verbosity) {
 void PerformRemovals(const std::vector<Package*>& list, Verbosity verbosity) {
   DatabaseOperation operation;
   for (Package* p : list) {
-    if (!InDatabase(p))
+    if (!InDatabase(p)) {
       continue;
-    if (p->scheduledAction == kScheduleUninstall)
+    }
+    if (p->scheduledAction == kScheduleUninstall) {
       Uninstall(*p, verbosity);
-    else
+    } else {
       Disable(*p, verbosity);
+    }
   }
 }
 
 void PerformEnables(const std::vector<Package*>& list, Verbosity verbosity) {
   PackageDatabase& db = GetPackageDatabase();
   for (Package* p : list) {
-    if (!InDatabase(p))
+    if (!InDatabase(p)) {
       continue;
-    if (verbosity >= Verbosity::kChanges)
+    }
+    if (verbosity >= Verbosity::kChanges) {
       ShowStatus(db, "enabling " + DisplayName(*p) + "...");
+    }
     WriteEnabledState(*p);
-    if (verbosity >= Verbosity::kChanges)
+    if (verbosity >= Verbosity::kChanges) {
       ReportInfo(db, "enabled %s", DisplayName(*p).c_str());
+    }
   }
 }
 
@@ -98,8 +107,9 @@ void PurgeIncompatiblePackages() {
   DatabaseOperation operation;
   ApplySchedule(Verbosity::kSilent);
   for (const auto& p : GetPackageDatabase().Records()) {
-    if (!KeptByPurge(*p) && !NeedsNewSystem(*p))
+    if (!KeptByPurge(*p) && !NeedsNewSystem(*p)) {
       p->scheduledAction = kScheduleUninstall;
+    }
   }
   ApplySchedule(Verbosity::kChanges);
 }

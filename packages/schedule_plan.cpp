@@ -39,8 +39,9 @@ NameIndex IndexNames() {
     bearers[packages[i]->name].push_back(i);
     for (const Dependency& e : packages[i]->provides) {
       std::vector<std::size_t>& list = bearers[e.name];
-      if (list.empty() || list.back() != i)
+      if (list.empty() || list.back() != i) {
         list.push_back(i);
+      }
     }
   }
   return bearers;
@@ -49,20 +50,23 @@ NameIndex IndexNames() {
 // FindCandidates with disabled packages, through the index.
 void IndexedCandidates(const NameIndex& bearers, const Dependency& d, std::vector<Package*>& out) {
   auto found = bearers.find(d.name);
-  if (found == bearers.end())
+  if (found == bearers.end()) {
     return;
+  }
   for (std::size_t j : found->second) {
     Package& p = *Packages()[j];
-    if (Satisfies(p, d) || ProvidesMatch(p, d))
+    if (Satisfies(p, d) || ProvidesMatch(p, d)) {
       out.push_back(&p);
+    }
   }
 }
 
 NeedGraph BuildNeedGraph() {
   auto packages = Packages();
   NeedGraph graph;
-  for (std::size_t i = 0; i < packages.size(); ++i)
+  for (std::size_t i = 0; i < packages.size(); ++i) {
     graph.position.emplace(packages[i].get(), i);
+  }
   graph.candidates.resize(packages.size());
   graph.dependents.resize(packages.size());
   NameIndex bearers = IndexNames();
@@ -72,8 +76,9 @@ NeedGraph BuildNeedGraph() {
       IndexedCandidates(bearers, d, list);
       for (const Package* candidate : list) {
         std::vector<std::size_t>& users = graph.dependents[graph.position[candidate]];
-        if (users.empty() || users.back() != i)
+        if (users.empty() || users.back() != i) {
           users.push_back(i);
+        }
       }
     }
   }
@@ -111,13 +116,15 @@ void Provide(Package& provider, const Package& dependent, EnsureContext& context
     return;
   }
   EnsureStack& active = context.active;
-  if (std::find(active.begin(), active.end(), &provider) == active.end())
+  if (std::find(active.begin(), active.end(), &provider) == active.end()) {
     Ensure(provider, context);
+  }
 }
 
 std::vector<Package*> CandidatesOf(const Package& p, std::size_t k, const EnsureContext& context) {
-  if (context.graph != nullptr)
+  if (context.graph != nullptr) {
     return context.graph->candidates[context.graph->position.at(&p)][k];
+  }
   std::vector<Package*> candidates;
   FindCandidates(p.dependencies[k], candidates, true);
   return candidates;
@@ -126,19 +133,23 @@ std::vector<Package*> CandidatesOf(const Package& p, std::size_t k, const Ensure
 void Ensure(Package& p, EnsureContext& context) {
   context.active.push_back(&p);
   if (!p.bundle.name.empty()) {
-    if (Package* bundle = FindPackage(p.bundle.name))
+    if (Package* bundle = FindPackage(p.bundle.name)) {
       Provide(*bundle, p, context);
+    }
   }
   for (std::size_t k = 0; k < p.dependencies.size(); ++k) {
     std::vector<Package*> candidates = CandidatesOf(p, k, context);
-    if (ClassifyCandidates(candidates) == kCandidateEnabled)
+    if (ClassifyCandidates(candidates) == kCandidateEnabled) {
       continue;
+    }
     // Left for DropUnsatisfied, which uninstalls p.
-    if (candidates.empty())
+    if (candidates.empty()) {
       break;
+    }
     OrderPackages(candidates, false, false);
-    if (!candidates.empty())
+    if (!candidates.empty()) {
       Provide(*candidates.back(), p, context);
+    }
   }
   context.active.pop_back();
 }
@@ -171,14 +182,16 @@ void DropWith(const NeedGraph& graph) {
   auto packages = Packages();
   std::deque<std::size_t> pending;
   std::vector<bool> queued(packages.size(), true);
-  for (std::size_t i = 0; i < packages.size(); ++i)
+  for (std::size_t i = 0; i < packages.size(); ++i) {
     pending.push_back(i);
+  }
   while (!pending.empty()) {
     std::size_t i = pending.front();
     pending.pop_front();
     queued[i] = false;
-    if (!DropIfUnsatisfied(*packages[i], graph.candidates[i]))
+    if (!DropIfUnsatisfied(*packages[i], graph.candidates[i])) {
       continue;
+    }
     for (std::size_t user : graph.dependents[i]) {
       if (!queued[user]) {
         queued[user] = true;
@@ -196,12 +209,14 @@ bool TakesPartInConflicts(const Package& p) {
 
 // ResolveConflicts for p and one other package q; false when p's enable was cancelled.
 bool ResolvePair(Package& p, Package& q, Verbosity verbosity) {
-  if (&q == &p || !WillBeEnabled(q))
+  if (&q == &p || !WillBeEnabled(q)) {
     return true;
+  }
   if (ConflictsWith(p, q)) {
     // Two packages being enabled are settled from the side that declared the conflict.
-    if (q.scheduledAction == kScheduleNone)
+    if (q.scheduledAction == kScheduleNone) {
       q.scheduledAction = kScheduleDisable;
+    }
   } else if (p.scheduledAction == kScheduleEnable && ConflictsWith(q, p)) {
     if (q.scheduledAction == kScheduleNone) {
       q.scheduledAction = kScheduleDisable;
@@ -221,12 +236,15 @@ bool ResolvePair(Package& p, Package& q, Verbosity verbosity) {
 void SettleBundle(Package& b) {
   bool everyMemberGoes = true;
   for (const auto& m : Packages()) {
-    if (!NameEquals(m->bundle.name, b.name))
+    if (!NameEquals(m->bundle.name, b.name)) {
       continue;
-    if (WillBeEnabled(*m))
+    }
+    if (WillBeEnabled(*m)) {
       return;
-    if (m->scheduledAction != kScheduleUninstall)
+    }
+    if (m->scheduledAction != kScheduleUninstall) {
       everyMemberGoes = false;
+    }
   }
   if (everyMemberGoes) {
     b.scheduledAction = kScheduleUninstall;
@@ -252,43 +270,50 @@ void PlanSchedule(std::vector<Package*>& removals, std::vector<Package*>& enable
   NeedGraph graph = BuildNeedGraph();
   for (std::size_t i = 0; i < packages.size(); ++i) {
     EnsureContext context{verbosity, &graph, {}};
-    if (WillBeEnabled(*packages[i]))
+    if (WillBeEnabled(*packages[i])) {
       Ensure(*packages[i], context);
+    }
   }
   std::vector<Package*> parties;
   for (const auto& p : packages) {
-    if (TakesPartInConflicts(*p))
+    if (TakesPartInConflicts(*p)) {
       parties.push_back(p.get());
+    }
   }
   for (std::size_t i = 0; i < packages.size(); ++i) {
     Package& p = *packages[i];
-    if (!WillBeEnabled(p))
+    if (!WillBeEnabled(p)) {
       continue;
+    }
     if (TakesPartInConflicts(p)) {
       ResolveConflicts(p, verbosity);
       continue;
     }
     for (Package* q : parties) {
-      if (!ResolvePair(p, *q, verbosity))
+      if (!ResolvePair(p, *q, verbosity)) {
         break;
+      }
     }
   }
   DropWith(graph);
   SettleBundles();
   if (!packages.empty() && !AnyEnabledAfterPlan()) {
-    for (const auto& p : packages)
+    for (const auto& p : packages) {
       p->scheduledAction = kScheduleNone;
-    if (verbosity != Verbosity::kSilent)
+    }
+    if (verbosity != Verbosity::kSilent) {
       ReportError(GetPackageDatabase(), "can not uninstall or disable all packages");
+    }
     return;
   }
   std::vector<Package*> leaving;
   std::vector<Package*> coming;
   for (const auto& p : packages) {
-    if (p->scheduledAction == kScheduleUninstall || p->scheduledAction == kScheduleDisable)
+    if (p->scheduledAction == kScheduleUninstall || p->scheduledAction == kScheduleDisable) {
       leaving.push_back(p.get());
-    else if (p->scheduledAction == kScheduleEnable)
+    } else if (p->scheduledAction == kScheduleEnable) {
       coming.push_back(p.get());
+    }
   }
   HandOver(leaving, removals);
   HandOver(coming, enables);
@@ -296,17 +321,20 @@ void PlanSchedule(std::vector<Package*>& removals, std::vector<Package*>& enable
 
 void PropagateBundleActions() {
   for (const auto& m : Packages()) {
-    if (m->bundle.name.empty())
+    if (m->bundle.name.empty()) {
       continue;
+    }
     const Package* b = FindPackage(m->bundle.name);
-    if (b == nullptr)
+    if (b == nullptr) {
       continue;
-    if (b->scheduledAction == kScheduleDisable && m->scheduledAction != kScheduleUninstall)
+    }
+    if (b->scheduledAction == kScheduleDisable && m->scheduledAction != kScheduleUninstall) {
       m->scheduledAction = kScheduleDisable;
-    else if (b->scheduledAction == kScheduleUninstall)
+    } else if (b->scheduledAction == kScheduleUninstall) {
       m->scheduledAction = kScheduleUninstall;
-    else if (b->scheduledAction == kScheduleEnable && m->disabled)
+    } else if (b->scheduledAction == kScheduleEnable && m->disabled) {
       m->scheduledAction = kScheduleEnable;
+    }
   }
 }
 
@@ -317,15 +345,17 @@ void EnsureDependencies(Package& p, Verbosity verbosity) {
 
 void ResolveConflicts(Package& p, Verbosity verbosity) {
   for (const auto& q : Packages()) {
-    if (!ResolvePair(p, *q, verbosity))
+    if (!ResolvePair(p, *q, verbosity)) {
       return;
+    }
   }
 }
 
 void SettleBundles() {
   for (const auto& b : Packages()) {
-    if (b->noFileList && b->scheduledAction != kScheduleUninstall)
+    if (b->noFileList && b->scheduledAction != kScheduleUninstall) {
       SettleBundle(*b);
+    }
   }
 }
 

@@ -18,8 +18,9 @@ constexpr ReleaseSuffix releaseSuffixes[] = {
 
 const char* SuffixOf(std::uint8_t type) {
   for (const ReleaseSuffix& suffix : releaseSuffixes) {
-    if (suffix.type == type)
+    if (suffix.type == type) {
       return suffix.text;
+    }
   }
   return "";
 }
@@ -34,12 +35,14 @@ bool TakeByte(std::string_view& text, std::uint8_t& out) {
   unsigned value = 0;
   while (digits < text.size() && IsDigit(text[digits])) {
     value = value * 10 + unsigned(text[digits] - '0');
-    if (value > 255)
+    if (value > 255) {
       return false;
+    }
     ++digits;
   }
-  if (digits == 0)
+  if (digits == 0) {
     return false;
+  }
   out = std::uint8_t(value);
   text.remove_prefix(digits);
   return true;
@@ -78,31 +81,38 @@ const char* VersionText(PackageVersion version) {
 bool ParseVersion(std::string_view text, PackageVersion& out) {
   std::uint8_t major = 0, minor = 0, revision = 0;
   std::uint8_t type = kReleaseFinal;
-  if (!TakeByte(text, major) || !text.starts_with('.'))
+  if (!TakeByte(text, major) || !text.starts_with('.')) {
     return false;
+  }
   text.remove_prefix(1);
-  if (!TakeByte(text, minor))
+  if (!TakeByte(text, minor)) {
     return false;
+  }
   if (text.starts_with('.')) {
     text.remove_prefix(1);
-    if (!TakeByte(text, revision))
+    if (!TakeByte(text, revision)) {
       return false;
+    }
   } else if (TakeSuffix(text, type) && !text.empty()) {
-    if (!TakeByte(text, revision))
+    if (!TakeByte(text, revision)) {
       return false;
+    }
   }
-  if (!text.empty())
+  if (!text.empty()) {
     return false;
+  }
   out = MakeVersion(major, minor, type, revision);
   return true;
 }
 
 bool IsValidPackageName(std::string_view name) {
-  if (name.empty() || name.size() > 16 || name == "." || name == "..")
+  if (name.empty() || name.size() > 16 || name == "." || name == "..") {
     return false;
+  }
   for (char c : name) {
-    if (c <= ' ' || c > '~' || c == '/' || c == '<' || c == '=' || c == '>')
+    if (c <= ' ' || c > '~' || c == '/' || c == '<' || c == '=' || c == '>') {
       return false;
+    }
   }
   return true;
 }
@@ -111,8 +121,9 @@ bool ParseDependency(std::string_view text, Dependency& out) {
   std::size_t split = text.find_first_of("<=>");
   Dependency parsed;
   parsed.name = std::string(text.substr(0, split));
-  if (!IsValidPackageName(parsed.name))
+  if (!IsValidPackageName(parsed.name)) {
     return false;
+  }
   if (split == std::string_view::npos) {
     out = parsed;
     return true;
@@ -120,8 +131,9 @@ bool ParseDependency(std::string_view text, Dependency& out) {
   std::string_view rest = text.substr(split);
   std::string_view op = rest.substr(0, rest.size() > 1 && rest[1] == '=' ? 2 : 1);
   PackageVersion version = 0;
-  if (!ParseVersion(rest.substr(op.size()), version))
+  if (!ParseVersion(rest.substr(op.size()), version)) {
     return false;
+  }
   // ParseVersion never yields a type byte of 0 or 0xff, so neither step below can wrap around or
   // reach 0, which would read as "no bound".
   if (op == "=") {

@@ -18,14 +18,17 @@ static std::string Describe(const Package& p) {
   const std::pair<const char*, const std::vector<Dependency>*> lists[] = {
       {"deps", &p.dependencies}, {"provides", &p.provides}, {"conflicts", &p.conflicts}};
   for (const auto& [label, list] : lists) {
-    for (const Dependency& d : *list)
+    for (const Dependency& d : *list) {
       out << " " << label << "=" << d.name << "," << d.minVersion << "," << d.maxVersion << ","
           << d.priority;
+    }
   }
-  if (!p.bundle.name.empty())
+  if (!p.bundle.name.empty()) {
     out << " bundle=" << p.bundle.name << "," << p.bundle.minVersion << "," << p.bundle.maxVersion;
-  for (const std::string& path : p.files)
+  }
+  for (const std::string& path : p.files) {
     out << " " << path;
+  }
   out << (p.noFileList ? " nofiles" : "") << (p.disabled ? " disabled" : "")
       << (p.userForced ? " forced" : "") << " action=" << p.scheduledAction;
   return out.str();
@@ -33,8 +36,9 @@ static std::string Describe(const Package& p) {
 
 static std::vector<std::string> Names() {
   std::vector<std::string> names;
-  for (const auto& p : GetPackageDatabase().Records())
+  for (const auto& p : GetPackageDatabase().Records()) {
     names.push_back(p->name);
+  }
   return names;
 }
 
@@ -53,8 +57,9 @@ TEST(DatabaseLoadTest, WrittenPackagesLoadBackUnchanged) {
     p->conflicts = {{"pppd", 5, 6}};
     p->bundle.name = state == 0 ? "" : "net";  // its version lives in the bundle's image
     p->noFileList = state == 2;
-    if (!p->noFileList)
+    if (!p->noFileList) {
       p->files = {"/etc/ppp/options", "/usr/sbin/ppp"};
+    }
     p->disabled = state >= 2;
     p->userForced = state % 2 == 1;
     p->scheduledAction = kScheduleEnable;
@@ -63,8 +68,9 @@ TEST(DatabaseLoadTest, WrittenPackagesLoadBackUnchanged) {
   }
   WriteDisabledState(*stored[1]);  // replaces "enabled"
   WriteEnabledState(*stored[3]);   // replaces "disabled"
-  for (int state : {0, 2})
+  for (int state : {0, 2}) {
     stored[state]->scheduledAction = kScheduleNone;
+  }
   ASSERT_TRUE(LoadDatabase(true));
   EXPECT_TRUE(GetPackageDatabase().quiet);
   EXPECT_EQ(Names(), (std::vector<std::string>{"a", "b", "c", "d"}));

@@ -7,8 +7,9 @@
 static Package& Add(const std::string& name, bool disabled, const char* provides = nullptr) {
   auto p = std::make_unique<Package>(name);
   p->disabled = disabled;
-  if (provides != nullptr)
+  if (provides != nullptr) {
     p->provides = {{provides, MakeVersion(3, 0, 'f', 0)}};
+  }
   return AddPackage(std::move(p));
 }
 
@@ -21,8 +22,9 @@ TEST(DatabaseLookupTest, FindsTheFirstExactNameAndTheEnabledProvider) {
   Add("isc", true, "dhcp");
   EXPECT_EQ(FindPackageIndex("isc"), 2);
   EXPECT_EQ(FindPackage("ppp"), &first);
-  for (const char* other : {"PPP", "pp", "none"})
+  for (const char* other : {"PPP", "pp", "none"}) {
     EXPECT_EQ(FindPackage(other), nullptr) << other;
+  }
   Add("dhcp", true);
   EXPECT_EQ(FindProvider("dhcp")->name, "dhcp");
   Add("udhcp", false, "dhcp");

@@ -18,8 +18,9 @@ TEST(PostLogTest, ReadReservesTheFileAndSaveReplacesIt) {
       {nullptr, false, {"earlier"}, {}, "<missing>"}};
   for (const auto& [before, read, logRead, logSaved, after] : cases) {
     PackageTree tree;
-    if (before != nullptr)
+    if (before != nullptr) {
       WriteTreeFile(tree.Target("/postlog"), before);
+    }
     GetPackageDatabase().log = {"earlier"};
     if (read) {
       ReadPostLog();

@@ -13,8 +13,9 @@ TEST(DatabaseRemoveTest, RemovesOnlyWhatThePackageOwns) {
   PackageTree tree;
   for (const char* file :
        {"/bin/ppp", "/usr/lib/libx.so", "/var/pdb/ppp/version", "/var/version", "/var/pdb/version",
-        "/version", "/outside/version", "/var/pdb/kept/.a", "/var/pdb/kept/a", "/bin/keep"})
+        "/version", "/outside/version", "/var/pdb/kept/.a", "/var/pdb/kept/a", "/bin/keep"}) {
     WriteTreeFile(tree.Target(file), "x");
+  }
   WriteTreeFile(tree.Outside("/version"), "x");
   const std::pair<std::string, const char*> links[] = {
       {"/usr/lib", "/lib"},
@@ -22,27 +23,31 @@ TEST(DatabaseRemoveTest, RemovesOnlyWhatThePackageOwns) {
       {"../../outside", "/rel"},  // would climb above the tree's root
       {tree.Outside(), "/var/pdb/linked"},
       {tree.Outside("/version"), "/bin/link"}};
-  for (const auto& [target, name] : links)
+  for (const auto& [target, name] : links) {
     ASSERT_EQ(symlink(target.c_str(), tree.Target(name).c_str()), 0);
+  }
   std::vector<std::string> before = ListTree(tree.Base());
   Package ppp("ppp");
   for (const char* file :
        {"/bin/ppp", "/lib/libx.so", "/bin/link", "/bin/gone", "/./bin", "/../outside/version",
-        "../../outside/version", "/bin/../../outside/version", "/abs/version", "/rel/version"})
+        "../../outside/version", "/bin/../../outside/version", "/abs/version", "/rel/version"}) {
     ppp.files.insert(file);
+  }
   ppp.files.insert(std::string("/bin/keep\0x", 11));
   ppp.scheduledAction = kScheduleUninstall;
   RemovePackage(ppp);
   EXPECT_TRUE(ppp.files.empty());
   EXPECT_EQ(ppp.scheduledAction, kScheduleNone);
   for (std::string name :
-       {"", ".", "..", "../..", "ppp/../..", "../../../outside", "linked", "kept"})
+       {"", ".", "..", "../..", "ppp/../..", "../../../outside", "linked", "kept"}) {
     RemovePackageDirectory(Package(name));
+  }
   RemovePackageDirectory(Package(std::string("ppp\0", 4)));
   for (const char* gone :
        {"flash/bin/ppp", "flash/usr/lib/libx.so", "flash/bin/link", "flash/var/pdb/ppp",
-        "flash/var/pdb/ppp/version", "flash/var/pdb/kept/a"})
+        "flash/var/pdb/ppp/version", "flash/var/pdb/kept/a"}) {
     std::erase(before, gone);
+  }
   EXPECT_EQ(ListTree(tree.Base()), before);
 }
 

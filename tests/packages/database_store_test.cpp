@@ -27,8 +27,9 @@ TEST(DatabaseStoreTest, WritesEveryFileInItsFormat) {
     bool stored = CreatePackageDirectory(p, placement) && WritePackageMetadata(p, placement);
     ASSERT_TRUE(chdir(saved) == 0 && stored);
     std::string entry;
-    for (const std::string& file : ListTree(tree.Target("/var/pdb/ppp")))
+    for (const std::string& file : ListTree(tree.Target("/var/pdb/ppp"))) {
       entry += file + ": " + ReadTreeFile(tree.Target("/var/pdb/ppp/") + file);
+    }
     EXPECT_EQ(entry,
               "bundle: net\nconflicts: pppd 0 33842688\ndeps: libc 33580544 0\nkernel 0 50357760\n"
               "files: ./bin/x\netc/ppp/options\nusr/sbin/ppp\nprovides: dialer 0 0 -1\n"

@@ -21,13 +21,15 @@ TEST(DependencyFileTest, ReadsCompleteRecordsOfAListCutAnywhere) {
   for (std::size_t length = 0; length < full.size(); ++length) {
     std::istringstream words(full.substr(0, length));
     std::vector<std::string> names;
-    for (std::string word; words >> word && word != "-";)  // a lone "-" is no number yet
+    for (std::string word; words >> word && word != "-";) {  // a lone "-" is no number yet
       names.push_back(word);
+    }
     out.clear();
     ASSERT_TRUE(WriteTestFile(dir / "list", full.substr(0, length)));
     EXPECT_EQ(ReadDependencyFile(dir / "list", out, true), names.size() % 4 == 0) << length;
     ASSERT_EQ(out.size(), names.size() / 4) << length;
-    for (std::size_t i = 0; i < out.size(); ++i)
+    for (std::size_t i = 0; i < out.size(); ++i) {
       EXPECT_EQ(out[i].name, names[4 * i]) << length;
+    }
   }
 }

@@ -27,8 +27,9 @@ bool StoreScript(const std::string& package, const std::string& name, const std:
 class ScriptRunTest : public testing::Test {
  protected:
   void SetUp() override {
-    if (geteuid() != 0)
+    if (geteuid() != 0) {
       GTEST_SKIP() << "running a script needs root (chroot); CI runs as root";
+    }
     WriteTreeFile(tree.Target("/vela/lib/install/profile.sh"), "PROFILE=loaded\n");
     MakeTestDirectories(tree.Target("/dev"));
     ASSERT_EQ(mknod(tree.Target("/dev/null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
@@ -66,8 +67,9 @@ TEST(PackageScriptTest, ReportsShortPartsAndFailedWrites) {
       {"..", true, -1, "ERROR: installation of ..-0.0 failed: broken package"}};
   for (const auto& [package, makeDirectory, length, error] : cases) {
     PackageTree tree;
-    if (makeDirectory)
+    if (makeDirectory) {
       MakeTestDirectories(tree.Target("/var/pdb/ppp"));
+    }
     CapturedStdout([&] { EXPECT_FALSE(StoreScript(package, "oninstall", "", length)); });
     EXPECT_EQ(GetPackageDatabase().log, std::vector<std::string>{error});
     EXPECT_EQ(ListTree(tree.Target()).size(), makeDirectory ? 3u : 0u) << package;

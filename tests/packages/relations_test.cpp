@@ -79,8 +79,9 @@ TEST(RelationsTest, ConflictsWithRulesDecideInOrder) {
       {"member of a conflicts b", conflictingBundle.get(), low.get(), true},
       {"unrelated", plain.get(), low.get(), false},
   };
-  for (const auto& [what, first, second, conflicts] : cases)
+  for (const auto& [what, first, second, conflicts] : cases) {
     EXPECT_EQ(ConflictsWith(*first, *second), conflicts) << what;
+  }
 }
 
 // By version, then by build time; a bundle compares through its member of the other's name,

@@ -121,16 +121,18 @@ void PlanStepByStep() {
   PropagateBundleActions();
   for (bool ensuring : {true, false}) {
     for (const auto& p : packages) {
-      if (WillBeEnabled(*p))
+      if (WillBeEnabled(*p)) {
         ensuring ? EnsureDependencies(*p, Verbosity::kSilent)
                  : ResolveConflicts(*p, Verbosity::kSilent);
+      }
     }
   }
   DropUnsatisfiedByRestarting();
   SettleBundles();
   bool keep = AnyEnabledAfterPlan();
-  for (const auto& p : packages)
+  for (const auto& p : packages) {
     p->scheduledAction = keep ? p->scheduledAction : 0;
+  }
 }
 
 std::string RandomDatabase(std::mt19937& random) {
@@ -145,8 +147,9 @@ std::string RandomDatabase(std::mt19937& random) {
     text += (bundle ? "B" + std::to_string(pick(3)) : some()) + " " + std::to_string(1 + pick(3)) +
             ".0";
     text += bundle ? " bundle" : pick(4) == 0 ? " in:B" + std::to_string(pick(3)) : "";
-    for (int k = pick(3); k > 0; --k)
+    for (int k = pick(3); k > 0; --k) {
       text += " dep:" + some() + ranges[pick(4)];
+    }
     text += pick(5) == 0 ? " prov:" + some() + "/" + std::to_string(pick(3) - 1) : "";
     text += pick(5) == 0 ? " conf:" + some() + ranges[pick(4)] : "";
     text += std::string(pick(3) == 0 ? " disabled" : "") + actions[pick(4)] + "\n";

@@ -19,8 +19,9 @@ TEST(TreePathsTest, ResolvesLinksInsideTheTreeAndRefusesWaysOut) {
   const std::pair<std::string, const char*> links[] = {
       {tree.Outside(), "/host"}, {"/usr/lib", "/lib"},     {"usr/lib", "/rel"},
       {"../lib", "/usr/up"},     {"../outside", "/climb"}, {"loop", "/loop"}};
-  for (const auto& [target, name] : links)
+  for (const auto& [target, name] : links) {
     ASSERT_EQ(symlink(target.c_str(), tree.Target(name).c_str()), 0) << name;
+  }
   // Components, the directory they name or else the error (the host's path is not in the tree).
   const std::tuple<std::vector<std::string>, const char*, int> cases[] = {
       {{}, "", 0},

@@ -39,8 +39,9 @@ class UnpackTest : public testing::Test {
           UnpackFiles(p, reader, relative ? Placement::kWorkingDirectory : Placement::kTargetRoot);
     });
     log.clear();
-    for (const std::string& line : GetPackageDatabase().log)
+    for (const std::string& line : GetPackageDatabase().log) {
       log += line + "\n";
+    }
     return done;
   }
 
@@ -52,8 +53,9 @@ class UnpackTest : public testing::Test {
 }  // namespace
 
 TEST_F(UnpackTest, CreatesEveryEntryTypeWithOwnerModeAndTimes) {
-  if (geteuid() != 0)
+  if (geteuid() != 0) {
     GTEST_SKIP() << "owners and device nodes need root";
+  }
   std::mt19937 random(4);
   std::string content = RandomBytes(random, 40000);                  // more than two copy blocks
   const std::string tty("\x05\x04\0\0", 4), sda("\x01\x08\0\0", 4);  // little-endian 4:5, 8:1
@@ -69,8 +71,9 @@ TEST_F(UnpackTest, CreatesEveryEntryTypeWithOwnerModeAndTimes) {
       {{S_IFCHR | 0600, 0, 0, kTime, true, 5, "/dev/skipped"}, "12345", 0},
   };
   TestPackage package("ppp", "1.0");
-  for (const auto& [record, data, device] : entries)
+  for (const auto& [record, data, device] : entries) {
     package.Entry(record, data);
+  }
   ASSERT_TRUE(Unpack(package.Bytes())) << log;
   for (const auto& [record, data, device] : entries) {
     struct stat status = {};
@@ -176,8 +179,9 @@ TEST_F(UnpackTest, RefusesDamagedStreams) {
       "\x78\x5f" + whole.substr(2),                                // bad header
       whole.substr(0, whole.size() - 1) + char(whole.back() ^ 1),  // bad checksum
   };
-  for (std::size_t length = 0; length <= whole.size(); ++length)
+  for (std::size_t length = 0; length <= whole.size(); ++length) {
     damaged.push_back(whole.substr(0, length));
+  }
   const std::string header = TestPackage("ppp", "1.0").Bytes().substr(8);  // no container header
   for (const std::string& compressed : damaged) {
     EXPECT_EQ(Unpack(ContainerBytes(header + PartBytes(PartFiles, compressed))),
@@ -190,8 +194,9 @@ TEST_F(UnpackTest, RefusesDamagedStreams) {
 // A full disk: a 64 KiB file system on the tree, in a mount namespace of the test process.
 TEST_F(UnpackTest, SaysTheDiskIsTooSmallWhenItFills) {
   if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
-      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
     GTEST_SKIP() << "a small file system needs root and a private mount namespace";
+  }
   ASSERT_EQ(mount("tmpfs", tree.Target().c_str(), "tmpfs", 0, "size=64k"), 0);
   std::mt19937 random(5);
   EXPECT_FALSE(

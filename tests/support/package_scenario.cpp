@@ -26,10 +26,12 @@ bool ReadAction(const std::string& word, std::uint32_t& action) {
 // Reads "D" or "D/P" into a provides entry.
 bool ReadProvides(const std::string& text, Dependency& out) {
   std::size_t slash = text.find('/');
-  if (!ParseDependency(text.substr(0, slash), out))
+  if (!ParseDependency(text.substr(0, slash), out)) {
     return false;
-  if (slash != std::string::npos)
+  }
+  if (slash != std::string::npos) {
     out.priority = std::stoi(text.substr(slash + 1));
+  }
   return true;
 }
 
@@ -44,37 +46,47 @@ bool ReadWord(const std::string& word, Package& p) {
   std::string key = word.substr(0, colon);
   std::string value = colon == std::string::npos ? "" : word.substr(colon + 1);
   Dependency d;
-  if (word == "disabled")
+  if (word == "disabled") {
     return p.disabled = true;
-  if (word == "forced")
+  }
+  if (word == "forced") {
     return p.userForced = true;
-  if (word == "bundle")
+  }
+  if (word == "bundle") {
     return p.noFileList = true;
-  if (key == "in")
+  }
+  if (key == "in") {
     return ReadMembership(value, p.bundle);
-  if (key == "do")
+  }
+  if (key == "do") {
     return ReadAction(value, p.scheduledAction);
+  }
   if (key == "has") {
-    if (!ReadMembership(value, d))
+    if (!ReadMembership(value, d)) {
       return false;
+    }
     auto& member = p.members.emplace_back(std::make_unique<PackageInfo>(d.name));
     member->version = d.minVersion;
     return true;
   }
-  if (key == "prov")
+  if (key == "prov") {
     return ReadProvides(value, p.provides.emplace_back());
-  if (key != "dep" && key != "conf")
+  }
+  if (key != "dep" && key != "conf") {
     return false;
-  if (!ParseDependency(value, d))
+  }
+  if (!ParseDependency(value, d)) {
     return false;
+  }
   (key == "dep" ? p.dependencies : p.conflicts).push_back(d);
   return true;
 }
 
 std::string Join(const std::vector<std::string>& words, const char* separator) {
   std::string text;
-  for (const std::string& word : words)
+  for (const std::string& word : words) {
     text += (text.empty() ? "" : separator) + word;
+  }
   return text;
 }
 
@@ -86,12 +98,14 @@ void AddScenarioPackages(const std::string& text) {
   while (std::getline(lines, line)) {
     std::istringstream words(line);
     std::string name, version, word;
-    if (!(words >> name))
+    if (!(words >> name)) {
       continue;
+    }
     auto p = std::make_unique<Package>(name);
     bool good = (words >> version) && ParseVersion(version, p->version);
-    while (good && words >> word)
+    while (good && words >> word) {
       good = ReadWord(word, *p);
+    }
     ASSERT_TRUE(good) << "cannot read scenario line: " << line;
     AddPackage(std::move(p));
   }
@@ -109,37 +123,42 @@ void InstallScenarioPackages(const PackageTree& tree, const std::string& text) {
 std::string ScheduledActions() {
   std::vector<std::string> words;
   for (const auto& p : GetPackageDatabase().Records()) {
-    if (p->scheduledAction != 0)
+    if (p->scheduledAction != 0) {
       words.push_back(p->name + ":" + scheduledActionWords[p->scheduledAction & 3]);
+    }
   }
   return Join(words, " ");
 }
 
 std::string Names(const std::vector<Package*>& list) {
   std::vector<std::string> words;
-  for (const Package* p : list)
+  for (const Package* p : list) {
     words.push_back(p->name);
+  }
   return Join(words, " ");
 }
 
 std::vector<Package*> AllPackages() {
   std::vector<Package*> list;
-  for (const auto& p : GetPackageDatabase().Records())
+  for (const auto& p : GetPackageDatabase().Records()) {
     list.push_back(p.get());
+  }
   return list;
 }
 
 std::string DisplayNames(const std::vector<Package*>& list) {
   std::vector<std::string> words;
-  for (const Package* p : list)
+  for (const Package* p : list) {
     words.push_back(DisplayName(*p));
+  }
   return Join(words, " ");
 }
 
 std::string DatabaseNames() {
   std::vector<std::string> words;
-  for (const auto& p : GetPackageDatabase().Records())
+  for (const auto& p : GetPackageDatabase().Records()) {
     words.push_back(p->name);
+  }
   return Join(words, " ");
 }
 
@@ -147,8 +166,9 @@ std::string StatusLines(const std::string& output) {
   std::regex status("[a-z]+ing [^ .]+-[0-9.]+\\.\\.\\.");
   std::vector<std::string> lines;
   for (auto i = std::sregex_iterator(output.begin(), output.end(), status);
-       i != std::sregex_iterator(); ++i)
+       i != std::sregex_iterator(); ++i) {
     lines.push_back(i->str());
+  }
   return Join(lines, " ");
 }
 

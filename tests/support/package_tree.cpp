@@ -24,8 +24,9 @@ PackageTree::PackageTree() : savedRoots(GetPackageRoots()) {
   const char* made = mkdtemp(pattern);
   EXPECT_NE(made, nullptr);
   base = made != nullptr ? made : "/nonexistent";
-  for (const char* dir : {"/flash", "/system", "/outside"})
+  for (const char* dir : {"/flash", "/system", "/outside"}) {
     EXPECT_TRUE(fs::create_directory(base + dir)) << dir;
+  }
   GetPackageRoots() = {Target(), System()};
   ResetDatabase();
 }
@@ -66,8 +67,9 @@ std::vector<std::string> ListTree(const std::string& dir) {
   std::vector<std::string> paths;
   std::error_code error;
   for (fs::recursive_directory_iterator it(dir, error), end; !error && it != end;
-       it.increment(error))
+       it.increment(error)) {
     paths.push_back(it->path().string().substr(dir.size() + 1));
+  }
   std::sort(paths.begin(), paths.end());
   return paths;
 }

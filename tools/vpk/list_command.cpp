@@ -37,13 +37,16 @@ bool ListCommand(int argc, char** argv) {
       return false;
     }
   }
-  if (root != nullptr)
+  if (root != nullptr) {
     GetPackageRoots().target = root;
-  if (systemRoot != nullptr)
+  }
+  if (systemRoot != nullptr) {
     GetPackageRoots().system = systemRoot;
+  }
   // Listing must not use up the one-shot requests that the next real load is meant to carry out.
-  if (!LoadDatabase(false, false))
+  if (!LoadDatabase(false, false)) {
     return false;
+  }
   PrintPackageTable();
   return true;
 }

@@ -47,8 +47,9 @@ class AdminCommandsTest : public testing::Test {
   std::string Listed() {
     std::string names;
     for (std::string name : {"base", "ppp"}) {
-      if (PathExists(Root("/var/pdb/" + name)))
+      if (PathExists(Root("/var/pdb/" + name))) {
         names += name + (PathExists(Root("/var/pdb/" + name + "/disabled")) ? "X " : " ");
+      }
     }
     return names;
   }

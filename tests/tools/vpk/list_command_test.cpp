@@ -36,8 +36,9 @@ void StoreSample(const PackageTree& tree) {
 bool List(std::vector<std::string> args) {
   args.insert(args.begin(), "list");
   std::vector<char*> argv;
-  for (std::string& arg : args)
+  for (std::string& arg : args) {
     argv.push_back(arg.data());
+  }
   return ListCommand(int(argv.size()), argv.data());
 }
 
@@ -57,8 +58,9 @@ TEST(ListCommandTest, FailsWithoutADatabase) {
 // The program itself, as a user runs it.
 TEST(ListCommandTest, ProgramListsATree) {
   std::string program = std::string(VELA_BINARY_DIR) + "/bin/vpk";
-  if (access(program.c_str(), X_OK) != 0)
+  if (access(program.c_str(), X_OK) != 0) {
     GTEST_SKIP() << "vpk is not built";
+  }
   PackageTree tree;
   StoreSample(tree);
   std::string command =
@@ -67,8 +69,9 @@ TEST(ListCommandTest, ProgramListsATree) {
   ASSERT_NE(run, nullptr);
   std::string out;
   char block[256];
-  while (std::size_t count = std::fread(block, 1, sizeof block, run))
+  while (std::size_t count = std::fread(block, 1, sizeof block, run)) {
     out.append(block, count);
+  }
   EXPECT_EQ(pclose(run), 0);
   EXPECT_EQ(out, kTable);
   EXPECT_EQ(ReadTreeFile(tree.System("/ram/pdb/ppp/schedule")), "enable\n");
