@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <map>
 #include <string_view>
 
 #include "packages/package_file.h"
@@ -163,35 +162,12 @@ bool ReadPackageFiles(PackageList& list, const std::string& directory) {
   return true;
 }
 
-// The ordering works on database records, so each file is ordered through a record that stands
-// in for it with the fields the ordering looks at; a bundle's members are lent for the time.
 void OrderSelectedPackages(const PackageList& list, std::vector<SelectablePackage*>& order) {
-  std::vector<std::unique_ptr<Package>> standIns;
-  std::map<const Package*, SelectablePackage*> fileOf;
-  std::vector<Package*> candidates;
+  std::vector<SelectablePackage*> selected;
   for (const auto& file : list) {
-    if (!file->selected) {
-      continue;
+    if (file->selected) {
+      selected.push_back(file.get());
     }
-    auto standIn = std::make_unique<Package>(file->name);
-    standIn->version = file->version;
-    standIn->buildTime = file->buildTime;
-    standIn->flags = file->flags;
-    standIn->noFileList = file->noFileList;
-    standIn->dependencies = file->dependencies;
-    standIn->provides = file->provides;
-    standIn->conflicts = file->conflicts;
-    standIn->members = std::move(file->members);
-    fileOf[standIn.get()] = file.get();
-    candidates.push_back(standIn.get());
-    standIns.push_back(std::move(standIn));
   }
-  OrderPackages(candidates, false, true);
-  order.clear();
-  for (const Package* standIn : candidates) {
-    order.push_back(fileOf[standIn]);
-  }
-  for (auto& standIn : standIns) {
-    fileOf[standIn.get()]->members = std::move(standIn->members);
-  }
+  order = OrderPackageFiles(selected, false);
 }

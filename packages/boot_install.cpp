@@ -61,37 +61,6 @@ bool CopyBytes(int in, int out) {
   }
 }
 
-// The files found, in the order of the directories, without those that other files supersede,
-// and in dependency order. The ordering works on database records, so each file is ordered
-// through a record that stands in for it with the fields the ordering looks at.
-std::vector<SelectablePackage*> OrderFiles(FileList& files, bool downgrade) {
-  std::vector<std::unique_ptr<Package>> standIns;
-  std::map<const Package*, SelectablePackage*> fileOf;
-  std::vector<Package*> list;
-  for (const auto& file : files) {
-    auto standIn = std::make_unique<Package>(file->name);
-    standIn->version = file->version;
-    standIn->flags = file->flags;
-    standIn->noFileList = file->noFileList;
-    standIn->dependencies = file->dependencies;
-    standIn->provides = file->provides;
-    standIn->conflicts = file->conflicts;
-    standIn->members = std::move(file->members);
-    fileOf[standIn.get()] = file.get();
-    list.push_back(standIn.get());
-    standIns.push_back(std::move(standIn));
-  }
-  OrderPackages(list, downgrade, true);
-  std::vector<SelectablePackage*> ordered;
-  for (const Package* standIn : list) {
-    ordered.push_back(fileOf[standIn]);
-  }
-  for (auto& standIn : standIns) {
-    fileOf[standIn.get()]->members = std::move(standIn->members);
-  }
-  return ordered;
-}
-
 // The user's choices of the installed packages, and every name enabled now (own and provided).
 void NoteStates(Selection& selection, std::set<std::string>& enabledNames) {
   for (const auto& p : GetPackageDatabase().Records()) {
@@ -262,7 +231,11 @@ bool BootInstall(InstallMode mode) {
   if (files.empty()) {
     ScanPackageDirectory(TargetPath("/var/pckg/"), files);
   }
-  std::vector<SelectablePackage*> ordered = OrderFiles(files, (mode & AllowDowngrade) != 0);
+  std::vector<SelectablePackage*> found;
+  for (const auto& file : files) {
+    found.push_back(file.get());
+  }
+  std::vector<SelectablePackage*> ordered = OrderPackageFiles(found, (mode & AllowDowngrade) != 0);
   Selection selection;
   std::set<std::string> enabledNames;
   NoteStates(selection, enabledNames);

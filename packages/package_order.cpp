@@ -1,5 +1,8 @@
 #include "packages/package_order.h"
 
+#include <map>
+#include <memory>
+
 #include "packages/package_database.h"
 #include "packages/relations.h"
 #include "packages/reporter.h"
@@ -87,4 +90,36 @@ void OrderPackages(std::vector<Package*>& list, bool downgrade, bool announce) {
     ordered.insert(ordered.begin() + static_cast<std::ptrdiff_t>(at), taken);
   }
   list = std::move(ordered);
+}
+
+// The ordering works on database records, so each file is ordered through a record that stands
+// in for it with the fields the ordering looks at; a bundle's members are lent for the time.
+std::vector<SelectablePackage*> OrderPackageFiles(const std::vector<SelectablePackage*>& files,
+                                                  bool downgrade) {
+  std::vector<std::unique_ptr<Package>> standIns;
+  std::map<const Package*, SelectablePackage*> fileOf;
+  std::vector<Package*> list;
+  for (SelectablePackage* file : files) {
+    auto standIn = std::make_unique<Package>(file->name);
+    standIn->version = file->version;
+    standIn->buildTime = file->buildTime;
+    standIn->flags = file->flags;
+    standIn->noFileList = file->noFileList;
+    standIn->dependencies = file->dependencies;
+    standIn->provides = file->provides;
+    standIn->conflicts = file->conflicts;
+    standIn->members = std::move(file->members);
+    fileOf[standIn.get()] = file;
+    list.push_back(standIn.get());
+    standIns.push_back(std::move(standIn));
+  }
+  OrderPackages(list, downgrade, true);
+  std::vector<SelectablePackage*> ordered;
+  for (const Package* standIn : list) {
+    ordered.push_back(fileOf[standIn]);
+  }
+  for (auto& standIn : standIns) {
+    fileOf[standIn.get()]->members = std::move(standIn->members);
+  }
+  return ordered;
 }

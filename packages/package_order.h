@@ -36,3 +36,8 @@ CandidateState ClassifyCandidates(const std::vector<Package*>& list);
 // already provided". The survivors are placed after the packages they depend on and after the
 // packages that conflict with them.
 void OrderPackages(std::vector<Package*>& list, bool downgrade, bool announce);
+
+// OrderPackages for package files: the files of the list without those that others supersede
+// (announced), each after what it needs. The files themselves are not changed.
+std::vector<SelectablePackage*> OrderPackageFiles(const std::vector<SelectablePackage*>& files,
+                                                  bool downgrade);
