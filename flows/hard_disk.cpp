@@ -24,7 +24,7 @@
 #include "flows/package_sources.h"
 #include "packages/roots.h"
 #include "platform/platform.h"
-#include "startup/modules.h"
+#include "platform/kernel_modules.h"
 
 namespace {
 

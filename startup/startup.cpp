@@ -20,7 +20,7 @@
 #include "platform/pending_interrupt.h"
 #include "platform/platform.h"
 #include "startup/interrupt.h"
-#include "startup/modules.h"
+#include "platform/kernel_modules.h"
 
 namespace {
 

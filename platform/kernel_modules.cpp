@@ -1,4 +1,4 @@
-#include "startup/modules.h"
+#include "platform/kernel_modules.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
