@@ -99,6 +99,26 @@ TEST_F(CdromSandbox, InstallsTheChosenPackagesKeepsTheStoreAndReboots) {
   EXPECT_EQ(root_->Calls("reboot"), std::vector<std::string>{"reboot 0x1234567"});
 }
 
+// A package file that is gone by the time it is copied is a read error of the CD: the flow ends
+// after the disk was prepared, with nothing of that package installed.
+TEST_F(CdromSandbox, AFileThatCannotBeReadEndsTheInstallation) {
+  auto terminal = root_->Start({"/bin/setup"});
+  ASSERT_TRUE(terminal->Expect("system (depends on nothing):")) << terminal->Screen();
+  std::filesystem::remove(root_->HostPath(kCd + "/system.vpk"));
+  terminal->Type("i");
+  ASSERT_TRUE(terminal->Expect("keep old configuration?")) << terminal->Screen();
+  terminal->Type("n");
+  ASSERT_TRUE(terminal->Expect("Continue?")) << terminal->Screen();
+  terminal->Type("y");
+  ASSERT_TRUE(terminal->Expect("\r\nFATAL ERROR: corrupted CD-ROM\r\n")) << terminal->Screen();
+  ASSERT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
+  terminal->Type("\r");
+  EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
+  EXPECT_FALSE(root_->Calls("exec /sbin/mke2fs").empty());
+  EXPECT_FALSE(root_->Exists(kNewRoot + "/var/pdb/system"));
+  EXPECT_FALSE(root_->Exists(kNewRoot + "/CDINSTALL"));
+}
+
 // Each step that can end the flow early, with its message; nothing after it runs. The keys are
 // read from a file, so that the input ends after them.
 TEST_F(CdromSandbox, EachStepFailsInTurnWithItsMessage) {
