@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "packages/database_files.h"
+#include "packages/database_remove_internal.h"
 #include "packages/roots.h"
 #include "packages/tree_paths.h"
 

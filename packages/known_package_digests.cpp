@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "packages/known_package_digests_internal.h"
 #include "streams/key_material.h"
 
 bool IsDigestInTable(const std::uint8_t digest[kDigestSize],

@@ -10,6 +10,7 @@
 #include "packages/install_package.h"
 #include "packages/package_database.h"
 #include "packages/package_file.h"
+#include "packages/package_verify_internal.h"
 #include "packages/reporter.h"
 
 namespace {

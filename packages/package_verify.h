@@ -14,11 +14,6 @@
 // returns the type of the part that should then be the first package's header. Sets bundle.
 int FirstPackagePart(PartReader& reader, bool& bundle);
 
-// Reads the package or bundle file at path as an installation would, showing the progress as
-// "verifying " + name: every package in it must carry a verifying signature or a known digest.
-// Reports "verified <name>" and returns true, or the error "broken package <name>" and false.
-bool VerifyPackageFile(const std::string& path, const std::string& name);
-
 // Appends a record for each package file of directory (a name ending in ".vpk" or ".bpk", not
 // beginning with ".") that is a regular file, verifies and opens; the others are reported as
 // broken and skipped. Files are taken in name order, with an empty line before the first and

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "packages/reporter_internal.h"
+
 namespace {
 
 // Writes to standard output. A console that cannot be written to has nowhere to report that

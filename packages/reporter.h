@@ -18,15 +18,6 @@ constexpr std::size_t kMaxMessageLength = 255;
 constexpr std::size_t kLongLabelLength = 74;
 constexpr std::size_t kShortenedLabelLength = 64;
 
-// The progress line for done of total bytes: label, " [", one "#" per full step of the bar and
-// blanks up to a closing "]" at column 77. The bar is 76 - (label length + 2) wide; a done beyond
-// total shows a full bar and a total of 0 an empty one.
-std::string ProgressLine(const std::string& label, std::uint64_t done, std::uint64_t total);
-
-// The label of a package's installation progress: "installing ", " (disabled) " for a disabled
-// package that is no bundle member, then MemberDisplayName.
-std::string InstallingLabel(const Package& p);
-
 // Replaces the status line in place: hides the cursor, writes "\r", text and as many blanks as the
 // old line was longer, then "\r" and shows the cursor again. An unchanged text writes nothing.
 // The empty text clears the line.

@@ -12,6 +12,7 @@
 #include "packages/package_order.h"
 #include "packages/relations.h"
 #include "packages/reporter.h"
+#include "packages/schedule_plan_internal.h"
 
 namespace {
 

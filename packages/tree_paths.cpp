@@ -10,6 +10,8 @@
 #include <climits>
 #include <deque>
 
+#include "packages/tree_paths_internal.h"
+
 namespace {
 
 // As many links as the kernel follows in one lookup.

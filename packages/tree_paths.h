@@ -22,10 +22,6 @@ int OpenTreeRoot(const std::string& path);
 // lookup where it can; links it will not follow beneath the root go through WalkTreeDirectory.
 int OpenTreeDirectory(int root, const std::vector<std::string>& components);
 
-// The same lookup done component by component in user space, opening each with O_NOFOLLOW and
-// reading links itself; the way on kernels without openat2.
-int WalkTreeDirectory(int root, const std::vector<std::string>& components);
-
 // Creates the directories that the components name inside the tree of root, outermost first,
 // with mode 0770 (less the umask). An existing directory, or a link to one, is no error. False
 // with errno on the first failure (EXDEV for a way out of the tree).

@@ -69,11 +69,29 @@ CurvePoint PointFromSlope(const FieldElement& slope, const CurvePoint& a, const 
   return CurvePoint{u, y, false};
 }
 
-}  // namespace
-
+// The neutral element.
 CurvePoint PointAtInfinity() {
   return CurvePoint{FieldFromInt(0), FieldFromInt(1), true};
 }
+
+// The point mirrored across the u-axis.
+CurvePoint NegatePoint(const CurvePoint& point) {
+  return CurvePoint{point.u, FieldNegate(point.y), point.infinity};
+}
+
+// point + point.
+CurvePoint DoublePoint(const CurvePoint& point) {
+  if (point.infinity || FieldIsZero(point.y)) {
+    return PointAtInfinity();
+  }
+  const FieldElement& u = point.u;
+  FieldElement top = FieldAdd(FieldMultiplySmall(FieldSquare(u), 3),
+                              FieldAdd(FieldMultiplySmall(u, 2 * kCurveA), FieldFromInt(1)));
+  FieldElement slope = FieldMultiply(top, FieldInvert(FieldAdd(point.y, point.y)));
+  return PointFromSlope(slope, point, u);
+}
+
+}  // namespace
 
 bool PointFromU(const std::uint8_t u[kFieldBytes], CurvePoint* point) {
   FieldElement x = FieldFromBytes(u);
@@ -113,10 +131,6 @@ bool PointsEqual(const CurvePoint& a, const CurvePoint& b) {
   return FieldEqual(a.u, b.u) && FieldEqual(a.y, b.y);
 }
 
-CurvePoint NegatePoint(const CurvePoint& point) {
-  return CurvePoint{point.u, FieldNegate(point.y), point.infinity};
-}
-
 CurvePoint AddPoints(const CurvePoint& a, const CurvePoint& b) {
   if (a.infinity) {
     return b;
@@ -129,17 +143,6 @@ CurvePoint AddPoints(const CurvePoint& a, const CurvePoint& b) {
   }
   FieldElement slope = FieldMultiply(FieldSubtract(b.y, a.y), FieldInvert(FieldSubtract(b.u, a.u)));
   return PointFromSlope(slope, a, b.u);
-}
-
-CurvePoint DoublePoint(const CurvePoint& point) {
-  if (point.infinity || FieldIsZero(point.y)) {
-    return PointAtInfinity();
-  }
-  const FieldElement& u = point.u;
-  FieldElement top = FieldAdd(FieldMultiplySmall(FieldSquare(u), 3),
-                              FieldAdd(FieldMultiplySmall(u, 2 * kCurveA), FieldFromInt(1)));
-  FieldElement slope = FieldMultiply(top, FieldInvert(FieldAdd(point.y, point.y)));
-  return PointFromSlope(slope, point, u);
 }
 
 CurvePoint ScalarMultiply(const std::uint8_t scalar[kScalarBytes], const CurvePoint& point) {

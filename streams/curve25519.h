@@ -17,8 +17,6 @@ struct CurvePoint {
 
 constexpr int kScalarBytes = 32;
 
-// The neutral element.
-CurvePoint PointAtInfinity();
 // Sets point to the curve point with the u-coordinate u (32 bytes little-endian, reduced modulo
 // p) whose y in [0, p) is even. False when u belongs to no curve point.
 bool PointFromU(const std::uint8_t u[kFieldBytes], CurvePoint* point);
@@ -31,9 +29,8 @@ bool PointYIsOdd(const CurvePoint& point);
 // True when a and b are the same point.
 bool PointsEqual(const CurvePoint& a, const CurvePoint& b);
 
-CurvePoint NegatePoint(const CurvePoint& point);
+// a + b on the curve.
 CurvePoint AddPoints(const CurvePoint& a, const CurvePoint& b);
-CurvePoint DoublePoint(const CurvePoint& point);
 
 // scalar * point for a 256-bit little-endian scalar whose every bit counts (no clamping). Runs
 // in time independent of the scalar for points other than infinity and (0, 0).

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "packages/database_remove_internal.h"
 #include "tests/support/package_tree.h"
 
 // The listed files go, absolute links of the new system leading to the tree's own directories, and

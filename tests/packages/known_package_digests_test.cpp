@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "packages/known_package_digests_internal.h"
+
 // Only the first count rows are entries: the compiled table keeps a row of zeros when it is empty.
 TEST(KnownPackageDigestsTest, FindsOnlyEntriesWithinTheCount) {
   std::uint8_t table[2][kDigestSize] = {};

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "packages/package_database.h"
+#include "packages/package_verify_internal.h"
 #include "tests/support/install_helpers.h"
 #include "tests/support/package_builder.h"
 #include "tests/support/package_scenario.h"

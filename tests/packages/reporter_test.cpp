@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "packages/reporter_internal.h"
 #include "tests/support/package_tree.h"
 
 const std::string kHide = "\033[?25l\r";

@@ -2,10 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "packages/database_lookup.h"
+#include "packages/package_database.h"
 #include "tests/support/package_scenario.h"
 
 namespace {
+
+// The names of the database's packages in order, each followed by a blank.
+std::string DatabaseNames() {
+  std::string names;
+  for (const auto& p : GetPackageDatabase().Records()) {
+    names += p->name + " ";
+  }
+  return names;
+}
 
 TEST(ScheduleApplyTest, CarriesOutThePlanWithMessagesByVerbosity) {
   struct Case {
@@ -14,10 +26,10 @@ TEST(ScheduleApplyTest, CarriesOutThePlanWithMessagesByVerbosity) {
     const char* status;
   } cases[] = {
       {Verbosity::kChanges, "disabled off-1.0\nenabled on-1.0\nenabled auto-1.0",
-       "disabling off-1.0... enabling on-1.0... enabling auto-1.0..."},
+       "disabling off-1.0... enabling on-1.0... enabling auto-1.0... "},
       {Verbosity::kEverything,
        "uninstalled gone-1.0\ndisabled off-1.0\nenabled on-1.0\nenabled auto-1.0",
-       "uninstalling gone-1.0... disabling off-1.0... enabling on-1.0... enabling auto-1.0..."},
+       "uninstalling gone-1.0... disabling off-1.0... enabling on-1.0... enabling auto-1.0... "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.verbosity));
@@ -28,9 +40,16 @@ TEST(ScheduleApplyTest, CarriesOutThePlanWithMessagesByVerbosity) {
         "auto 1.0 disabled do:enable\nkeep 1.0");
     testing::internal::CaptureStdout();
     EXPECT_TRUE(ApplySchedule(c.verbosity));
-    EXPECT_EQ(StatusLines(testing::internal::GetCapturedStdout()), c.status);
+    std::string out = testing::internal::GetCapturedStdout();
+    std::regex status("[a-z]+ing [^ .]+-[0-9.]+\\.\\.\\.");
+    std::string lines;
+    for (auto i = std::sregex_iterator(out.begin(), out.end(), status); i != std::sregex_iterator();
+         ++i) {
+      lines += i->str() + " ";
+    }
+    EXPECT_EQ(lines, c.status);
     EXPECT_EQ(LogText(), c.log);
-    EXPECT_EQ(DatabaseNames(), "off on auto keep");
+    EXPECT_EQ(DatabaseNames(), "off on auto keep ");
     EXPECT_EQ(ScheduledActions(), "");
     EXPECT_FALSE(PathExists(tree.Target("/bin/gone")) || PathExists(tree.Target("/var/pdb/gone")));
     EXPECT_TRUE(FindPackage("off")->disabled && !FindPackage("auto")->disabled);
@@ -55,7 +74,7 @@ TEST(ScheduleApplyTest, LeavesListEntriesAloneThatAreNoLongerInTheDatabase) {
   PerformRemovals({a, a, &stranger}, Verbosity::kEverything);
   PerformEnables({&stranger}, Verbosity::kEverything);
   EXPECT_EQ(LogText(), "uninstalled a-1.0");
-  EXPECT_EQ(DatabaseNames(), "b");
+  EXPECT_EQ(DatabaseNames(), "b ");
   EXPECT_TRUE(PathExists(tree.Target("/bin/b")));
   EXPECT_EQ(stranger.scheduledAction, 1u);
 }
@@ -70,7 +89,7 @@ TEST(ScheduleApplyTest, PurgeKeepsOnlyPackagesForSystem322AndLater) {
   FindPackage("old")->dependencies[0].minVersion = 0x031665FF;
   FindPackage("new")->dependencies[1].minVersion = 0x03166600;
   PurgeIncompatiblePackages();
-  EXPECT_EQ(DatabaseNames(), "system brix disk-drivers m B new needed");
+  EXPECT_EQ(DatabaseNames(), "system brix disk-drivers m B new needed ");
   EXPECT_EQ(LogText(), "WARNING: can not uninstall needed-1.0: new depends on it");
 }
 

@@ -10,6 +10,7 @@
 #include "packages/package_database.h"
 #include "packages/package_order.h"
 #include "packages/schedule_apply.h"
+#include "packages/schedule_plan_internal.h"
 #include "tests/support/package_scenario.h"
 
 namespace {

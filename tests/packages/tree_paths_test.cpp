@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "packages/tree_paths_internal.h"
 #include "tests/support/package_tree.h"
 
 // The kernel's lookup and the walk for kernels without it agree on every name of a tree with

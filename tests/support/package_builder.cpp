@@ -14,7 +14,6 @@
 #include "streams/byte_order.h"
 #include "streams/deflate_stream.h"
 #include "streams/package_format.h"
-#include "streams/part_reader.h"
 #include "streams/part_writer.h"
 #include "tools/vpk/bundle_writer.h"
 #include "tools/vpk/package_signing.h"
@@ -197,50 +196,6 @@ bool WriteTestBundle(const std::string& path, const std::string& name, const cha
     ADD_FAILURE() << "cannot write the test bundle " << path;
   }
   return ok;
-}
-
-std::vector<TestPart> ReadTestParts(const std::string& path) {
-  std::ifstream file(path, std::ios_base::binary);
-  PartReader reader(file, false);
-  for (int type : {1, 2, 3, 4, 7, 8, 9, 16, 17, 18, 19, 20, 21}) {
-    reader.AcceptPartType(type);
-  }
-  std::vector<TestPart> parts;
-  for (int type = reader.NextPart(); type != -1; type = reader.NextPart()) {
-    std::string content(reader.PartLength(), '\0');
-    reader.read(content.data(), static_cast<std::streamsize>(content.size()));
-    parts.push_back(TestPart{type, content});
-  }
-  return parts;
-}
-
-std::vector<TestEntry> DecodeArchive(const std::string& archive) {
-  std::vector<TestEntry> entries;
-  std::size_t at = 0;
-  while (at + kFileRecordSize <= archive.size()) {
-    const char* record = archive.data() + at;
-    TestEntry entry;
-    entry.record.mode = LoadLittleEndian(record, 2);
-    entry.record.owner = LoadLittleEndian(record + 2, 2);
-    entry.record.group = LoadLittleEndian(record + 4, 2);
-    entry.record.modificationTime = LoadLittleEndian(record + 8, 4);
-    entry.record.skip = record[23] != 0;
-    entry.record.dataSize = LoadLittleEndian(record + 24, 4);
-    std::size_t nameLength = LoadLittleEndian(record + 28, 2);
-    at += kFileRecordSize;
-    if (at + nameLength + entry.record.dataSize > archive.size()) {
-      ADD_FAILURE() << "the archive ends inside entry " << entries.size();
-      return entries;
-    }
-    entry.record.name = archive.substr(at, nameLength);
-    entry.data = archive.substr(at + nameLength, entry.record.dataSize);
-    at += nameLength + entry.record.dataSize;
-    entries.push_back(entry);
-  }
-  if (at != archive.size()) {
-    ADD_FAILURE() << "the archive ends inside a record";
-  }
-  return entries;
 }
 
 TemporaryDirectory::TemporaryDirectory() {

@@ -84,23 +84,6 @@ bool WriteTestBundle(const std::string& path, const std::string& name, const cha
                      const std::vector<std::string>& memberFiles,
                      const std::vector<std::string>& disabledMembers = {});
 
-// Reading back, for checks of what was written.
-
-struct TestPart {
-  int type;
-  std::string content;
-};
-// Every part of the container file at path, in order, read through a PartReader that accepts all
-// part types of packages; empty when the file is no container.
-std::vector<TestPart> ReadTestParts(const std::string& path);
-
-struct TestEntry {
-  FileRecord record;
-  std::string data;
-};
-// The entries of a decompressed archive; a test failure when it ends inside an entry.
-std::vector<TestEntry> DecodeArchive(const std::string& archive);
-
 // A fresh directory under /tmp, removed with everything in it by the destructor.
 class TemporaryDirectory {
  public:

@@ -1,7 +1,6 @@
 #include "tests/support/package_scenario.h"
 
 #include <memory>
-#include <regex>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -152,24 +151,6 @@ std::string DisplayNames(const std::vector<Package*>& list) {
     words.push_back(DisplayName(*p));
   }
   return Join(words, " ");
-}
-
-std::string DatabaseNames() {
-  std::vector<std::string> words;
-  for (const auto& p : GetPackageDatabase().Records()) {
-    words.push_back(p->name);
-  }
-  return Join(words, " ");
-}
-
-std::string StatusLines(const std::string& output) {
-  std::regex status("[a-z]+ing [^ .]+-[0-9.]+\\.\\.\\.");
-  std::vector<std::string> lines;
-  for (auto i = std::sregex_iterator(output.begin(), output.end(), status);
-       i != std::sregex_iterator(); ++i) {
-    lines.push_back(i->str());
-  }
-  return Join(lines, " ");
 }
 
 std::string LogText() {

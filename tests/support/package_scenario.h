@@ -37,11 +37,5 @@ std::vector<Package*> AllPackages();
 // "name-version" of each of list, joined by blanks.
 std::string DisplayNames(const std::vector<Package*>& list);
 
-// The names of the database's packages in order, joined by blanks.
-std::string DatabaseNames();
-
-// The status lines ("enabling x-1.0...") in a captured console output, joined by blanks.
-std::string StatusLines(const std::string& output);
-
 // The database's message log, one line each, joined by "\n".
 std::string LogText();

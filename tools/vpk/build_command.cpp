@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "tools/vpk/build_command_internal.h"
 #include "tools/vpk/bundle_writer.h"
 #include "tools/vpk/package_signing.h"
 #include "tools/vpk/package_writer.h"

@@ -13,6 +13,7 @@
 #include "streams/package_format.h"
 #include "tools/vpk/output_file.h"
 #include "tools/vpk/package_signing.h"
+#include "tools/vpk/package_writer_internal.h"
 
 namespace {
 

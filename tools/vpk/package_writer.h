@@ -30,9 +30,6 @@ struct PackageContents {
 // sensible is the command line's business; tests may store odd ones.)
 bool CheckStorable(const PackageInfo& info);
 
-// The 32-byte record of a dependency, conflict, provides or bundle-member entry.
-std::string DependencyRecord(const Dependency& dependency);
-
 // Writes the header part of the given type (PartHeader or PartBundleHeader), 36 bytes with the
 // flags word or 32 without, then the architecture, description, dependencies, provides and
 // conflicts parts of info, each only when not empty. The caller has run CheckStorable.

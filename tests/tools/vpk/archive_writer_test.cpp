@@ -7,10 +7,47 @@
 
 #include <sstream>
 
+#include "streams/byte_order.h"
+#include "streams/package_format.h"
 #include "tests/support/package_builder.h"
 #include "tests/support/stream_bytes.h"
 
 namespace {
+
+struct TestEntry {
+  FileRecord record;
+  std::string data;
+};
+
+// The entries of a decompressed archive; a test failure when it ends inside an entry.
+std::vector<TestEntry> DecodeArchive(const std::string& archive) {
+  std::vector<TestEntry> entries;
+  std::size_t at = 0;
+  while (at + kFileRecordSize <= archive.size()) {
+    const char* record = archive.data() + at;
+    TestEntry entry;
+    entry.record.mode = LoadLittleEndian(record, 2);
+    entry.record.owner = LoadLittleEndian(record + 2, 2);
+    entry.record.group = LoadLittleEndian(record + 4, 2);
+    entry.record.modificationTime = LoadLittleEndian(record + 8, 4);
+    entry.record.skip = record[23] != 0;
+    entry.record.dataSize = LoadLittleEndian(record + 24, 4);
+    std::size_t nameLength = LoadLittleEndian(record + 28, 2);
+    at += kFileRecordSize;
+    if (at + nameLength + entry.record.dataSize > archive.size()) {
+      ADD_FAILURE() << "the archive ends inside entry " << entries.size();
+      return entries;
+    }
+    entry.record.name = archive.substr(at, nameLength);
+    entry.data = archive.substr(at + nameLength, entry.record.dataSize);
+    at += nameLength + entry.record.dataSize;
+    entries.push_back(entry);
+  }
+  if (at != archive.size()) {
+    ADD_FAILURE() << "the archive ends inside a record";
+  }
+  return entries;
+}
 
 // Bytes that readers do not read are zeros; a field wider than its stored size is refused, and
 // nothing is written then.

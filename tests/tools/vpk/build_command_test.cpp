@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tools/vpk/build_command_internal.h"
+
 namespace {
 
 // Values the header record cannot hold are refused; a provides entry takes an optional signed

@@ -7,6 +7,7 @@
 #include "tests/support/package_builder.h"
 #include "tests/support/stream_bytes.h"
 #include "tools/vpk/package_writer.h"
+#include "tools/vpk/package_writer_internal.h"
 
 namespace {
 

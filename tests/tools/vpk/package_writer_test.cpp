@@ -4,12 +4,36 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
+#include "streams/part_reader.h"
 #include "tests/support/package_builder.h"
 #include "tests/support/stream_bytes.h"
+#include "tools/vpk/package_writer_internal.h"
 
 namespace {
+
+struct TestPart {
+  int type;
+  std::string content;
+};
+
+// Every part of the package file at path, in order.
+std::vector<TestPart> ReadTestParts(const std::string& path) {
+  std::ifstream file(path, std::ios_base::binary);
+  PartReader reader(file, false);
+  for (int type : {1, 2, 3, 4, 7, 8, 9, 16, 17, 18, 19, 20, 21}) {
+    reader.AcceptPartType(type);
+  }
+  std::vector<TestPart> parts;
+  for (int type = reader.NextPart(); type != -1; type = reader.NextPart()) {
+    std::string content(reader.PartLength(), '\0');
+    reader.read(content.data(), static_cast<std::streamsize>(content.size()));
+    parts.push_back(TestPart{type, content});
+  }
+  return parts;
+}
 
 TEST(PackageWriterTest, SmallPackageHasExactBytes) {
   TemporaryDirectory dir;
