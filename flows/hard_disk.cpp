@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,12 @@
 #include "disk/finish.h"
 #include "disk/prepare.h"
 #include "disk/tools.h"
-#include "flows/available_memory.h"
 #include "flows/device_search.h"
 #include "flows/installer_child.h"
 #include "flows/package_menu.h"
 #include "flows/package_sources.h"
 #include "packages/roots.h"
+#include "platform/memory_figures.h"
 #include "platform/platform.h"
 #include "platform/kernel_modules.h"
 
@@ -114,9 +115,11 @@ bool MaterialFitsInMemory(const std::vector<SelectablePackage*>& order) {
   for (const SelectablePackage* p : order) {
     needed += FileSize(p->path.c_str());
   }
-  std::uint64_t available;
+  std::map<std::string, std::uint64_t> figures;
   // Without the figure (an old kernel) the reading itself tells.
-  if (ReadAvailableMemory("/proc/meminfo", available) && needed + kMemoryMargin > available) {
+  bool known = ReadMemoryFigures("/proc/meminfo", figures) && figures.count("MemAvailable") != 0;
+  std::uint64_t available = known ? figures["MemAvailable"] * 1024 : 0;
+  if (known && needed + kMemoryMargin > available) {
     printf("\nFATAL ERROR: the packages need %llu KiB of memory, only %llu KiB are available\n",
            static_cast<unsigned long long>(needed >> 10),
            static_cast<unsigned long long>(available >> 10));

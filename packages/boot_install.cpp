@@ -1,4 +1,5 @@
 #include "packages/boot_install.h"
+#include "packages/boot_install_internal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -23,6 +24,7 @@
 #include "packages/post_log.h"
 #include "packages/reporter.h"
 #include "packages/roots.h"
+#include "platform/memory_figures.h"
 #include "packages/schedule_apply.h"
 #include "platform/platform.h"
 
@@ -167,29 +169,16 @@ bool EnableAgain(const std::set<std::string>& enabledNames) {
 }  // namespace
 
 std::uint64_t RamBudget(const std::string& path) {
-  FILE* file = std::fopen(path.c_str(), "r");
-  if (file == nullptr) {
+  std::map<std::string, std::uint64_t> figures;
+  if (!ReadMemoryFigures(path, figures)) {
     return 0;
   }
-  // Looked up by name: since MemAvailable was added, Buffers and Cached stand one line lower.
-  std::map<std::string, unsigned long long> values;
-  char line[256];
-  while (std::fgets(line, sizeof line, file) != nullptr) {
-    char key[32];
-    unsigned long long value;
-    if (std::sscanf(line, "%31[^:]: %llu", key, &value) == 2 && values.count(key) == 0) {
-      values[key] = value;
-    }
-  }
-  if (std::fclose(file) != 0) {
-    return 0;
-  }
-  for (const char* key : {"MemTotal", "MemFree", "Buffers", "Cached"}) {
-    if (values.count(key) == 0) {
+  for (const char* name : {"MemTotal", "MemFree", "Buffers", "Cached"}) {
+    if (figures.count(name) == 0) {
       return 0;
     }
   }
-  unsigned long long available = values["MemFree"] + values["Buffers"] + values["Cached"];
+  std::uint64_t available = figures["MemFree"] + figures["Buffers"] + figures["Cached"];
   if (available <= kKeptFreeMemory) {
     return 0;
   }

@@ -1,4 +1,5 @@
 #include "packages/boot_install.h"
+#include "packages/boot_install_internal.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
