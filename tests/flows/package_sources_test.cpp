@@ -157,12 +157,14 @@ TEST(OrderSelectedPackages, PutsTheMarkedPackagesAfterWhatTheyNeed) {
   add("wireless", "advanced-tools", true);
   add("dhcp", "", false);
   add("advanced-tools", "system", true);
+  add("system", "", true);  // built later than the same version below: only this one stays
+  list.back()->buildTime = 1700000000;
   add("system", "", true);
   list[0]->members.push_back(std::make_unique<PackageInfo>("wireless-firmware"));
   std::vector<SelectablePackage*> order{list[1].get()};
   OrderSelectedPackages(list, order);
   ASSERT_EQ(order.size(), 3u);
-  EXPECT_EQ(order[0]->name, "system");
+  EXPECT_EQ(order[0], list[3].get());
   EXPECT_EQ(order[1]->name, "advanced-tools");
   EXPECT_EQ(order[2]->name, "wireless");
   // The members lent to the ordering are back with their bundle.
