@@ -2,35 +2,33 @@
 // emulator: menu_driver first|sixty|long.
 
 #include <cstdio>
-#include <cstring>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "flows/package_menu.h"
 
 namespace {
 
-SelectablePackage& Add(PackageList& list, const std::string& name, const char* needs = "",
-                       const char* description = "") {
+void Add(PackageList& list, const std::string& name, std::vector<const char*> needs = {},
+         const char* description = "") {
   auto& p = list.emplace_back(std::make_unique<SelectablePackage>());
   p->name = name;
   p->description = description;
-  for (const char* at = needs; *at != '\0';) {
-    size_t length = strcspn(at, " ");
-    p->dependencies.push_back(Dependency{std::string(at, length)});
-    at += length + (at[length] == ' ' ? 1 : 0);
+  for (const char* need : needs) {
+    p->dependencies.push_back(Dependency{need});
   }
-  return *p;
 }
 
 void FirstMedium(PackageList& list) {
-  Add(list, "system", "", "The base system: kernel, boot loader, libraries and the shell.");
-  Add(list, "ppp", "system", "Dial-up and PPPoE connections.");
-  Add(list, "dhcp", "system", "DHCP server and client.");
-  Add(list, "advanced-tools", "system", "Tools for diagnosing the network.");
-  Add(list, "firewall", "system");
-  Add(list, "vpn", "system advanced-tools", "Encrypted tunnels between sites.");
-  Add(list, "wireless", "system advanced-tools", "Wireless cards and access point mode.");
+  Add(list, "system", {}, "The base system: kernel, boot loader, libraries and the shell.");
+  Add(list, "ppp", {"system"}, "Dial-up and PPPoE connections.");
+  Add(list, "dhcp", {"system"}, "DHCP server and client.");
+  Add(list, "advanced-tools", {"system"}, "Tools for diagnosing the network.");
+  Add(list, "firewall", {"system"});
+  Add(list, "vpn", {"system", "advanced-tools"}, "Encrypted tunnels between sites.");
+  Add(list, "wireless", {"system", "advanced-tools"}, "Wireless cards and access point mode.");
 }
 
 void SixtyMedium(PackageList& list) {
@@ -38,12 +36,12 @@ void SixtyMedium(PackageList& list) {
   for (int i = 2; i <= 60; ++i) {
     char name[16];
     snprintf(name, sizeof name, "package-%02d", i);
-    Add(list, name, "system");
+    Add(list, name, {"system"});
   }
 }
 
 void LongMedium(PackageList& list) {
-  Add(list, "system", "",
+  Add(list, "system", {},
       "A description far longer than the three lines that the details area has room for, so "
       "that it has to be cut before it reaches the last row of the screen and scrolls the whole "
       "menu up by a line, which would leave the title and the grid out of place for the rest "
@@ -60,18 +58,15 @@ void LongMedium(PackageList& list) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  PackageList list;
-  std::string medium = argc > 1 ? argv[1] : "";
-  if (medium == "first") {
-    FirstMedium(list);
-  } else if (medium == "sixty") {
-    SixtyMedium(list);
-  } else if (medium == "long") {
-    LongMedium(list);
-  } else {
+  const std::map<std::string, void (*)(PackageList&)> media = {
+      {"first", FirstMedium}, {"sixty", SixtyMedium}, {"long", LongMedium}};
+  auto medium = media.find(argc > 1 ? argv[1] : "");
+  if (medium == media.end()) {
     fputs("usage: menu_driver first|sixty|long\n", stderr);
     return 2;
   }
+  PackageList list;
+  medium->second(list);
   PackageMenu menu = MakePackageMenu(list);
   return RunPackageMenu(menu) ? 0 : 1;
 }

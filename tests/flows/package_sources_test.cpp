@@ -1,7 +1,5 @@
 #include "flows/package_sources.h"
 
-#include <sys/stat.h>
-
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,9 +38,7 @@ TEST(ReadPackageFiles, OrdersByNameBehindThePriorityNamesAndMarksTheDefaults) {
        std::nullopt,
        "a ppp dhcp z"},
       // A priority name whose place lies past the end of a short list stays in it, at its end.
-      {{{"d.vpk", "dhcp"}}, std::nullopt, "dhcp"},
       {{{"d.vpk", "dhcp"}, {"p.vpk", "ppp"}}, std::nullopt, "ppp dhcp"},
-      {{{"d.vpk", "dhcp"}, {"s.vpk", "system"}}, std::nullopt, "system dhcp"},
       // Bytes compare unsigned: capitals first, a byte above 127 after every letter.
       {{{"1.vpk", "\xc3\xa9t\xc3\xa9"}, {"2.vpk", "zulu"}, {"3.vpk", "Zulu"}, {"4.vpk", "alpha"}},
        std::nullopt,
@@ -64,8 +60,6 @@ TEST(ReadPackageFiles, OrdersByNameBehindThePriorityNamesAndMarksTheDefaults) {
         {"z.vpk", "zebra"}},
        "ppp\r\n\n  wireless missing\t\x01\xff\n" + longWord + "zebra\n" + longWord + " dhcp",
        "system* ppp* dhcp* wireless* zebra"},
-      {{{"s.vpk", "system"}, {"p.vpk", "ppp"}}, "", "system* ppp"},
-      {{{"p.vpk", "ppp"}}, "ppp", "ppp*"},
   };
   for (const MediumCase& example : cases) {
     TemporaryDirectory medium;
@@ -85,16 +79,7 @@ TEST(ReadPackageFiles, OrdersByNameBehindThePriorityNamesAndMarksTheDefaults) {
   }
 }
 
-TEST(ReadPackageFiles, DefaultsThatAreNoFileMarkNothing) {
-  TemporaryDirectory medium;
-  TestPackage("system", "1.0").Write(medium / "s.vpk");
-  ASSERT_EQ(mkdir((medium / "defpacks").c_str(), 0755), 0);
-  PackageList list;
-  EXPECT_TRUE(ReadPackageFiles(list, medium.Path()));
-  EXPECT_EQ(Shown(list), "system");
-}
-
-TEST(ReadDefaultSelection, TakesWordsOfUpTo91BytesWholeAndNoLonger) {
+TEST(ReadDefaultSelection, TakesWordsOfUpTo91BytesWholeFromARegularFileOnly) {
   TemporaryDirectory medium;
   PackageList list;
   for (size_t length : {91, 92}) {
@@ -102,45 +87,33 @@ TEST(ReadDefaultSelection, TakesWordsOfUpTo91BytesWholeAndNoLonger) {
     list.back()->name = std::string(length, 'w');
   }
   // The 92-byte word is no 91-byte name followed by something else.
-  WriteTestFile(medium / "defpacks", std::string(92, 'w') + "\n" + std::string(91, 'w'));
-  EXPECT_TRUE(ReadDefaultSelection(list, medium / "defpacks"));
-  EXPECT_TRUE(list[0]->selected);
-  EXPECT_FALSE(list[1]->selected);
-  WriteTestFile(medium / "defpacks", std::string(92, 'w'));
-  list[0]->selected = false;
-  EXPECT_TRUE(ReadDefaultSelection(list, medium / "defpacks"));
-  EXPECT_FALSE(list[0]->selected);
+  for (size_t length : {92, 91}) {
+    WriteTestFile(medium / "defpacks", std::string(length, 'w'));
+    EXPECT_TRUE(ReadDefaultSelection(list, medium / "defpacks"));
+    EXPECT_EQ(list[0]->selected, length == 91);
+    EXPECT_FALSE(list[1]->selected);
+  }
   EXPECT_FALSE(ReadDefaultSelection(list, medium / "missing"));
+  EXPECT_FALSE(ReadDefaultSelection(list, medium.Path()));  // a directory named so is no file
 }
 
 TEST(ReadPackageFiles, FailsWithItsMessageAndKeepsWhatItRead) {
   TemporaryDirectory medium;
   WriteTestFile(medium / "notes.txt", "no package here\n");
-  const struct {
-    std::string directory;
-    std::string message;
-    size_t kept;
-  } cases[] = {
-      {medium / "missing", "FATAL ERROR: No packages found\n", 0},
-      {medium.Path(), "FATAL ERROR: No packages found\n", 0},
-  };
-  for (const auto& example : cases) {
+  auto check = [](const std::string& directory, const char* message, const char* kept) {
     PackageList list;
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(ReadPackageFiles(list, example.directory));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), example.message);
-    EXPECT_EQ(list.size(), example.kept);
-  }
-  // Files are read in name order; the bad one is no container, so nothing of it was read.
+    EXPECT_FALSE(ReadPackageFiles(list, directory));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), message);
+    EXPECT_EQ(Shown(list), kept);
+  };
+  check(medium / "missing", "FATAL ERROR: No packages found\n", "");
+  check(medium.Path(), "FATAL ERROR: No packages found\n", "");
+  // Files are read in name order; the bad one is no container: its record stays, nameless.
   TestPackage("system", "1.0").Write(medium / "a.vpk");
   WriteTestFile(medium / "b.vpk", "not a package\n");
   TestPackage("ppp", "1.0").Write(medium / "c.vpk");
-  PackageList list;
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(ReadPackageFiles(list, medium.Path()));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "FATAL ERROR: Bad package -0.0\n");
-  ASSERT_EQ(list.size(), 2u);
-  EXPECT_EQ(list[0]->name, "system");
+  check(medium.Path(), "FATAL ERROR: Bad package -0.0\n", "system ");
 }
 
 TEST(OrderSelectedPackages, PutsTheMarkedPackagesAfterWhatTheyNeed) {

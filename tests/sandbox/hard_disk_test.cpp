@@ -3,6 +3,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "gtest/gtest.h"
@@ -70,12 +71,9 @@ TEST_F(HardDiskSandbox, UnattendedRunWritesTheBootRecordInstallsEverythingAndKee
                                            "mount /dev/hdd /floppy vfat 0x0 = -1",
                                            "mount /dev/sda /floppy vfat 0x0 = 0",
                                            "umount /floppy = 0"};
-  std::vector<std::string> calls;
-  for (const std::string& call : root_->Calls()) {
-    if (call.find("/floppy") != std::string::npos && calls.size() < search.size()) {
-      calls.push_back(call);
-    }
-  }
+  std::vector<std::string> calls = root_->Calls();
+  std::erase_if(calls, [](const std::string& call) { return call.find("/floppy") == call.npos; });
+  calls.resize(std::min(calls.size(), search.size()));
   EXPECT_EQ(calls, search);
 }
 
@@ -97,38 +95,32 @@ TEST_F(HardDiskSandbox, ChosenRunLeavesTheBootRecordAlone) {
 TEST_F(HardDiskSandbox, EachStepFailsInTurnWithItsMessageBeforeTheDiskIsTouched) {
   const struct {
     const char* what;
-    std::function<void(const InstallerSandbox&)> arrange;
+    std::string file;  // written before the run, or removed when content is null
+    const char* content;
     const char* message;
+    int extraPackages = 0;  // beside the five of the fixture
   } cases[] = {
-      {"no disk with the material in 20 passes",
-       [](const InstallerSandbox& root) {
-         std::filesystem::remove(root.HostPath(kMaterial + "/autorun.scr"));
-       },
+      {"no disk with the material in 20 passes", kMaterial + "/autorun.scr", nullptr,
        "FATAL ERROR: No hard disk found"},
-      {"too many packages",
-       [](const InstallerSandbox& root) {
-         for (int i = 0; i < 46; ++i) {
-           TestPackage("extra" + std::to_string(i), "1.0")
-               .Write(root.HostPath(kMaterial + "/extra" + std::to_string(i) + ".vpk"));
-         }
-       },
-       "FATAL ERROR: 51 packages to install, at most 50 fit in memory"},
-      {"a file that is no package",
-       [](const InstallerSandbox& root) { root.Write(kMaterial + "/bad.vpk", "x"); },
-       "FATAL ERROR: Bad package -0.0"},
-      {"short boot record",
-       [](const InstallerSandbox& root) { root.Write(kMaterial + "/mbr", std::string(100, 'b')); },
-       "FATAL ERROR: Couldn't read mbr file"},
-      {"disk not listed",
-       [](const InstallerSandbox& root) {
-         root.Write(kGeometryFile, "/dev/hdc: 2088 cylinders, 255 heads, 63 sectors/track\n");
-       },
+      {"too many packages", kMaterial + "/notes", "",
+       "FATAL ERROR: 51 packages to install, at most 50 fit in memory", 46},
+      {"a file that is no package", kMaterial + "/bad.vpk", "x", "FATAL ERROR: Bad package -0.0"},
+      {"short boot record", kMaterial + "/mbr", "short mbr", "FATAL ERROR: Couldn't read mbr file"},
+      {"disk not listed", kGeometryFile, "/dev/hdc: 2088 cylinders, 255 heads, 63 sectors/track\n",
        "FATAL ERROR: Couldn't find the disk!"},
   };
   for (const auto& run : cases) {
     SCOPED_TRACE(run.what);
     SetUp();
-    run.arrange(*root_);
+    if (run.content == nullptr) {
+      std::filesystem::remove(root_->HostPath(run.file));
+    } else {
+      root_->Write(run.file, run.content);
+    }
+    for (int i = 0; i < run.extraPackages; ++i) {
+      std::string name = "extra" + std::to_string(i);
+      TestPackage(name, "1.0").Write(root_->HostPath(kMaterial + "/" + name + ".vpk"));
+    }
     std::string screen = Run(false);
     EXPECT_NE(screen.find(run.message), std::string::npos) << screen;
     EXPECT_TRUE(root_->Calls("exec /sbin/mke2fs").empty());
