@@ -37,38 +37,54 @@ bool EndedByReboot(int status) {
   return WIFSIGNALED(status) && WTERMSIG(status) == kRebootSignal;
 }
 
-// Types each answer once its prompt has appeared; the installer must then end by rebooting.
-void Converse(Terminal& terminal, const std::vector<std::pair<const char*, const char*>>& steps) {
-  for (const auto& [prompt, answer] : steps) {
-    ASSERT_TRUE(terminal.Expect(prompt)) << terminal.Screen();
-    terminal.Type(answer);
-  }
-  EXPECT_TRUE(EndedByReboot(terminal.Wait())) << terminal.Screen();
-}
-
 TEST_F(CdromSandbox, InstallsTheChosenPackagesKeepsTheStoreAndReboots) {
+  auto terminal = root_->Start({"/bin/setup"});
+  ASSERT_TRUE(terminal->Expect("system (depends on nothing):")) << terminal->Screen();
   // Down to ppp, right to advanced-tools, which pulls in ppp when selected.
-  Converse(*root_->Start({"/bin/setup"}),
-           {{"system (depends on nothing):", "n\033[C i"},
-            {"Do you want to keep old configuration?  [y/n]:", "y"},
-            {"Warning: all data on the disk will be erased!\r\n\r\nContinue?", "y"},
-            {"\r\nSoftware installed.\r\n", ""},
-            {"Press ENTER to reboot", "\r"}});
+  terminal->Type("n\033[C i");
+  ASSERT_TRUE(terminal->Expect("Do you want to keep old configuration?  [y/n]:"))
+      << terminal->Screen();
+  terminal->Type("y");
+  ASSERT_TRUE(terminal->Expect("Warning: all data on the disk will be erased!\r\n\r\nContinue?"))
+      << terminal->Screen();
+  terminal->Type("y");
+  ASSERT_TRUE(terminal->Expect("\r\nSoftware installed.\r\n")) << terminal->Screen();
+  ASSERT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
+  terminal->Type("\r");
+  EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
+
   for (std::string name : {"system", "ppp", "advanced-tools"}) {
+    EXPECT_TRUE(root_->Exists(kNewRoot + "/var/pdb/" + name + "/files")) << name;
     EXPECT_EQ(root_->Read(kNewRoot + "/etc/" + name), name + "\n");
   }
   for (std::string name : {"dhcp", "wireless"}) {
     EXPECT_FALSE(root_->Exists(kNewRoot + "/var/pdb/" + name)) << name;
   }
-  // The files go through the installer child that keeps their images.
-  EXPECT_EQ(root_->Read(kNewRoot + "/var/pdb/system/image"), root_->Read(kCd + "/system.vpk"));
+  std::string system = root_->Read(kCd + "/system.vpk");
+  EXPECT_EQ(root_->Read(kNewRoot + "/var/pdb/system/image"), system);
+  EXPECT_EQ(root_->Read(kNewRoot + "/bootimage"), system);
+  EXPECT_EQ(root_->Read(kNewRoot + "/var/pdb/ppp/image"), root_->Read(kCd + "/ppp.vpk"));
+  EXPECT_FALSE(root_->Exists(kNewRoot + "/var/pdb/advanced-tools/image"));
+  EXPECT_FALSE(root_->Exists(kNewRoot + "/image"));
   EXPECT_TRUE(root_->Exists(kNewRoot + "/CDINSTALL"));
   EXPECT_EQ(root_->Read(kNewRoot + "/vela/store/firewall"), "old rules\n");
-  // The CD behind the sixth drive is found in the first pass: four drives before it, none after.
-  EXPECT_EQ(root_->Calls("mount /dev/hd").size(), 4u);
-  EXPECT_EQ(root_->Calls("mount /dev/sr"),
-            (std::vector<std::string>{"mount /dev/sr0 /floppy iso9660 0xc0ed0001 = -1",
-                                      "mount /dev/sr1 /floppy iso9660 0xc0ed0001 = 0"}));
+  EXPECT_NE(root_->Read(kNewRoot + "/etc/lilo.conf").find("root=/dev/sda2"), std::string::npos);
+  EXPECT_EQ(root_->Read(kNewRoot + "/etc/fstab").substr(0, 38),
+            "/dev/sda2  /     ext3 defaults 1 1\n/de");
+  // The CD behind the sixth drive is found in the first pass; the old system is mounted for its
+  // store before the table is written.
+  const std::vector<std::string> mounts = {
+      "mount /dev/hda /floppy iso9660 0xc0ed0001 = -1",
+      "mount /dev/hdb /floppy iso9660 0xc0ed0001 = -1",
+      "mount /dev/hdc /floppy iso9660 0xc0ed0001 = -1",
+      "mount /dev/hdd /floppy iso9660 0xc0ed0001 = -1",
+      "mount /dev/sr0 /floppy iso9660 0xc0ed0001 = -1",
+      "mount /dev/sr1 /floppy iso9660 0xc0ed0001 = 0",
+      "mount /dev/sda2 /flash ext3 0x0 = 0",
+      "mount /dev/sda2 /flash ext3 0x0 = 0",
+      "mount /dev/sda1 /flash/boot ext2 0x0 = 0",
+  };
+  EXPECT_EQ(root_->Calls("mount /dev/"), mounts);
   const std::vector<std::string> tools = {
       "exec /sbin/sfdisk -g",
       "exec /sbin/sfdisk -d -uC /dev/sda",
@@ -78,6 +94,8 @@ TEST_F(CdromSandbox, InstallsTheChosenPackagesKeepsTheStoreAndReboots) {
       "exec /bin/varo varo",
   };
   EXPECT_EQ(root_->Calls("exec"), tools);
+  EXPECT_EQ(root_->Calls("input"),
+            std::vector<std::string>{"input 0,2,83,*\\n2,2086,83,-\\n0,0,0\\n"});
   EXPECT_EQ(root_->Calls("reboot"), std::vector<std::string>{"reboot 0x1234567"});
 }
 
@@ -88,10 +106,14 @@ TEST_F(CdromSandbox, AFileThatCannotBeReadEndsTheInstallation) {
   ASSERT_TRUE(terminal->Expect("system (depends on nothing):")) << terminal->Screen();
   std::filesystem::remove(root_->HostPath(kCd + "/system.vpk"));
   terminal->Type("i");
-  Converse(*terminal, {{"keep old configuration?", "n"},
-                       {"Continue?", "y"},
-                       {"\r\nFATAL ERROR: corrupted CD-ROM\r\n", ""},
-                       {"Press ENTER to reboot", "\r"}});
+  ASSERT_TRUE(terminal->Expect("keep old configuration?")) << terminal->Screen();
+  terminal->Type("n");
+  ASSERT_TRUE(terminal->Expect("Continue?")) << terminal->Screen();
+  terminal->Type("y");
+  ASSERT_TRUE(terminal->Expect("\r\nFATAL ERROR: corrupted CD-ROM\r\n")) << terminal->Screen();
+  ASSERT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
+  terminal->Type("\r");
+  EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
   EXPECT_FALSE(root_->Calls("exec /sbin/mke2fs").empty());
   EXPECT_FALSE(root_->Exists(kNewRoot + "/var/pdb/system"));
   EXPECT_FALSE(root_->Exists(kNewRoot + "/CDINSTALL"));
@@ -103,31 +125,37 @@ TEST_F(CdromSandbox, EachStepFailsInTurnWithItsMessage) {
   const struct {
     const char* what;
     const char* keys;
-    std::string file;  // written before the run, or removed when content is null
-    const char* content;
+    const char* failLines;
+    const char* badFile;  // written on the CD as bad.vpk when not null
     const char* message;  // null: the flow ends without one
     bool toolsRan;
+    bool noCd = false;
   } cases[] = {
-      {"no CD in 20 passes", "", kCd, nullptr, "FATAL ERROR: no CD-ROM found", false},
-      {"input ends in the menu", "", kFailFile, "", "Installation canceled", false},
-      {"input ends at the keep question", "i", kFailFile, "", nullptr, false},
-      {"erase not confirmed", "iyn", kFailFile, "", nullptr, false},
-      {"a file that is no package", "", kCd + "/bad.vpk", "not a package",
-       "FATAL ERROR: Bad package -0.0\r\n", false},
-      {"disk preparation fails", "iny", kFailFile, "exec /sbin/mke2fs",
+      {"no CD in 20 passes", "", "", nullptr, "FATAL ERROR: no CD-ROM found", false, true},
+      {"menu cancelled", "q", "", nullptr, "Installation canceled", false},
+      {"input ends in the menu", "", "", nullptr, "Installation canceled", false},
+      {"input ends at the keep question", "i", "", nullptr, nullptr, false},
+      {"input ends at the confirmation", "iy", "", nullptr, nullptr, false},
+      {"erase not confirmed", "iyn", "", nullptr, nullptr, false},
+      {"a file that is no package", "iyy", "", "not a package", "FATAL ERROR: Bad package -0.0\r\n",
+       false},
+      {"disk preparation fails", "iny", "exec /sbin/mke2fs", nullptr,
        "ERROR: could not format partitions", true},
   };
   for (const auto& run : cases) {
     SCOPED_TRACE(run.what);
     SetUp();
     root_->Write(kKeysPath, run.keys);
-    if (run.content != nullptr) {
-      root_->Write(run.file, run.content);
-    } else {
-      std::filesystem::remove_all(root_->HostPath(run.file));
+    root_->Write(kFailFile, run.failLines);
+    if (run.noCd) {
+      std::filesystem::remove_all(root_->HostPath(kCd));
+    }
+    if (run.badFile != nullptr) {
+      root_->Write(kCd + "/bad.vpk", run.badFile);
     }
     auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kKeysFile);
-    Converse(*terminal, {{"Press ENTER to reboot", ""}});
+    ASSERT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
+    EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
     const std::string& screen = terminal->Screen();
     size_t end = screen.find("Press ENTER");
     size_t found = screen.find("Found harddrive as SATA 1\r\n");
@@ -141,7 +169,7 @@ TEST_F(CdromSandbox, EachStepFailsInTurnWithItsMessage) {
     EXPECT_EQ(flow.find("Software installed."), std::string::npos) << flow;
     EXPECT_EQ(root_->Calls("exec /sbin/mke2fs").empty(), !run.toolsRan);
     EXPECT_FALSE(root_->Exists(kNewRoot + "/etc/system"));
-    if (run.content == nullptr) {
+    if (run.noCd) {
       EXPECT_EQ(root_->Calls("mount /dev/").size(), 20u * 8);  // eight drives, twenty passes
     }
     if (!run.toolsRan) {
