@@ -23,9 +23,9 @@
 #include "flows/package_menu.h"
 #include "flows/package_sources.h"
 #include "packages/roots.h"
+#include "platform/kernel_modules.h"
 #include "platform/memory_figures.h"
 #include "platform/platform.h"
-#include "platform/kernel_modules.h"
 
 namespace {
 

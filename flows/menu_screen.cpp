@@ -26,10 +26,6 @@ constexpr size_t kDescriptionLines = 3;
 // What a row prints around the name: the leading blank, " [X] " and the trailing blank.
 constexpr int kRowDecoration = 7;
 
-void MoveTo(int row, int column) {
-  printf("\033[%d;%dH", row, column);
-}
-
 void ClearRow(int row) {
   MoveTo(row, 0);
   fputs("\033[2K", stdout);
@@ -98,6 +94,10 @@ void PrintDescription(const std::string& description) {
 }
 
 }  // namespace
+
+void MoveTo(int row, int column) {
+  printf("\033[%d;%dH", row, column);
+}
 
 std::string ScreenText(std::string_view text, char replacement) {
   std::string shown(text);

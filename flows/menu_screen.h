@@ -9,6 +9,9 @@
 // The drawing of the package menu beyond single rows: the fixed texts, the grid window and the
 // fitting of medium-supplied texts into the screen. Used by the menu's own files.
 
+// Moves the cursor to the row and column of the terminal's cursor-position sequence.
+void MoveTo(int row, int column);
+
 // Clears the screen, hides the cursor and prints the bold centred title and the help text.
 void DrawMenuFrame();
 

@@ -168,7 +168,7 @@ bool RunPackageMenu(PackageMenu& menu) {
       outcome = HandleKey(menu, ReadMenuKey());
     } while (outcome == kStay);
   }
-  printf("\033[%d;%dH", kLastRow, 0);
+  MoveTo(kLastRow, 0);
   RestoreConsole(menuConsole);
   fflush(stdout);
   return outcome == kInstall;

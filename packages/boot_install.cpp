@@ -24,8 +24,8 @@
 #include "packages/post_log.h"
 #include "packages/reporter.h"
 #include "packages/roots.h"
-#include "platform/memory_figures.h"
 #include "packages/schedule_apply.h"
+#include "platform/memory_figures.h"
 #include "platform/platform.h"
 
 // Moves the file source to destination by copying it: destination must not exist yet and is

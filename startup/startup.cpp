@@ -17,10 +17,10 @@
 #include "flows/hard_disk.h"
 #include "flows/network.h"
 #include "platform/child_process.h"
+#include "platform/kernel_modules.h"
 #include "platform/pending_interrupt.h"
 #include "platform/platform.h"
 #include "startup/interrupt.h"
-#include "platform/kernel_modules.h"
 
 namespace {
 
