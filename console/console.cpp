@@ -59,9 +59,10 @@ void SetAttributes(unsigned mask) {
 
 int ReadConsoleByte() {
   for (;;) {
-    // Checked before blocking too: an interrupt that came between two reads must not wait for
-    // the next key.
-    CarryOutPendingInterrupt();
+    // The wait watches the interrupt's wake-up too: an interrupt must not wait for the next key.
+    if (WaitUntilReadable(0, -1) < 0 && errno != EINTR) {
+      return -1;
+    }
     unsigned char byte;
     ssize_t count = read(0, &byte, 1);
     if (count == 1) {

@@ -1,6 +1,7 @@
 #include "platform/child_process.h"
 
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,6 +115,7 @@ pid_t StartChild(const ChildPlan& plan, const char* const* arguments) {
 pid_t StartChild(const ChildPlan& plan, const std::function<int()>& body) {
   pid_t child = ForkChild(plan);
   if (child == 0) {
+    RenewInterruptPipe();
     int code = body();
     fflush(stdout);
     fflush(stderr);
@@ -123,18 +125,37 @@ pid_t StartChild(const ChildPlan& plan, const std::function<int()>& body) {
   return child;
 }
 
+namespace {
+
+// Waits until the child has ended, or an interrupt woke the wait; false when the child's end
+// cannot be watched (the caller then blocks in waitpid).
+bool WaitForEnd(int ended) {
+  return ended >= 0 && (WaitUntilReadable(ended, -1) >= 0 || errno == EINTR);
+}
+
+}  // namespace
+
 int WaitForChild(pid_t child) {
+  // Readable once the child has ended, so the wait can watch the interrupt's wake-up beside it.
+  int ended = int(syscall(SYS_pidfd_open, child, 0));
+  int status = -1;
   for (;;) {
+    bool watched = WaitForEnd(ended);
     CarryOutPendingInterrupt();
-    int status;
-    pid_t result = waitpid(child, &status, 0);
+    int state;
+    pid_t result = waitpid(child, &state, watched ? WNOHANG : 0);
     // An interrupt noted while the child ended is carried out now, not at some later wait.
     CarryOutPendingInterrupt();
-    if (result >= 0) {
-      return status;
+    if (result > 0) {
+      status = state;
+      break;
     }
-    if (errno != EINTR) {
-      return -1;
+    if (result < 0 && errno != EINTR) {
+      break;
     }
   }
+  if (ended >= 0) {
+    close(ended);
+  }
+  return status;
 }

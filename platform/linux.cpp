@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include <net/if.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/reboot.h>
@@ -8,7 +9,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <ctime>
+
+#include "platform/pending_interrupt.h"
 
 int MountFileSystem(const char* source, const char* target, const char* type, unsigned long flags,
                     const void* data) {
@@ -53,6 +57,13 @@ uint64_t MonotonicMicroseconds() {
 }
 
 int SleepMicroseconds(uint64_t microseconds) {
+  // Watching the interrupt's wake-up: a SIGINT just before the sleep must cut it short too.
+  pollfd wakeUp{InterruptDescriptor(), POLLIN, 0};
   timespec length{time_t(microseconds / 1000000), long(microseconds % 1000000) * 1000};
-  return nanosleep(&length, nullptr);
+  int ready = ppoll(&wakeUp, 1, &length, nullptr);
+  if (ready > 0) {
+    errno = EINTR;
+    return -1;
+  }
+  return ready;
 }
