@@ -178,6 +178,12 @@ int Install(int argc, char** argv) {
 // As init, the installer runs in a child and the first process only waits, so that the machine
 // never sees its first process end.
 int RunInstaller(int argc, char** argv) {
+  // Run by hand on a working machine, the installer would load modules, repartition its disks and
+  // reboot it: it goes on only as the first process, which only a boot medium starts.
+  if (getpid() != 1) {
+    fputs("installer: not the first process of an installation medium; nothing was done\n", stderr);
+    return 1;
+  }
   if (argc < 1 || strstr(argv[0], "init") == nullptr) {
     return Install(argc, argv);
   }

@@ -1,9 +1,16 @@
 #include "tests/sandbox/harness.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <sys/utsname.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <functional>
 
 #include "tests/support/sandbox_layout.h"
 
@@ -19,6 +26,43 @@ std::string InstallerSandbox::ModuleDirectory() {
 }
 
 namespace {
+
+// Ends this process the way the first process ended: by the same signal, or with its code.
+[[noreturn]] void EndLike(int status) {
+  int signal = 0;
+  if (WIFSIGNALED(status)) {
+    signal = WTERMSIG(status);
+  } else if (WIFEXITED(status) && WEXITSTATUS(status) == 128 + kRebootSignal) {
+    signal = kRebootSignal;  // the stand-in's reboot, as the first process
+  }
+  if (signal != 0) {
+    ::signal(signal, SIG_DFL);
+    raise(signal);
+  }
+  _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 125);
+}
+
+// Runs `body` as the first process of a new PID namespace, as a boot medium starts the installer,
+// and ends as it ended. This process stays outside, out of the way of the terminal's signals.
+int RunAsFirstProcess(const std::function<int()>& body) {
+  if (unshare(CLONE_NEWPID) != 0) {
+    return 121;
+  }
+  pid_t first = fork();
+  if (first == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    _exit(body());
+  }
+  signal(SIGINT, SIG_IGN);
+  signal(SIGQUIT, SIG_IGN);
+  int status = 0;
+  while (first > 0 && waitpid(first, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (first < 0) {
+    return 121;
+  }
+  EndLike(status);
+}
 
 // In the child, on the terminal: enter the root and become the installer.
 int BecomeInstaller(const InstallerSandbox& root, const std::vector<std::string>& arguments,
@@ -56,8 +100,10 @@ int BecomeInstaller(const InstallerSandbox& root, const std::vector<std::string>
     vector.push_back(const_cast<char*>(argument.c_str()));
   }
   vector.push_back(nullptr);
-  fexecve(program, vector.data(), environ);
-  return 124;
+  return RunAsFirstProcess([&] {
+    fexecve(program, vector.data(), environ);
+    return 124;
+  });
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The installer's test build from start to reboot, inside a throwaway root.
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -173,6 +174,24 @@ TEST_F(StartupSandbox, InterruptAfterTheFlowEndedChangesNothing) {
   const std::vector<std::string> unmounts = {"umount /flash/boot = -1", "umount /floppy = -1",
                                              "umount /flash = -1"};
   EXPECT_EQ(root_->Calls("umount"), unmounts);
+}
+
+// Started by hand rather than as the first process of a medium, the installer refuses at once and
+// asks nothing of the machine.
+TEST_F(StartupSandbox, OutsideTheFirstProcessItRefusesAndTouchesNothing) {
+  root_->Write("/TYPE", "cdrom\n");
+  int program = open(INSTALLER_TEST_PATH, O_RDONLY | O_CLOEXEC);
+  SandboxOutcome outcome = RunInSandbox(*root_, [program] {
+    char* const arguments[] = {const_cast<char*>("/bin/setup"), nullptr};
+    fexecve(program, arguments, environ);
+    return 124;
+  });
+  close(program);
+  EXPECT_EQ(outcome.exitCode, 1);
+  EXPECT_NE(outcome.output.find("installer: not the first process of an installation medium"),
+            std::string::npos)
+      << outcome.output;
+  EXPECT_TRUE(root_->Calls().empty());
 }
 
 }  // namespace
