@@ -4,8 +4,8 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
-#include <sys/wait.h>
 #include <sys/utsname.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
