@@ -25,8 +25,8 @@ Written Install(const std::string* disk, const std::string* program) {
     root.Write("/mbr.bin", *program);
   }
   testing::internal::CaptureStdout();
-  bool result = InstallBootProgram(root.HostPath("/disk").c_str(),
-                                   root.HostPath("/mbr.bin").c_str());
+  bool result =
+      InstallBootProgram(root.HostPath("/disk").c_str(), root.HostPath("/mbr.bin").c_str());
   std::string output = testing::internal::GetCapturedStdout();
   return {result, disk != nullptr ? root.Read("/disk") : "", output};
 }
