@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "disk/boot_program.h"
 #include "disk/keep_config.h"
 #include "disk/tools.h"
 #include "platform/platform.h"
@@ -210,7 +211,13 @@ ConfigChunk* KeepConfiguration(const TargetDisk& target) {
 
 // The steps between keeping and writing back, each printing its own message when it fails.
 bool BuildNewSystem(const TargetDisk& target, const Layout& layout) {
-  if (!Partition(target, layout) || !Format(target, layout)) {
+  if (!Partition(target, layout)) {
+    return false;
+  }
+  // A disk that never held a system gets the medium's boot program, which starts partition 1;
+  // a disk without one would not boot by itself. The outcome does not stop the installation.
+  InstallBootProgram(layout.disk, kMediumBootProgram);
+  if (!Format(target, layout)) {
     return false;
   }
   if (!MountTarget(target, true)) {

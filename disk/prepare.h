@@ -10,6 +10,7 @@ bool MountTarget(const TargetDisk& target, bool withBoot);
 
 // Turns the disk into an empty new system mounted at "/flash": keeps the old configuration in
 // memory when asked, repartitions, formats, mounts, writes lilo.conf, fstab and the base
-// directories, and writes the kept configuration back. Returns false after printing the one
+// directories, and writes the kept configuration back. A disk whose boot program area is blank
+// gets the medium's boot program (InstallBootProgram). Returns false after printing the one
 // message of the step that failed.
 bool PrepareDisk(const TargetDisk& target, bool keepConfiguration);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, when any is missing.
 # Runs as root on a fresh Debian 12 machine; does nothing when everything is present.
+# usage: scripts/setup.sh [--e2e]   (--e2e adds the tools of the end-to-end tests and the demo)
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,20 @@ packages=(
   libssl-dev libsodium-dev  # test-only: independent SHA-1 and X25519 to compare against
   tmux                      # test-only: the terminal emulator that shows the menu screens
 )
+
+# The end-to-end tests and the demo: media are built from Debian's packages, which mkmedium
+# fetches and unpacks itself; these tools run on the host.
+if [ "${1:-}" = --e2e ]; then
+  packages+=(
+    qemu-system-x86           # the PC that boots the media (always -accel tcg)
+    xorriso                   # the CD image
+    mtools dosfstools syslinux  # the FAT image of the hard-disk installation, made bootable
+    kmod                      # depmod for the medium's kernel modules
+    cpio                      # the initramfs
+    fdisk e2fsprogs           # reading the installed disk image back
+    python3-pexpect           # drives the serial console
+  )
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -98,6 +98,17 @@ TEST(PrepareDisk, EachLayoutGetsItsTableFormattingMountsFstabAndLiloConf) {
   }
 }
 
+TEST(PrepareDisk, BlankDiskGetsTheMediumsBootProgram) {
+  if (!SandboxAvailable()) {
+    GTEST_SKIP() << kNeedsRoot;
+  }
+  SandboxRoot root({"/sbin/sfdisk", "/sbin/mke2fs"});
+  root.Write("/boot/mbr.bin", "BOOT");
+  root.Write("/dev/sda", std::string(512, '\0'));
+  ASSERT_EQ(Prepare(root, kSingle, false, 0).exitCode, 0);
+  EXPECT_EQ(root.Read("/dev/sda"), "BOOT" + std::string(508, '\0'));
+}
+
 // Only the base directories and the kept configuration let the preparation go on.
 TEST(PrepareDisk, FailingStepPrintsItsOneMessage) {
   if (!SandboxAvailable()) {

@@ -1,0 +1,175 @@
+"""End-to-end installations: the real installer boots under QEMU from the CD and the hard-disk
+media, installs on an IDE disk image, and the host checks what landed; then the disk boots by
+itself. usage: installs.py MEDIA_DIR PACKAGES_DIR AUTORUN_FILE WORK_DIR"""
+
+import os
+import shutil
+import subprocess
+import sys
+import time
+import traceback
+
+import disk_image
+from machine import Machine, sparse_disk
+
+MEDIA, PACKAGES, AUTORUN, WORK = sys.argv[1:5]
+# The bundle "extras" brings its members firewall and vpn along.
+ALL_PACKAGES = ["advanced-tools", "dhcp", "extras", "firewall", "ppp", "system", "vpn"]
+BIG_DISK = os.path.join(WORK, "cd-disk.img")  # more than 1023 cylinders: a boot partition
+
+
+def log_file(name):
+    return open(os.path.join(WORK, name + ".log"), "w", encoding="latin-1")
+
+
+def install_from_cd(disk, keep, keys):
+    """Boots the CD, picks packages with the menu keys, answers the keep question, confirms."""
+    machine = Machine(disk, cdrom=os.path.join(MEDIA, "vela-cd.iso"),
+                      log=log_file(f"cd-keep-{keep}"))
+    try:
+        machine.expect("select with 'spacebar'", timeout=240)
+        machine.send(keys + "i")
+        machine.expect("Do you want to keep old configuration?")
+        machine.send(keep)
+        machine.expect("Continue?")
+        machine.send("y")
+        machine.expect("Software installed.", timeout=600)
+        machine.expect("Press ENTER to reboot")
+        machine.send("\r")
+        machine.expect("Rebooting...")
+        return machine.wait_off(timeout=60)
+    finally:
+        machine.kill()
+
+
+def boot_installed(disk, name):
+    """The disk alone boots into the sample system, which shows its first screen and switches
+    the machine off; returns that screen."""
+    machine = Machine(disk, log=log_file(name))
+    try:
+        machine.expect("Vela router system", timeout=240)
+        machine.expect("The installed system is up.", timeout=60)
+        screen = machine.child.before
+        machine.wait_off(timeout=60)
+        return screen
+    finally:
+        machine.kill()
+
+
+def check_installed_disk(image, packages, boot_partition):
+    table = disk_image.partitions(image)
+    assert table == disk_image.expected_partitions(image), table
+    for partition in table:
+        clean, output = disk_image.file_system_clean(image, partition)
+        assert clean, output
+    root = table[-1]
+    with disk_image.mounted(image, root) as tree:
+        assert sorted(os.listdir(os.path.join(tree, "var/pdb"))) == packages
+        assert disk_image.read(tree, "etc/lilo.conf") == disk_image.lilo_conf("/dev/sda",
+                                                                             boot_partition)
+        assert disk_image.read(tree, "etc/fstab") == disk_image.fstab("/dev/sda", boot_partition)
+        for path in ["sbin/init", "bin/bash", "etc/rc.d/rc.postinstall"]:
+            assert os.path.isfile(os.path.join(tree, path)), path
+        for name in ["ppp", "vpn"]:
+            installed = os.path.isfile(os.path.join(tree, f"etc/{name}/version"))
+            assert installed == (name in packages), name
+    with disk_image.mounted(image, table[0]) as boot:
+        prefix = "" if boot_partition else "boot/"
+        for name in ["vmlinuz", "initrd.img", "extlinux.conf", "ldlinux.sys"]:
+            assert os.path.isfile(os.path.join(boot, prefix + name)), name
+
+
+def test_cd_install_on_a_disk_of_more_than_1023_cylinders():
+    sparse_disk(BIG_DISK, "8600M")
+    # 'a' marks everything, then the cursor moves to extras (third column) and unmarks it.
+    install_from_cd(BIG_DISK, "n", "a\x1b[C\x1b[C ")
+    packages = ["advanced-tools", "dhcp", "ppp", "system"]
+    check_installed_disk(BIG_DISK, packages, boot_partition=True)
+    screen = boot_installed(BIG_DISK, "cd-boot")
+    assert "root file system: /dev/sda2" in screen, screen
+    assert "installed packages: " + " ".join(packages) in screen, screen
+
+
+def seed_store(tree):
+    """An old configuration store of several owners, modes and times."""
+    store = os.path.join(tree, "vela/store")
+    os.makedirs(os.path.join(store, "net/ifaces"))
+    entries = [("net", 0o750, 0, 100), ("net/ifaces", 0o700, 1000, 1000),
+               ("net/ifaces/eth0", 0o640, 1000, 100), ("hostname", 0o644, 0, 0),
+               ("secret", 0o600, 33, 33)]
+    for path, mode, uid, gid in entries:
+        full = os.path.join(store, path)
+        if not os.path.isdir(full):
+            with open(full, "wb") as file:
+                file.write(bytes(range(256)) * 70 + path.encode())  # larger than one chunk
+        os.chown(full, uid, gid)
+        os.chmod(full, mode)
+    for index, (path, *_rest) in enumerate(reversed(entries)):
+        os.utime(os.path.join(store, path), (1600000000 + index, 1500000000 + index))
+    os.utime(store, (1600000100, 1500000100))
+    return disk_image.tree_state(store)
+
+
+def test_reinstall_keeps_the_old_store_byte_exact():
+    if not os.path.exists(BIG_DISK):
+        raise AssertionError("needs the disk of the CD installation")
+    root = disk_image.partitions(BIG_DISK)[-1]
+    with disk_image.mounted(BIG_DISK, root, writable=True) as tree:
+        before = seed_store(tree)
+    install_from_cd(BIG_DISK, "y", "")
+    check_installed_disk(BIG_DISK, ["system"], boot_partition=True)
+    with disk_image.mounted(BIG_DISK, root) as tree:
+        after = disk_image.tree_state(os.path.join(tree, "vela/store"))
+    assert after == before, (sorted(before.items())[:2], sorted(after.items())[:2])
+
+
+def test_hard_disk_install_on_a_disk_of_at_most_1023_cylinders():
+    disk = os.path.join(WORK, "hdd-disk.img")
+    shutil.copyfile(os.path.join(MEDIA, "vela-hdd.img"), disk)
+    machine = Machine(disk, log=log_file("hdd"))
+    try:
+        machine.expect("hard disk installation", timeout=240)
+        machine.expect("Software installed.", timeout=600)
+        machine.expect("Rebooting...", timeout=60)  # no question, no ENTER
+        machine.wait_off(timeout=60)
+    finally:
+        machine.kill()
+    mbr = subprocess.run(["mcopy", "-i", os.path.join(MEDIA, "vela-hdd.img"), "::mbr", "-"],
+                         check=True, capture_output=True).stdout
+    with open(disk, "rb") as file:
+        record = file.read(512)
+    # The partitioning tool writes its disk signature and the table behind the boot program.
+    assert record[:440] == mbr[:440] and record[510:] == mbr[510:]
+    check_installed_disk(disk, ALL_PACKAGES, boot_partition=False)
+    with disk_image.mounted(disk, disk_image.partitions(disk)[0]) as tree:
+        with open(AUTORUN, encoding="latin-1") as file:
+            assert disk_image.read(tree, "rw/autorun.scr") == file.read()
+    screen = boot_installed(disk, "hdd-boot")
+    assert "root file system: /dev/sda1" in screen, screen
+
+
+TESTS = [test_cd_install_on_a_disk_of_more_than_1023_cylinders,
+         test_reinstall_keeps_the_old_store_byte_exact,
+         test_hard_disk_install_on_a_disk_of_at_most_1023_cylinders]
+
+
+def main():
+    passed = failed = 0
+    for test in TESTS:
+        if len(sys.argv) > 5 and test.__name__ not in sys.argv[5:]:
+            continue
+        started = time.monotonic()
+        try:
+            test()
+            passed += 1
+            verdict = "ok"
+        except Exception:  # a failed check or a machine that did not answer in time
+            failed += 1
+            verdict = "FAILED\n" + traceback.format_exc()
+        print(f"e2e: {test.__name__}: {verdict} ({time.monotonic() - started:.0f} s)", flush=True)
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
