@@ -153,6 +153,10 @@ int SleepMicroseconds(uint64_t microseconds) {
   return 0;
 }
 
+uint64_t SkippedMicroseconds() {
+  return skippedMicroseconds;
+}
+
 namespace {
 
 std::string InterfaceFixture(const ifreq* interface, const char* name) {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdint>
 #include <fstream>
 #include <string>
 
@@ -54,3 +55,7 @@ inline bool CallRefused(const std::string& call) {
   }
   return false;
 }
+
+// The test build's clock: the microseconds of sleep it skipped so far (real time left out, so that
+// a search's length does not depend on the machine's load).
+uint64_t SkippedMicroseconds();
