@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev
   libssl-dev libsodium-dev  # test-only: independent SHA-1 and X25519 to compare against
   tmux                      # test-only: the terminal emulator that shows the menu screens
+  nftables                  # test-only: datagram loss on the install-server tests' veth links
+  tftpd-hpa curl            # bench-only: the TFTP transfer install-server is measured against
 )
 
 # The end-to-end tests and the demo: media are built from Debian's packages, which mkmedium

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "packages/package.h"
+#include "tests/support/test_files.h"
 #include "tools/vpk/archive_writer.h"
 
 // Signs with the private test key of keys/.
@@ -83,24 +84,3 @@ class TestPackage {
 bool WriteTestBundle(const std::string& path, const std::string& name, const char* version,
                      const std::vector<std::string>& memberFiles,
                      const std::vector<std::string>& disabledMembers = {});
-
-// A fresh directory under /tmp, removed with everything in it by the destructor.
-class TemporaryDirectory {
- public:
-  TemporaryDirectory();
-  ~TemporaryDirectory();
-  TemporaryDirectory(const TemporaryDirectory&) = delete;
-  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-
-  const std::string& Path() const { return path; }
-  // Path() + "/" + name.
-  std::string operator/(const std::string& name) const { return path + "/" + name; }
-
- private:
-  std::string path;
-};
-
-// The whole content of a file; "<unreadable>" when it cannot be read.
-std::string ReadWholeTestFile(const std::string& path);
-// Writes content to path; false (with a test failure) when that fails.
-bool WriteTestFile(const std::string& path, const std::string& content);

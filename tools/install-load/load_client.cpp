@@ -1,0 +1,458 @@
+#include "tools/install-load/load_client.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <map>
+
+#include "tools/install-server/hardware_address.h"
+
+namespace {
+
+// The installer's times: offers and handshakes wait a second, each data request 20 ms.
+constexpr uint64_t kSecond = 1000000;
+constexpr uint64_t kRetrieveAttempt = 20000;
+constexpr int kRetrieveAttempts = 300;
+constexpr int kHandshakeAttempts = 5;
+// Names are used up to their first 31 characters, as the installer does.
+constexpr size_t kNameLength = 31;
+
+enum class Phase {
+  kDriverSearch,
+  kDriverOpen,
+  kDriverData,
+  kSearch,
+  kYack,
+  kStart,
+  kOpen,
+  kData,
+  kFarewell,
+  kDone,
+  kFailed
+};
+
+struct VirtualRouter {
+  LoadResult result;
+  Phase phase = Phase::kSearch;
+  uint32_t sendCounter = 0;
+  uint32_t receiveCounter = 0;
+  uint8_t peer[kHardwareAddressSize] = {};
+  uint8_t request[kDatagramSize] = {};
+  int requestLength = 0;
+  uint64_t attemptEnd = 0;
+  uint64_t attemptLength = 0;
+  int attemptsLeft = 0;
+  int output = -1;
+  uint64_t started = 0;
+};
+
+struct LoadRun {
+  const LoadOptions* options;
+  int socket = -1;
+  std::vector<VirtualRouter> routers;
+  std::map<uint64_t, size_t> byAddress;
+};
+
+uint64_t Now() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return uint64_t(now.tv_sec) * kSecond + uint64_t(now.tv_nsec) / 1000;
+}
+
+void Send(LoadRun* run, VirtualRouter* router) {
+  sockaddr_in destination{};
+  destination.sin_family = AF_INET;
+  destination.sin_port = htons(kProtocolPort);
+  destination.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+  // A failed send is a lost request; the attempt's time runs out and it is sent again.
+  (void)sendto(run->socket, router->request, size_t(router->requestLength), 0,
+               reinterpret_cast<sockaddr*>(&destination), sizeof destination);
+  router->attemptEnd = Now() + router->attemptLength;
+}
+
+void FillHeader(VirtualRouter* router, int payloadLength) {
+  DatagramHeader header;
+  memcpy(header.source, router->result.address, kHardwareAddressSize);
+  memcpy(header.destination, router->peer, kHardwareAddressSize);
+  header.payloadLength = uint16_t(payloadLength);
+  header.sequence = uint16_t(++router->sendCounter);
+  header.acknowledgement = uint16_t(router->receiveCounter);
+  StoreDatagramHeader(router->request, header);
+  router->requestLength = kHeaderSize + payloadLength;
+}
+
+void Request(LoadRun* run, VirtualRouter* router, const std::string& payload, Phase phase,
+             uint64_t attemptLength, int attempts) {
+  memset(router->request, 0, sizeof router->request);
+  memcpy(router->request + kHeaderSize, payload.data(), payload.size());
+  FillHeader(router, int(payload.size()));
+  router->phase = phase;
+  router->attemptLength = attemptLength;
+  router->attemptsLeft = attempts;
+  Send(run, router);
+}
+
+// A broadcast forgets the server and starts the counters again, as the installer's does.
+void Broadcast(LoadRun* run, VirtualRouter* router, const std::string& payload, Phase phase) {
+  router->sendCounter = 0;
+  router->receiveCounter = 0;
+  memset(router->peer, 0, sizeof router->peer);
+  Request(run, router, payload, phase, kSecond, INT_MAX);
+  router->sendCounter = 0;
+  router->receiveCounter = 0;
+}
+
+void Discover(LoadRun* run, VirtualRouter* router) {
+  std::string payload = "DSCV\n\n\n" + run->options->label + "\ni386\n";
+  payload.push_back(0);
+  Broadcast(run, router, payload, Phase::kSearch);
+}
+
+void CloseOutput(VirtualRouter* router) {
+  if (router->output >= 0) {
+    close(router->output);
+    router->output = -1;
+  }
+}
+
+void Fail(VirtualRouter* router, const char* why) {
+  CloseOutput(router);
+  router->phase = Phase::kFailed;
+  router->result.failure = why;
+}
+
+// The installer's acceptance test, its seven rules in their order.
+bool AcceptDatagram(VirtualRouter* router, const uint8_t* datagram, int length) {
+  if (length < kHeaderSize) {
+    return false;
+  }
+  DatagramHeader header = LoadDatagramHeader(datagram);
+  const uint8_t* own = router->result.address;
+  bool serverKnown = !IsZeroAddress(router->peer);
+  if (header.payloadLength != length - kHeaderSize ||
+      memcmp(header.source, own, kHardwareAddressSize) == 0 ||
+      (IsZeroAddress(header.destination)
+           ? serverKnown
+           : memcmp(header.destination, own, kHardwareAddressSize) != 0) ||
+      (serverKnown && memcmp(header.source, router->peer, kHardwareAddressSize) != 0) ||
+      header.acknowledgement > router->sendCounter) {
+    return false;
+  }
+  if (header.sequence != router->receiveCounter + 1) {
+    if (header.sequence == router->receiveCounter) {
+      ++router->result.refusedRepeats;
+    }
+    return false;
+  }
+  router->receiveCounter = header.sequence;
+  return true;
+}
+
+// An offer as the installer takes it: accepted with fresh counters, addressed, not empty,
+// beginning with the word; an OFFR also needs a second line of at most 512 characters.
+bool TakeOffer(VirtualRouter* router, const uint8_t* datagram, int length, const char* word) {
+  router->sendCounter = 0;
+  router->receiveCounter = 0;
+  memset(router->peer, 0, sizeof router->peer);
+  if (!AcceptDatagram(router, datagram, length)) {
+    return false;
+  }
+  DatagramHeader header = LoadDatagramHeader(datagram);
+  std::string payload(reinterpret_cast<const char*>(datagram + kHeaderSize), header.payloadLength);
+  if (IsZeroAddress(header.destination) || payload.empty() || payload.compare(0, 4, word) != 0) {
+    return false;
+  }
+  if (strcmp(word, "OFFR") == 0) {
+    size_t first = payload.find('\n');
+    size_t second = first == std::string::npos ? first : payload.find('\n', first + 1);
+    if (second == std::string::npos || second - first - 1 > 512) {
+      return false;
+    }
+    router->result.offerLine = payload.substr(first + 1, second - first - 1);
+    size_t third = payload.find('\n', second + 1);
+    router->result.keep = payload.substr(second + 1, third - second - 1) == "keep";
+  }
+  memcpy(router->peer, header.source, kHardwareAddressSize);
+  return true;
+}
+
+bool MakeDirectory(const std::string& path) {
+  return mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+// Opens where a received file goes, or nothing when the data is dropped. The names the installer
+// refuses are refused here too.
+bool OpenOutput(LoadRun* run, VirtualRouter* router, const std::string& name, bool driver) {
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+    return false;
+  }
+  if (run->options->output.empty()) {
+    return true;
+  }
+  std::string directory = run->options->output + "/" + HardwareAddressText(router->result.address);
+  if (!MakeDirectory(directory) || (driver && !MakeDirectory(directory + "/driver"))) {
+    return false;
+  }
+  std::string path = directory + (driver ? "/driver/" : "/") + name;
+  router->output = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  return router->output >= 0;
+}
+
+// A FILE header: name up to its first 31 characters, and a size that is not negative.
+bool OpenFile(LoadRun* run, VirtualRouter* router, const std::string& payload, bool driver) {
+  size_t first = payload.find('\n');
+  size_t second = first == std::string::npos ? first : payload.find('\n', first + 1);
+  if (payload.compare(0, 4, "FILE") != 0 || second == std::string::npos) {
+    return false;
+  }
+  size_t third = payload.find('\n', second + 1);
+  LoadFile file;
+  file.name = payload.substr(first + 1, second - first - 1).substr(0, kNameLength);
+  std::string sizeText = payload.substr(second + 1, third - second - 1);
+  char* end = nullptr;
+  file.size = strtoll(sizeText.c_str(), &end, 10);
+  if (file.size < 0) {
+    return false;
+  }
+  if (!OpenOutput(run, router, file.name, driver)) {
+    Fail(router, "couldn't make a file");
+    return true;
+  }
+  if (driver) {
+    router->result.driverName = file.name;
+  }
+  router->result.files.push_back(file);
+  return true;
+}
+
+void Farewell(LoadRun* run, VirtualRouter* router) {
+  Request(run, router, "WTRM", Phase::kFarewell, kSecond, 30);
+}
+
+void TakeData(LoadRun* run, VirtualRouter* router, const uint8_t* payload, int length) {
+  bool driver = router->phase == Phase::kDriverData;
+  if (length == 0) {
+    CloseOutput(router);
+    if (driver) {
+      router->result.files.clear();
+      Discover(run, router);
+    } else {
+      Request(run, router, "RETR", Phase::kOpen, kRetrieveAttempt, kRetrieveAttempts);
+    }
+    return;
+  }
+  router->result.files.back().received += length;
+  if (!driver) {
+    router->result.bytes += uint64_t(length);
+  }
+  if (router->output >= 0 && write(router->output, payload, size_t(length)) != length) {
+    Fail(router, "installation failed");
+    return;
+  }
+  Request(run, router, "RETR", router->phase, kRetrieveAttempt, kRetrieveAttempts);
+}
+
+void TakeAnswer(LoadRun* run, VirtualRouter* router, const uint8_t* datagram, int length) {
+  const uint8_t* payload = datagram + kHeaderSize;
+  int payloadLength = length - kHeaderSize;
+  std::string text(reinterpret_cast<const char*>(payload), size_t(payloadLength));
+  switch (router->phase) {
+    case Phase::kYack:
+      Request(run, router, "STRT", Phase::kStart, kSecond, kHandshakeAttempts);
+      return;
+    case Phase::kStart:
+      Request(run, router, "RETR", Phase::kOpen, kRetrieveAttempt, kRetrieveAttempts);
+      return;
+    case Phase::kDriverOpen:
+    case Phase::kOpen: {
+      bool driver = router->phase == Phase::kDriverOpen;
+      if (!OpenFile(run, router, text, driver)) {
+        driver ? Fail(router, "could not retrieve disk drivers") : Farewell(run, router);
+      } else if (router->phase != Phase::kFailed) {
+        Request(run, router, "RETR", driver ? Phase::kDriverData : Phase::kData, kRetrieveAttempt,
+                kRetrieveAttempts);
+      }
+      return;
+    }
+    case Phase::kDriverData:
+    case Phase::kData:
+      TakeData(run, router, payload, payloadLength);
+      return;
+    case Phase::kFarewell:
+      if (text.compare(0, 4, "TERM") == 0) {
+        router->phase = Phase::kDone;
+        router->result.finished = true;
+        router->result.seconds = double(Now() - router->started) / 1e6;
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+void TakeDatagram(LoadRun* run, VirtualRouter* router, const uint8_t* datagram, int length) {
+  if (router->phase == Phase::kDriverSearch) {
+    if (TakeOffer(router, datagram, length, "OFDR")) {
+      Request(run, router, "RETR", Phase::kDriverOpen, kRetrieveAttempt, kRetrieveAttempts);
+    }
+    return;
+  }
+  if (router->phase == Phase::kSearch) {
+    if (TakeOffer(router, datagram, length, "OFFR")) {
+      Request(run, router, "YACK\n", Phase::kYack, kSecond, kHandshakeAttempts);
+    }
+    return;
+  }
+  if (router->phase != Phase::kDone && router->phase != Phase::kFailed &&
+      AcceptDatagram(router, datagram, length)) {
+    TakeAnswer(run, router, datagram, length);
+  }
+}
+
+// An attempt whose time ran out: send again, or do what the installer does when all have failed.
+void TimeOut(LoadRun* run, VirtualRouter* router) {
+  if (--router->attemptsLeft > 0) {
+    Send(run, router);
+    return;
+  }
+  switch (router->phase) {
+    case Phase::kYack:
+      Discover(run, router);
+      return;
+    case Phase::kStart:
+      return Fail(router, "server refused to install");
+    case Phase::kOpen:
+      return Farewell(run, router);
+    case Phase::kDriverOpen:
+      return Fail(router, "could not retrieve disk drivers");
+    case Phase::kFarewell:
+      return Fail(router, "no TERM");
+    default:
+      return Fail(router, "bad network connection");
+  }
+}
+
+bool Active(const VirtualRouter& router) {
+  return router.phase != Phase::kDone && router.phase != Phase::kFailed;
+}
+
+void Start(LoadRun* run, size_t index) {
+  VirtualRouter& router = run->routers[index];
+  uint64_t first = PackHardwareAddress(run->options->firstAddress);
+  UnpackHardwareAddress(first + index, router.result.address);
+  run->byAddress[first + index] = index;
+  router.started = Now();
+  if (run->options->release.empty()) {
+    Discover(run, &router);
+    return;
+  }
+  std::string payload = "DRVR\n" + run->options->release;
+  payload.push_back(0);
+  Broadcast(run, &router, payload, Phase::kDriverSearch);
+}
+
+void ReceiveAll(LoadRun* run) {
+  uint8_t datagram[kDatagramSize];
+  for (;;) {
+    sockaddr_in sender{};
+    socklen_t senderLength = sizeof sender;
+    ssize_t got = recvfrom(run->socket, datagram, sizeof datagram, 0,
+                           reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    if (got < 0) {
+      return;
+    }
+    if (got < kHeaderSize || ntohs(sender.sin_port) != kProtocolPort) {
+      continue;
+    }
+    auto found = run->byAddress.find(PackHardwareAddress(datagram + kDestinationOffset));
+    if (found != run->byAddress.end()) {
+      TakeDatagram(run, &run->routers[found->second], datagram, int(got));
+    }
+  }
+}
+
+// Waits for the socket until the earliest attempt ends; false when no router is active.
+bool WaitForAnswers(LoadRun* run) {
+  uint64_t earliest = UINT64_MAX;
+  for (const VirtualRouter& router : run->routers) {
+    if (Active(router) && router.attemptEnd < earliest) {
+      earliest = router.attemptEnd;
+    }
+  }
+  if (earliest == UINT64_MAX) {
+    return false;
+  }
+  uint64_t now = Now();
+  uint64_t wait = earliest > now ? earliest - now : 0;
+  timespec limit{time_t(wait / kSecond), long(wait % kSecond) * 1000};
+  pollfd socketWait{run->socket, POLLIN, 0};
+  if (ppoll(&socketWait, 1, &limit, nullptr) > 0) {
+    ReceiveAll(run);
+  }
+  return true;
+}
+
+int OpenSocket(const std::string& interface) {
+  int one = 1;
+  int buffer = 8 << 20;
+  int socketNumber = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(kProtocolPort);
+  if (socketNumber < 0 ||
+      setsockopt(socketNumber, SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0 ||
+      setsockopt(socketNumber, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+      setsockopt(socketNumber, SOL_SOCKET, SO_BINDTODEVICE, interface.c_str(),
+                 socklen_t(interface.size())) != 0 ||
+      bind(socketNumber, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    fprintf(stderr, "install-load: cannot listen on %s: %s\n", interface.c_str(), strerror(errno));
+    if (socketNumber >= 0) {
+      close(socketNumber);
+    }
+    return -1;
+  }
+  // Many routers share this socket; a larger buffer loses fewer answers (failure is harmless).
+  (void)setsockopt(socketNumber, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+  return socketNumber;
+}
+
+}  // namespace
+
+bool RunLoadClients(const LoadOptions& options, std::vector<LoadResult>* results) {
+  LoadRun run;
+  run.options = &options;
+  run.socket = OpenSocket(options.interface);
+  if (run.socket < 0) {
+    return false;
+  }
+  run.routers.resize(size_t(options.clients));
+  for (size_t i = 0; i < run.routers.size(); ++i) {
+    Start(&run, i);
+  }
+  uint64_t giveUp = Now() + uint64_t(options.giveUpSeconds) * kSecond;
+  while (Now() < giveUp && WaitForAnswers(&run)) {
+    for (VirtualRouter& router : run.routers) {
+      if (Active(router) && Now() >= router.attemptEnd) {
+        TimeOut(&run, &router);
+      }
+    }
+  }
+  close(run.socket);
+  for (VirtualRouter& router : run.routers) {
+    if (Active(router)) {
+      Fail(&router, "gave up");
+    }
+    results->push_back(router.result);
+  }
+  return true;
+}

@@ -1,0 +1,54 @@
+#include "tools/install-server/hardware_address.h"
+
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
+
+}  // namespace
+
+uint64_t PackHardwareAddress(const uint8_t* address) {
+  uint64_t packed = 0;
+  for (int i = 0; i < kHardwareAddressSize; ++i) {
+    packed = (packed << 8) | address[i];
+  }
+  return packed;
+}
+
+void UnpackHardwareAddress(uint64_t packed, uint8_t* address) {
+  for (int i = kHardwareAddressSize - 1; i >= 0; --i) {
+    address[i] = uint8_t(packed);
+    packed >>= 8;
+  }
+}
+
+bool ParseHardwareAddress(const std::string& text, uint8_t* address) {
+  if (text.size() != 17) {
+    return false;
+  }
+  for (int i = 0; i < kHardwareAddressSize; ++i) {
+    int high = HexDigit(text[i * 3]);
+    int low = HexDigit(text[i * 3 + 1]);
+    if (high < 0 || low < 0 || (i < 5 && text[i * 3 + 2] != ':')) {
+      return false;
+    }
+    address[i] = uint8_t(high * 16 + low);
+  }
+  return true;
+}
+
+std::string HardwareAddressText(const uint8_t* address) {
+  char text[18];
+  FormatHardwareAddress(address, text);
+  return text;
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "flows/net_datagram.h"
+
+// Hardware addresses as install-server keeps and reads them.
+
+// The six bytes of an address packed into one number, for use as a table key.
+uint64_t PackHardwareAddress(const uint8_t* address);
+
+// The bytes of a packed address, written to address (6 bytes).
+void UnpackHardwareAddress(uint64_t packed, uint8_t* address);
+
+// Reads "HH:HH:HH:HH:HH:HH" (hexadecimal digits of either case, exactly six pairs) into address;
+// false for anything else, address then undefined.
+bool ParseHardwareAddress(const std::string& text, uint8_t* address);
+
+// The address as "%02X:%02X:%02X:%02X:%02X:%02X".
+std::string HardwareAddressText(const uint8_t* address);
