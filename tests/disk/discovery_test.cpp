@@ -58,7 +58,7 @@ TEST(FindTargetDisk, GivesUpAfterTwentyAttemptsAndTakesTheFirstListedDisk) {
     uint64_t start = SkippedMicroseconds();
     bool none = !FindTargetDisk(target);
     printf("searched %llu s\n",
-           static_cast<unsigned long long>((SkippedMicroseconds() - start) / 1000000));
+           static_cast<unsigned long long>((SkippedMicroseconds() - start + 500000) / 1000000));
     std::ofstream disks(kGeometryFile);
     for (const char* disk : {"hde", "sda", "hdc", "hdd", "sdb"}) {
       disks << "/dev/" << disk << ": 2088 cylinders, 255 heads, 63 sectors/track\n";
