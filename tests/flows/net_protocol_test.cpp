@@ -32,6 +32,7 @@ class NetProtocol : public testing::Test {
     peer_ = std::make_unique<ScriptedPeer>(link_->Right());
     ASSERT_TRUE(peer_->Ready());
     NamespaceVisit visit(link_->Left());
+    ASSERT_TRUE(visit.Entered());  // never the host's interfaces
     ScanInterfaces(session_);
     ASSERT_EQ(session_.interfaces.size(), 1u);
   }
@@ -132,6 +133,7 @@ TEST_F(NetProtocol, BroadcastsScanTheInterfacesAgainEverySixtieth) {
   CloseInterfaces(session_);
   session_.broadcastCount = kBroadcastsPerScan - 2;
   NamespaceVisit visit(link_->Left());
+  ASSERT_TRUE(visit.Entered());
   uint8_t datagram[kDatagramSize] = {};
   BroadcastRequest(session_, datagram, 4);
   EXPECT_TRUE(session_.interfaces.empty());
