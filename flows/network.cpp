@@ -1,9 +1,311 @@
 #include "flows/network.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/utsname.h>
+#include <unistd.h>
 
-// This build does not carry the network installation yet: say so, and let the ending reboot.
-bool InstallFromNetwork(TargetDisk&) {
-  puts("\nFATAL ERROR: the network installation is not in this build yet");
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "console/console.h"
+#include "disk/finish.h"
+#include "disk/prepare.h"
+#include "disk/tools.h"
+#include "flows/installer_child.h"
+#include "flows/net_exchange.h"
+#include "flows/net_file_stream.h"
+#include "flows/net_interfaces.h"
+#include "flows/net_messages.h"
+#include "packages/roots.h"
+#include "platform/kernel_modules.h"
+#include "platform/pending_interrupt.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr uint64_t kHandshakeWait = 1000000;
+constexpr int kHandshakeAttempts = 5;
+constexpr size_t kBlockSize = 4096;
+constexpr size_t kLabelLength = 63;
+constexpr const char* kDefaultLabel = "Corvanta";
+// No device identity source is built in: both identity lines stay empty.
+constexpr std::string_view kIdentityLine1 = "";
+constexpr std::string_view kIdentityLine2 = "";
+
+bool PrepareInterfaces(NetSession& session) {
+  ScanInterfaces(session);
+  session.broadcastCount = 0;
+  if (session.interfaces.empty()) {
+    puts("\nFATAL ERROR: no network card found");
+    return false;
+  }
+  puts("");
+  for (const NetInterface& interface : session.interfaces) {
+    char address[18];
+    FormatHardwareAddress(interface.hardwareAddress, address);
+    printf("mac-address: %s\n", address);
+  }
+  puts("");
+  puts("Waiting for drivers...");
+  return true;
+}
+
+std::string KernelRelease() {
+  utsname system{};
+  return uname(&system) == 0 ? system.release : "";
+}
+
+// Broadcasts the payload until an offer that begins with `word` answers it.
+void BroadcastUntilOffer(NetSession& session, const std::string& payload, const char* word) {
+  uint8_t reply[kDatagramSize];
+  for (;;) {
+    uint8_t datagram[kDatagramSize] = {};
+    BroadcastRequest(session, datagram, WritePayload(datagram, payload));
+    if (WaitForOffer(session, reply, word)) {
+      return;
+    }
+  }
+}
+
+bool FetchDrivers(NetSession& session) {
+  BroadcastUntilOffer(session, DriverRequestPayload(KernelRelease()), "OFDR");
+  if (OpenNextFile(ReplaceCurrentFile(session)) != FileHeader::kOpened) {
+    puts("\nFATAL ERROR: could not retrieve disk drivers");
+    return false;
+  }
+  puts("Retrieving drivers...");
+  return ReceivePackages(session, false, true);
+}
+
+// The first line of the floppy's label file, or nothing without a floppy or file.
+std::string ReadFloppyLabel() {
+  if (MountFileSystem("/dev/fd0", "/floppy", "vfat", 0, nullptr) != 0) {
+    return "";
+  }
+  char line[kLabelLength + 1] = {};
+  FILE* file = fopen("/floppy/label.txt", "r");
+  if (file != nullptr) {
+    if (fgets(line, sizeof line, file) == nullptr) {
+      line[0] = '\0';
+    }
+    fclose(file);
+  }
+  UnmountFileSystem("/floppy");  // nothing more is read from the floppy
+  return line;
+}
+
+std::string DiskLabel() {
+  std::string label;
+  for (char c : ReadFloppyLabel()) {
+    if (isalnum(static_cast<unsigned char>(c)) || ispunct(static_cast<unsigned char>(c))) {
+      label.push_back(c);
+    }
+  }
+  return label.empty() ? kDefaultLabel : label;
+}
+
+// Sends the request in an exchange on the selected interface, as YACK and STRT are sent.
+bool HandshakeExchange(NetSession& session, std::string_view payload) {
+  NetInterface* interface = SelectedInterface(session);
+  uint8_t request[kDatagramSize] = {};
+  uint8_t reply[kDatagramSize];
+  FillHeader(session, request, WritePayload(request, payload));
+  return interface != nullptr &&
+         Exchange(*interface, session, request, reply, kHandshakeWait, kHandshakeAttempts) >= 0;
+}
+
+// One round of the handshake: a DSCV broadcast, an acceptable OFFR and an answered YACK.
+bool OfferAccepted(NetSession& session, const std::string& label, bool& keep) {
+  keep = false;
+  uint8_t datagram[kDatagramSize] = {};
+  BroadcastRequest(session, datagram,
+                   WritePayload(datagram, DiscoverPayload(kIdentityLine1, kIdentityLine2, label)));
+  uint8_t offer[kDatagramSize];
+  do {
+    if (!WaitForOffer(session, offer, "OFFR")) {
+      return false;
+    }
+  } while (!ReadOffer(offer, keep));
+  return HandshakeExchange(session, kAcceptOffer);
+}
+
+void FindServer(NetSession& session, const std::string& label, bool& keep) {
+  puts("");
+  puts("");
+  puts("Waiting for installation server...");
+  while (!OfferAccepted(session, label, keep)) {
+  }
+  char address[18];
+  FormatHardwareAddress(session.peerAddress, address);
+  printf("Found server at %s\n", address);
+  puts("");
+}
+
+bool IsConfigurationFile(const std::string& name) {
+  return name.size() > 4 && name.ends_with(".scr");
+}
+
+// Copies the current file into the open descriptor; false after the step's message.
+bool CopyFileData(NetFileStream& stream, int file) {
+  uint8_t block[kBlockSize];
+  for (;;) {
+    int count = ReadFileData(stream, block, sizeof block);
+    if (count < 0) {
+      puts("\nFATAL ERROR: bad network connection");
+      return false;
+    }
+    if (count == 0) {
+      return true;
+    }
+    if (write(file, block, count) != count) {
+      printf("\nFATAL ERROR: installation failed: %s\n", strerror(errno));
+      return false;
+    }
+  }
+}
+
+bool WriteConfigurationFile(NetFileStream& stream, const std::string& name) {
+  std::string path = stream.size == 0 ? SystemPath("/empty") : TargetPath("/" + name);
+  puts("Writing configuration...");
+  int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  if (file < 0) {
+    puts("\nFATAL ERROR: couldn't make a file");
+    return false;
+  }
+  bool copied = CopyFileData(stream, file);
+  close(file);
+  return copied;
+}
+
+// Receives the files the server sends until it has no more; false after a failure's message.
+bool ReceiveFiles(NetSession& session) {
+  for (;;) {
+    NetFileStream& stream = ReplaceCurrentFile(session);
+    FileHeader header = OpenNextFile(stream);
+    if (header == FileHeader::kNone) {
+      return true;
+    }
+    if (header == FileHeader::kBroken) {
+      puts("\nFATAL ERROR: bad network connection");
+      return false;
+    }
+    std::string name = UsableFileName(stream);
+    if (name.empty()) {
+      puts("\nFATAL ERROR: couldn't make a file");
+      return false;
+    }
+    bool received = IsConfigurationFile(name) ? WriteConfigurationFile(stream, name)
+                                              : ReceivePackages(session, true, false);
+    if (!received) {
+      return false;
+    }
+  }
+}
+
+// Tells the new system how it was installed; a failure only loses the hint.
+void MarkInstallation() {
+  int marker = open(TargetPath("/CDINSTALL").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (marker >= 0) {
+    close(marker);
+  }
+}
+
+// Waits up to a second after one WTRM; true when the farewell is over (TERM or a key).
+bool FarewellAnswered(NetSession& session, NetInterface& interface) {
+  uint8_t reply[kDatagramSize];
+  pollfd inputs[2] = {{STDIN_FILENO, POLLIN, 0}, {interface.socket, POLLIN, 0}};
+  uint64_t left = kOfferWait;
+  while (WaitReadable(inputs, 2, left)) {
+    if (inputs[0].revents != 0) {
+      return true;  // the key stays unread for the ending
+    }
+    int length = ReceiveDatagram(interface, reply);
+    if (length < 0) {
+      return false;
+    }
+    if (AcceptDatagram(session, reply, length) && PayloadBegins(reply, "TERM")) {
+      return true;
+    }
+  }
   return false;
+}
+
+// Repeats one WTRM, with its one sequence number, until the server or the user answers.
+void SayFarewell(NetSession& session) {
+  NetInterface* interface = SelectedInterface(session);
+  uint8_t datagram[kDatagramSize] = {};
+  FillHeader(session, datagram, WritePayload(datagram, kFarewell));
+  if (interface == nullptr) {
+    return;
+  }
+  do {
+    if (!SendDatagram(*interface, datagram)) {
+      // Sent again after the wait.
+    }
+  } while (!FarewellAnswered(session, *interface));
+}
+
+}  // namespace
+
+bool ReceivePackages(NetSession& session, bool keepImage, bool quiet) {
+  FILE* child = StartInstallerChild(keepImage, quiet);
+  if (child == nullptr) {
+    puts("\nFATAL ERROR: couldn't start install");
+    return false;
+  }
+  uint8_t block[kBlockSize];
+  for (;;) {
+    int count = session.currentFile ? ReadFileData(*session.currentFile, block, sizeof block) : -1;
+    if (count < 0) {
+      puts("\nFATAL ERROR: bad network connection");
+    } else if (count > 0 && fwrite(block, 1, count, child) != size_t(count)) {
+      puts("");
+      count = -1;
+    }
+    if (count <= 0) {
+      ClosePipedChild(child);
+      return count == 0;
+    }
+  }
+}
+
+bool InstallFromNetwork(TargetDisk& target) {
+  ShowWelcome("remote installation");
+  NetSession session;
+  if (!PrepareInterfaces(session) || !FetchDrivers(session)) {
+    return false;
+  }
+  puts("Loading drivers");
+  LoadModuleList(diskDriverModules);
+  LoadModuleList(usbModules);
+  if (!FindTargetDisk(target)) {
+    return false;
+  }
+  std::string label = DiskLabel();
+  printf("disk label: %s\n", label.c_str());
+  bool keep = false;
+  FindServer(session, label, keep);
+  if (!PrepareDisk(target, keep)) {
+    return false;
+  }
+  puts("");
+  if (!HandshakeExchange(session, kStartInstallation)) {
+    puts("\nFATAL ERROR: server refused to install");
+    return false;
+  }
+  if (!ReceiveFiles(session)) {
+    return false;
+  }
+  MarkInstallation();
+  FinishInstalledSystem(target);
+  installationFinished = 1;
+  puts("\nSoftware installed.");
+  puts("Press ENTER to reboot");
+  SayFarewell(session);
+  return true;
 }

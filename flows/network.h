@@ -1,7 +1,13 @@
 #pragma once
 
 #include "disk/discovery.h"
+#include "flows/net_session.h"
 
 // The network installation from its first message to its last. Returns true when the software was
-// installed, false after a failure (having printed why) or a cancellation.
+// installed and the farewell is over, false after a failure (having printed why).
 bool InstallFromNetwork(TargetDisk& target);
+
+// Feeds the session's current file to a new installer child (keepImage and quiet as there) until
+// the file ends. False, after its message, when the child cannot be started, the data stopped
+// coming ("bad network connection") or the child took no more (an empty line).
+bool ReceivePackages(NetSession& session, bool keepImage, bool quiet);

@@ -64,9 +64,23 @@ int RunAsFirstProcess(const std::function<int()>& body) {
   EndLike(status);
 }
 
+// The installer's interfaces are those of a namespace the test made, or none at all: the host's
+// stay out of reach (the network flow would raise them and broadcast on them).
+bool EnterNetworkNamespace(const std::string& name) {
+  if (name.empty()) {
+    return unshare(CLONE_NEWNET) == 0;
+  }
+  int space = open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+  bool entered = space >= 0 && setns(space, CLONE_NEWNET) == 0;
+  if (space >= 0) {
+    close(space);
+  }
+  return entered;
+}
+
 // In the child, on the terminal: enter the root and become the installer.
 int BecomeInstaller(const InstallerSandbox& root, const std::vector<std::string>& arguments,
-                    ConsoleKind console) {
+                    ConsoleKind console, const std::string& networkNamespace) {
   int program = open(INSTALLER_TEST_PATH, O_RDONLY | O_CLOEXEC);
   int calls = open(root.HostPath("/.sandbox/calls").c_str(), O_WRONLY | O_APPEND);
   bool serial = console == ConsoleKind::kSerial;
@@ -77,6 +91,7 @@ int BecomeInstaller(const InstallerSandbox& root, const std::vector<std::string>
            mount(terminal, root.HostPath("/dev/ttyS0").c_str(), nullptr, MS_BIND, nullptr) == 0;
   };
   if (program < 0 || calls < 0 || dup2(calls, kRecordDescriptor) < 0 ||
+      !EnterNetworkNamespace(networkNamespace) ||
       !EnterSandbox(root, serial ? std::function<bool()>(bindSerialPort) : nullptr)) {
     return 122;
   }
@@ -109,10 +124,12 @@ int BecomeInstaller(const InstallerSandbox& root, const std::vector<std::string>
 }  // namespace
 
 std::unique_ptr<Terminal> InstallerSandbox::Start(const std::vector<std::string>& arguments,
-                                                  ConsoleKind console) const {
+                                                  ConsoleKind console,
+                                                  const std::string& networkNamespace) const {
   if (console == ConsoleKind::kSerial) {
     Write("/dev/ttyS0", "");
   }
-  return std::make_unique<Terminal>(
-      [this, arguments, console] { return BecomeInstaller(*this, arguments, console); });
+  return std::make_unique<Terminal>([this, arguments, console, networkNamespace] {
+    return BecomeInstaller(*this, arguments, console, networkNamespace);
+  });
 }

@@ -26,7 +26,10 @@ class InstallerSandbox : public SandboxRoot {
 
   // The module directory of the running kernel, where the installer reads its modules.
   static std::string ModuleDirectory();
-  // Starts the installer with the argument vector (argv[0] first) on a new terminal.
+  // Starts the installer with the argument vector (argv[0] first) on a new terminal; inside the
+  // named network namespace (see VethLink), or in a new one without interfaces when
+  // `networkNamespace` is empty.
   std::unique_ptr<Terminal> Start(const std::vector<std::string>& arguments,
-                                  ConsoleKind console = ConsoleKind::kVirtual) const;
+                                  ConsoleKind console = ConsoleKind::kVirtual,
+                                  const std::string& networkNamespace = "") const;
 };

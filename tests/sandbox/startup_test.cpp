@@ -95,13 +95,13 @@ TEST_F(StartupSandbox, RunsTheFlowThatTypeAndCommandLineChoose) {
     const char* message;
   } cases[] = {
       {"cdrom", {"/bin/setup"}, "Found harddrive as SATA 1"},
-      {"net\n", {"/bin/setup"}, "the network installation is not in this build"},
+      {"net\n", {"/bin/setup"}, "FATAL ERROR: no network card found"},
       {"net\n", {"/bin/setup", "-x", "-hdd-install"}, "hard disk installation"},
-      {"net\n", {"/bin/setup", "-hdd-installer"}, "the network installation is not in this build"},
+      {"net\n", {"/bin/setup", "-hdd-installer"}, "FATAL ERROR: no network card found"},
       {"CDROM\n", {"/bin/setup"}, "FATAL ERROR: internal error"},
       {"cdrom \n", {"/bin/setup"}, "FATAL ERROR: internal error"},
       {nullptr, {"/bin/setup"}, "FATAL ERROR: internal error"},
-      {"net\n", {"/sbin/init"}, "the network installation is not in this build"},
+      {"net\n", {"/sbin/init"}, "FATAL ERROR: no network card found"},
   };
   for (const auto& run : cases) {
     SCOPED_TRACE(run.message);

@@ -19,8 +19,6 @@ inline constexpr const char* kMediaDirectory = "/.sandbox/media";
 inline constexpr const char* kFormatTemplateDirectory = "/.sandbox/format";
 // Lines of record prefixes: a call whose record begins with one of them fails.
 inline constexpr const char* kFailFile = "/.sandbox/fail";
-// Network interface fixtures: net/NAME/address ("02:00:00:00:00:01"), net/NAME/ipv4 (optional).
-inline constexpr const char* kNetDirectory = "/.sandbox/net";
 // What the recording sfdisk prints for "-g" and for "-d".
 inline constexpr const char* kGeometryFile = "/.sandbox/sfdisk-g";
 inline constexpr const char* kDumpFile = "/.sandbox/sfdisk-d";

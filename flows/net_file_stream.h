@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "flows/net_session.h"
+
+// The transfer of one file from the server: a RETR for its FILE header, then one RETR for each
+// data datagram until an empty one ends the file.
+
+// Per RETR: 20 milliseconds per attempt, 300 attempts.
+constexpr uint64_t kDataRequestWait = 20000;
+constexpr int kDataRequestAttempts = 300;
+
+// What the RETR that opens a file brought.
+enum class FileHeader {
+  kOpened,  // a FILE header: name and size are set
+  kNone,    // no reply, or a reply that is no FILE header: the server has no more files
+  kBroken,  // a FILE header whose size is no decimal number from 0 to 2^31 - 1
+};
+
+// Replaces the session's current file by a new stream on the selected interface; returns it.
+NetFileStream& ReplaceCurrentFile(NetSession& session);
+
+// Asks for the next file's header and reads its name (up to 80 characters) and size.
+FileHeader OpenNextFile(NetFileStream& stream);
+
+// The name under which the file is stored: the first 31 characters of the announced name, or
+// empty when they are empty, "." or "..", or hold a "/" (the file would land outside its folder).
+std::string UsableFileName(const NetFileStream& stream);
+
+// Hands out up to `maximum` bytes of the file into `buffer`, asking for the next data datagram
+// when the last one is used up. Returns the count, 0 at the end of the file, or -1 when a request
+// got no reply or the file ended before the size its header announced.
+int ReadFileData(NetFileStream& stream, uint8_t* buffer, size_t maximum);

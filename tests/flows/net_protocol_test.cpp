@@ -1,0 +1,211 @@
+// The client's side of the network installation over a real veth link between two namespaces
+// of the test's own making, against a peer that answers as each test scripts it.
+
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "flows/net_exchange.h"
+#include "flows/net_file_stream.h"
+#include "flows/net_interfaces.h"
+#include "flows/net_messages.h"
+#include "gtest/gtest.h"
+#include "tests/support/net_namespace.h"
+#include "tests/support/scripted_peer.h"
+
+namespace {
+
+const uint8_t kClient[6] = {2, 0, 0, 0, 0, 0x0a};
+
+class NetProtocol : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (getuid() != 0) {
+      GTEST_SKIP() << "needs root for network namespaces";
+    }
+    link_ = std::make_unique<VethLink>("np");
+    ASSERT_TRUE(link_->Ready());
+    ASSERT_EQ(link_->RunIn(link_->Left(), "ip link set eth0 address 02:00:00:00:00:0a"), 0);
+    peer_ = std::make_unique<ScriptedPeer>(link_->Right());
+    ASSERT_TRUE(peer_->Ready());
+    NamespaceVisit visit(link_->Left());
+    ASSERT_TRUE(visit.Entered());  // never the host's interfaces
+    ScanInterfaces(session_);
+    ASSERT_EQ(session_.interfaces.size(), 1u);
+  }
+
+  // The state after an accepted offer from the peer.
+  void Bind() {
+    session_.selectedInterface = 0;
+    memcpy(session_.ownAddress, kClient, 6);
+    memcpy(session_.peerAddress, peer_->Address(), 6);
+  }
+
+  // A datagram from the peer to the client, as an offer is sent.
+  DatagramHeader Offer() const {
+    DatagramHeader header;
+    memcpy(header.source, peer_->Address(), 6);
+    memcpy(header.destination, kClient, 6);
+    header.sequence = 1;
+    return header;
+  }
+
+  // Reads the whole current file in pieces of `piece` bytes; "<-1>" where ReadFileData failed.
+  std::string ReadAll(size_t piece) {
+    std::string data;
+    uint8_t block[kDatagramSize];
+    for (int count; (count = ReadFileData(*session_.currentFile, block, piece)) != 0;) {
+      if (count < 0) {
+        return data + "<-1>";
+      }
+      data.append(reinterpret_cast<char*>(block), count);
+    }
+    return data;
+  }
+
+  std::unique_ptr<VethLink> link_;
+  std::unique_ptr<ScriptedPeer> peer_;
+  NetSession session_;
+};
+
+TEST_F(NetProtocol, ScanRaisesTheInterfaceAndPassesOverLoopback) {
+  EXPECT_EQ(std::string(session_.interfaces[0].hardwareAddress,
+                        session_.interfaces[0].hardwareAddress + 6),
+            std::string(kClient, kClient + 6));
+  EXPECT_EQ(link_->RunIn(link_->Left(), "ip link show eth0 | grep -q PROMISC"), 0);
+}
+
+TEST_F(NetProtocol, BroadcastCarriesTheDiscoveryFromTheInterfaceAddress) {
+  uint8_t datagram[kDatagramSize] = {};
+  BroadcastRequest(session_, datagram, WritePayload(datagram, DiscoverPayload("", "", "Corvanta")));
+  uint8_t received[kDatagramSize];
+  ASSERT_EQ(peer_->Receive(received, 1000), 42);
+  DatagramHeader header = LoadDatagramHeader(received);
+  EXPECT_EQ(std::string(header.source, header.source + 6), std::string(kClient, kClient + 6));
+  EXPECT_TRUE(IsZeroAddress(header.destination));
+  EXPECT_EQ(header.sequence, 1);
+  EXPECT_EQ(header.acknowledgement, 0);
+  EXPECT_EQ(session_.offerWait, kOfferWait);
+}
+
+// Each row comes alone after a broadcast (whose own echo also reaches the client).
+TEST_F(NetProtocol, WaitForOfferTakesOnlyAnOfferForThisClient) {
+  struct Case {
+    const char* what;
+    DatagramHeader header;
+    std::string payload;
+    bool wrongPort, taken;
+  };
+  DatagramHeader toEveryone = Offer();
+  memset(toEveryone.destination, 0, 6);
+  DatagramHeader otherClient = Offer();
+  otherClient.destination[5] = 0x0b;
+  DatagramHeader second = Offer();
+  second.sequence = 2;
+  const Case cases[] = {
+      {"an offer", Offer(), "OFFR\n\n", false, true},
+      {"to everyone", toEveryone, "OFFR\n\n", false, false},
+      {"an empty payload", Offer(), "", false, false},
+      {"another word", Offer(), "OFDR", false, false},
+      {"from another port", Offer(), "OFFR\n\n", true, false},
+      {"for another client", otherClient, "OFFR\n\n", false, false},
+      {"not the first of a conversation", second, "OFFR\n\n", false, false},
+  };
+  for (const Case& c : cases) {
+    uint8_t datagram[kDatagramSize] = {};
+    BroadcastRequest(session_, datagram, WritePayload(datagram, kAcceptOffer));
+    ASSERT_TRUE(peer_->Send(c.header, c.payload, c.wrongPort));
+    session_.offerWait = 200000;
+    uint8_t offer[kDatagramSize];
+    EXPECT_EQ(WaitForOffer(session_, offer, c.payload.empty() ? "" : "OFFR"), c.taken) << c.what;
+    EXPECT_EQ(session_.selectedInterface, c.taken ? 0 : -1) << c.what;
+    if (c.taken) {
+      EXPECT_EQ(memcmp(session_.peerAddress, peer_->Address(), 6), 0);
+      EXPECT_EQ(session_.receiveCounter, 1u);
+    }
+  }
+}
+
+TEST_F(NetProtocol, BroadcastsScanTheInterfacesAgainEverySixtieth) {
+  CloseInterfaces(session_);
+  session_.broadcastCount = kBroadcastsPerScan - 2;
+  NamespaceVisit visit(link_->Left());
+  ASSERT_TRUE(visit.Entered());
+  uint8_t datagram[kDatagramSize] = {};
+  BroadcastRequest(session_, datagram, 4);
+  EXPECT_TRUE(session_.interfaces.empty());
+  BroadcastRequest(session_, datagram, 4);
+  EXPECT_EQ(session_.interfaces.size(), 1u);
+  EXPECT_EQ(session_.broadcastCount, 0u);
+}
+
+TEST_F(NetProtocol, ExchangeRepeatsTheSameRequestUntilItsAttemptsRunOut) {
+  Bind();
+  peer_->Serve({});
+  uint8_t request[kDatagramSize] = {};
+  FillHeader(session_, request, WritePayload(request, kStartInstallation));
+  uint8_t reply[kDatagramSize];
+  EXPECT_EQ(Exchange(session_.interfaces[0], session_, request, reply, 20000, 3), -1);
+  std::vector<PeerRequest> requests = peer_->Finish();
+  ASSERT_EQ(requests.size(), 3u);
+  for (const PeerRequest& r : requests) {
+    EXPECT_EQ(r.payload, "STRT");
+    EXPECT_EQ(r.sequence, 1);
+  }
+}
+
+// A lost answer is fetched again by the repeated request; a doubled one is refused the second
+// time, so no data is handed out twice.
+TEST_F(NetProtocol, FileArrivesWholeThroughLostAndDoubledAnswers) {
+  Bind();
+  peer_->Serve(
+      {{"FILE\nsystem.vpk\n10\n", true}, {"hello", false, true}, {"world", true, true}, {""}});
+  ASSERT_EQ(OpenNextFile(ReplaceCurrentFile(session_)), FileHeader::kOpened);
+  EXPECT_STREQ(session_.currentFile->name, "system.vpk");
+  EXPECT_EQ(session_.currentFile->size, 10);
+  EXPECT_EQ(ReadAll(3), "helloworld");
+  std::vector<PeerRequest> requests = peer_->Finish();
+  ASSERT_EQ(requests.size(), 6u);  // two of them repeats of a request whose answer was lost
+  EXPECT_EQ(requests[0].sequence, requests[1].sequence);
+  EXPECT_EQ(requests.back().sequence, 4);
+}
+
+TEST_F(NetProtocol, FileHeadersAndEndsAsTheServerSendsThem) {
+  struct Case {
+    std::vector<PeerReply> replies;
+    FileHeader header;
+    std::string name, data;
+  };
+  const Case cases[] = {
+      {{{"FILE\nempty.scr\n0\n"}, {""}}, FileHeader::kOpened, "empty.scr", ""},
+      {{{"FILE\n" + std::string(90, 'n') + "\n1\n"}, {"x"}, {""}},
+       FileHeader::kOpened,
+       std::string(80, 'n'),
+       "x"},
+      {{{"FILE\nshort\n6\n"}, {"abc"}, {""}}, FileHeader::kOpened, "short", "abc<-1>"},
+      {{{"FILE\nlonger\n2\n"}, {"abc"}, {""}}, FileHeader::kOpened, "longer", "abc"},
+      {{{"FILE\nnegative\n-1\n"}}, FileHeader::kBroken, "negative", ""},
+      {{{"FILE\nhuge\n2147483648\n"}}, FileHeader::kBroken, "huge", ""},
+      {{{"FILE\nnumber\n12x\n"}}, FileHeader::kBroken, "number", ""},
+      {{{"FILE\nnone\n"}}, FileHeader::kBroken, "none", ""},
+      {{{"DONE"}}, FileHeader::kNone, "", ""},
+  };
+  for (const Case& c : cases) {
+    Bind();
+    session_.sendCounter = 0;
+    session_.receiveCounter = 0;
+    peer_->Serve(c.replies);
+    FileHeader header = OpenNextFile(ReplaceCurrentFile(session_));
+    EXPECT_EQ(header, c.header) << c.replies[0].payload;
+    EXPECT_EQ(session_.currentFile->name, c.name);
+    if (header == FileHeader::kOpened) {
+      EXPECT_EQ(ReadAll(4096), c.data) << c.name;
+    }
+    peer_->Finish();
+  }
+}
+
+}  // namespace
