@@ -15,10 +15,12 @@
 #include "packages/database_load.h"
 #include "packages/database_lookup.h"
 #include "packages/install_stream.h"
+#include "packages/package_file.h"
 #include "packages/post_log.h"
 #include "packages/roots.h"
 #include "packages/schedule_apply.h"
-#include "packages/unpack.h"
+#include "streams/byte_order.h"
+#include "streams/package_format.h"
 #include "tools/vpk/command_line.h"
 
 namespace {
@@ -96,14 +98,56 @@ Outcome ParseAdmin(int argc, char** argv, const std::string& usage, bool withMod
   return Outcome::kRun;
 }
 
-// Loads the tree's database; a fresh tree gets its database directory first when create is set.
-bool OpenTree(bool create) {
-  if (create && !MakeDirectories(TargetPath("/var/pdb"), false)) {
-    std::fprintf(stderr, "vpk: cannot create %s: %s\n", TargetPath("/var/pdb").c_str(),
-                 std::strerror(errno));
+// Loads the tree's database. An installation needs the tree itself, and starts from an empty
+// database when it has none; the first package it records makes the database directory.
+bool OpenTree(bool installing) {
+  struct stat status;
+  std::string root = TargetPath("/");
+  if (installing && (stat(root.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))) {
+    std::fprintf(stderr, "vpk: install: no tree at %s\n", root.c_str());
     return false;
   }
+  if (installing && stat(TargetPath("/var/pdb").c_str(), &status) != 0) {
+    return true;
+  }
   return LoadDatabase(false);
+}
+
+// Reads the magic of file: false, with the reason on standard error, for a file that is no package
+// file at all. Other damage is for the installation to find and report.
+bool HasPackageMagic(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  unsigned char header[kContainerHeaderSize];
+  if (!in.read(reinterpret_cast<char*>(header), sizeof header)) {
+    std::fprintf(stderr, "vpk: %s: not a package file: too short\n", file.c_str());
+    return false;
+  }
+  std::uint32_t magic = LoadLittleEndian(header, 4);
+  if (magic != kContainerMagic && magic != kUnrecordedMagic) {
+    std::fprintf(stderr, "vpk: %s: not a package file: bad magic\n", file.c_str());
+    return false;
+  }
+  return true;
+}
+
+// False, with the reason, when a package of file has a name that cannot be recorded.
+bool HasRecordableNames(const std::string& file) {
+  SelectablePackage listed;
+  if (!OpenPackageFile(listed, file)) {
+    return true;  // the installation reports what is wrong with it
+  }
+  std::vector<const PackageInfo*> named = {&listed};
+  for (const auto& member : listed.members) {
+    named.push_back(member.get());
+  }
+  for (const PackageInfo* p : named) {
+    if (!IsSafeDirectoryName(p->name)) {
+      std::fprintf(stderr, "vpk: %s: package name '%s' is not allowed\n", file.c_str(),
+                   p->name.c_str());
+      return false;
+    }
+  }
+  return true;
 }
 
 // Stores the installed package file as its image, as the installer does for a package that
@@ -137,6 +181,9 @@ bool InstallOneFile(const std::string& file, InstallMode mode) {
   std::ifstream in(file, std::ios::binary);
   if (!in) {
     std::fprintf(stderr, "vpk: install: cannot open %s: %s\n", file.c_str(), std::strerror(errno));
+    return false;
+  }
+  if (!HasPackageMagic(file) || !HasRecordableNames(file)) {
     return false;
   }
   std::string imageDirectory;

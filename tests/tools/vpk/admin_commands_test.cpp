@@ -19,7 +19,10 @@ struct Outcome {
 
 class AdminCommandsTest : public testing::Test {
  protected:
-  AdminCommandsTest() { EXPECT_EQ(mkdir((dir / "system").c_str(), 0755), 0); }
+  AdminCommandsTest() {
+    EXPECT_EQ(mkdir((dir / "system").c_str(), 0755), 0);
+    EXPECT_EQ(mkdir(Root().c_str(), 0755), 0);
+  }
 
   // Runs vpk with the command, the tree options and the arguments (each single-quoted).
   Outcome Vpk(const std::string& command, const std::vector<std::string>& arguments = {}) {
