@@ -9,6 +9,7 @@
 
 #include <climits>
 #include <functional>
+#include <random>
 
 #include "packages/database_load.h"
 #include "packages/package_database.h"
@@ -248,6 +249,35 @@ TEST_F(InstallPackageTest, NameFillingItsFieldIsKept) {
   ASSERT_TRUE(full.File("/f", "f").Write(File("full.vpk"), TestPackage::kSigned));
   EXPECT_EQ(InstallTestFile(File("full.vpk"), AllowUpgrade), 0);
   EXPECT_EQ(InstalledStates(), "abcdefghijklmnop 1.0 on\n");
+}
+
+// A full disk in the middle of a package: a 256 KiB file system on the tree, in a mount namespace
+// of the test process. Neither a new package nor an upgrade that fills it leaves anything; the
+// version installed before stays whole.
+TEST_F(InstallPackageTest, FullDiskKeepsWhatWasInstalled) {
+  if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    GTEST_SKIP() << "a small file system needs root and a private mount namespace";
+  }
+  ASSERT_EQ(mount("tmpfs", tree.Target().c_str(), "tmpfs", 0, "size=256k"), 0);
+  ASSERT_EQ(InstallTestFile(Package("base", "1.0"), AllowUpgrade), 0);
+  ASSERT_EQ(InstallTestFile(Package("ppp", "1.0"), AllowUpgrade), 0);
+  std::vector<std::string> before = ListTree(tree.Target());
+  std::mt19937 random(7);
+  for (const char* name : {"big", "ppp"}) {
+    SCOPED_TRACE(name);
+    TestPackage big(name, "2.0");
+    big.File("/small", "s").File("/large", RandomBytes(random, 512 * 1024));
+    ASSERT_TRUE(big.Write(File("big.vpk"), TestPackage::kSigned));
+    GetPackageDatabase().log.clear();
+    EXPECT_EQ(InstallTestFile(File("big.vpk"), AllowUpgrade), 1);
+    EXPECT_EQ(LogText(),
+              "ERROR: installation of " + std::string(name) + "-2.0 failed: disk is too small");
+    EXPECT_EQ(ListTree(tree.Target()), before);
+    EXPECT_EQ(InstalledStates(), "base 1.0 on\nppp 1.0 on\n");
+    EXPECT_EQ(ReadTreeFile(tree.Target("/ppp")), "1.0");
+  }
+  EXPECT_EQ(umount(tree.Target().c_str()), 0);
 }
 
 }  // namespace

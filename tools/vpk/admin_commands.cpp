@@ -15,7 +15,6 @@
 #include "packages/database_load.h"
 #include "packages/database_lookup.h"
 #include "packages/install_stream.h"
-#include "packages/package_file.h"
 #include "packages/post_log.h"
 #include "packages/roots.h"
 #include "packages/schedule_apply.h"
@@ -130,24 +129,24 @@ bool HasPackageMagic(const std::string& file) {
   return true;
 }
 
-// False, with the reason, when a package of file has a name that cannot be recorded.
-bool HasRecordableNames(const std::string& file) {
-  SelectablePackage listed;
-  if (!OpenPackageFile(listed, file)) {
-    return true;  // the installation reports what is wrong with it
+// False, with the reason, when the first header of file names a package that cannot be recorded
+// (the package reader refuses such a header without saying why). Anything else is for the
+// installation to find and report.
+bool HasRecordableName(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  unsigned char start[kContainerHeaderSize + kPartHeaderSize + kNameFieldSize];
+  if (!in.read(reinterpret_cast<char*>(start), sizeof start)) {
+    return true;
   }
-  std::vector<const PackageInfo*> named = {&listed};
-  for (const auto& member : listed.members) {
-    named.push_back(member.get());
+  const unsigned char* part = start + kContainerHeaderSize;
+  std::uint32_t type = LoadLittleEndian(part, 2);
+  const char* field = reinterpret_cast<const char*>(part + kPartHeaderSize);
+  std::string name(field, strnlen(field, kNameFieldSize));
+  if ((type != PartHeader && type != PartBundleHeader) || IsSafeDirectoryName(name)) {
+    return true;
   }
-  for (const PackageInfo* p : named) {
-    if (!IsSafeDirectoryName(p->name)) {
-      std::fprintf(stderr, "vpk: %s: package name '%s' is not allowed\n", file.c_str(),
-                   p->name.c_str());
-      return false;
-    }
-  }
-  return true;
+  std::fprintf(stderr, "vpk: %s: package name '%s' is not allowed\n", file.c_str(), name.c_str());
+  return false;
 }
 
 // Stores the installed package file as its image, as the installer does for a package that
@@ -183,7 +182,7 @@ bool InstallOneFile(const std::string& file, InstallMode mode) {
     std::fprintf(stderr, "vpk: install: cannot open %s: %s\n", file.c_str(), std::strerror(errno));
     return false;
   }
-  if (!HasPackageMagic(file) || !HasRecordableNames(file)) {
+  if (!HasPackageMagic(file) || !HasRecordableName(file)) {
     return false;
   }
   std::string imageDirectory;
