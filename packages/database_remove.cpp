@@ -50,17 +50,6 @@ void DeleteEntries(int dir) {
   }
 }
 
-// "bootimage" is a hard link to a stored image; with one link left, that image is gone.
-void RemoveLoneBootImage(int root) {
-  struct stat status;
-  if (fstatat(root, "bootimage", &status, AT_SYMLINK_NOFOLLOW) != 0 || status.st_nlink != 1) {
-    return;
-  }
-  if (unlinkat(root, "bootimage", 0) != 0) {
-    return;
-  }
-}
-
 // Deletes path's last component inside the tree at root.
 void DeleteBelow(int root, std::string_view path) {
   std::vector<std::string> parts;
@@ -78,9 +67,6 @@ void DeleteBelow(int root, std::string_view path) {
 
 }  // namespace
 
-// Deletes every file in p's files list from the target tree, then empties the list. A listed
-// symbolic link is deleted itself, never what it leads to; a path with a ".." component, or one
-// that leads out of the tree, deletes nothing.
 void RemovePackageFiles(Package& p) {
   int root = OpenTargetRoot();
   for (const std::string& path : p.files) {
@@ -90,6 +76,27 @@ void RemovePackageFiles(Package& p) {
   }
   CloseQuietly(root);
   p.files.clear();
+}
+
+void RemoveLoneBootImage() {
+  int root = OpenTargetRoot();
+  struct stat status;
+  if (root < 0 || fstatat(root, "bootimage", &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+      status.st_nlink != 1 || unlinkat(root, "bootimage", 0) != 0) {
+    // nothing to do, or deletions never report
+  }
+  CloseQuietly(root);
+}
+
+void RemoveDatabaseDirectory(const std::string& path) {
+  int dir = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) {
+    return;
+  }
+  DeleteEntries(dir);
+  if (rmdir(path.c_str()) != 0) {
+    // Entries beginning with "." keep the directory; deletions never report.
+  }
 }
 
 void RemovePackageDirectory(const Package& p) {
@@ -109,7 +116,7 @@ void RemovePackageDirectory(const Package& p) {
     if (unlinkat(database, p.name.c_str(), AT_REMOVEDIR) != 0) {
       // Entries beginning with "." keep the directory; deletions never report.
     }
-    RemoveLoneBootImage(root);
+    RemoveLoneBootImage();
   }
   CloseQuietly(database);
   CloseQuietly(root);

@@ -1,5 +1,9 @@
 #include "packages/database_store.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+
+#include <cerrno>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -7,6 +11,7 @@
 #include "packages/database_files.h"
 #include "packages/database_remove.h"
 #include "packages/package_reports.h"
+#include "packages/package_script.h"
 #include "packages/unpack.h"
 
 namespace {
@@ -121,9 +126,7 @@ const char* DisabledText(const Package& p) {
   return p.userForced ? "user\n" : "auto\n";
 }
 
-// Always in the absolute form of the package directory.
-void WriteStateFiles(const Package& p) {
-  std::string dir = PackageDirectory(p, Placement::kTargetRoot);
+void WriteStateFiles(const Package& p, const std::string& dir) {
   if (p.disabled) {
     WriteStateFile(dir + "disabled", DisabledText(p));
   } else {
@@ -134,6 +137,65 @@ void WriteStateFiles(const Package& p) {
   } else {
     WriteStateFile(dir + "enabled", "user\n");
   }
+}
+
+// Writes the metadata into dir and the state files into stateDir.
+bool WriteMetadataInto(const Package& p, const std::string& dir, const std::string& stateDir) {
+  bool keepsMetadata = (p.flags & kFlagNoMetadataFiles) == 0;
+  if (!IsSafeDirectoryName(p.name) || (keepsMetadata && !FitsMetadataFiles(p))) {
+    ReportBrokenPackage(p);
+    return false;
+  }
+  if (!keepsMetadata) {
+    DeleteListFiles(dir);
+  } else if (!WriteListFiles(p, dir)) {
+    return false;
+  }
+  WriteStateFiles(p, stateDir);
+  if (p.hasImage) {
+    DeleteDatabaseFile(dir + "oninstall");
+  }
+  return true;
+}
+
+bool WriteScripts(const Package& p, const std::string& dir, const StagedScripts& scripts) {
+  for (const auto& [name, text] : scripts) {
+    if (!WritePackageScript(p, dir + name, text)) {
+      ReportWriteFailure(p, name);
+      return false;
+    }
+  }
+  return true;
+}
+
+// The names beside the package directory (given without its closing "/") where its replacement
+// is written, and where the replaced one is put aside.
+std::string FreshName(const Package& p, const std::string& dir) {
+  return dir.substr(0, dir.size() - p.name.size()) + "." + p.name + ".new";
+}
+
+std::string AsideName(const Package& p, const std::string& dir) {
+  return dir.substr(0, dir.size() - p.name.size()) + "." + p.name + ".old";
+}
+
+std::string DirectoryWithoutSlash(const Package& p, Placement placement) {
+  std::string dir = PackageDirectory(p, placement);
+  dir.pop_back();
+  return dir;
+}
+
+// Puts the directory at fresh in the place of dir, at once where the file system can swap two
+// names; whatever stood at dir ends up at fresh or aside.
+bool SwapIntoPlace(const std::string& fresh, const std::string& dir, const std::string& aside) {
+  if (renameat2(AT_FDCWD, fresh.c_str(), AT_FDCWD, dir.c_str(), RENAME_EXCHANGE) == 0) {
+    return true;
+  }
+  if (errno == ENOENT) {
+    return rename(fresh.c_str(), dir.c_str()) == 0;
+  }
+  // Without the swap a killed installation may leave the package unrecorded between the two
+  // renames; its next run installs it afresh and removes both left-over directories.
+  return rename(dir.c_str(), aside.c_str()) == 0 && rename(fresh.c_str(), dir.c_str()) == 0;
 }
 
 }  // namespace
@@ -147,22 +209,40 @@ bool CreatePackageDirectory(const Package& p, Placement placement) {
 }
 
 bool WritePackageMetadata(const Package& p, Placement placement) {
-  bool keepsMetadata = (p.flags & kFlagNoMetadataFiles) == 0;
-  if (!IsSafeDirectoryName(p.name) || (keepsMetadata && !FitsMetadataFiles(p))) {
+  return WriteMetadataInto(p, PackageDirectory(p, placement),
+                           PackageDirectory(p, Placement::kTargetRoot));
+}
+
+void RemoveReplacementLeftovers(const Package& p, Placement placement) {
+  if (!IsSafeDirectoryName(p.name)) {
+    return;
+  }
+  std::string dir = DirectoryWithoutSlash(p, placement);
+  RemoveDatabaseDirectory(FreshName(p, dir));
+  RemoveDatabaseDirectory(AsideName(p, dir));
+}
+
+bool ReplacePackageDirectory(const Package& p, const StagedScripts& scripts, Placement placement) {
+  if (!IsSafeDirectoryName(p.name)) {
     ReportBrokenPackage(p);
     return false;
   }
-  std::string dir = PackageDirectory(p, placement);
-  if (!keepsMetadata) {
-    DeleteListFiles(dir);
-  } else if (!WriteListFiles(p, dir)) {
+  std::string dir = DirectoryWithoutSlash(p, placement);
+  std::string fresh = FreshName(p, dir);
+  RemoveReplacementLeftovers(p, placement);
+  if (!MakeDirectories(fresh, false)) {
+    ReportWriteFailure(p, "meta");
     return false;
   }
-  WriteStateFiles(p);
-  if (p.hasImage) {
-    DeleteDatabaseFile(dir + "oninstall");
+  bool written =
+      WriteScripts(p, fresh + "/", scripts) && WriteMetadataInto(p, fresh + "/", fresh + "/");
+  if (written && !SwapIntoPlace(fresh, dir, AsideName(p, dir))) {
+    ReportWriteFailure(p, "meta");
+    written = false;
   }
-  return true;
+  RemoveReplacementLeftovers(p, placement);
+  RemoveLoneBootImage();
+  return written;
 }
 
 bool StorePackage(Package& p) {

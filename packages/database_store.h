@@ -1,5 +1,9 @@
 #pragma once
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "packages/package.h"
 #include "packages/roots.h"
 
@@ -17,6 +21,21 @@ bool CreatePackageDirectory(const Package& p, Placement placement);
 // (item "meta/<file>") and returns false; a name or list entry that a file cannot hold is
 // reported as a broken package before anything is written.
 bool WritePackageMetadata(const Package& p, Placement placement);
+
+// The scripts of a package as they are to be stored: name ("oninstall", "onuninstall") and text.
+using StagedScripts = std::vector<std::pair<std::string, std::string>>;
+
+// Writes p's whole database entry afresh, the scripts (mode 0755) and the metadata and state files,
+// into a new directory beside the package directory (in the form the placement selects; var/pdb
+// is made when missing), which then takes the package directory's place in one step where the
+// file system can swap two names. The entry it replaces is deleted, and "bootimage" with it when
+// its image was the last other link. A failure is reported (ReportWriteFailure, or a broken
+// package for a name or list that a file cannot hold), leaves the old entry as it was and returns
+// false.
+bool ReplacePackageDirectory(const Package& p, const StagedScripts& scripts, Placement placement);
+
+// Deletes what an interrupted ReplacePackageDirectory of p left beside its package directory.
+void RemoveReplacementLeftovers(const Package& p, Placement placement);
 
 // CreatePackageDirectory and WritePackageMetadata in the absolute form; when the metadata fail,
 // the package is removed again (RemovePackage). False when either fails.

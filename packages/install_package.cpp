@@ -18,6 +18,7 @@
 #include "packages/roots.h"
 #include "packages/schedule_apply.h"
 #include "packages/schedule_plan.h"
+#include "packages/staging.h"
 #include "packages/unpack.h"
 #include "platform/platform.h"
 #include "streams/signature_check.h"
@@ -71,15 +72,16 @@ Package* Refused(const Package& p, PartReader& reader, InstallMode mode, Verdict
   return FindPackage(p.name);
 }
 
-// Lets the dependency rules see p in place of the installed package of its name before anything
-// of that one is deleted, and carries out what they decide. On return p is out of the database
-// again. When the rules would uninstall p itself (a dependency that only passed because the
-// caller ignored unusable packages), nothing is carried out, the installed package stays and the
-// result is false (reported).
-bool ReplaceInstalled(std::unique_ptr<Package>& p) {
+// Lets the dependency rules see p in place of the installed package of its name and carries out
+// what they decide; the installed package itself is handed back in old, out of the database, for
+// its files to go once p is in place. On return p is out of the database again. When the rules
+// would uninstall p itself (a dependency that only passed because the caller ignored unusable
+// packages), nothing is carried out, the installed package stays and the result is false
+// (reported).
+bool ReplaceInstalled(std::unique_ptr<Package>& p, std::unique_ptr<Package>& old) {
   PackageDatabase& db = GetPackageDatabase();
   int index = FindPackageIndex(p->name);
-  std::unique_ptr<Package> old = index < 0 ? nullptr : db.Take(db.Records()[index].get());
+  old = index < 0 ? nullptr : db.Take(db.Records()[index].get());
   const Package* fresh = &AddPackage(std::move(p));
   std::vector<Package*> removals;
   std::vector<Package*> enables;
@@ -101,9 +103,6 @@ bool ReplaceInstalled(std::unique_ptr<Package>& p) {
     ReportRemovedByRules(DisplayName(*p));
     return false;
   }
-  if (old != nullptr) {
-    RemovePackage(*old);
-  }
   return true;
 }
 
@@ -121,14 +120,17 @@ void SkipImage(Package& p, PartReader& reader) {
   }
 }
 
-// Stores the script part the reader stands on and moves on. A package with an image has no stored
-// install script (its metadata writing deletes a left-over one); its uninstall script is kept.
-bool StoreScript(Package& p, PartReader& reader, const char* name, Placement placement) {
-  bool stored = !p.hasImage || std::strcmp(name, "onuninstall") == 0;
-  if (stored && !WritePackageScript(p, reader, reader.PartLength(), name, placement)) {
+// Reads the script part the reader stands on for storing and moves on. A package with an image
+// has no stored install script (its metadata writing deletes a left-over one); its uninstall
+// script is kept.
+bool StageScript(Package& p, PartReader& reader, const char* name, Staging& staging) {
+  std::string text;
+  if (!ReadPackageScript(p, reader, reader.PartLength(), text)) {
     ReportWriteFailure(p, name);
-    RemovePackage(p);
     return false;
+  }
+  if (!p.hasImage || std::strcmp(name, "onuninstall") == 0) {
+    staging.scripts.emplace_back(name, std::move(text));
   }
   reader.NextPart();
   return true;
@@ -140,9 +142,85 @@ bool KeepsRunningBootImage(const Package& p, Placement placement) {
          (p.flags & kFlagBootImage) != 0;
 }
 
-bool Fail(Package& p) {
-  RemovePackage(p);
-  return false;
+// Reads the parts after p's header: the image is passed over, the scripts are read and the file
+// archive is unpacked into the staging area; then the package must prove authentic. Nothing of p
+// is in the tree yet, so a failure (reported) leaves the tree as it was.
+bool StagePackageContents(Package& p, PartReader& reader, Staging& staging, Placement placement) {
+  ShowInstallingProgress(GetPackageDatabase(), p, reader);
+  if (!OpenStaging(staging, placement)) {
+    ReportWriteFailure(p, stagingAreaName);
+    return false;
+  }
+  if (reader.CurrentType() == PartImage) {
+    SkipImage(p, reader);
+    reader.NextPart();
+  }
+  if (reader.CurrentType() == PartInstallScript && !StageScript(p, reader, "oninstall", staging)) {
+    return false;
+  }
+  if (reader.CurrentType() == PartUninstallScript &&
+      !StageScript(p, reader, "onuninstall", staging)) {
+    return false;
+  }
+  if (reader.CurrentType() == PartFiles) {
+    if (!KeepsRunningBootImage(p, placement) && !UnpackFiles(p, reader, staging)) {
+      return false;
+    }
+    reader.NextPart();
+  }
+  if (!PackageIsAuthentic(reader)) {
+    ReportBrokenPackage(p);
+    return false;
+  }
+  return true;
+}
+
+// Deletes the files of the replaced package that p did not put in their place again.
+void RemoveReplacedFiles(Package& old, const Package& p) {
+  for (const std::string& path : p.files) {
+    old.files.erase(path);
+  }
+  RemovePackageFiles(old);
+}
+
+// Puts the verified p in place: its files, the files of the package it replaces (old, or null)
+// that it does not bring again go, then its database entry takes the old one's place. A failure
+// (reported) removes p's placed files; the caller removes what is left of old.
+bool PlacePackage(Package& p, Staging& staging, bool recorded, Package* old) {
+  if (!PlaceUnpackedFiles(p, staging)) {
+    RemovePackageFiles(p);
+    return false;
+  }
+  if (old != nullptr) {
+    RemoveReplacedFiles(*old, p);
+  }
+  if (recorded && !ReplacePackageDirectory(p, staging.scripts, staging.placement)) {
+    RemovePackageFiles(p);
+    return false;
+  }
+  return true;
+}
+
+// The steps after p is in place: the upgrade marker, the install script and the report.
+bool FinishPackage(Package& p, Placement placement) {
+  // A link planted at the marker's place is refused rather than followed out of the tree.
+  if (placement == Placement::kTargetRoot && (p.flags & kFlagBootImage) != 0 &&
+      !WriteDatabaseFile(TargetPath("/UPGRADED"), "")) {
+    ReportWriteFailure(p, "UPGRADED");
+    RemovePackage(p);
+    return false;
+  }
+  SyncFileSystems();
+  if (!p.disabled) {
+    RunPackageScript(p, "oninstall");  // a failing script leaves the package installed
+  }
+  if (!p.bundle.name.empty()) {
+    return true;
+  }
+  ClearStatusLine();
+  ReportInfo(GetPackageDatabase(), "installed %s%s", p.disabled ? "(disabled) " : "",
+             DisplayName(p).c_str());
+  return true;
 }
 
 }  // namespace
@@ -171,53 +249,14 @@ bool PackageIsAuthentic(PartReader& reader) {
 }
 
 bool InstallPackageContents(Package& p, PartReader& reader, Placement placement) {
-  PackageDatabase& db = GetPackageDatabase();
-  ShowInstallingProgress(db, p, reader);
+  Staging staging;
   bool recorded = !reader.IsUnrecorded();
-  if (recorded && !CreatePackageDirectory(p, placement)) {
+  if (!StagePackageContents(p, reader, staging, placement) ||
+      !PlacePackage(p, staging, recorded, nullptr)) {
     return false;
   }
-  if (reader.CurrentType() == PartImage) {
-    SkipImage(p, reader);
-    reader.NextPart();
-  }
-  if (reader.CurrentType() == PartInstallScript &&
-      !StoreScript(p, reader, "oninstall", placement)) {
-    return false;
-  }
-  if (reader.CurrentType() == PartUninstallScript &&
-      !StoreScript(p, reader, "onuninstall", placement)) {
-    return false;
-  }
-  if (reader.CurrentType() == PartFiles) {
-    if (!KeepsRunningBootImage(p, placement) && !UnpackFiles(p, reader, placement)) {
-      return Fail(p);
-    }
-    reader.NextPart();
-  }
-  if (!PackageIsAuthentic(reader)) {
-    ReportBrokenPackage(p);
-    return Fail(p);
-  }
-  if (recorded && !WritePackageMetadata(p, placement)) {
-    return Fail(p);
-  }
-  // A link planted at the marker's place is refused rather than followed out of the tree.
-  if (placement == Placement::kTargetRoot && (p.flags & kFlagBootImage) != 0 &&
-      !WriteDatabaseFile(TargetPath("/UPGRADED"), "")) {
-    ReportWriteFailure(p, "UPGRADED");
-    return Fail(p);
-  }
-  SyncFileSystems();
-  if (!p.disabled) {
-    RunPackageScript(p, "oninstall");  // a failing script leaves the package installed
-  }
-  if (!p.bundle.name.empty()) {
-    return true;
-  }
-  ClearStatusLine();
-  ReportInfo(db, "installed %s%s", p.disabled ? "(disabled) " : "", DisplayName(p).c_str());
-  return true;
+  DiscardStaging(staging);
+  return FinishPackage(p, placement);
 }
 
 Package* InstallPackageFromStream(PartReader& reader, InstallMode mode, const Selection& selection,
@@ -228,6 +267,14 @@ Package* InstallPackageFromStream(PartReader& reader, InstallMode mode, const Se
   if (!ReadPackageHeader(*p, reader)) {
     return nullptr;
   }
+  // A name that cannot be a database directory is refused before anything is staged.
+  if (!reader.IsUnrecorded() && !IsSafeDirectoryName(p->name)) {
+    ReportBrokenPackage(*p);
+    return nullptr;
+  }
+  // What an installation of this package killed before its end left behind.
+  RemoveStaleStaging(Placement::kTargetRoot);
+  RemoveReplacementLeftovers(*p, Placement::kTargetRoot);
   if (p->hasImage && outputs.imageDirectory != nullptr) {
     *outputs.imageDirectory = PackageDirectory(*p, Placement::kTargetRoot);
   }
@@ -239,10 +286,24 @@ Package* InstallPackageFromStream(PartReader& reader, InstallMode mode, const Se
   if (bundle != nullptr) {
     p->bundle = *bundle;
   }
-  if (!reader.IsUnrecorded() && !ReplaceInstalled(p)) {
+  // The installed package of the name goes only once the new one is verified and in place.
+  Staging staging;
+  bool recorded = !reader.IsUnrecorded();
+  if (!StagePackageContents(*p, reader, staging, Placement::kTargetRoot)) {
     return nullptr;
   }
-  if (!InstallPackageContents(*p, reader, Placement::kTargetRoot)) {
+  std::unique_ptr<Package> old;
+  if (recorded && !ReplaceInstalled(p, old)) {
+    return nullptr;
+  }
+  if (!PlacePackage(*p, staging, recorded, old.get())) {
+    if (old != nullptr) {
+      RemovePackage(*old);  // some of its files may have been replaced already
+    }
+    return nullptr;
+  }
+  DiscardStaging(staging);
+  if (!FinishPackage(*p, Placement::kTargetRoot)) {
     return nullptr;
   }
   std::string name = DisplayName(*p);

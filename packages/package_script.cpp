@@ -47,16 +47,19 @@ std::string ShellQuote(const std::string& text) {
 
 }  // namespace
 
-bool WritePackageScript(const Package& p, PartReader& reader, std::uint32_t length,
-                        const std::string& name, Placement placement) {
-  std::string content = kPreamble;
-  if (!ReadPart(reader, length, content) || !IsSafeDirectoryName(p.name)) {
+bool ReadPackageScript(const Package& p, PartReader& reader, std::uint32_t length,
+                       std::string& text) {
+  text = kPreamble;
+  if (!ReadPart(reader, length, text)) {
     ReportBrokenPackage(p);
     return false;
   }
-  std::string path = PackageDirectory(p, placement) + name;
-  if (!WriteDatabaseFile(path, content) || chmod(path.c_str(), 0755) != 0) {
-    ReportWriteFailure(p, name);
+  return true;
+}
+
+bool WritePackageScript(const Package& p, const std::string& path, const std::string& text) {
+  if (!WriteDatabaseFile(path, text) || chmod(path.c_str(), 0755) != 0) {
+    ReportWriteFailure(p, path.substr(path.find_last_of('/') + 1));
     return false;
   }
   return true;

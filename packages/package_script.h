@@ -10,12 +10,15 @@
 // Package scripts: stored in the package's database directory behind a preamble that loads the
 // installed system's install profile, and run inside the target tree.
 
-// Writes the script part the reader stands on (length bytes) to the package directory (in the
-// form the placement selects) + name, as "#!/bin/bash\n\n. /vela/lib/install/profile.sh\n\n" and
-// the content, mode 0755. A short part is reported as a broken package (and no file is left); a
-// failed write or chmod with ReportWriteFailure naming the script. False on either.
-bool WritePackageScript(const Package& p, PartReader& reader, std::uint32_t length,
-                        const std::string& name, Placement placement);
+// Reads the script part the reader stands on (length bytes) into text, behind the preamble
+// "#!/bin/bash\n\n. /vela/lib/install/profile.sh\n\n". A short part is reported as a broken
+// package and returns false.
+bool ReadPackageScript(const Package& p, PartReader& reader, std::uint32_t length,
+                       std::string& text);
+
+// Writes text to path with mode 0755. A failed write or chmod is reported with
+// ReportWriteFailure naming the script (the last component of path) and returns false.
+bool WritePackageScript(const Package& p, const std::string& path, const std::string& text);
 
 // Runs the stored script name of p with bash inside the target tree (chroot), its output
 // discarded, and waits for it. True when the script does not exist or ends with status 0;

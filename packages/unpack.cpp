@@ -5,13 +5,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
+#include <set>
 #include <vector>
 
 #include "packages/package_database.h"
 #include "packages/package_reports.h"
 #include "packages/reporter.h"
 #include "packages/roots.h"
+#include "packages/staging.h"
 #include "packages/tree_paths.h"
 #include "streams/byte_order.h"
 #include "streams/exact_io.h"
@@ -32,22 +35,14 @@ struct ArchiveEntry {
   std::string name;  // as stored: the installed path, with or without a leading "/"
 };
 
-// A directory the archive created, whose times its later entries change.
-struct CreatedDirectory {
-  std::vector<std::string> components;
-  std::string name;
-  std::uint32_t modified;
-};
-
 // What one unpacking works with.
 struct Unpacking {
   Package& p;
   PartReader& reader;
   InflateStream& archive;
-  int root;       // the directory the entries go under
-  bool relative;  // below the working directory: recorded paths begin with "."
-  std::vector<CreatedDirectory> directories;
+  Staging& staging;
   std::vector<char> block;
+  std::set<std::vector<std::string>> nonDirectories;  // places of the staged entries
 };
 
 // Passes over size bytes of the archive; false when it ends first.
@@ -61,22 +56,22 @@ bool Broken(const Package& p) {
   return false;
 }
 
-bool WriteFailed(const Package& p, const ArchiveEntry& entry) {
-  ReportWriteFailure(p, entry.name);
+bool WriteFailed(const Package& p, const std::string& name) {
+  ReportWriteFailure(p, name);
   return false;
 }
 
 // The place an entry names, relative to the unpacking root; false for a name that would leave it.
-bool EntryComponents(const Unpacking& u, const ArchiveEntry& entry,
+bool EntryComponents(const Package& p, const ArchiveEntry& entry,
                      std::vector<std::string>& components) {
-  std::string inTree = u.p.disabled ? "x/" + u.p.name + "/" + entry.name : entry.name;
+  std::string inTree = p.disabled ? "x/" + p.name + "/" + entry.name : entry.name;
   return SplitTreeName(inTree, components);
 }
 
 // The path recorded in the package's files: "/" + name, under "/x/<package>" for a disabled
 // package, and after "." in relative mode.
 std::string RecordedPath(const Unpacking& u, const ArchiveEntry& entry) {
-  std::string q = u.relative ? "." : "";
+  std::string q = u.staging.placement == Placement::kWorkingDirectory ? "." : "";
   if (u.p.disabled) {
     q += "/x/" + u.p.name;
   }
@@ -118,23 +113,20 @@ bool KnownType(const ArchiveEntry& entry) {
   }
 }
 
-// Creates the device node leaf of directory. The node is made relative to the directory already
-// resolved inside the tree: MakeNode of the machine layer takes a path, which the kernel would
-// resolve again from the host's side, where the tree's absolute links lead out of it.
-int CreateNode(int directory, const std::string& leaf, mode_t mode, dev_t device) {
-  return mknodat(directory, leaf.c_str(), mode, device);
-}
-
 // Owner (best effort: the entry's ids may not exist here), permissions and times of leaf, which
 // this unpacking has just made as no link; so chmod may look the name up without a flag.
-bool SetAttributes(int directory, const std::string& leaf, const ArchiveEntry& entry) {
-  if (fchownat(directory, leaf.c_str(), entry.user, entry.group, AT_SYMLINK_NOFOLLOW) != 0) {
+bool SetAttributes(int directory, const std::string& leaf, std::uint32_t mode, std::uint32_t user,
+                   std::uint32_t group, std::uint32_t modified) {
+  if (fchownat(directory, leaf.c_str(), user, group, AT_SYMLINK_NOFOLLOW) != 0) {
     // ignored on purpose: the owner is kept where it cannot be given
   }
-  timespec times[2] = {{static_cast<time_t>(entry.modified), 0},
-                       {static_cast<time_t>(entry.modified), 0}};
-  return fchmodat(directory, leaf.c_str(), entry.mode & 07777, 0) == 0 &&
+  timespec times[2] = {{static_cast<time_t>(modified), 0}, {static_cast<time_t>(modified), 0}};
+  return fchmodat(directory, leaf.c_str(), mode & 07777, 0) == 0 &&
          utimensat(directory, leaf.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool SetEntryAttributes(int directory, const std::string& leaf, const ArchiveEntry& entry) {
+  return SetAttributes(directory, leaf, entry.mode, entry.user, entry.group, entry.modified);
 }
 
 // Copies the entry's data into descriptor; reports and returns false on a failure.
@@ -145,18 +137,17 @@ bool CopyData(Unpacking& u, const ArchiveEntry& entry, int descriptor) {
       return Broken(u.p);
     }
     if (!WriteAll(descriptor, u.block.data(), size)) {
-      return WriteFailed(u.p, entry);
+      return WriteFailed(u.p, entry.name);
     }
     left -= static_cast<std::uint32_t>(size);
   }
   return true;
 }
 
-bool CreateLink(Unpacking& u, const ArchiveEntry& entry, int directory, const std::string& leaf,
-                const std::string& q) {
+bool StageLink(Unpacking& u, const ArchiveEntry& entry, const std::string& temporary) {
   if (entry.dataSize > kBlockSize) {
     errno = ENAMETOOLONG;  // longer than any file system keeps; not held in memory
-    return WriteFailed(u.p, entry);
+    return WriteFailed(u.p, entry.name);
   }
   std::string target(entry.dataSize, '\0');
   if (!ReadExactly(u.archive, target.data(), target.size())) {
@@ -166,26 +157,22 @@ bool CreateLink(Unpacking& u, const ArchiveEntry& entry, int directory, const st
   if (target.find('\0') != std::string::npos) {
     return Broken(u.p);
   }
-  if (symlinkat(target.c_str(), directory, leaf.c_str()) != 0) {
-    return WriteFailed(u.p, entry);
+  if (symlinkat(target.c_str(), u.staging.area, temporary.c_str()) != 0) {
+    return WriteFailed(u.p, entry.name);
   }
-  u.p.files.insert(q);
-  if (fchownat(directory, leaf.c_str(), entry.user, entry.group, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (fchownat(u.staging.area, temporary.c_str(), entry.user, entry.group, AT_SYMLINK_NOFOLLOW) !=
+      0) {
     // ignored on purpose, as for every entry's owner
   }
   return true;
 }
 
-bool CreateFile(Unpacking& u, const ArchiveEntry& entry, int directory, const std::string& leaf,
-                const std::string& q) {
-  // The old entry was removed; O_EXCL and O_NOFOLLOW make sure that nothing which is still there
-  // (or a link put in its place) is written through.
-  int descriptor =
-      openat(directory, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+bool StageFile(Unpacking& u, const ArchiveEntry& entry, const std::string& temporary) {
+  int descriptor = openat(u.staging.area, temporary.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (descriptor < 0) {
-    return WriteFailed(u.p, entry);
+    return WriteFailed(u.p, entry.name);
   }
-  u.p.files.insert(q);
   if (!CopyData(u, entry, descriptor)) {
     close(descriptor);  // already failing; the first report stands
     return false;
@@ -199,123 +186,114 @@ bool CreateFile(Unpacking& u, const ArchiveEntry& entry, int directory, const st
   int error = errno;
   if (close(descriptor) != 0 || !attributes) {
     errno = attributes ? errno : error;
-    return WriteFailed(u.p, entry);
+    return WriteFailed(u.p, entry.name);
   }
   return true;
 }
 
-bool CreateDirectory(Unpacking& u, const ArchiveEntry& entry, int directory,
-                     const std::string& leaf, const std::vector<std::string>& components) {
-  if (!SkipData(u.archive, entry.dataSize)) {
-    return Broken(u.p);
-  }
-  if (mkdirat(directory, leaf.c_str(), entry.mode & 07777) != 0) {
-    return WriteFailed(u.p, entry);
-  }
-  u.directories.push_back({components, entry.name, entry.modified});
-  return SetAttributes(directory, leaf, entry) || WriteFailed(u.p, entry);
-}
-
-bool CreateSpecial(Unpacking& u, const ArchiveEntry& entry, int directory, const std::string& leaf,
-                   const std::string& q) {
+bool StageSpecial(Unpacking& u, const ArchiveEntry& entry, const std::string& temporary) {
   int made;
   if (S_ISFIFO(entry.mode)) {
     if (!SkipData(u.archive, entry.dataSize)) {
       return Broken(u.p);
     }
-    made = mkfifoat(directory, leaf.c_str(), entry.mode & 07777);
+    made = mkfifoat(u.staging.area, temporary.c_str(), entry.mode & 07777);
   } else {
     unsigned char number[kDeviceNumberSize];
     if (!ReadExactly(u.archive, number, sizeof number)) {
       return Broken(u.p);
     }
-    made = CreateNode(directory, leaf, entry.mode, LoadLittleEndian(number, sizeof number));
+    // Made relative to the area's descriptor: the machine layer's MakeNode takes a path, which
+    // the kernel would resolve again from the host's side.
+    made = mknodat(u.staging.area, temporary.c_str(), entry.mode,
+                   LoadLittleEndian(number, sizeof number));
   }
   if (made != 0) {
-    return WriteFailed(u.p, entry);
+    return WriteFailed(u.p, entry.name);
   }
-  u.p.files.insert(q);
-  return SetAttributes(directory, leaf, entry) || WriteFailed(u.p, entry);
+  return SetEntryAttributes(u.staging.area, temporary, entry) || WriteFailed(u.p, entry.name);
 }
 
-// Creates one entry in the directory that holds it; true also for an existing directory that is
-// left as it is (created is then false).
-bool CreateEntry(Unpacking& u, const ArchiveEntry& entry, int directory,
-                 const std::vector<std::string>& components, const std::string& q, bool& created) {
-  // A name without components is the root itself, which stands as a directory.
-  std::string leaf = components.empty() ? "." : components.back();
-  struct stat existing;
-  if (fstatat(directory, leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-    if (S_ISDIR(existing.st_mode) && S_ISDIR(entry.mode)) {
-      return SkipData(u.archive, entry.dataSize) || Broken(u.p);
+// What stands at the entry's place in the tree today must let it in: a directory stays only for a
+// directory entry. Checked while staging, so that such a package fails before the installed
+// package it would replace is touched. A place whose directories are still to be made passes.
+bool PlaceIsFree(const Unpacking& u, const ArchiveEntry& entry,
+                 const std::vector<std::string>& components) {
+  for (const std::string& component : components) {
+    if (component.size() > NAME_MAX) {
+      errno = ENAMETOOLONG;
+      return WriteFailed(u.p, entry.name);
     }
-    // A directory in the way is not removed: the failed unlink is the error to report.
-    if (unlinkat(directory, leaf.c_str(), 0) != 0) {
-      return WriteFailed(u.p, entry);
-    }
-  }
-  created = true;
-  switch (entry.mode & S_IFMT) {
-    case S_IFLNK:
-      return CreateLink(u, entry, directory, leaf, q);
-    case S_IFREG:
-      return CreateFile(u, entry, directory, leaf, q);
-    case S_IFDIR:
-      return CreateDirectory(u, entry, directory, leaf, components);
-    default:
-      return CreateSpecial(u, entry, directory, leaf, q);
-  }
-}
-
-bool UnpackEntry(Unpacking& u, const ArchiveEntry& entry) {
-  std::vector<std::string> components;
-  if (!EntryComponents(u, entry, components)) {
-    return Broken(u.p);
   }
   std::vector<std::string> parent(components.begin(),
                                   components.end() - (components.empty() ? 0 : 1));
-  if (!MakeTreeDirectories(u.root, parent)) {
-    // ignored on purpose: looking up the parent below reports the reason
+  int directory = OpenTreeDirectory(u.staging.root, parent);
+  if (directory < 0) {
+    return errno != EXDEV || Broken(u.p);
+  }
+  std::string leaf = components.empty() ? "." : components.back();
+  struct stat existing;
+  bool blocked = !S_ISDIR(entry.mode) &&
+                 fstatat(directory, leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+                 S_ISDIR(existing.st_mode);
+  close(directory);  // O_PATH: nothing to report
+  if (blocked) {
+    errno = EISDIR;
+    return WriteFailed(u.p, entry.name);
+  }
+  return true;
+}
+
+bool StageEntry(Unpacking& u, const ArchiveEntry& entry, StagedEntry& staged) {
+  staged.temporary = S_ISDIR(entry.mode) ? "" : std::to_string(u.staging.entries.size());
+  switch (entry.mode & S_IFMT) {
+    case S_IFLNK:
+      return StageLink(u, entry, staged.temporary);
+    case S_IFREG:
+      return StageFile(u, entry, staged.temporary);
+    case S_IFDIR:
+      return SkipData(u.archive, entry.dataSize) || Broken(u.p);
+    default:
+      return StageSpecial(u, entry, staged.temporary);
+  }
+}
+
+// An entry below a link, file or node that this archive brings itself would be resolved through
+// something not yet verified; no archive the package tools write has one.
+bool BelowStagedEntry(const Unpacking& u, const std::vector<std::string>& components) {
+  for (std::size_t depth = 1; depth < components.size(); ++depth) {
+    std::vector<std::string> above(components.begin(), components.begin() + depth);
+    if (u.nonDirectories.count(above) != 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool UnpackEntry(Unpacking& u, const ArchiveEntry& entry) {
+  StagedEntry staged{{},         entry.name,  RecordedPath(u, entry), "", entry.mode,
+                     entry.user, entry.group, entry.modified};
+  if (!EntryComponents(u.p, entry, staged.components)) {
+    return Broken(u.p);
   }
   if (entry.skip) {
     return SkipData(u.archive, entry.dataSize) || Broken(u.p);
   }
-  // Refused before anything in the tree is touched.
-  if (!KnownType(entry)) {
+  // Refused before anything is made.
+  if (!KnownType(entry) || BelowStagedEntry(u, staged.components)) {
     return Broken(u.p);
   }
-  int directory = OpenTreeDirectory(u.root, parent);
-  if (directory < 0) {
-    return errno == EXDEV ? Broken(u.p) : WriteFailed(u.p, entry);
+  if (!PlaceIsFree(u, entry, staged.components)) {
+    return false;
   }
-  bool created = false;
-  bool done = CreateEntry(u, entry, directory, components, RecordedPath(u, entry), created);
-  close(directory);  // O_PATH: nothing to report
-  if (done && created) {
-    ShowInstallingProgress(GetPackageDatabase(), u.p, u.reader);
+  if (!StageEntry(u, entry, staged)) {
+    return false;
   }
-  return done;
-}
-
-// Entries made inside a directory changed its times; they are set again once all is in place.
-bool RestoreDirectoryTimes(const Unpacking& u) {
-  for (const CreatedDirectory& made : u.directories) {
-    std::vector<std::string> parent(made.components.begin(), made.components.end() - 1);
-    int directory = OpenTreeDirectory(u.root, parent);
-    timespec times[2] = {{static_cast<time_t>(made.modified), 0},
-                         {static_cast<time_t>(made.modified), 0}};
-    bool set = directory >= 0 && utimensat(directory, made.components.back().c_str(), times,
-                                           AT_SYMLINK_NOFOLLOW) == 0;
-    int error = errno;
-    if (directory >= 0) {
-      close(directory);  // O_PATH: nothing to report
-    }
-    if (!set) {
-      errno = error;
-      ReportWriteFailure(u.p, made.name);
-      return false;
-    }
+  if (!S_ISDIR(entry.mode)) {
+    u.nonDirectories.insert(staged.components);
   }
+  u.staging.entries.push_back(std::move(staged));
+  ShowInstallingProgress(GetPackageDatabase(), u.p, u.reader);
   return true;
 }
 
@@ -332,13 +310,82 @@ bool UnpackArchive(Unpacking& u) {
   }
   // The stream must have come to its own end: corrupt or cut data also reads as end of file,
   // and may do so right where a record would begin.
-  if (!u.archive.ReachedStreamEnd()) {
-    return Broken(u.p);
-  }
-  return RestoreDirectoryTimes(u);
+  return u.archive.ReachedStreamEnd() || Broken(u.p);
 }
 
-// A disabled package's files live under x/<name>, with its own database directory there.
+// Makes a directory entry at its place; an existing directory is left as it is.
+bool PlaceDirectory(Package& p, int directory, const std::string& leaf, const StagedEntry& e,
+                    bool& created) {
+  struct stat existing;
+  if (fstatat(directory, leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISDIR(existing.st_mode)) {
+      return true;
+    }
+    if (unlinkat(directory, leaf.c_str(), 0) != 0) {
+      return WriteFailed(p, e.name);
+    }
+  }
+  if (mkdirat(directory, leaf.c_str(), e.mode & 07777) != 0) {
+    return WriteFailed(p, e.name);
+  }
+  created = true;
+  return SetAttributes(directory, leaf, e.mode, e.user, e.group, e.modified) ||
+         WriteFailed(p, e.name);
+}
+
+// Moves one staged entry into its place, resolving the place now: a link that an earlier entry
+// placed leads the later ones as it will in the running system.
+bool PlaceEntry(Package& p, const Staging& staging, const StagedEntry& e, bool& created) {
+  std::vector<std::string> parent(e.components.begin(),
+                                  e.components.end() - (e.components.empty() ? 0 : 1));
+  if (!MakeTreeDirectories(staging.root, parent)) {
+    // ignored on purpose: looking up the parent below reports the reason
+  }
+  int directory = OpenTreeDirectory(staging.root, parent);
+  if (directory < 0) {
+    return errno == EXDEV ? Broken(p) : WriteFailed(p, e.name);
+  }
+  // A name without components is the root itself, which stands as a directory.
+  std::string leaf = e.components.empty() ? "." : e.components.back();
+  bool placed;
+  if (e.temporary.empty()) {
+    placed = PlaceDirectory(p, directory, leaf, e, created);
+  } else {
+    // rename replaces a file of the name at once; a directory in the way makes it fail (EISDIR).
+    placed = renameat(staging.area, e.temporary.c_str(), directory, leaf.c_str()) == 0 ||
+             WriteFailed(p, e.name);
+    if (placed) {
+      p.files.insert(e.recorded);
+    }
+  }
+  close(directory);  // O_PATH: nothing to report
+  return placed;
+}
+
+// Entries made inside a directory changed its times; they are set again once all is in place.
+bool RestoreDirectoryTimes(Package& p, const Staging& staging,
+                           const std::vector<const StagedEntry*>& made) {
+  for (const StagedEntry* e : made) {
+    std::vector<std::string> parent(e->components.begin(), e->components.end() - 1);
+    int directory = OpenTreeDirectory(staging.root, parent);
+    timespec times[2] = {{static_cast<time_t>(e->modified), 0},
+                         {static_cast<time_t>(e->modified), 0}};
+    bool set = directory >= 0 &&
+               utimensat(directory, e->components.back().c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+    int error = errno;
+    if (directory >= 0) {
+      close(directory);  // O_PATH: nothing to report
+    }
+    if (!set) {
+      errno = error;
+      return WriteFailed(p, e->name);
+    }
+  }
+  return true;
+}
+
+// A disabled package's files live under x/<name> of the target tree, with its own database
+// directory there, whatever the placement.
 void MakeDisabledTree(const Package& p) {
   int target = OpenTreeRoot(TargetPath("/"));
   if (target < 0) {
@@ -390,20 +437,25 @@ bool MakeDirectories(const std::string& path, bool skipLast) {
   return true;
 }
 
-bool UnpackFiles(Package& p, PartReader& reader, Placement placement) {
+bool UnpackFiles(Package& p, PartReader& reader, Staging& staging) {
+  InflateStream archive(reader, false);
+  Unpacking u{p, reader, archive, staging, std::vector<char>(kBlockSize), {}};
+  return UnpackArchive(u);
+}
+
+bool PlaceUnpackedFiles(Package& p, Staging& staging) {
   if (p.disabled) {
     MakeDisabledTree(p);
   }
-  bool relative = placement == Placement::kWorkingDirectory;
-  std::string rootPath = relative ? "." : TargetPath("/");
-  int root = OpenTreeRoot(rootPath);
-  if (root < 0) {
-    ReportWriteFailure(p, rootPath);
-    return false;
+  std::vector<const StagedEntry*> made;
+  for (const StagedEntry& e : staging.entries) {
+    bool created = false;
+    if (!PlaceEntry(p, staging, e, created)) {
+      return false;
+    }
+    if (created) {
+      made.push_back(&e);
+    }
   }
-  InflateStream archive(reader, false);
-  Unpacking u{p, reader, archive, root, relative, {}, std::vector<char>(kBlockSize)};
-  bool done = UnpackArchive(u);
-  close(root);  // O_PATH: nothing to report
-  return done;
+  return RestoreDirectoryTimes(p, staging, made);
 }

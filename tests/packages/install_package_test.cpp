@@ -2,11 +2,21 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <climits>
+#include <functional>
+#include <random>
+
+#include "packages/database_load.h"
 #include "packages/package_database.h"
 #include "tests/support/install_helpers.h"
 #include "tests/support/package_builder.h"
 #include "tests/support/package_scenario.h"
+#include "tests/support/stream_bytes.h"
 
 namespace {
 
@@ -94,7 +104,8 @@ TEST_F(InstallPackageTest, OnlyAuthenticPackagesStay) {
     bool installed = c.message[0] == 'i';
     EXPECT_EQ(InstallTestFile(c.path, AllowUpgrade), installed ? 0 : 1);
     EXPECT_EQ(LogText(), c.message);
-    EXPECT_EQ(ListTree(fresh.Target()).size(), installed ? 8u : 2u);  // else var and var/pdb
+    EXPECT_EQ(ListTree(fresh.Target()).size(),
+              installed ? 8u : 0u);  // a refused one leaves nothing
   }
 }
 
@@ -125,6 +136,148 @@ TEST_F(InstallPackageTest, ImagePackageKeepsOnlyItsUninstallScript) {
   ASSERT_EQ(InstallTestFile(File("ppp.vpk"), AllowUpgrade), 0);
   EXPECT_FALSE(PathExists(tree.Target("/var/pdb/ppp/oninstall")));
   EXPECT_NE(Installed("/var/pdb/ppp/onuninstall").find("echo out\n"), std::string::npos);
+}
+
+// What every hostile package must leave: nothing outside the tree, the installed base package
+// whole, a database that loads, and no staging area.
+void ExpectTreeIntact(const PackageTree& tree) {
+  EXPECT_TRUE(ListTree(tree.Outside()).empty());
+  EXPECT_EQ(ReadTreeFile(tree.Target("/bin/base")), "base");
+  EXPECT_EQ(ReadTreeFile(tree.Target("/var/pdb/base/files")), "bin/base\n");
+  EXPECT_FALSE(PathExists(tree.Target("/.vpk-staging")));
+  GetPackageDatabase().Clear();
+  EXPECT_TRUE(LoadDatabase(false));
+  EXPECT_EQ(InstalledStates().substr(0, 12), "base 1.0 on\n");
+}
+
+// Hostile packages, generated here, each signed so that the unpacker's own defences are what is
+// tried; each is refused with its message or installed harmlessly. Each case is a newer version
+// of "evil", so a refused one must also leave the earlier one installed.
+TEST_F(InstallPackageTest, HostilePackagesAreRefusedOrHarmless) {
+  TestPackage base("base", "1.0");
+  base.Directory("/etc").File("/bin/base", "base");
+  ASSERT_TRUE(base.Write(File("base.vpk"), TestPackage::kSigned));
+  ASSERT_EQ(InstallTestFile(File("base.vpk"), AllowUpgrade), 0);
+  ASSERT_EQ(mkfifo(tree.Target("/bin/fifo").c_str(), 0644), 0);
+  const std::string longName = "/" + std::string(NAME_MAX + 1, 'n');
+  struct Case {
+    std::function<void(TestPackage&)> build;
+    std::string outcome;  // "installed", or the end of the error
+    bool cut = false;     // the reporter cuts a message this long: only its start is compared
+  } cases[] = {
+      {[](TestPackage& p) { p.File("/../outside/x", "x"); }, "broken package"},
+      {[&](TestPackage& p) { p.Link("/abs", tree.Outside()).File("/abs/x", "x"); },
+       "broken package"},
+      {[](TestPackage& p) { p.Link("/rel", "../../outside").File("/rel/x", "x"); },
+       "broken package"},
+      // links that an earlier package left lead nowhere out of the tree either
+      {[](TestPackage& p) { p.Link("/bin/up", "../../outside").Link("/bin/top", "/"); },
+       "installed"},
+      {[](TestPackage& p) { p.File("/bin/up/x", "x"); }, "broken package"},
+      {[](TestPackage& p) { p.Link("/etc", "../outside").File("/etc/x", "x"); },
+       "could not create /etc: Is a directory"},
+      {[](TestPackage& p) {
+         p.Entry({S_IFCHR | 0600, 0, 0, 0, false, 8, "/dev/x"}, "12345678");
+       },
+       "broken package"},
+      {[](TestPackage& p) { p.File("/bin/fifo", "now a file"); }, "installed"},
+      {[](TestPackage& p) {
+         p.Entry({S_IFREG | 0644, 0, 0, 0, false, 0xffffffff, "/big"}, "abc");
+       },
+       "broken package"},
+      {[&](TestPackage& p) { p.File(longName, "x"); }, "could not create " + longName.substr(0, 40),
+       true},
+  };
+  std::string installed = "evil 1.0 on\n";
+  ASSERT_EQ(InstallTestFile(Package("evil", "1.0"), AllowUpgrade), 0);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    std::string version = "1." + std::to_string(i + 1);
+    TestPackage evil("evil", version.c_str());
+    cases[i].build(evil);
+    ASSERT_TRUE(evil.Write(File("evil.vpk"), TestPackage::kSigned));
+    GetPackageDatabase().log.clear();
+    bool in = cases[i].outcome == "installed";
+    EXPECT_EQ(InstallTestFile(File("evil.vpk"), AllowUpgrade), in ? 0 : 1);
+    std::string expected =
+        in ? "installed evil-" + version
+           : "ERROR: installation of evil-" + version + " failed: " + cases[i].outcome;
+    std::string log = LogText();
+    EXPECT_EQ(cases[i].cut ? log.substr(0, expected.size()) : log, expected);
+    installed = in ? "evil " + version + " on\n" : installed;
+    ExpectTreeIntact(tree);
+    EXPECT_EQ(InstalledStates(), "base 1.0 on\n" + installed);
+  }
+  EXPECT_EQ(ReadTreeFile(tree.Target("/bin/fifo")), "now a file");
+}
+
+// Damaged containers, and an unsigned package that would overwrite an installed package's file or
+// upgrade it: refused, with the installed package unchanged.
+TEST_F(InstallPackageTest, UnverifiedPackagesChangeNothing) {
+  TestPackage base("base", "1.0");
+  ASSERT_TRUE(base.File("/bin/base", "base").Write(File("base.vpk"), TestPackage::kSigned));
+  ASSERT_EQ(InstallTestFile(File("base.vpk"), AllowUpgrade), 0);
+  TestPackage upgrade("base", "2.0"), other("other", "1.0");
+  upgrade.File("/bin/base", "forged");
+  other.File("/bin/base", "forged");
+  std::string signedBytes = TestPackage("cut", "1.0").File("/f", "x").Bytes(TestPackage::kSigned);
+  std::string header = TestPackage("huge", "1.0").Bytes().substr(8);
+  // A files part whose length would wrap a 32-bit sum of offsets.
+  std::string huge = ContainerBytes(header + std::string("\x04\x00\xf0\xff\xff\xff", 6) + "xy");
+  const std::pair<std::string, std::string> cases[] = {
+      {upgrade.Bytes(), "ERROR: installation of base-2.0 failed: broken package"},
+      {other.Bytes(), "ERROR: installation of other-1.0 failed: broken package"},
+      {signedBytes.substr(0, signedBytes.size() / 2),
+       "ERROR: installation of cut-1.0 failed: broken package"},
+      {huge, "ERROR: installation of huge-1.0 failed: broken package"},
+  };
+  for (const auto& [bytes, message] : cases) {
+    SCOPED_TRACE(message);
+    ASSERT_TRUE(WriteTestFile(File("bad.vpk"), bytes));
+    GetPackageDatabase().log.clear();
+    EXPECT_EQ(InstallTestFile(File("bad.vpk"), AllowUpgrade), 1);
+    EXPECT_EQ(LogText(), message);
+    ExpectTreeIntact(tree);
+    EXPECT_EQ(InstalledStates(), "base 1.0 on\n");
+    EXPECT_EQ(ListTree(tree.Target()).size(), 8u);  // bin/base, and var/pdb/base with 3 files
+  }
+}
+
+// A 16-byte name fills its header field without a terminator and is read whole.
+TEST_F(InstallPackageTest, NameFillingItsFieldIsKept) {
+  TestPackage full("abcdefghijklmnop", "1.0");
+  ASSERT_TRUE(full.File("/f", "f").Write(File("full.vpk"), TestPackage::kSigned));
+  EXPECT_EQ(InstallTestFile(File("full.vpk"), AllowUpgrade), 0);
+  EXPECT_EQ(InstalledStates(), "abcdefghijklmnop 1.0 on\n");
+}
+
+// A full disk in the middle of a package: a 256 KiB file system on the tree, in a mount namespace
+// of the test process. Neither a new package nor an upgrade that fills it leaves anything; the
+// version installed before stays whole.
+TEST_F(InstallPackageTest, FullDiskKeepsWhatWasInstalled) {
+  if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    GTEST_SKIP() << "a small file system needs root and a private mount namespace";
+  }
+  ASSERT_EQ(mount("tmpfs", tree.Target().c_str(), "tmpfs", 0, "size=256k"), 0);
+  ASSERT_EQ(InstallTestFile(Package("base", "1.0"), AllowUpgrade), 0);
+  ASSERT_EQ(InstallTestFile(Package("ppp", "1.0"), AllowUpgrade), 0);
+  std::vector<std::string> before = ListTree(tree.Target());
+  std::mt19937 random(7);
+  for (const char* name : {"big", "ppp"}) {
+    SCOPED_TRACE(name);
+    TestPackage big(name, "2.0");
+    big.File("/small", "s").File("/large", RandomBytes(random, 512 * 1024));
+    ASSERT_TRUE(big.Write(File("big.vpk"), TestPackage::kSigned));
+    GetPackageDatabase().log.clear();
+    EXPECT_EQ(InstallTestFile(File("big.vpk"), AllowUpgrade), 1);
+    EXPECT_EQ(LogText(),
+              "ERROR: installation of " + std::string(name) + "-2.0 failed: disk is too small");
+    EXPECT_EQ(ListTree(tree.Target()), before);
+    EXPECT_EQ(InstalledStates(), "base 1.0 on\nppp 1.0 on\n");
+    EXPECT_EQ(ReadTreeFile(tree.Target("/ppp")), "1.0");
+  }
+  EXPECT_EQ(umount(tree.Target().c_str()), 0);
 }
 
 }  // namespace

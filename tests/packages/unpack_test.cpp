@@ -35,8 +35,10 @@ class UnpackTest : public testing::Test {
     GetPackageDatabase().log.clear();
     bool done = false;
     CapturedStdout([&] {
+      Staging staging;
       done =
-          UnpackFiles(p, reader, relative ? Placement::kWorkingDirectory : Placement::kTargetRoot);
+          OpenStaging(staging, relative ? Placement::kWorkingDirectory : Placement::kTargetRoot) &&
+          UnpackFiles(p, reader, staging) && PlaceUnpackedFiles(p, staging);
     });
     log.clear();
     for (const std::string& line : GetPackageDatabase().log) {
@@ -120,26 +122,32 @@ TEST_F(UnpackTest, PlacesEntriesByNameStateAndMode) {
   EXPECT_FALSE(PathExists(work + "/x/ppp/var"));
 }
 
-// Files and links in the way are replaced, never written through (a hard link shares its file);
-// a non-empty directory in the way of a file is a creation error that ends the unpacking, with
-// the error of the removal that failed (it once named the later creation's "File exists").
+// Files and links in the way are replaced, never written through (a hard link shares its file).
+// A non-empty directory in the way of a file is a creation error found before anything is placed
+// (it once named the later creation's "File exists").
 TEST_F(UnpackTest, ReplacesWhatStandsInTheWay) {
   ASSERT_TRUE(WriteTestFile(tree.Outside("/shared"), "outside"));
   MakeTestDirectories(tree.Target("/etc/ppp"));
   fs::create_hard_link(tree.Outside("/shared"), tree.Target("/hosts"));
   fs::create_symlink(tree.Outside("/victim"), tree.Target("/dangling"));
-  TestPackage package("ppp", "1.0");
-  package.Directory("/etc").File("/hosts", "new").File("/dangling", "new").File("/etc", "x");
-  EXPECT_FALSE(Unpack(package.File("/after", "y").Bytes()));
+  TestPackage blocked("ppp", "1.0");
+  blocked.File("/hosts", "new").File("/etc", "x").File("/after", "y");
+  EXPECT_FALSE(Unpack(blocked.Bytes()));
   EXPECT_EQ(log, kFailed + "could not create /etc: Is a directory\n");
+  EXPECT_EQ(ListTree(tree.Target()),
+            (std::vector<std::string>{"dangling", "etc", "etc/ppp", "hosts"}));
+  TestPackage package("ppp", "1.0");
+  package.Directory("/etc").File("/hosts", "new").File("/dangling", "new");
+  EXPECT_TRUE(Unpack(package.Bytes())) << log;
   EXPECT_EQ(ReadWholeTestFile(tree.Target("/hosts")) + ReadWholeTestFile(tree.Target("/dangling")),
             "newnew");
-  EXPECT_TRUE(PathExists(tree.Target("/etc/ppp")) && !PathExists(tree.Target("/after")));
+  EXPECT_TRUE(PathExists(tree.Target("/etc/ppp")));
   EXPECT_EQ(ListTree(tree.Outside()), std::vector<std::string>{"shared"});
   EXPECT_EQ(ReadWholeTestFile(tree.Outside("/shared")), "outside");
 }
 
-// Whatever an archive holds, nothing lands outside the tree; the entries before the damage stay.
+// Whatever an archive holds, nothing lands outside the tree, and a refused archive leaves
+// nothing of itself in it.
 TEST_F(UnpackTest, RefusesBrokenAndHostileEntries) {
   auto ppp = [] {
     TestPackage package("ppp", "1.0");
@@ -155,13 +163,14 @@ TEST_F(UnpackTest, RefusesBrokenAndHostileEntries) {
       ppp().File(std::string("/x\0/../../outside/y", 19), "x").Bytes(),
       ppp().Link("/up", "../outside").File("/up/x", "x").Bytes(),
       ppp().Link("/a/b", "../../outside").Directory("/a/b/d").Bytes(),
+      ppp().Link("/in", "/etc").File("/in/x", "x").Bytes(),  // even a link that stays inside
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     fs::remove_all(tree.Target());
     fs::create_directory(tree.Target());
     EXPECT_FALSE(Unpack(cases[i])) << i;
     EXPECT_EQ(log, kFailed + "broken package\n") << i;
-    EXPECT_TRUE(PathExists(tree.Target("/first"))) << i;
+    EXPECT_TRUE(ListTree(tree.Target()).empty()) << i;
     EXPECT_TRUE(ListTree(tree.Outside()).empty()) << i;
   }
 }

@@ -18,7 +18,8 @@
 #include "packages/post_log.h"
 #include "packages/roots.h"
 #include "packages/schedule_apply.h"
-#include "packages/unpack.h"
+#include "streams/byte_order.h"
+#include "streams/package_format.h"
 #include "tools/vpk/command_line.h"
 
 namespace {
@@ -96,14 +97,56 @@ Outcome ParseAdmin(int argc, char** argv, const std::string& usage, bool withMod
   return Outcome::kRun;
 }
 
-// Loads the tree's database; a fresh tree gets its database directory first when create is set.
-bool OpenTree(bool create) {
-  if (create && !MakeDirectories(TargetPath("/var/pdb"), false)) {
-    std::fprintf(stderr, "vpk: cannot create %s: %s\n", TargetPath("/var/pdb").c_str(),
-                 std::strerror(errno));
+// Loads the tree's database. An installation needs the tree itself, and starts from an empty
+// database when it has none; the first package it records makes the database directory.
+bool OpenTree(bool installing) {
+  struct stat status;
+  std::string root = TargetPath("/");
+  if (installing && (stat(root.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))) {
+    std::fprintf(stderr, "vpk: install: no tree at %s\n", root.c_str());
     return false;
   }
+  if (installing && stat(TargetPath("/var/pdb").c_str(), &status) != 0) {
+    return true;
+  }
   return LoadDatabase(false);
+}
+
+// Reads the magic of file: false, with the reason on standard error, for a file that is no package
+// file at all. Other damage is for the installation to find and report.
+bool HasPackageMagic(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  unsigned char header[kContainerHeaderSize];
+  if (!in.read(reinterpret_cast<char*>(header), sizeof header)) {
+    std::fprintf(stderr, "vpk: %s: not a package file: too short\n", file.c_str());
+    return false;
+  }
+  std::uint32_t magic = LoadLittleEndian(header, 4);
+  if (magic != kContainerMagic && magic != kUnrecordedMagic) {
+    std::fprintf(stderr, "vpk: %s: not a package file: bad magic\n", file.c_str());
+    return false;
+  }
+  return true;
+}
+
+// False, with the reason, when the first header of file names a package that cannot be recorded
+// (the package reader refuses such a header without saying why). Anything else is for the
+// installation to find and report.
+bool HasRecordableName(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  unsigned char start[kContainerHeaderSize + kPartHeaderSize + kNameFieldSize];
+  if (!in.read(reinterpret_cast<char*>(start), sizeof start)) {
+    return true;
+  }
+  const unsigned char* part = start + kContainerHeaderSize;
+  std::uint32_t type = LoadLittleEndian(part, 2);
+  const char* field = reinterpret_cast<const char*>(part + kPartHeaderSize);
+  std::string name(field, strnlen(field, kNameFieldSize));
+  if ((type != PartHeader && type != PartBundleHeader) || IsSafeDirectoryName(name)) {
+    return true;
+  }
+  std::fprintf(stderr, "vpk: %s: package name '%s' is not allowed\n", file.c_str(), name.c_str());
+  return false;
 }
 
 // Stores the installed package file as its image, as the installer does for a package that
@@ -137,6 +180,9 @@ bool InstallOneFile(const std::string& file, InstallMode mode) {
   std::ifstream in(file, std::ios::binary);
   if (!in) {
     std::fprintf(stderr, "vpk: install: cannot open %s: %s\n", file.c_str(), std::strerror(errno));
+    return false;
+  }
+  if (!HasPackageMagic(file) || !HasRecordableName(file)) {
     return false;
   }
   std::string imageDirectory;

@@ -5,7 +5,12 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <random>
 
 #include "tests/support/package_builder.h"
 #include "tests/support/package_tree.h"
@@ -19,7 +24,10 @@ struct Outcome {
 
 class AdminCommandsTest : public testing::Test {
  protected:
-  AdminCommandsTest() { EXPECT_EQ(mkdir((dir / "system").c_str(), 0755), 0); }
+  AdminCommandsTest() {
+    EXPECT_EQ(mkdir((dir / "system").c_str(), 0755), 0);
+    EXPECT_EQ(mkdir(Root().c_str(), 0755), 0);
+  }
 
   // Runs vpk with the command, the tree options and the arguments (each single-quoted).
   Outcome Vpk(const std::string& command, const std::vector<std::string>& arguments = {}) {
@@ -122,6 +130,73 @@ TEST_F(AdminCommandsTest, EveryCommandHelpsAndRefusesWrongArguments) {
   EXPECT_EQ(Vpk("install").status, 1);
   EXPECT_EQ(Vpk("purge-incompatible", {"extra"}).status, 1);
   EXPECT_EQ(Vpk("disable", {"--downgrade", "ppp"}).status, 1);  // modes are for installing
+}
+
+// A file that is no package, or a package whose name cannot be recorded, is refused with its
+// reason and leaves the tree as it was; so does a read-only command on a tree without a database.
+TEST_F(AdminCommandsTest, RefusalsSayWhyAndCreateNothing) {
+  ASSERT_TRUE(WriteTestFile(dir / "passwd", "root:x:0:0:root:/root:/bin/bash\n"));
+  TestPackage dots("..", "1.0");
+  ASSERT_TRUE(dots.File("/f", "f").Write(dir / "dots.vpk", TestPackage::kSigned));
+  const std::pair<std::string, std::string> cases[] = {
+      {dir / "passwd", "vpk: " + (dir / "passwd") + ": not a package file: bad magic\n"},
+      {dir / "dots.vpk", "vpk: " + (dir / "dots.vpk") + ": package name '..' is not allowed\n"},
+  };
+  for (const auto& [file, message] : cases) {
+    Outcome refused = Vpk("install", {file});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, message);
+    EXPECT_TRUE(ListTree(Root()).empty()) << file;
+  }
+  Outcome listed = Vpk("uninstall", {"ppp"});
+  EXPECT_EQ(listed.status, 1);
+  EXPECT_EQ(listed.out, "WARNING: could not open repo\n");
+  EXPECT_EQ(Vpk("install", {"--root", dir / "none", Package("base")}).err,
+            "vpk: install: no tree at " + (dir / "none") + "/\n");
+  EXPECT_FALSE(PathExists(dir / "none"));
+}
+
+// An upgrade killed at random points, then run again: between the two the database loads, and
+// afterwards the new version is whole, the old one's own file is gone and no temporary name is
+// left in the tree.
+TEST_F(AdminCommandsTest, KilledUpgradeCompletesWhenRunAgain) {
+  auto version = [&](const char* number, const char* own) {
+    TestPackage p("ppp", number);
+    for (int i = 0; i < 100; ++i) {
+      p.File("/d/f" + std::to_string(i), number);
+    }
+    std::string path = dir / (std::string("ppp") + number + ".vpk");
+    EXPECT_TRUE(p.File(own, number).Write(path, TestPackage::kSigned));
+    return path;
+  };
+  std::string older = version("1.0", "/old-only"), newer = version("2.0", "/new-only");
+  std::string line = VELA_BINARY_DIR "/bin/vpk install --root '" + Root() + "' '" + newer + "'";
+  ASSERT_EQ(Vpk("install", {older}).status, 0);
+  timespec start, end;  // how long a whole upgrade takes here, for the kills to land within it
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  ASSERT_EQ(Vpk("install", {newer}).status, 0);
+  clock_gettime(CLOCK_MONOTONIC, &end);
+  ASSERT_EQ(Vpk("install", {"--downgrade", older}).status, 0);
+  long span = (end.tv_sec - start.tv_sec) * 1000000 + (end.tv_nsec - start.tv_nsec) / 1000;
+  std::mt19937 random(13);
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    pid_t pid = fork();
+    if (pid == 0) {
+      execl("/bin/sh", "sh", "-c", ("exec " + line + " >/dev/null 2>&1").c_str(), nullptr);
+      _exit(127);
+    }
+    usleep(std::uniform_int_distribution<long>(0, span)(random));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    EXPECT_EQ(Vpk("list").status, 0);
+    Vpk("install", {newer});  // "already installed" when the kill came after the record
+    EXPECT_EQ(ReadWholeTestFile(Root("/var/pdb/ppp/version")).substr(0, 8), "33580544");
+    EXPECT_EQ(ReadWholeTestFile(Root("/d/f99")) + ReadWholeTestFile(Root("/new-only")), "2.02.0");
+    EXPECT_FALSE(PathExists(Root("/old-only")));
+    EXPECT_EQ(ListTree(Root()).size(), 109u) << "a temporary name is left";
+    ASSERT_EQ(Vpk("install", {"--downgrade", older}).status, 0);
+  }
 }
 
 }  // namespace
