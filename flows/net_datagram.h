@@ -12,8 +12,8 @@
 
 constexpr int kProtocolPort = 5000;
 constexpr int kDatagramSize = 4096;
-constexpr int kHeaderSize = 20;
-constexpr int kMaxPayload = kDatagramSize - kHeaderSize;
+constexpr int kDatagramHeaderSize = 20;
+constexpr int kMaxPayload = kDatagramSize - kDatagramHeaderSize;
 constexpr int kHardwareAddressSize = 6;
 
 // Byte offsets of the header's fields; the 16-bit ones are little-endian.
@@ -33,7 +33,7 @@ struct DatagramHeader {
   uint16_t acknowledgement = 0;
 };
 
-// Reads the header at the start of a datagram of at least kHeaderSize bytes.
+// Reads the header at the start of a datagram of at least kDatagramHeaderSize bytes.
 inline DatagramHeader LoadDatagramHeader(const uint8_t* datagram) {
   DatagramHeader header;
   memcpy(header.source, datagram + kSourceOffset, kHardwareAddressSize);

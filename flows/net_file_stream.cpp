@@ -21,7 +21,7 @@ int RequestData(NetFileStream& stream) {
   FillHeader(*stream.session, request, WritePayload(request, kRequestData));
   int length = Exchange(*stream.interface, *stream.session, request, stream.buffer,
                         kDataRequestWait, kDataRequestAttempts);
-  return length < 0 ? -1 : length - kHeaderSize;
+  return length < 0 ? -1 : length - kDatagramHeaderSize;
 }
 
 // The text of the payload's line `index` (0 is the word), empty where the payload ends first.
@@ -53,7 +53,7 @@ FileHeader OpenNextFile(NetFileStream& stream) {
   stream.position = 0;
   stream.delivered = 0;
   int length = RequestData(stream);
-  std::string_view payload(reinterpret_cast<const char*>(stream.buffer + kHeaderSize),
+  std::string_view payload(reinterpret_cast<const char*>(stream.buffer + kDatagramHeaderSize),
                            std::max(length, 0));
   if (length < 0 || !payload.starts_with("FILE")) {
     stream.name[0] = '\0';
@@ -86,7 +86,7 @@ int ReadFileData(NetFileStream& stream, uint8_t* buffer, size_t maximum) {
     }
   }
   size_t count = std::min<size_t>(maximum, stream.available - stream.position);
-  memcpy(buffer, stream.buffer + kHeaderSize + stream.position, count);
+  memcpy(buffer, stream.buffer + kDatagramHeaderSize + stream.position, count);
   stream.position += uint32_t(count);
   stream.delivered += count;
   return int(count);

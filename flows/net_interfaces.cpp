@@ -148,7 +148,7 @@ void CloseInterfaces(NetSession& session) {
 }
 
 bool SendDatagram(const NetInterface& interface, const uint8_t* datagram) {
-  size_t length = kHeaderSize + LoadDatagramHeader(datagram).payloadLength;
+  size_t length = kDatagramHeaderSize + LoadDatagramHeader(datagram).payloadLength;
   ssize_t sent = sendto(interface.socket, datagram, length, 0,
                         reinterpret_cast<const sockaddr*>(&interface.destination),
                         sizeof interface.destination);
@@ -175,8 +175,8 @@ int ReceiveDatagram(NetInterface& interface, uint8_t* buffer) {
 bool WaitReadable(pollfd* descriptors, size_t count, uint64_t& microsecondsLeft) {
   for (;;) {
     uint64_t start = MonotonicMicroseconds();
-    timespec limit{time_t(microsecondsLeft / 1000000), long(microsecondsLeft % 1000000) * 1000};
-    int ready = ppoll(descriptors, count, &limit, nullptr);
+    // Watches the interrupt's wake-up too, so an interrupt during the wait is carried out at once.
+    int ready = WaitForDescriptors(descriptors, int(count), int64_t(microsecondsLeft));
     int error = errno;
     uint64_t spent = MonotonicMicroseconds() - start;
     microsecondsLeft -= std::min(spent, microsecondsLeft);
@@ -184,7 +184,6 @@ bool WaitReadable(pollfd* descriptors, size_t count, uint64_t& microsecondsLeft)
       return true;
     }
     if (ready < 0 && error == EINTR && microsecondsLeft > 0) {
-      CarryOutPendingInterrupt();
       continue;
     }
     return false;

@@ -11,14 +11,14 @@ constexpr size_t kMaxIdentityLine = 512;
 
 std::string_view Payload(const uint8_t* datagram) {
   size_t length = std::min<size_t>(LoadDatagramHeader(datagram).payloadLength, kMaxPayload);
-  return std::string_view(reinterpret_cast<const char*>(datagram + kHeaderSize), length);
+  return std::string_view(reinterpret_cast<const char*>(datagram + kDatagramHeaderSize), length);
 }
 
 }  // namespace
 
 uint16_t WritePayload(uint8_t* datagram, std::string_view payload) {
   size_t length = std::min<size_t>(payload.size(), kMaxPayload);
-  memcpy(datagram + kHeaderSize, payload.data(), length);
+  memcpy(datagram + kDatagramHeaderSize, payload.data(), length);
   return uint16_t(length);
 }
 

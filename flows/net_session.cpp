@@ -28,7 +28,7 @@ bool SameAddress(const uint8_t* left, const uint8_t* right) {
 // width, so a 16-bit number on the wire never matches once receiveCounter reached 65535.
 bool PassesRules(const NetSession& session, const DatagramHeader& header, int length) {
   bool serverKnown = !IsZeroAddress(session.peerAddress);
-  if (header.payloadLength != length - kHeaderSize) {
+  if (header.payloadLength != length - kDatagramHeaderSize) {
     return false;
   }
   if (SameAddress(header.source, session.ownAddress)) {
@@ -48,8 +48,8 @@ bool PassesRules(const NetSession& session, const DatagramHeader& header, int le
 }  // namespace
 
 bool AcceptDatagram(NetSession& session, uint8_t* datagram, int length) {
-  if (length < kHeaderSize) {
-    memset(datagram, 0, kHeaderSize);
+  if (length < kDatagramHeaderSize) {
+    memset(datagram, 0, kDatagramHeaderSize);
     return false;
   }
   DatagramHeader header = LoadDatagramHeader(datagram);

@@ -43,10 +43,10 @@ TEST(FillHeader, StampsTheRequestsByteForByte) {
     FillHeader(session, datagram, WritePayload(datagram, c.payload));
     std::string header = Bytes(kOwn, 6) + Bytes(kServer, 6) + std::string(2, '\0') +
                          char(c.expected.size()) + std::string("\0\x34\x12\x07\0", 5);
-    EXPECT_EQ(Bytes(datagram, kHeaderSize + c.expected.size()), header + c.expected);
+    EXPECT_EQ(Bytes(datagram, kDatagramHeaderSize + c.expected.size()), header + c.expected);
     EXPECT_EQ(session.sendCounter, 0x1234u);
   }
-  EXPECT_EQ(kHeaderSize + DiscoverPayload("", "", "Corvanta").size(), 42u);
+  EXPECT_EQ(kDatagramHeaderSize + DiscoverPayload("", "", "Corvanta").size(), 42u);
 }
 
 struct AcceptCase {
@@ -90,11 +90,11 @@ TEST(AcceptDatagram, TakesOnlyTheServersNextDatagramForThisClient) {
     header.sequence = c.sequence;
     header.acknowledgement = c.acknowledgement;
     StoreDatagramHeader(datagram, header);
-    int length = c.length < 0 ? kHeaderSize + c.payloadLength : c.length;
+    int length = c.length < 0 ? kDatagramHeaderSize + c.payloadLength : c.length;
     EXPECT_EQ(AcceptDatagram(session, datagram, length), c.accepted) << c.what;
     EXPECT_EQ(session.receiveCounter, c.accepted ? c.sequence : 4u) << c.what;
-    if (c.length >= 0 && c.length < kHeaderSize) {
-      EXPECT_EQ(Bytes(datagram, kHeaderSize), std::string(kHeaderSize, '\0')) << c.what;
+    if (c.length >= 0 && c.length < kDatagramHeaderSize) {
+      EXPECT_EQ(Bytes(datagram, kDatagramHeaderSize), std::string(kDatagramHeaderSize, '\0')) << c.what;
     }
   }
 }
@@ -111,7 +111,7 @@ TEST(AcceptDatagram, EndsTheConversationAfter65535Datagrams) {
   memcpy(header.destination, kOwn, 6);
   header.sequence = 0;
   StoreDatagramHeader(datagram, header);
-  EXPECT_FALSE(AcceptDatagram(session, datagram, kHeaderSize));
+  EXPECT_FALSE(AcceptDatagram(session, datagram, kDatagramHeaderSize));
 }
 
 TEST(ReadOffer, NeedsASecondLineOfAtMost512AndReadsKeep) {

@@ -57,12 +57,12 @@ bool ScriptedPeer::Send(DatagramHeader header, std::string_view payload, bool wr
   uint8_t datagram[kDatagramSize] = {};
   header.payloadLength = uint16_t(payload.size());
   StoreDatagramHeader(datagram, header);
-  memcpy(datagram + kHeaderSize, payload.data(), payload.size());
+  memcpy(datagram + kDatagramHeaderSize, payload.data(), payload.size());
   sockaddr_in everyone{};
   everyone.sin_family = AF_INET;
   everyone.sin_port = htons(kProtocolPort);
   everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-  size_t length = kHeaderSize + payload.size();
+  size_t length = kDatagramHeaderSize + payload.size();
   return sendto(wrongPort ? wrongPortSocket_ : socket_, datagram, length, 0,
                 reinterpret_cast<sockaddr*>(&everyone), sizeof everyone) == ssize_t(length);
 }
@@ -71,7 +71,7 @@ int ScriptedPeer::Receive(uint8_t* buffer, int milliseconds) const {
   pollfd readable{socket_, POLLIN, 0};
   while (poll(&readable, 1, milliseconds) == 1) {
     ssize_t length = recv(socket_, buffer, kDatagramSize, 0);
-    if (length >= kHeaderSize && memcmp(buffer + kSourceOffset, address_, 6) != 0) {
+    if (length >= kDatagramHeaderSize && memcmp(buffer + kSourceOffset, address_, 6) != 0) {
       return int(length);
     }
   }
@@ -105,7 +105,7 @@ void ScriptedPeer::Answer(std::vector<PeerReply> replies) {
     }
     DatagramHeader request = LoadDatagramHeader(buffer);
     requests_.push_back(
-        {std::string(reinterpret_cast<char*>(buffer + kHeaderSize), length - kHeaderSize),
+        {std::string(reinterpret_cast<char*>(buffer + kDatagramHeaderSize), length - kDatagramHeaderSize),
          request.sequence});
     if (request.sequence == answered && next > 0) {
       Send(reply, replyPayload);

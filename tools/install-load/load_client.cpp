@@ -88,13 +88,13 @@ void FillHeader(VirtualRouter* router, int payloadLength) {
   header.sequence = uint16_t(++router->sendCounter);
   header.acknowledgement = uint16_t(router->receiveCounter);
   StoreDatagramHeader(router->request, header);
-  router->requestLength = kHeaderSize + payloadLength;
+  router->requestLength = kDatagramHeaderSize + payloadLength;
 }
 
 void Request(LoadRun* run, VirtualRouter* router, const std::string& payload, Phase phase,
              uint64_t attemptLength, int attempts) {
   memset(router->request, 0, sizeof router->request);
-  memcpy(router->request + kHeaderSize, payload.data(), payload.size());
+  memcpy(router->request + kDatagramHeaderSize, payload.data(), payload.size());
   FillHeader(router, int(payload.size()));
   router->phase = phase;
   router->attemptLength = attemptLength;
@@ -133,13 +133,13 @@ void Fail(VirtualRouter* router, const char* why) {
 
 // The installer's acceptance test, its seven rules in their order.
 bool AcceptDatagram(VirtualRouter* router, const uint8_t* datagram, int length) {
-  if (length < kHeaderSize) {
+  if (length < kDatagramHeaderSize) {
     return false;
   }
   DatagramHeader header = LoadDatagramHeader(datagram);
   const uint8_t* own = router->result.address;
   bool serverKnown = !IsZeroAddress(router->peer);
-  if (header.payloadLength != length - kHeaderSize ||
+  if (header.payloadLength != length - kDatagramHeaderSize ||
       memcmp(header.source, own, kHardwareAddressSize) == 0 ||
       (IsZeroAddress(header.destination)
            ? serverKnown
@@ -168,7 +168,7 @@ bool TakeOffer(VirtualRouter* router, const uint8_t* datagram, int length, const
     return false;
   }
   DatagramHeader header = LoadDatagramHeader(datagram);
-  std::string payload(reinterpret_cast<const char*>(datagram + kHeaderSize), header.payloadLength);
+  std::string payload(reinterpret_cast<const char*>(datagram + kDatagramHeaderSize), header.payloadLength);
   if (IsZeroAddress(header.destination) || payload.empty() || payload.compare(0, 4, word) != 0) {
     return false;
   }
@@ -263,8 +263,8 @@ void TakeData(LoadRun* run, VirtualRouter* router, const uint8_t* payload, int l
 }
 
 void TakeAnswer(LoadRun* run, VirtualRouter* router, const uint8_t* datagram, int length) {
-  const uint8_t* payload = datagram + kHeaderSize;
-  int payloadLength = length - kHeaderSize;
+  const uint8_t* payload = datagram + kDatagramHeaderSize;
+  int payloadLength = length - kDatagramHeaderSize;
   std::string text(reinterpret_cast<const char*>(payload), size_t(payloadLength));
   switch (router->phase) {
     case Phase::kYack:
@@ -371,7 +371,7 @@ void ReceiveAll(LoadRun* run) {
     if (got < 0) {
       return;
     }
-    if (got < kHeaderSize || ntohs(sender.sin_port) != kProtocolPort) {
+    if (got < kDatagramHeaderSize || ntohs(sender.sin_port) != kProtocolPort) {
       continue;
     }
     auto found = run->byAddress.find(PackHardwareAddress(datagram + kDestinationOffset));

@@ -26,11 +26,11 @@ void StampAnswer(RouterSession* session, uint16_t acknowledgement, int payloadLe
   header.sequence = ++session->sendCounter;
   header.acknowledgement = acknowledgement;
   StoreDatagramHeader(session->answer, header);
-  session->answerLength = kHeaderSize + payloadLength;
+  session->answerLength = kDatagramHeaderSize + payloadLength;
 }
 
 void AnswerText(RouterSession* session, uint16_t acknowledgement, const std::string& text) {
-  memcpy(session->answer + kHeaderSize, text.data(), text.size());
+  memcpy(session->answer + kDatagramHeaderSize, text.data(), text.size());
   StampAnswer(session, acknowledgement, int(text.size()));
 }
 
@@ -88,7 +88,7 @@ bool AnswerFileData(RouterSession* session, uint16_t acknowledgement) {
     return true;
   }
   int64_t count = session->fileLeft < kMaxPayload ? session->fileLeft : kMaxPayload;
-  ssize_t got = read(session->fileDescriptor, session->answer + kHeaderSize, size_t(count));
+  ssize_t got = read(session->fileDescriptor, session->answer + kDatagramHeaderSize, size_t(count));
   if (got <= 0) {
     fprintf(stderr, "install-server: %s ended early or cannot be read\n",
             session->files[session->nextFile - 1].path.c_str());

@@ -203,17 +203,17 @@ void CloseServer(InstallServer* server) {
 }
 
 void HandleDatagram(InstallServer* server, size_t index, const uint8_t* datagram, int length) {
-  if (length < kHeaderSize) {
+  if (length < kDatagramHeaderSize) {
     return;
   }
   DatagramHeader header = LoadDatagramHeader(datagram);
   // Our own broadcasts come back, and other servers' answers pass by: only routers' requests
   // addressed to everyone or to this interface count.
-  if (header.payloadLength != length - kHeaderSize || IsZeroAddress(header.source) ||
+  if (header.payloadLength != length - kDatagramHeaderSize || IsZeroAddress(header.source) ||
       IsOwnAddress(*server, header.source)) {
     return;
   }
-  const uint8_t* payload = datagram + kHeaderSize;
+  const uint8_t* payload = datagram + kDatagramHeaderSize;
   if (IsZeroAddress(header.destination)) {
     HandleBroadcast(server, index, header, payload);
     return;

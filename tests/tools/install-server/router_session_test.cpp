@@ -47,9 +47,9 @@ class RouterSessionTest : public testing::Test {
     EXPECT_EQ(memcmp(answer.source, serverAddress, 6), 0);
     EXPECT_EQ(memcmp(answer.destination, routerAddress, 6), 0);
     EXPECT_EQ(answer.acknowledgement, acknowledgement);
-    EXPECT_EQ(answer.payloadLength + kHeaderSize, session.answerLength);
+    EXPECT_EQ(answer.payloadLength + kDatagramHeaderSize, session.answerLength);
     lastSequence = answer.sequence;
-    return std::string(reinterpret_cast<const char*>(session.answer + kHeaderSize),
+    return std::string(reinterpret_cast<const char*>(session.answer + kDatagramHeaderSize),
                        answer.payloadLength);
   }
 
