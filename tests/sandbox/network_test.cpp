@@ -1,0 +1,127 @@
+// The network installation inside a throwaway root, against install-server in a second network
+// namespace joined to the installer's by a veth link.
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <memory>
+
+#include "gtest/gtest.h"
+#include "tests/sandbox/harness.h"
+#include "tests/sandbox/media_fixture.h"
+#include "tests/support/net_namespace.h"
+#include "tests/support/sandbox_layout.h"
+
+namespace {
+
+const std::string kNewRoot = std::string(kMediaDirectory) + "/sda2.ext3";
+const std::string kServed = "/.sandbox/served";
+
+class NetworkSandbox : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!SandboxAvailable()) {
+      GTEST_SKIP() << kNeedsRoot;
+    }
+    link_ = std::make_unique<VethLink>("net");
+    ASSERT_TRUE(link_->Ready());
+    root_ = std::make_unique<InstallerSandbox>();
+    root_->Write("/TYPE", "net\n");
+    root_->Write(kDumpFile, "/dev/sda1 : start= 0\n/dev/sda2 : start= 0\n/dev/sda3 : start= 0\n");
+    root_->Write(kNewRoot + "/vela/store/firewall", "old rules\n");
+    root_->Write(std::string(kMediaDirectory) + "/fd0.vfat/label.txt", "  lab 1\nsecond\n");
+    root_->InstallTool(std::string(kFormatTemplateDirectory) + "/sda2/bin/varo");
+    ASSERT_TRUE(WriteFixturePackages(*root_, kServed + "/packages"));
+    root_->Write(kServed + "/drivers/default.vpk", root_->Read(kServed + "/packages/wireless.vpk"));
+    root_->Write(kServed + "/packages/site.scr", "set hostname r1\n");
+    root_->Write(kServed + "/packages/empty.scr", "");
+    root_->Write(kServed + "/profiles",
+                 "profile default keep system.vpk site.scr ppp.vpk empty.scr dhcp.vpk\n");
+  }
+
+  void TearDown() override {
+    if (server_ > 0) {
+      kill(server_, SIGTERM);
+      waitpid(server_, nullptr, 0);
+    }
+  }
+
+  // Starts install-server in the other namespace, its output going to a log in the root.
+  void StartServer() {
+    int log = open(root_->HostPath("/.sandbox/server.log").c_str(), O_WRONLY | O_CREAT, 0644);
+    server_ = fork();
+    if (server_ == 0) {
+      dup2(log, 1);
+      dup2(log, 2);
+      std::string served = root_->HostPath(kServed);
+      execlp("ip", "ip", "netns", "exec", link_->Right().c_str(), INSTALL_SERVER_PATH,
+             "--directory", served.c_str(), "--interface", VethLink::kRightInterface, "--profiles",
+             (served + "/profiles").c_str(), nullptr);
+      _exit(127);
+    }
+    close(log);
+  }
+
+  std::unique_ptr<VethLink> link_;
+  std::unique_ptr<InstallerSandbox> root_;
+  pid_t server_ = -1;
+};
+
+bool EndedByReboot(int status) {
+  return WIFSIGNALED(status) && WTERMSIG(status) == kRebootSignal;
+}
+
+TEST_F(NetworkSandbox, InstallsWhatTheServerSendsKeepsTheStoreAndSaysFarewell) {
+  StartServer();
+  auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kVirtual, link_->Left());
+  ASSERT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
+  // The server answers the farewell (logging its summary); only then is the key typed.
+  for (int tries = 0;
+       tries < 200 && root_->Read("/.sandbox/server.log").find("finished:") == std::string::npos;
+       ++tries) {
+    usleep(10 * 1000);
+  }
+  terminal->Type("\r");
+  EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
+  std::string screen = terminal->Screen();
+  for (const char* step : {"Waiting for drivers...", "Retrieving drivers...", "Loading drivers",
+                           "disk label: lab1", "Waiting for installation server...",
+                           "Found server at ", "Writing configuration...", "Software installed."}) {
+    EXPECT_NE(screen.find(step), std::string::npos) << step << "\n" << screen;
+  }
+  for (const char* name : {"system", "ppp", "dhcp"}) {
+    EXPECT_EQ(root_->Read(kNewRoot + "/etc/" + name), std::string(name) + "\n") << name;
+  }
+  EXPECT_FALSE(root_->Exists(kNewRoot + "/etc/wireless"));  // the driver package stays outside
+  EXPECT_EQ(root_->Read(kNewRoot + "/site.scr"), "set hostname r1\n");
+  EXPECT_FALSE(root_->Exists(kNewRoot + "/empty.scr"));
+  EXPECT_TRUE(root_->Exists("/empty"));
+  EXPECT_EQ(root_->Read(kNewRoot + "/vela/store/firewall"), "old rules\n");
+  EXPECT_EQ(root_->Read(kNewRoot + "/bootimage"), root_->Read(kServed + "/packages/system.vpk"));
+  EXPECT_TRUE(root_->Exists(kNewRoot + "/CDINSTALL"));
+  EXPECT_NE(root_->Read("/.sandbox/server.log").find("finished: profile default, 5 files"),
+            std::string::npos)
+      << root_->Read("/.sandbox/server.log");
+}
+
+// A server that stops answering at a file boundary ends the file list: what came is installed,
+// and a key ends the farewell that nobody answers.
+TEST_F(NetworkSandbox, ServerFallingSilentEndsTheFilesAndAKeyEndsTheFarewell) {
+  StartServer();
+  auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kVirtual, link_->Left());
+  ASSERT_TRUE(terminal->Expect("Found server at ")) << terminal->Screen();
+  // Gone once the server checked its files: it stops answering when it comes to this one.
+  unlink(root_->HostPath(kServed + "/packages/ppp.vpk").c_str());
+  ASSERT_TRUE(terminal->Expect("Press ENTER to reboot", 30000)) << terminal->Screen();
+  terminal->Type("\r");
+  EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
+  EXPECT_EQ(root_->Read(kNewRoot + "/etc/system"), "system\n");
+  EXPECT_EQ(root_->Read(kNewRoot + "/site.scr"), "set hostname r1\n");
+  EXPECT_FALSE(root_->Exists(kNewRoot + "/etc/ppp"));
+  EXPECT_FALSE(root_->Exists(kNewRoot + "/etc/dhcp"));
+  EXPECT_NE(terminal->Screen().find("Software installed."), std::string::npos);
+}
+
+}  // namespace
