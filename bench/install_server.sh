@@ -5,9 +5,10 @@
 #     the best of several runs of each and the ratio ours/theirs;
 #  2. 50 routers fetching the same 16 MiB set at once from one server: total throughput, and
 #     the slowest router's time against the mean.
-# Needs root, iproute2, tftpd-hpa and curl (scripts/setup.sh installs them).
+# Needs root, iproute2, tftpd-hpa and curl (`scripts/setup.sh --bench` installs them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/setup.sh --bench
 runs=${RUNS:-3}
 tmpfs=${TMPFS:-/dev/shm}
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, when any is missing.
 # Runs as root on a fresh Debian 12 machine; does nothing when everything is present.
-# usage: scripts/setup.sh [--e2e]   (--e2e adds the tools of the end-to-end tests and the demo)
+# usage: scripts/setup.sh [--e2e|--bench]   (the tools of the end-to-end tests and the demo, or
+#        those the benchmarks compare against)
 set -euo pipefail
 
 packages=(
@@ -11,7 +12,6 @@ packages=(
   libssl-dev libsodium-dev  # test-only: independent SHA-1 and X25519 to compare against
   tmux                      # test-only: the terminal emulator that shows the menu screens
   nftables                  # test-only: datagram loss on the install-server tests' veth links
-  tftpd-hpa curl            # bench-only: the TFTP transfer install-server is measured against
 )
 
 # The end-to-end tests and the demo: media are built from Debian's packages, which mkmedium
@@ -26,6 +26,10 @@ if [ "${1:-}" = --e2e ]; then
     fdisk e2fsprogs           # reading the installed disk image back
     python3-pexpect           # drives the serial console
   )
+fi
+
+if [ "${1:-}" = --bench ]; then
+  packages+=(tftpd-hpa curl)  # the TFTP transfer install-server is measured against
 fi
 
 missing=()

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite twice: the ordinary build and the sanitizer build.
+# The whole test suite: the unit and sandbox tests in the ordinary build and the sanitizer build,
+# then the end-to-end installations under QEMU (e2e/run.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -16,4 +17,6 @@ for preset in default sanitize; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j "$(nproc)" || status=1
 done
+echo "== end-to-end installations"
+bash e2e/run.sh || status=1
 exit "$status"
