@@ -63,10 +63,7 @@ ip netns exec "$left" /usr/sbin/in.tftpd -L -s "$work/served/packages" -a 10.213
 pids+=($!)
 sleep 0.5
 
-now() { date +%s%N; }
-best() {
-  if [ -z "$1" ] || [ "$2" -lt "$1" ]; then echo "$2"; else echo "$1"; fi
-}
+. bench/timing.sh
 ours=""
 theirs=""
 for _ in $(seq "$runs"); do

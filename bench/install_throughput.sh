@@ -33,10 +33,7 @@ if ! diff -r -q "$work/ours" "$work/theirs" -x var -x postlog >/dev/null; then
   exit 1
 fi
 
-now() { date +%s%N; }
-best() {
-  if [ -z "$1" ] || [ "$2" -lt "$1" ]; then echo "$2"; else echo "$1"; fi
-}
+. bench/timing.sh
 ours=""
 theirs=""
 for _ in $(seq "$runs"); do

@@ -27,10 +27,7 @@ if [ "$ourDigest" != "$theirDigest" ] || [ "$ourSize" != "$theirSize" ]; then
   exit 1
 fi
 
-now() { date +%s%N; }
-best() {
-  if [ -z "$1" ] || [ "$2" -lt "$1" ]; then echo "$2"; else echo "$1"; fi
-}
+. bench/timing.sh
 ours=""
 theirs=""
 for _ in $(seq "$runs"); do

@@ -1,21 +1,6 @@
 #include "tools/install-server/hardware_address.h"
 
-namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
-}  // namespace
+#include "streams/hex_digit.h"
 
 uint64_t PackHardwareAddress(const uint8_t* address) {
   uint64_t packed = 0;
@@ -37,8 +22,8 @@ bool ParseHardwareAddress(const std::string& text, uint8_t* address) {
     return false;
   }
   for (int i = 0; i < kHardwareAddressSize; ++i) {
-    int high = HexDigit(text[i * 3]);
-    int low = HexDigit(text[i * 3 + 1]);
+    int high = HexDigitValue(text[i * 3]);
+    int low = HexDigitValue(text[i * 3 + 1]);
     if (high < 0 || low < 0 || (i < 5 && text[i * 3 + 2] != ':')) {
       return false;
     }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "streams/curve25519.h"
+#include "streams/hex_digit.h"
 #include "streams/key_material.h"
 #include "tools/vpk/group_order.h"
 
@@ -16,19 +17,6 @@ namespace {
 
 // A key file is one short line; anything much longer is not one.
 constexpr std::size_t kMaxKeyFileSize = 4096;
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
 
 // Reads the whole of a small file into text; prints an error on failure.
 bool ReadSmallFile(const char* path, std::string* text) {
@@ -88,8 +76,8 @@ bool ParseHexBytes(const std::string& hex, std::uint8_t* out, std::size_t size) 
     return false;
   }
   for (std::size_t i = 0; i < size; ++i) {
-    int high = HexValue(hex[2 * i]);
-    int low = HexValue(hex[2 * i + 1]);
+    int high = HexDigitValue(hex[2 * i]);
+    int low = HexDigitValue(hex[2 * i + 1]);
     if (high < 0 || low < 0) {
       return false;
     }
