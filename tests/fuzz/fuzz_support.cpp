@@ -51,7 +51,8 @@ std::vector<std::string> ListTree(const std::string& dir) {
   std::error_code error;
   auto it = fs::recursive_directory_iterator(dir, fs::directory_options::none, error);
   for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    paths.push_back(fs::relative(it->path(), dir, error).string());
+    // Lexically: fs::relative would resolve a link to where it leads, even out of dir.
+    paths.push_back(it->path().lexically_relative(dir).string());
   }
   std::sort(paths.begin(), paths.end());
   return paths;
