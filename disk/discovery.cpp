@@ -1,6 +1,7 @@
 #include "disk/discovery.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -44,15 +45,50 @@ const char* DiskLabel(const char* device) {
   return device;
 }
 
+const char* SkipBlanks(const char* text) {
+  return text + strspn(text, " \t\n\v\f\r");
+}
+
+// Passes the blanks and the word after them; null when no word is left.
+const char* SkipWord(const char* text) {
+  text = SkipBlanks(text);
+  return *text == '\0' ? nullptr : text + strcspn(text, " \t\n\v\f\r");
+}
+
+// Reads the unsigned decimal number after the blanks at text: digits only, since a sign would
+// wrap a count around ("-1" read as 4294967295), and at most UINT32_MAX. Returns the position
+// after it, or null (also for a null text).
+const char* ReadCount(const char* text, uint32_t& value) {
+  if (text == nullptr) {
+    return nullptr;
+  }
+  text = SkipBlanks(text);
+  if (!isdigit(static_cast<unsigned char>(*text))) {
+    return nullptr;
+  }
+  uint64_t number = 0;
+  for (; isdigit(static_cast<unsigned char>(*text)); ++text) {
+    number = number * 10 + static_cast<uint64_t>(*text - '0');
+    if (number > UINT32_MAX) {
+      return nullptr;
+    }
+  }
+  value = static_cast<uint32_t>(number);
+  return text;
+}
+
 }  // namespace
 
 bool ParseGeometryLine(const char* line, DiskInfo& disk) {
   if (strncmp(line, "/dev/", 5) != 0) {
     return false;
   }
-  char device[128];
-  unsigned cylinders, heads, sectors;
-  if (sscanf(line, "%127s %u %*s %u %*s %u", device, &cylinders, &heads, &sectors) != 4) {
+  const char* deviceEnd = line + strcspn(line, " \t\n\v\f\r");
+  uint32_t cylinders, heads, sectors;
+  const char* rest = ReadCount(deviceEnd, cylinders);
+  rest = rest != nullptr ? ReadCount(SkipWord(rest), heads) : nullptr;
+  rest = rest != nullptr ? ReadCount(SkipWord(rest), sectors) : nullptr;
+  if (rest == nullptr) {
     return false;
   }
   // An empty geometry would later divide by zero; an oversized one would wrap around.
@@ -60,12 +96,12 @@ bool ParseGeometryLine(const char* line, DiskInfo& disk) {
   if (cylinders == 0 || cylinderBytes == 0 || cylinderBytes > UINT32_MAX) {
     return false;
   }
-  size_t length = strlen(device);
-  if (device[length - 1] == ':') {
-    device[length - 1] = '\0';
+  size_t length = static_cast<size_t>(deviceEnd - line);
+  if (line[length - 1] == ':') {
+    --length;
   }
-  size_t kept = std::min(strlen(device), sizeof disk.device - 1);
-  memcpy(disk.device, device, kept);
+  size_t kept = std::min(length, sizeof disk.device - 1);
+  memcpy(disk.device, line, kept);
   disk.device[kept] = '\0';
   disk.cylinders = cylinders;
   disk.cylinderBytes = static_cast<uint32_t>(cylinderBytes);

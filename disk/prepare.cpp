@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "disk/boot_program.h"
@@ -63,11 +64,7 @@ bool CountOldPartitions(const Layout& layout, int& count) {
   if (dump == nullptr) {
     return false;
   }
-  count = 0;
-  char line[256];
-  while (fgets(line, sizeof line, dump) != nullptr) {
-    count += strncmp(line, "/dev/", 5) == 0 ? 1 : 0;
-  }
+  count = CountTableEntries(dump);
   ClosePipedChild(dump);
   return true;
 }
@@ -246,6 +243,18 @@ bool MountTarget(const TargetDisk& target, bool withBoot) {
     return MountBootPartition(layout, withBoot);
   }
   return Mount(layout.first, "/flash", "ext2");
+}
+
+int CountTableEntries(FILE* dump) {
+  int count = 0;
+  char* line = nullptr;
+  size_t capacity = 0;
+  // Whole lines, however long: a piece of a long line is no entry even when it reads like one.
+  while (getline(&line, &capacity, dump) >= 0) {
+    count += strncmp(line, "/dev/", 5) == 0 ? 1 : 0;
+  }
+  free(line);
+  return count;
 }
 
 bool PrepareDisk(const TargetDisk& target, bool keepConfiguration) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdio>
+
 #include "disk/discovery.h"
 
 // Mounts the installed system of the disk at "/flash", finding its layout and file-system type by
@@ -14,3 +16,7 @@ bool MountTarget(const TargetDisk& target, bool withBoot);
 // gets the medium's boot program (InstallBootProgram). Returns false after printing the one
 // message of the step that failed.
 bool PrepareDisk(const TargetDisk& target, bool keepConfiguration);
+
+// Counts the entries of a partition table listing ("sfdisk -d") read from dump to its end: the
+// lines that begin with "/dev/".
+int CountTableEntries(FILE* dump);

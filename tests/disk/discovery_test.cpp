@@ -37,6 +37,16 @@ TEST(ParseGeometryLine, ReadsTheToolsLinesAndRefusesWhatIsNoDisk) {
       {"/dev/sda: 0 cylinders, 255 heads, 63 sectors/track", ""},
       {"/dev/sda: 2088 cylinders, 0 heads, 63 sectors/track", ""},
       {"/dev/sda: 10 cylinders, 4000000 heads, 4000000 sectors/track", ""},
+      // Found by fuzzing: a signed or oversized count was read as a huge one ("-1" as 4294967295).
+      {"/dev/sda: -1 cylinders, 255 heads, 63 sectors/track", ""},
+      {"/dev/sda: 10 cylinders, -255 heads, -63 sectors/track", ""},
+      {"/dev/sda: +10 cylinders, 255 heads, 63 sectors/track", ""},
+      {"/dev/sda: 4294967297 cylinders, 255 heads, 63 sectors/track", ""},
+      {"/dev/sda: 4294967295 cylinders, 1 heads, 1 sectors/track",
+       "/dev/sda 4294967295x512 >1023 >40MiB"},
+      {"/dev/sda: 10 cylinders, 255 heads", ""},
+      // Found by fuzzing: the count was read from the end of a device word over 127 characters.
+      {"/dev/" + std::string(122, 'x') + "12 c, 255 h, 63 s", ""},
   };
   for (const auto& example : cases) {
     DiskInfo disk;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -176,3 +177,26 @@ TEST(PrepareDisk, FailingStepPrintsItsOneMessage) {
 }
 
 }  // namespace
+
+TEST(CountTableEntries, CountsWholeLinesThatNameADevice) {
+  const std::string longLine = std::string(255, '#') + "/dev/sda9 : start= 0\n";
+  const struct {
+    std::string listing;
+    int entries;
+  } cases[] = {
+      {"# partition table of /dev/sda\nunit: cylinders\n\n/dev/sda1 : start= 0\n"
+       "/dev/sda2 : start= 9\n/dev/sda3 : start= 0\n/dev/sda4 : start= 0\n",
+       4},
+      {"/dev/sda1 : start= 0", 1},  // the last line without its line end
+      {"", 0},
+      // A line longer than the reader's buffer was counted again from its middle.
+      {longLine + "/dev/sda1 : start= 0\n", 1},
+      {std::string("x\0/dev/sda1\n/dev/sda2\n", 22), 1},
+  };
+  for (const auto& example : cases) {
+    FILE* dump = fmemopen(const_cast<char*>(example.listing.data()), example.listing.size(), "r");
+    ASSERT_NE(dump, nullptr);
+    EXPECT_EQ(CountTableEntries(dump), example.entries) << example.listing;
+    fclose(dump);
+  }
+}

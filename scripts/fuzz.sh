@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets (clang, preset fuzz) and runs each for SECONDS (default 60, as CI does),
+# one after the other, on a copy of its committed seed corpus. A crash is kept as a reproducer
+# under build/fuzz-findings/<target>/ (outside git) and makes the script exit 1; once fixed, the
+# reproducer goes to tests/fuzz/regressions/<target>/, which `ctest --preset fuzz` replays.
+# Usage: scripts/fuzz.sh [SECONDS] [TARGET...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+shift || true
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target fuzz_targets
+bin=build/fuzz/bin
+findings=$PWD/build/fuzz-findings
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  for program in "$bin"/*_fuzz; do
+    name=$(basename "$program")
+    targets+=("${name%_fuzz}")
+  done
+fi
+
+status=0
+for target in "${targets[@]}"; do
+  corpus=build/fuzz-corpus/$target
+  mkdir -p "$corpus" "$findings/$target"
+  if [ -d "tests/fuzz/corpus/$target" ]; then
+    cp -n tests/fuzz/corpus/"$target"/* "$corpus"/
+  fi
+  echo "== $target: $seconds s"
+  # stdout closed: the package code's reports would only slow the run down.
+  if ! "$bin/${target}_fuzz" -max_total_time="$seconds" -close_fd_mask=1 \
+    -max_len=16384 -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix="$findings/$target/" "$corpus" 2>"$findings/$target/log"; then
+    status=1
+    echo "$target: finding kept in $findings/$target/ (log: $findings/$target/log)"
+  fi
+  # The last status line carries the coverage (cov:), then the speed.
+  grep -E '^#[0-9]+' "$findings/$target/log" | tail -n 1 || true
+  grep -E 'stat::average_exec_per_sec' "$findings/$target/log" || true
+done
+# Scratch directories of runs that ended in a crash are left behind by the target.
+rm -rf /tmp/vela-fuzz-*
+exit "$status"
