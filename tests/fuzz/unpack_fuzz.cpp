@@ -72,7 +72,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   p.disabled = (data[0] & 1) != 0;
   bool relative = (data[0] & 2) != 0;
   Require(chdir(scratch.Path().c_str()) == 0, "the root can be entered");
-  UnpackFiles(p, reader, relative ? Placement::kWorkingDirectory : Placement::kTargetRoot);
+  {
+    // Staged, then placed as after a passed check: both halves see the hostile names.
+    Staging staging;
+    Require(OpenStaging(staging, relative ? Placement::kWorkingDirectory : Placement::kTargetRoot),
+            "the staging area can be made");
+    if (UnpackFiles(p, reader, staging)) {
+      PlaceUnpackedFiles(p, staging);
+    }
+  }
   Require(chdir(home.c_str()) == 0, "the working directory can be entered again");
   Require(CountOpenDescriptors() == descriptors, "every descriptor opened is closed again");
   Require(OnlyInsideRoot(scratch), "nothing appears outside the root");
