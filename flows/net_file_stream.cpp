@@ -52,15 +52,18 @@ FileHeader OpenNextFile(NetFileStream& stream) {
   stream.available = 0;
   stream.position = 0;
   stream.delivered = 0;
-  int length = RequestData(stream);
+  return ReadFileHeader(stream, RequestData(stream));
+}
+
+FileHeader ReadFileHeader(NetFileStream& stream, int payloadLength) {
   std::string_view payload(reinterpret_cast<const char*>(stream.buffer + kDatagramHeaderSize),
-                           std::max(length, 0));
-  if (length < 0 || !payload.starts_with("FILE")) {
+                           std::clamp(payloadLength, 0, kMaxPayload));
+  if (payloadLength < 0 || !payload.starts_with("FILE")) {
     stream.name[0] = '\0';
     return FileHeader::kNone;
   }
   std::string_view name = PayloadLine(payload, 1).substr(0, sizeof stream.name - 1);
-  memcpy(stream.name, name.data(), name.size());
+  name.copy(stream.name, name.size());  // the view of a missing line has no data at all
   stream.name[name.size()] = '\0';
   return ParseSize(PayloadLine(payload, 2), stream.size) ? FileHeader::kOpened
                                                          : FileHeader::kBroken;

@@ -26,6 +26,11 @@ NetFileStream& ReplaceCurrentFile(NetSession& session);
 // Asks for the next file's header and reads its name (up to 80 characters) and size.
 FileHeader OpenNextFile(NetFileStream& stream);
 
+// Reads the FILE header in the stream's buffer, whose payload is `payloadLength` bytes (-1: no
+// answer came): name (at most 80 characters) and size; kBroken when the size is not a decimal
+// number from 0 to 2^31-1. The parsing half of OpenNextFile, callable without a network.
+FileHeader ReadFileHeader(NetFileStream& stream, int payloadLength);
+
 // The name under which the file is stored: the first 31 characters of the announced name, or
 // empty when they are empty, "." or "..", or hold a "/" (the file would land outside its folder).
 std::string UsableFileName(const NetFileStream& stream);

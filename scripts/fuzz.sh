@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (clang, preset fuzz) and runs each for SECONDS (default 60, as CI does),
-# one after the other, on a copy of its committed seed corpus. A crash is kept as a reproducer
-# under build/fuzz-findings/<target>/ (outside git) and makes the script exit 1; once fixed, the
-# reproducer goes to tests/fuzz/regressions/<target>/, which `ctest --preset fuzz` replays.
+# as many at once as there are processors, on a copy of its committed seed corpus. A crash is kept
+# as a reproducer under build/fuzz-findings/<target>/ (outside git) and makes the script exit 1;
+# once fixed, the reproducer goes to tests/fuzz/regressions/<target>/, which `ctest --preset fuzz`
+# replays.
 # Usage: scripts/fuzz.sh [SECONDS] [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,24 +22,40 @@ if [ ${#targets[@]} -eq 0 ]; then
   done
 fi
 
-status=0
-for target in "${targets[@]}"; do
-  corpus=build/fuzz-corpus/$target
+# One target: its corpus copied in, the run, and its last status line; exit 1 on a finding.
+run_target() {
+  local target=$1 corpus=build/fuzz-corpus/$1
   mkdir -p "$corpus" "$findings/$target"
   if [ -d "tests/fuzz/corpus/$target" ]; then
     cp -n tests/fuzz/corpus/"$target"/* "$corpus"/
   fi
-  echo "== $target: $seconds s"
+  local failed=0
   # stdout closed: the package code's reports would only slow the run down.
-  if ! "$bin/${target}_fuzz" -max_total_time="$seconds" -close_fd_mask=1 \
+  "$bin/${target}_fuzz" -max_total_time="$seconds" -close_fd_mask=1 \
     -max_len=16384 -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$findings/$target/" "$corpus" 2>"$findings/$target/log"; then
-    status=1
+    -artifact_prefix="$findings/$target/" "$corpus" 2>"$findings/$target/log" || failed=1
+  # The last status line carries the coverage (cov:), then the speed.
+  echo "== $target ($seconds s): $(grep -E '^#[0-9]+' "$findings/$target/log" | tail -n 1)"
+  if [ "$failed" = 1 ]; then
     echo "$target: finding kept in $findings/$target/ (log: $findings/$target/log)"
   fi
-  # The last status line carries the coverage (cov:), then the speed.
-  grep -E '^#[0-9]+' "$findings/$target/log" | tail -n 1 || true
-  grep -E 'stat::average_exec_per_sec' "$findings/$target/log" || true
+  return "$failed"
+}
+
+# As many targets at once as there are processors.
+status=0
+running=0
+for target in "${targets[@]}"; do
+  if [ "$running" -ge "$(nproc)" ]; then
+    wait -n || status=1
+    running=$((running - 1))
+  fi
+  run_target "$target" &
+  running=$((running + 1))
+done
+while [ "$running" -gt 0 ]; do
+  wait -n || status=1
+  running=$((running - 1))
 done
 # Scratch directories of runs that ended in a crash are left behind by the target.
 rm -rf /tmp/vela-fuzz-*

@@ -12,6 +12,7 @@ packages=(
   libssl-dev libsodium-dev  # test-only: independent SHA-1 and X25519 to compare against
   tmux                      # test-only: the terminal emulator that shows the menu screens
   nftables                  # test-only: datagram loss on the install-server tests' veth links
+  clang libclang-rt-14-dev  # test-only: the libFuzzer targets and their sanitizer runtime
 )
 
 # The end-to-end tests and the demo: media are built from Debian's packages, which mkmedium

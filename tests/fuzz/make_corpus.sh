@@ -33,6 +33,7 @@ time=1700000000
   -o "$work/web.vpk" >/dev/null
 "$vpk" build-bundle --name suite --version 1.0 --build-time $time \
   -o "$work/suite.vpk" "$work/system.vpk" "$work/ppp.vpk" >/dev/null
+mkdir -p "$work/tree"
 "$vpk" install --root "$work/tree" "$work/system.vpk" "$work/ppp.vpk" >/dev/null 2>&1 || true
 
 rm -rf "$corpus"
@@ -120,5 +121,26 @@ put("partition_dump", "sfdisk",
     b"/dev/sda2 : start=        2, size=  2086, Id=83\n"
     b"/dev/sda3 : start=        0, size=     0, Id= 0\n"
     b"/dev/sda4 : start=        0, size=     0, Id= 0\n")
+
+# Conversations: records of a 2-byte length and a datagram (header of addresses, reserved,
+# payload length, sequence, acknowledgement; then the payload).
+import struct
+def datagram(source, destination, sequence, acknowledgement, payload):
+    body = bytes(source) + bytes(destination) + struct.pack("<HHHH", 0, len(payload), sequence,
+                                                            acknowledgement) + payload
+    return struct.pack("<H", len(body)) + body
+client, server, nobody = [2, 0, 0, 0, 0, 1], [2, 0, 0, 0, 0, 9], [0] * 6
+put("datagram", "install", datagram(server, client, 1, 0, b"OFFR\n\nkeep\n")
+    + datagram(server, client, 2, 2, b"OKAY\n") + datagram(server, client, 3, 3, b"FILE\nbase.vpk\n5\n")
+    + datagram(server, client, 4, 4, b"abcde") + datagram(server, client, 4, 4, b"abcde")
+    + datagram(server, client, 5, 5, b"") + datagram(server, client, 6, 6, b"FILE\n..\n-1\n"))
+put("datagram", "echo", datagram(client, nobody, 1, 0, b"DSCV\n\n\nCorvanta\ni386\n\0"))
+put("server_request", "install",
+    datagram(client, nobody, 1, 0, b"DRVR\n6.1.0-18-amd64\0") + datagram(client, server, 1, 0, b"RETR")
+    + datagram(client, server, 2, 1, b"RETR") + datagram(client, server, 3, 2, b"RETR")
+    + datagram(client, nobody, 1, 0, b"DSCV\n\n\nCorvanta\ni386\n\0")
+    + datagram(client, server, 1, 1, b"YACK\n") + datagram(client, server, 2, 2, b"STRT")
+    + datagram(client, server, 3, 3, b"RETR") + datagram(client, server, 3, 3, b"RETR")
+    + datagram(client, server, 4, 4, b"RETR") + datagram(client, server, 5, 5, b"WTRM"))
 PY
 echo "corpus written to $corpus: $(find "$corpus" -type f | wc -l) files, $(du -sk "$corpus" | cut -f1) KiB"
