@@ -188,7 +188,7 @@ def wait_for_line(path, text, timeout):
     return False
 
 
-def install_from_network(disk, served, server_log):
+def install_from_network(disk, server_log):
     """Netboots the installer on a card whose only peer is install-server; ENTER ends the
     installation once the server has logged the farewell."""
     machine = Machine(disk, log=log_file("net"), tap=(NET_NAMESPACE, TAP),
@@ -221,7 +221,7 @@ def test_network_install_on_a_blank_disk():
                                    os.path.join(served, "profiles")],
                                   stdout=log, stderr=subprocess.STDOUT)
     try:
-        install_from_network(disk, served, server_log)
+        install_from_network(disk, server_log)
     finally:
         server.terminate()
         server.wait()
