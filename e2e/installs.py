@@ -1,6 +1,6 @@
 """End-to-end installations: the real installer boots under QEMU from the CD and the hard-disk
-media, installs on an IDE disk image, and the host checks what landed; then the disk boots by
-itself. usage: installs.py MEDIA_DIR PACKAGES_DIR AUTORUN_FILE WORK_DIR"""
+media and over the network, installs on an IDE disk image, and the host checks what landed; then
+the disk boots by itself. usage: installs.py MEDIA_DIR PACKAGES_DIR AUTORUN_FILE WORK_DIR [TEST...]"""
 
 import os
 import shutil
@@ -16,6 +16,9 @@ MEDIA, PACKAGES, AUTORUN, WORK = sys.argv[1:5]
 # The bundle "extras" brings its members firewall and vpn along.
 ALL_PACKAGES = ["advanced-tools", "dhcp", "extras", "firewall", "ppp", "system", "vpn"]
 BIG_DISK = os.path.join(WORK, "cd-disk.img")  # more than 1023 cylinders: a boot partition
+PROGRAMS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build/default/bin")
+TEST_KEY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "keys/private_key.hex")
+NET_NAMESPACE, TAP = "vela-e2e-net", "vela-tap0"
 
 
 def log_file(name):
@@ -148,9 +151,98 @@ def test_hard_disk_install_on_a_disk_of_at_most_1023_cylinders():
     assert "root file system: /dev/sda1" in screen, screen
 
 
+def serve_directory(directory):
+    """The installation server's directory: the driver package for the medium's kernel (the
+    modules of the installer's lists, which the netboot initramfs lacks), some sample packages
+    and a configuration script, all sent by the default profile."""
+    drivers = os.path.join(MEDIA, "vela-net-drivers")
+    release = os.listdir(os.path.join(drivers, "lib/modules"))[0]
+    shutil.rmtree(directory, ignore_errors=True)
+    os.makedirs(os.path.join(directory, "drivers"))
+    subprocess.run([os.path.join(PROGRAMS, "vpk"), "build", "--name", "drivers", "--version",
+                    "1.0", "--description", "Disk and USB drivers", "--owner", "0:0", "--sign",
+                    TEST_KEY, "-o", os.path.join(directory, "drivers", release + ".vpk"), drivers],
+                   check=True, capture_output=True)
+    shutil.copytree(PACKAGES, os.path.join(directory, "packages"))
+    shutil.copyfile(AUTORUN, os.path.join(directory, "packages/site.scr"))
+    with open(os.path.join(directory, "profiles"), "w", encoding="latin-1") as file:
+        file.write("profile default erase system.vpk ppp.vpk dhcp.vpk site.scr\n")
+
+
+def make_tap_namespace():
+    subprocess.run(["ip", "netns", "delete", NET_NAMESPACE], capture_output=True)
+    for command in [["ip", "netns", "add", NET_NAMESPACE],
+                    ["ip", "-n", NET_NAMESPACE, "tuntap", "add", "dev", TAP, "mode", "tap"],
+                    ["ip", "-n", NET_NAMESPACE, "link", "set", TAP, "up"]]:
+        subprocess.run(command, check=True)
+
+
+def wait_for_line(path, text, timeout):
+    """True once the file holds the text, polled until the timeout."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        with open(path, encoding="latin-1") as file:
+            if text in file.read():
+                return True
+        time.sleep(0.5)
+    return False
+
+
+def install_from_network(disk, server_log):
+    """Netboots the installer on a card whose only peer is install-server; ENTER ends the
+    installation once the server has logged the farewell."""
+    machine = Machine(disk, log=log_file("net"), tap=(NET_NAMESPACE, TAP),
+                      netboot=(os.path.join(MEDIA, "vela-net.vmlinuz"),
+                               os.path.join(MEDIA, "vela-net.initrd")))
+    try:
+        machine.expect("Retrieving drivers...", timeout=240)
+        machine.expect("Found server at ", timeout=120)
+        machine.expect("Software installed.", timeout=600)
+        machine.expect("Press ENTER to reboot")
+        assert wait_for_line(server_log, "finished:", 30), "the server logged no farewell"
+        machine.send("\r")
+        machine.expect("Rebooting...")
+        machine.wait_off(timeout=60)
+    finally:
+        machine.kill()
+
+
+def test_network_install_on_a_blank_disk():
+    disk = os.path.join(WORK, "net-disk.img")
+    sparse_disk(disk, "2G")
+    served = os.path.join(WORK, "served")
+    serve_directory(served)
+    server_log = os.path.join(WORK, "install-server.log")
+    make_tap_namespace()
+    with open(server_log, "w", encoding="latin-1") as log:
+        server = subprocess.Popen(["ip", "netns", "exec", NET_NAMESPACE,
+                                   os.path.join(PROGRAMS, "install-server"), "--directory",
+                                   served, "--interface", TAP, "--profiles",
+                                   os.path.join(served, "profiles")],
+                                  stdout=log, stderr=subprocess.STDOUT)
+    try:
+        install_from_network(disk, server_log)
+    finally:
+        server.terminate()
+        server.wait()
+        subprocess.run(["ip", "netns", "delete", NET_NAMESPACE], check=False)
+    with open(server_log, encoding="latin-1") as file:
+        assert "finished: profile default, 4 files" in file.read(), server_log
+    packages = ["dhcp", "ppp", "system"]
+    check_installed_disk(disk, packages, boot_partition=False)
+    with disk_image.mounted(disk, disk_image.partitions(disk)[0]) as tree:
+        with open(AUTORUN, encoding="latin-1") as file:
+            assert disk_image.read(tree, "site.scr") == file.read()
+        assert os.path.isfile(os.path.join(tree, "CDINSTALL"))
+        assert not os.path.exists(os.path.join(tree, "lib/modules"))  # the drivers stay outside
+    screen = boot_installed(disk, "net-boot")
+    assert "installed packages: " + " ".join(packages) in screen, screen
+
+
 TESTS = [test_cd_install_on_a_disk_of_more_than_1023_cylinders,
          test_reinstall_keeps_the_old_store_byte_exact,
-         test_hard_disk_install_on_a_disk_of_at_most_1023_cylinders]
+         test_hard_disk_install_on_a_disk_of_at_most_1023_cylinders,
+         test_network_install_on_a_blank_disk]
 
 
 def main():

@@ -9,13 +9,26 @@ import pexpect
 
 class Machine:
     """Boots QEMU (always -accel tcg: KVM hangs on these machines) with an IDE disk and,
-    optionally, an IDE CD; -no-reboot makes the installer's reboot end QEMU."""
+    optionally, an IDE CD, or a kernel and initramfs given directly (netboot) with a network card
+    on a tap device inside a network namespace; -no-reboot makes the installer's reboot end QEMU."""
 
-    def __init__(self, disk, cdrom=None, log=None, memory="512"):
+    def __init__(self, disk, cdrom=None, log=None, memory="512", netboot=None, tap=None):
         command = ["qemu-system-x86_64", "-accel", "tcg", "-m", memory, "-no-reboot",
                    "-display", "none", "-vga", "none", "-serial", "stdio", "-monitor", "none",
                    "-drive", f"file={disk},format=raw,if=ide,index=0"]
-        if cdrom:
+        if tap:
+            namespace, device = tap
+            # QEMU opens the tap inside the namespace: nothing reaches the host's own network.
+            command = ["ip", "netns", "exec", namespace] + command + [
+                "-netdev", f"tap,id=n,ifname={device},script=no,downscript=no",
+                "-device", "e1000,netdev=n"]
+        else:
+            command += ["-nic", "none"]
+        if netboot:
+            kernel, initrd = netboot
+            command += ["-kernel", kernel, "-initrd", initrd,
+                        "-append", "console=ttyS0,115200 quiet"]
+        elif cdrom:
             command += ["-drive", f"file={cdrom},format=raw,if=ide,index=2,media=cdrom",
                         "-boot", "d"]
         else:
