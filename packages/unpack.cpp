@@ -10,6 +10,7 @@
 #include <set>
 #include <vector>
 
+#include "packages/cross_device_move.h"
 #include "packages/package_database.h"
 #include "packages/package_reports.h"
 #include "packages/reporter.h"
@@ -352,7 +353,10 @@ bool PlaceEntry(Package& p, const Staging& staging, const StagedEntry& e, bool& 
     placed = PlaceDirectory(p, directory, leaf, e, created);
   } else {
     // rename replaces a file of the name at once; a directory in the way makes it fail (EISDIR).
+    // A place on another file system (a separate /boot) gets a copy that replaces it as whole.
     placed = renameat(staging.area, e.temporary.c_str(), directory, leaf.c_str()) == 0 ||
+             (errno == EXDEV &&
+              MoveAcrossFileSystems(staging.area, e.temporary, directory, leaf)) ||
              WriteFailed(p, e.name);
     if (placed) {
       p.files.insert(e.recorded);

@@ -280,4 +280,29 @@ TEST_F(InstallPackageTest, FullDiskKeepsWhatWasInstalled) {
   EXPECT_EQ(umount(tree.Target().c_str()), 0);
 }
 
+// The new system's /boot is a file system of its own: entries placed there cannot be renamed out
+// of the staging area and are copied whole instead, with their modes and times.
+TEST_F(InstallPackageTest, EntriesOnAnotherFileSystemArePlacedWhole) {
+  if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    GTEST_SKIP() << "a second file system needs root and a private mount namespace";
+  }
+  ASSERT_EQ(mkdir(tree.Target("/boot").c_str(), 0755), 0);
+  ASSERT_EQ(mount("tmpfs", tree.Target("/boot").c_str(), "tmpfs", 0, "size=1m"), 0);
+  TestPackage kernel("kernel", "1.0");
+  kernel.File("/boot/vmlinuz", "kernel image", 0640).Link("/boot/current", "vmlinuz");
+  kernel.File("/etc/kernel", "k");
+  ASSERT_TRUE(kernel.Write(File("kernel.vpk"), TestPackage::kSigned));
+  EXPECT_EQ(InstallTestFile(File("kernel.vpk"), AllowUpgrade), 0) << LogText();
+  EXPECT_EQ(ReadTreeFile(tree.Target("/boot/vmlinuz")), "kernel image");
+  struct stat status {};
+  ASSERT_EQ(stat(tree.Target("/boot/vmlinuz").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  EXPECT_EQ(status.st_mtime, 1700000000);
+  EXPECT_EQ(ReadTreeFile(tree.Target("/boot/current")), "kernel image");  // through the link
+  EXPECT_EQ(ListTree(tree.Target("/boot")), (std::vector<std::string>{"current", "vmlinuz"}));
+  EXPECT_EQ(InstalledStates(), "kernel 1.0 on\n");
+  EXPECT_EQ(umount(tree.Target("/boot").c_str()), 0);
+}
+
 }  // namespace
