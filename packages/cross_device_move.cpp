@@ -60,8 +60,8 @@ bool RecreateLink(int fromDirectory, const std::string& from, const struct stat&
   if (symlinkat(target.data(), toDirectory, temporary.c_str()) != 0) {
     return false;
   }
-  if (fchownat(toDirectory, temporary.c_str(), status.st_uid, status.st_gid,
-               AT_SYMLINK_NOFOLLOW) != 0) {
+  if (fchownat(toDirectory, temporary.c_str(), status.st_uid, status.st_gid, AT_SYMLINK_NOFOLLOW) !=
+      0) {
     // ignored on purpose, as for every entry's owner
   }
   timespec times[2] = {status.st_atim, status.st_mtim};
@@ -73,8 +73,8 @@ bool RecreateNode(const struct stat& status, int toDirectory, const std::string&
   if (mknodat(toDirectory, temporary.c_str(), status.st_mode, status.st_rdev) != 0) {
     return false;
   }
-  if (fchownat(toDirectory, temporary.c_str(), status.st_uid, status.st_gid,
-               AT_SYMLINK_NOFOLLOW) != 0) {
+  if (fchownat(toDirectory, temporary.c_str(), status.st_uid, status.st_gid, AT_SYMLINK_NOFOLLOW) !=
+      0) {
     // ignored on purpose, as for every entry's owner
   }
   timespec times[2] = {status.st_atim, status.st_mtim};
@@ -93,11 +93,10 @@ bool MoveAcrossFileSystems(int fromDirectory, const std::string& from, int toDir
   // Short and fixed, so that any name fits and a killed run's leftover is replaced next time.
   const std::string temporary = ".vpk-moving";
   unlinkat(toDirectory, temporary.c_str(), 0);
-  bool made = S_ISREG(status.st_mode)
-                  ? RecreateFile(fromDirectory, from, status, toDirectory, temporary)
-              : S_ISLNK(status.st_mode)
-                  ? RecreateLink(fromDirectory, from, status, toDirectory, temporary)
-                  : RecreateNode(status, toDirectory, temporary);
+  bool made =
+      S_ISREG(status.st_mode)   ? RecreateFile(fromDirectory, from, status, toDirectory, temporary)
+      : S_ISLNK(status.st_mode) ? RecreateLink(fromDirectory, from, status, toDirectory, temporary)
+                                : RecreateNode(status, toDirectory, temporary);
   if (!made || renameat(toDirectory, temporary.c_str(), toDirectory, to.c_str()) != 0) {
     int error = errno;
     unlinkat(toDirectory, temporary.c_str(), 0);

@@ -354,10 +354,10 @@ bool PlaceEntry(Package& p, const Staging& staging, const StagedEntry& e, bool& 
   } else {
     // rename replaces a file of the name at once; a directory in the way makes it fail (EISDIR).
     // A place on another file system (a separate /boot) gets a copy that replaces it as whole.
-    placed = renameat(staging.area, e.temporary.c_str(), directory, leaf.c_str()) == 0 ||
-             (errno == EXDEV &&
-              MoveAcrossFileSystems(staging.area, e.temporary, directory, leaf)) ||
-             WriteFailed(p, e.name);
+    placed =
+        renameat(staging.area, e.temporary.c_str(), directory, leaf.c_str()) == 0 ||
+        (errno == EXDEV && MoveAcrossFileSystems(staging.area, e.temporary, directory, leaf)) ||
+        WriteFailed(p, e.name);
     if (placed) {
       p.files.insert(e.recorded);
     }
