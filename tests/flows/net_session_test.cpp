@@ -94,7 +94,8 @@ TEST(AcceptDatagram, TakesOnlyTheServersNextDatagramForThisClient) {
     EXPECT_EQ(AcceptDatagram(session, datagram, length), c.accepted) << c.what;
     EXPECT_EQ(session.receiveCounter, c.accepted ? c.sequence : 4u) << c.what;
     if (c.length >= 0 && c.length < kDatagramHeaderSize) {
-      EXPECT_EQ(Bytes(datagram, kDatagramHeaderSize), std::string(kDatagramHeaderSize, '\0')) << c.what;
+      EXPECT_EQ(Bytes(datagram, kDatagramHeaderSize), std::string(kDatagramHeaderSize, '\0'))
+          << c.what;
     }
   }
 }

@@ -104,9 +104,9 @@ void ScriptedPeer::Answer(std::vector<PeerReply> replies) {
       continue;
     }
     DatagramHeader request = LoadDatagramHeader(buffer);
-    requests_.push_back(
-        {std::string(reinterpret_cast<char*>(buffer + kDatagramHeaderSize), length - kDatagramHeaderSize),
-         request.sequence});
+    requests_.push_back({std::string(reinterpret_cast<char*>(buffer + kDatagramHeaderSize),
+                                     length - kDatagramHeaderSize),
+                         request.sequence});
     if (request.sequence == answered && next > 0) {
       Send(reply, replyPayload);
       continue;

@@ -168,7 +168,8 @@ bool TakeOffer(VirtualRouter* router, const uint8_t* datagram, int length, const
     return false;
   }
   DatagramHeader header = LoadDatagramHeader(datagram);
-  std::string payload(reinterpret_cast<const char*>(datagram + kDatagramHeaderSize), header.payloadLength);
+  std::string payload(reinterpret_cast<const char*>(datagram + kDatagramHeaderSize),
+                      header.payloadLength);
   if (IsZeroAddress(header.destination) || payload.empty() || payload.compare(0, 4, word) != 0) {
     return false;
   }
