@@ -1,6 +1,7 @@
 #include "tests/fuzz/fuzz_support.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,8 +113,17 @@ void MakeEntry(const std::string& path, EntryKind kind, std::string_view content
       return;
     }
   } else {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    // Never through a link or into a FIFO already in the place: the one could lead out of base,
+    // the other would block.
+    int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                   0644);
+    if (out < 0) {
+      return;
+    }
+    if (write(out, content.data(), content.size()) != static_cast<ssize_t>(content.size())) {
+      // a short file is still a description's file
+    }
+    close(out);
   }
 }
 
