@@ -9,18 +9,36 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "disk/tools.h"
+#include "platform/memory_figures.h"
 
 namespace {
 
 constexpr uint32_t kChunkMagic = 0x5A0937EB;
 
+// What the copy leaves free for the rest of the installation, and its limit where the kernel
+// gives no figure of available memory.
+constexpr uint64_t kMemoryMargin = 16 << 20;
+constexpr uint64_t kBudgetWithoutFigure = 64 << 20;
+
+// One walk over a store. Links are followed, so a link to "/" or to a directory above it would
+// copy the whole machine or loop for ever: the directories of the current path are kept to be
+// refused, and the bytes copied are counted against a budget.
+struct TreeWalk {
+  std::vector<std::pair<dev_t, ino_t>> ancestors;
+  uint64_t copied = 0;
+  uint64_t budget = 0;
+};
+
 // Appends the entry of `path` and, for a directory, of everything below it, following links;
-// other file types are left out. False when an entry cannot be read or memory runs out.
-bool ReadTree(ConfigChunk*& current, const char* path);
+// other file types and directories already on the current path are left out. False when an
+// entry cannot be read, memory runs out or the copy would exceed the walk's budget.
+bool ReadTree(ConfigChunk*& current, const char* path, TreeWalk& walk);
 
 // Appends the text with its zero, in a chunk of exactly its size when the current one lacks room.
 bool AppendString(ConfigChunk*& current, const char* text);
@@ -67,6 +85,9 @@ bool AppendContent(ConfigChunk*& current, int descriptor, off_t expectedSize) {
     }
     current->offset += static_cast<uint32_t>(count);
     total += count;
+    if (total > expectedSize) {
+      return false;  // growing while read: the budget counted only its size
+    }
   }
 }
 
@@ -81,11 +102,21 @@ bool ReadFileEntry(ConfigChunk*& current, const char* path, const struct stat& s
   return done;
 }
 
-bool ReadDirectoryEntry(ConfigChunk*& current, const char* path, const struct stat& status) {
+bool OnCurrentPath(const TreeWalk& walk, const struct stat& status) {
+  return std::find(walk.ancestors.begin(), walk.ancestors.end(),
+                   std::make_pair(status.st_dev, status.st_ino)) != walk.ancestors.end();
+}
+
+bool ReadDirectoryEntry(ConfigChunk*& current, const char* path, const struct stat& status,
+                        TreeWalk& walk) {
+  if (OnCurrentPath(walk, status)) {
+    return true;  // a link back up: its entries are being copied already
+  }
   DIR* listing = opendir(path);
   if (listing == nullptr) {
     return false;
   }
+  walk.ancestors.emplace_back(status.st_dev, status.st_ino);
   bool done = AppendString(current, path) && AppendRecord(current, status);
   while (done) {
     dirent* entry = readdir(listing);
@@ -93,9 +124,10 @@ bool ReadDirectoryEntry(ConfigChunk*& current, const char* path, const struct st
       break;
     }
     if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
-      done = ReadTree(current, (std::string(path) + "/" + entry->d_name).c_str());
+      done = ReadTree(current, (std::string(path) + "/" + entry->d_name).c_str(), walk);
     }
   }
+  walk.ancestors.pop_back();
   closedir(listing);
   return done;
 }
@@ -218,6 +250,31 @@ bool WriteEntries(ConfigChunk* first) {
   return done;
 }
 
+// How many bytes the copy may take: what the kernel says is available, less the margin.
+uint64_t CopyBudget() {
+  std::map<std::string, uint64_t> figures;
+  if (!ReadMemoryFigures("/proc/meminfo", figures) || figures.count("MemAvailable") == 0) {
+    return kBudgetWithoutFigure;
+  }
+  uint64_t available = figures["MemAvailable"] * 1024;
+  return available > kMemoryMargin ? available - kMemoryMargin : 0;
+}
+
+// A walk that starts with the directories above the source on its path, so that a link to one
+// of them, "/" included, is refused like a link to a directory inside the store.
+TreeWalk StartWalk(const std::string& source) {
+  TreeWalk walk;
+  walk.budget = CopyBudget();
+  for (size_t slash = source.find('/'); slash != std::string::npos;
+       slash = source.find('/', slash + 1)) {
+    struct stat status;
+    if (stat(slash == 0 ? "/" : source.substr(0, slash).c_str(), &status) == 0) {
+      walk.ancestors.emplace_back(status.st_dev, status.st_ino);
+    }
+  }
+  return walk;
+}
+
 }  // namespace
 
 ConfigChunk* ReadOldConfiguration() {
@@ -233,7 +290,8 @@ ConfigChunk* ReadOldConfiguration() {
   StartProgress("Reading old configuration...");
   ConfigChunk* first = NewChunk(kChunkCapacity, nullptr);
   ConfigChunk* current = first;
-  if (first != nullptr && ReadTree(current, source)) {
+  TreeWalk walk = StartWalk(source);
+  if (first != nullptr && ReadTree(current, source, walk)) {
     Seal(current);
   } else {
     FreeChunks(first);
@@ -259,16 +317,23 @@ bool WriteBackConfiguration(ConfigChunk* first) {
 
 namespace {
 
-bool ReadTree(ConfigChunk*& current, const char* path) {
+bool ReadTree(ConfigChunk*& current, const char* path, TreeWalk& walk) {
   struct stat status;
   if (stat(path, &status) != 0) {
     return false;
+  }
+  if (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)) {
+    uint64_t size = S_ISREG(status.st_mode) ? uint64_t(status.st_size) : 0;
+    walk.copied += strlen(path) + 1 + sizeof status + size;
+    if (walk.copied > walk.budget) {
+      return false;
+    }
   }
   if (S_ISREG(status.st_mode)) {
     return ReadFileEntry(current, path, status);
   }
   if (S_ISDIR(status.st_mode)) {
-    return ReadDirectoryEntry(current, path, status);
+    return ReadDirectoryEntry(current, path, status, walk);
   }
   return true;  // devices, pipes and sockets are not configuration
 }

@@ -19,9 +19,10 @@ struct ConfigChunk {
 inline constexpr uint32_t kChunkCapacity = 16000;
 
 // Copies the store of the old system mounted at "/flash" ("/flash/vela/store", else
-// "/flash/rw/store") into memory, showing progress dots. Returns the first chunk, or null: silently
-// when there is no store, after "ERROR: couldn't keep config - probably not enough memory" when the
-// copy failed for any reason.
+// "/flash/rw/store") into memory, showing progress dots; a link that leads back to a directory on
+// the current path ("/" included) is left out, and a copy larger than the available memory less a
+// margin fails. Returns the first chunk, or null: silently when there is no store, after
+// "ERROR: couldn't keep config - probably not enough memory" when the copy failed for any reason.
 ConfigChunk* ReadOldConfiguration();
 
 // Recreates the copied entries in the new system mounted at "/flash" with their modes, owners and

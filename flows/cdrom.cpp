@@ -17,6 +17,7 @@
 #include "flows/package_menu.h"
 #include "flows/package_sources.h"
 #include "packages/roots.h"
+#include "platform/pending_interrupt.h"
 #include "platform/platform.h"
 
 namespace {
@@ -30,11 +31,20 @@ bool MountCdrom(const char* device) {
 
 enum class FeedResult { kFed, kReadError, kWriteError };
 
+// Reads the next block of the file once it is readable, so that an interrupt while the medium
+// keeps the installer waiting is carried out at once; -1 with EINTR when it woke the wait.
+ssize_t ReadBlock(int file, unsigned char* block, size_t size) {
+  if (WaitUntilReadable(file, -1) < 0) {
+    return -1;
+  }
+  return read(file, block, size);
+}
+
 // Copies the file into the child in blocks of 4096 bytes; a descriptor of -1 is a read error.
 FeedResult FeedFile(int file, FILE* child) {
   unsigned char block[4096];
   for (;;) {
-    ssize_t count = file < 0 ? -1 : read(file, block, sizeof block);
+    ssize_t count = file < 0 ? -1 : ReadBlock(file, block, sizeof block);
     if (count < 0 && errno == EINTR) {
       continue;
     }

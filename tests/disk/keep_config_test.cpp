@@ -1,6 +1,7 @@
 #include "disk/keep_config.h"
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -104,6 +105,63 @@ TEST(KeepConfiguration, ModesOwnersTimesAndLinkTargetsComeBackAndPipesStayBehind
   EXPECT_EQ(Status(root, "/flash/vela/store/firewall").st_mtim.tv_sec, kTimes[1].tv_sec);
   EXPECT_EQ(root.Read("/flash/vela/store/current"), std::string(40000, 'r'));
   EXPECT_FALSE(root.Exists("/flash/vela/store/pipe"));
+}
+
+// Links are followed, but one back to a directory on the current path ("/" or above the store
+// included) would copy the machine or never end: it is left out. A copy beyond the available
+// memory (less 16 MiB) fails as a whole.
+TEST(KeepConfiguration, LinksBackUpAreLeftOutAndTheCopyStaysWithinMemory) {
+  if (!SandboxAvailable()) {
+    GTEST_SKIP() << kNeedsRoot;
+  }
+  const struct {
+    const char* link;  // in the store, "sub/" of it holding the file "f"
+    const char* target;
+    const char* kept;  // what the link comes back as, null for nothing
+    size_t fileSize = 10;
+    const char* memAvailable = nullptr;  // the figure in KiB, null for the machine's own
+  } cases[] = {
+      {"root", "/", nullptr},
+      {"up", "..", nullptr},
+      {"flash", "/flash", nullptr},
+      {"self", ".", nullptr},
+      {"sub/loop", "..", nullptr},
+      {"sub/deeper", "../sub", nullptr},
+      {"alias", "sub", "/alias/f"},  // a sibling, not an ancestor: copied as a directory
+      {"alias", "sub", "/alias/f", 2000, "16400"},  // 16 KiB to spare: twice 2 KiB fit
+      {"alias", "sub", nullptr, 9000, "16400"},     // twice 9 KiB do not
+  };
+  for (const auto& example : cases) {
+    SCOPED_TRACE(std::string(example.link) + " -> " + example.target + " " +
+                 std::to_string(example.fileSize));
+    SandboxRoot root;
+    root.Write("/flash/vela/store/sub/f", std::string(example.fileSize, 'f'));
+    std::string store = root.HostPath("/flash/vela/store/");
+    ASSERT_EQ(symlink(example.target, (store + example.link).c_str()), 0);
+    bool fits = example.memAvailable == nullptr || example.kept != nullptr;
+    if (example.memAvailable != nullptr) {
+      root.Write("/.meminfo", std::string("MemAvailable: ") + example.memAvailable + " kB\n");
+    }
+    SandboxOutcome outcome = RunInSandbox(root, [&example] {
+      if (example.memAvailable != nullptr &&
+          mount("/.meminfo", "/proc/meminfo", nullptr, MS_BIND, nullptr) != 0) {
+        return 4;
+      }
+      return CopyAndWriteBack();
+    });
+    ASSERT_EQ(outcome.exitCode, fits ? 0 : 1) << outcome.output;
+    if (!fits) {
+      EXPECT_NE(outcome.output.find("couldn't keep config"), std::string::npos) << outcome.output;
+      continue;
+    }
+    EXPECT_EQ(root.Read("/flash/vela/store/sub/f"), std::string(example.fileSize, 'f'));
+    std::string link = std::string("/flash/vela/store/") + example.link;
+    EXPECT_EQ(root.Exists(link), example.kept != nullptr);
+    if (example.kept != nullptr) {
+      EXPECT_EQ(root.Read(std::string("/flash/vela/store") + example.kept),
+                std::string(example.fileSize, 'f'));
+    }
+  }
 }
 
 }  // namespace

@@ -122,6 +122,19 @@ put("partition_dump", "sfdisk",
     b"/dev/sda3 : start=        0, size=     0, Id= 0\n"
     b"/dev/sda4 : start=        0, size=     0, Id= 0\n")
 
+# Old configuration stores, in the places of the keep_config target: a store with a link to a
+# sibling, one with links back up to itself and to "/", and an old-style store beside a FIFO.
+store_places = ["vela/store", "vela/store/a", "vela/store/b", "vela/store/a/c", "vela/store/a/d",
+                "vela/store/b/e", "rw/store", "rw/store/a", "rw/store/a/c", "vela", "rw", "other"]
+def entry(place, kind, content=b""):
+    return bytes([store_places.index(place), kind]) + struct.pack("<H", len(content)) + content
+put("keep_config", "store", entry("vela/store/a/c", 0, b"rules\n") + entry("vela/store/b/e", 0, b"")
+    + entry("vela/store/a/d", 2, b"../b"))
+put("keep_config", "loops", entry("vela/store/a/c", 0, b"x") + entry("vela/store/b", 2, b"/")
+    + entry("vela/store/a/d", 2, b".."))
+put("keep_config", "old-store", entry("rw/store/a/c", 0, b"old rules\n") + entry("other", 3)
+    + entry("rw/store/a", 2, b"/other"))
+
 # Conversations: records of a 2-byte length and a datagram (header of addresses, reserved,
 # payload length, sequence, acknowledgement; then the payload).
 import struct

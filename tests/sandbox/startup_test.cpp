@@ -4,8 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-
 #include "gtest/gtest.h"
 #include "tests/sandbox/harness.h"
 #include "tests/support/sandbox_layout.h"
@@ -131,31 +129,6 @@ TEST_F(StartupSandbox, WithoutVirtualConsoleTheSerialPortIsTheConsoleAndToolsWri
   EXPECT_TRUE(EndedByReboot(FinishRun(*terminal)));
   EXPECT_EQ(root_->Read("/dev/tty9"), "");
   EXPECT_TRUE(root_->Calls("mknod").empty());
-}
-
-// The interrupt comes while the installer waits for the disk tool.
-TEST_F(StartupSandbox, InterruptWhileSearchingDisksUnmountsWaitsForEnterAndReboots) {
-  root_->Write(kGeometryFile, "");
-  root_->Write(kHoldFile, "");
-  root_->Write("/TYPE", "cdrom\n");
-  auto terminal = root_->Start({"/bin/setup"});
-  ASSERT_TRUE(terminal->Expect("Looking for harddrives...")) << terminal->Screen();
-  // Typed once the tool runs: the interrupt of the terminal's process group then ends the tool.
-  for (int tries = 0; tries < 1000 && root_->Calls("exec").empty(); ++tries) {
-    usleep(10 * 1000);
-  }
-  terminal->Type("\003");
-  ASSERT_TRUE(terminal->Expect("\r\n\r\nInstallation aborted\r\nPress ENTER to reboot\r\n"))
-      << terminal->Screen();
-  EXPECT_TRUE(root_->Calls("reboot").empty());
-  terminal->Type("\r");
-  EXPECT_TRUE(EndedByReboot(terminal->Wait()));
-  const std::vector<std::string> ending = {"umount /flash/boot = -1", "umount /flash = -1",
-                                           "umount /floppy = -1", "sync", "reboot 0x1234567"};
-  std::vector<std::string> calls = root_->Calls();
-  calls.erase(calls.begin(), calls.end() - std::min(calls.size(), ending.size()));
-  EXPECT_EQ(calls, ending);
-  EXPECT_EQ(terminal->Screen().find("no harddrives found"), std::string::npos);
 }
 
 // Once the flow has ended (installationFinished), an interrupt no longer aborts: the ending runs

@@ -1,0 +1,121 @@
+// Ctrl-C wherever the installer waits: each gives the abort sequence at once.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+
+#include "gtest/gtest.h"
+#include "tests/sandbox/harness.h"
+#include "tests/sandbox/media_fixture.h"
+#include "tests/support/net_namespace.h"
+#include "tests/support/sandbox_layout.h"
+
+namespace {
+
+const std::string kCd = std::string(kMediaDirectory) + "/sr1.iso9660";
+
+// Where the interrupt comes; each is set up in a fresh root.
+enum class Wait { kPackageMenu, kToolRun, kPackageInstallation, kNetwork };
+
+// Waits (boundedly) until the recorded calls hold one that begins with `prefix`.
+void AwaitCall(const InstallerSandbox& root, const std::string& prefix) {
+  for (int tries = 0; tries < 1000 && root.Calls(prefix).empty(); ++tries) {
+    usleep(10 * 1000);
+  }
+}
+
+// The writing end of the FIFO at `path` of the root, once the installer has opened it for
+// reading; -1 when it did not within ten seconds.
+int OpenFifoForWriting(const InstallerSandbox& root, const std::string& path) {
+  for (int tries = 0; tries < 1000; ++tries) {
+    int fifo = open(root.HostPath(path).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fifo >= 0 || errno != ENXIO) {
+      return fifo;
+    }
+    usleep(10 * 1000);
+  }
+  return -1;
+}
+
+// The calls without their results ("umount /flash = -1" → "umount /flash").
+std::vector<std::string> LastCalls(const InstallerSandbox& root, size_t count) {
+  std::vector<std::string> calls = root.Calls();
+  calls.erase(calls.begin(), calls.end() - std::min(calls.size(), count));
+  for (std::string& call : calls) {
+    call = call.substr(0, call.find(" = "));
+  }
+  return calls;
+}
+
+TEST(InterruptSandbox, CtrlCWhereverTheInstallerWaitsAbortsAtOnce) {
+  if (!SandboxAvailable()) {
+    GTEST_SKIP() << kNeedsRoot;
+  }
+  const struct {
+    Wait wait;
+    const char* type;
+    const char* shown;  // on screen once the installer is about to wait
+  } cases[] = {
+      {Wait::kPackageMenu, "cdrom\n", "system (depends on nothing):"},
+      {Wait::kToolRun, "cdrom\n", "Looking for harddrives..."},
+      {Wait::kPackageInstallation, "cdrom\n", "system (depends on nothing):"},
+      {Wait::kNetwork, "net\n", "Waiting for drivers..."},
+  };
+  for (const auto& run : cases) {
+    SCOPED_TRACE(run.shown + std::string(" ") + run.type);
+    InstallerSandbox root;
+    root.Write("/TYPE", run.type);
+    root.Write(kDumpFile, "/dev/sda1 : start= 0\n/dev/sda2 : start= 0\n/dev/sda3 : start= 0\n");
+    ASSERT_TRUE(WriteFixturePackages(root, kCd));
+    std::unique_ptr<VethLink> link;  // nobody answers on its other end
+    if (run.wait == Wait::kNetwork) {
+      link = std::make_unique<VethLink>("interrupt");
+      ASSERT_TRUE(link->Ready());
+    }
+    if (run.wait == Wait::kToolRun) {
+      root.Write(kHoldFile, "");
+    }
+    auto terminal = root.Start({"/bin/setup"}, ConsoleKind::kVirtual, link ? link->Left() : "");
+    ASSERT_TRUE(terminal->Expect(run.shown)) << terminal->Screen();
+    int fifo = -1;
+    if (run.wait == Wait::kToolRun) {
+      // Typed once the tool runs: the interrupt of the terminal's process group ends it too.
+      AwaitCall(root, "exec /sbin/sfdisk -g");
+    } else if (run.wait == Wait::kPackageInstallation) {
+      // The package file becomes a FIFO that gives half the package, then nothing.
+      std::string package = root.Read(kCd + "/system.vpk");
+      unlink(root.HostPath(kCd + "/system.vpk").c_str());
+      ASSERT_EQ(mkfifo(root.HostPath(kCd + "/system.vpk").c_str(), 0644), 0);
+      // Each answer typed once asked: what is typed ahead of a question is flushed.
+      terminal->Type("i");
+      ASSERT_TRUE(terminal->Expect("keep old configuration?")) << terminal->Screen();
+      terminal->Type("n");
+      ASSERT_TRUE(terminal->Expect("Continue?")) << terminal->Screen();
+      terminal->Type("y");
+      fifo = OpenFifoForWriting(root, kCd + "/system.vpk");
+      ASSERT_GE(fifo, 0) << terminal->Screen();
+      ASSERT_EQ(write(fifo, package.data(), package.size() / 2), ssize_t(package.size() / 2));
+    }
+    terminal->Type("\003");
+    ASSERT_TRUE(terminal->Expect("\r\n\r\nInstallation aborted\r\nPress ENTER to reboot\r\n", 5000))
+        << terminal->Screen();
+    EXPECT_TRUE(root.Calls("reboot").empty());
+    terminal->Type("\r");
+    int status = terminal->Wait();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == kRebootSignal) << status;
+    const std::vector<std::string> ending = {"umount /flash/boot", "umount /flash",
+                                             "umount /floppy", "sync", "reboot 0x1234567"};
+    EXPECT_EQ(LastCalls(root, ending.size()), ending);
+    EXPECT_EQ(terminal->Screen().find("ERROR"), std::string::npos) << terminal->Screen();
+    if (fifo >= 0) {
+      close(fifo);
+    }
+  }
+}
+
+}  // namespace
