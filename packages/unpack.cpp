@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <set>
+#include <map>
 #include <vector>
 
 #include "packages/cross_device_move.h"
@@ -25,6 +25,11 @@ namespace {
 
 constexpr std::size_t kBlockSize = 16384;
 
+// What the list of staged entries may take of memory before the signature is checked: a few
+// thousand entries are a large package, while a deflated stream of repeated records would
+// otherwise fill memory at a thousand bytes per byte of the file.
+constexpr std::size_t kStagedListLimit = 32u << 20;
+
 // One entry of the archive as its record and name describe it.
 struct ArchiveEntry {
   std::uint32_t mode = 0;
@@ -36,6 +41,13 @@ struct ArchiveEntry {
   std::string name;  // as stored: the installed path, with or without a leading "/"
 };
 
+// The places of the staged entries that are no directory, as a tree of their components, so that
+// an entry below one is found in one walk along its own name.
+struct StagedPlace {
+  bool nonDirectory = false;
+  std::map<std::string, StagedPlace> below;
+};
+
 // What one unpacking works with.
 struct Unpacking {
   Package& p;
@@ -43,7 +55,8 @@ struct Unpacking {
   InflateStream& archive;
   Staging& staging;
   std::vector<char> block;
-  std::set<std::vector<std::string>> nonDirectories;  // places of the staged entries
+  StagedPlace places;
+  std::size_t stagedListSize = 0;  // estimated bytes of staging.entries and places
 };
 
 // Passes over size bytes of the archive; false when it ends first.
@@ -262,13 +275,35 @@ bool StageEntry(Unpacking& u, const ArchiveEntry& entry, StagedEntry& staged) {
 // An entry below a link, file or node that this archive brings itself would be resolved through
 // something not yet verified; no archive the package tools write has one.
 bool BelowStagedEntry(const Unpacking& u, const std::vector<std::string>& components) {
-  for (std::size_t depth = 1; depth < components.size(); ++depth) {
-    std::vector<std::string> above(components.begin(), components.begin() + depth);
-    if (u.nonDirectories.count(above) != 0) {
+  const StagedPlace* place = &u.places;
+  for (std::size_t depth = 0; depth + 1 < components.size(); ++depth) {
+    auto next = place->below.find(components[depth]);
+    if (next == place->below.end()) {
+      return false;
+    }
+    if (next->second.nonDirectory) {
       return true;
     }
+    place = &next->second;
   }
   return false;
+}
+
+void RememberNonDirectory(Unpacking& u, const std::vector<std::string>& components) {
+  StagedPlace* place = &u.places;
+  for (const std::string& component : components) {
+    place = &place->below[component];
+  }
+  place->nonDirectory = true;
+}
+
+// Roughly what keeping the entry staged costs in memory, its place in the tree of places included.
+std::size_t StagedEntrySize(const StagedEntry& e) {
+  std::size_t size = sizeof(StagedEntry) + e.name.size() + e.recorded.size() + e.temporary.size();
+  for (const std::string& component : e.components) {
+    size += 2 * (sizeof(StagedPlace) + sizeof(std::string) + component.size());
+  }
+  return size;
 }
 
 bool UnpackEntry(Unpacking& u, const ArchiveEntry& entry) {
@@ -280,8 +315,14 @@ bool UnpackEntry(Unpacking& u, const ArchiveEntry& entry) {
   if (entry.skip) {
     return SkipData(u.archive, entry.dataSize) || Broken(u.p);
   }
+  if (staged.recorded.size() >= PATH_MAX) {
+    errno = ENAMETOOLONG;
+    return WriteFailed(u.p, entry.name);
+  }
   // Refused before anything is made.
-  if (!KnownType(entry) || BelowStagedEntry(u, staged.components)) {
+  u.stagedListSize += StagedEntrySize(staged);
+  if (!KnownType(entry) || u.stagedListSize > kStagedListLimit ||
+      BelowStagedEntry(u, staged.components)) {
     return Broken(u.p);
   }
   if (!PlaceIsFree(u, entry, staged.components)) {
@@ -291,7 +332,7 @@ bool UnpackEntry(Unpacking& u, const ArchiveEntry& entry) {
     return false;
   }
   if (!S_ISDIR(entry.mode)) {
-    u.nonDirectories.insert(staged.components);
+    RememberNonDirectory(u, staged.components);
   }
   u.staging.entries.push_back(std::move(staged));
   ShowInstallingProgress(GetPackageDatabase(), u.p, u.reader);
@@ -443,7 +484,7 @@ bool MakeDirectories(const std::string& path, bool skipLast) {
 
 bool UnpackFiles(Package& p, PartReader& reader, Staging& staging) {
   InflateStream archive(reader, false);
-  Unpacking u{p, reader, archive, staging, std::vector<char>(kBlockSize), {}};
+  Unpacking u{p, reader, archive, staging, std::vector<char>(kBlockSize), {}, 0};
   return UnpackArchive(u);
 }
 

@@ -200,6 +200,30 @@ TEST_F(UnpackTest, RefusesDamagedStreams) {
   }
 }
 
+// Records cost a few bytes of the file and far more in memory while they wait for the signature
+// check: a stream of repeated records is refused before it fills memory, as is a name deeper
+// than any path the tree can hold.
+TEST_F(UnpackTest, RefusesArchivesThatWouldExhaustMemory) {
+  std::ostringstream repeated;
+  for (int i = 0; i < 200000; ++i) {
+    WriteFileRecord(repeated, {S_IFDIR | 0755, 0, 0, kTime, false, 0, "/d"});
+  }
+  std::string deep;
+  for (int i = 0; i < PATH_MAX / 2; ++i) {
+    deep += "/a";
+  }
+  std::ostringstream deepRecord;
+  WriteFileRecord(deepRecord, {S_IFREG | 0644, 0, 0, kTime, false, 0, deep});
+  const std::string header = TestPackage("ppp", "1.0").Bytes().substr(8);
+  EXPECT_FALSE(
+      Unpack(ContainerBytes(header + PartBytes(PartFiles, ZlibCompress(repeated.str(), 9)))));
+  EXPECT_EQ(log, kFailed + "broken package\n");
+  EXPECT_FALSE(
+      Unpack(ContainerBytes(header + PartBytes(PartFiles, ZlibCompress(deepRecord.str(), 9)))));
+  EXPECT_EQ(log.rfind(kFailed + "could not create /a/a/", 0), 0u) << log.substr(0, 200);
+  EXPECT_TRUE(ListTree(tree.Target()).empty());
+}
+
 // A full disk: a 64 KiB file system on the tree, in a mount namespace of the test process.
 TEST_F(UnpackTest, SaysTheDiskIsTooSmallWhenItFills) {
   if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
