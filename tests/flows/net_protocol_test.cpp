@@ -157,12 +157,14 @@ TEST_F(NetProtocol, ExchangeRepeatsTheSameRequestUntilItsAttemptsRunOut) {
   }
 }
 
-// A lost answer is fetched again by the repeated request; a doubled one is refused the second
-// time, so no data is handed out twice.
-TEST_F(NetProtocol, FileArrivesWholeThroughLostAndDoubledAnswers) {
+// A lost answer is fetched again by the repeated request; a doubled one, a late one and one from
+// a second server on the segment are refused, so no data is handed out twice or from elsewhere.
+TEST_F(NetProtocol, FileArrivesWholeThroughLostDoubledLateAndForeignAnswers) {
   Bind();
-  peer_->Serve(
-      {{"FILE\nsystem.vpk\n10\n", true}, {"hello", false, true}, {"world", true, true}, {""}});
+  peer_->Serve({{"FILE\nsystem.vpk\n10\n", true},
+                {"hello", false, true, true},
+                {"world", true, true},
+                {"", false, false, false, true}});
   ASSERT_EQ(OpenNextFile(ReplaceCurrentFile(session_)), FileHeader::kOpened);
   EXPECT_STREQ(session_.currentFile->name, "system.vpk");
   EXPECT_EQ(session_.currentFile->size, 10);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -18,6 +19,8 @@ struct PeerReply {
   std::string payload;
   bool lost = false;   // the first sending is lost: only the repeated request gets the answer
   bool twice = false;  // the answer goes out twice, with one sequence number
+  bool rogueFirst = false;  // a second server on the segment answers first, with the same numbers
+  bool staleFirst = false;  // the previous answer arrives once more just before this one
 };
 
 // A request as the peer received it.
@@ -52,6 +55,8 @@ class ScriptedPeer {
 
  private:
   void Answer(std::vector<PeerReply> replies);
+  // The address the second server of rogueFirst speaks from; its datagrams are not requests.
+  std::array<uint8_t, kHardwareAddressSize> RogueAddress() const;
 
   int socket_ = -1;
   int wrongPortSocket_ = -1;
