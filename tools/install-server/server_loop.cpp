@@ -78,12 +78,28 @@ void PrintProgress(InstallServer* server, RouterSession* session) {
   fflush(server->log);
 }
 
+// Makes room for one more conversation by forgetting the router silent longest.
+void ForgetSilentRouter(InstallServer* server) {
+  auto silent = server->routers.begin();
+  for (auto it = server->routers.begin(); it != server->routers.end(); ++it) {
+    if (it->second->lastHeard < silent->second->lastHeard) {
+      silent = it;
+    }
+  }
+  server->routers.erase(silent);
+}
+
 RouterSession* SessionFor(InstallServer* server, const DatagramHeader& header, size_t index) {
-  std::unique_ptr<RouterSession>& session = server->routers[PackHardwareAddress(header.source)];
+  uint64_t key = PackHardwareAddress(header.source);
+  if (server->routers.count(key) == 0 && server->routers.size() >= kMaxRouterSessions) {
+    ForgetSilentRouter(server);
+  }
+  std::unique_ptr<RouterSession>& session = server->routers[key];
   if (!session) {
     session = std::make_unique<RouterSession>();
     memcpy(session->address, header.source, kHardwareAddressSize);
   }
+  session->lastHeard = server->datagramsHandled;
   session->interfaceIndex = index;
   memcpy(session->serverAddress, server->interfaces[index].address, kHardwareAddressSize);
   return session.get();
@@ -213,6 +229,7 @@ void HandleDatagram(InstallServer* server, size_t index, const uint8_t* datagram
       IsOwnAddress(*server, header.source)) {
     return;
   }
+  ++server->datagramsHandled;
   const uint8_t* payload = datagram + kDatagramHeaderSize;
   if (IsZeroAddress(header.destination)) {
     HandleBroadcast(server, index, header, payload);
@@ -226,6 +243,7 @@ void HandleDatagram(InstallServer* server, size_t index, const uint8_t* datagram
     return;
   }
   RouterSession* session = found->second.get();
+  session->lastHeard = server->datagramsHandled;
   if (AnswerRequest(session, header, payload) != RequestOutcome::kIgnored) {
     SendAnswer(server, *session);
   }

@@ -22,11 +22,17 @@ struct ServerInterface {
   int socket = -1;
 };
 
+// Conversations kept at once. Any broadcast with a new source address starts one, so a flood of
+// invented addresses would otherwise grow the server without end; past this many, the one silent
+// longest is forgotten.
+constexpr size_t kMaxRouterSessions = 4096;
+
 // The server's whole state.
 struct InstallServer {
   const ServedDirectory* served = nullptr;
   std::vector<ServerInterface> interfaces;
   std::map<uint64_t, std::unique_ptr<RouterSession>> routers;  // by packed hardware address
+  uint64_t datagramsHandled = 0;  // the clock of RouterSession::lastHeard
   int duplicateEvery = 0;  // > 0: every Nth answer is sent twice, to test routers' checks
   uint64_t answersSent = 0;
   FILE* log = stdout;  // progress lines, identities and summaries

@@ -190,4 +190,40 @@ TEST_F(InstallServerNetworkTest, ServesManyRoutersAtOnce) {
   }
 }
 
+// A flood of discoveries from invented addresses fills the table of conversations only up to its
+// limit, and a router that keeps speaking is not the one forgotten. No sockets: answers go nowhere.
+TEST_F(InstallServerNetworkTest, FloodOfInventedRoutersForgetsTheSilentOnes) {
+  ASSERT_TRUE(LoadServedDirectory(dir / "served", dir / "profiles", &served));
+  server.served = &served;
+  server.interfaces.push_back(ServerInterface{"none", {2, 0, 0, 0, 0, 1}, -1});
+  server.log = tmpfile();
+  auto discover = [&](uint32_t router) {
+    DatagramHeader header;
+    header.source[0] = 2;
+    memcpy(header.source + 2, &router, sizeof router);
+    header.payloadLength = 4;
+    header.sequence = 1;
+    uint8_t datagram[kDatagramSize] = {};
+    StoreDatagramHeader(datagram, header);
+    memcpy(datagram + kDatagramHeaderSize, "DSCV", 4);
+    HandleDatagram(&server, 0, datagram, kDatagramHeaderSize + 4);
+  };
+  const uint32_t kept = 7;
+  for (uint32_t router = 100; router < 100 + 2 * kMaxRouterSessions; ++router) {
+    discover(router);
+    if (router % 1000 == 0) {
+      discover(kept);  // a router repeats its discovery until an offer reaches it
+    }
+  }
+  EXPECT_EQ(server.routers.size(), kMaxRouterSessions);
+  auto known = [&](uint32_t router) {
+    uint8_t address[kHardwareAddressSize] = {2, 0};
+    memcpy(address + 2, &router, sizeof router);
+    return server.routers.count(PackHardwareAddress(address)) == 1;
+  };
+  EXPECT_TRUE(known(kept));
+  EXPECT_FALSE(known(100));
+  EXPECT_TRUE(known(100 + 2 * kMaxRouterSessions - 1));
+}
+
 }  // namespace
