@@ -50,7 +50,7 @@ struct RouterSession {
   uint64_t bytesSent = 0;
   uint32_t repeatedAnswers = 0;
   uint64_t startMicroseconds = 0;
-  uint64_t lastHeard = 0;  // the server's datagram count when this router last spoke
+  uint64_t lastHeard = 0;        // the server's datagram count when this router last spoke
   bool progressChanged = false;  // set when a progress line is due; the caller clears it
 };
 
