@@ -127,17 +127,8 @@ TestPackage& TestPackage::Device(const std::string& name, bool block, std::uint3
   return Add((block ? S_IFBLK : S_IFCHR) | permissions, name, number);
 }
 
-TestPackage& TestPackage::Fifo(const std::string& name, std::uint32_t permissions) {
-  return Add(S_IFIFO | permissions, name, "");
-}
-
 TestPackage& TestPackage::Entry(const FileRecord& record, const std::string& data) {
   entries.push_back(ArchiveEntry{record, data});
-  archive = true;
-  return *this;
-}
-
-TestPackage& TestPackage::EmptyArchive() {
   archive = true;
   return *this;
 }

@@ -52,11 +52,8 @@ class TestPackage {
   TestPackage& Link(const std::string& name, const std::string& target);
   TestPackage& Device(const std::string& name, bool block, std::uint32_t major, std::uint32_t minor,
                       std::uint32_t permissions = 0600);
-  TestPackage& Fifo(const std::string& name, std::uint32_t permissions = 0644);
   // Any entry: the record as given (its dataSize is not adjusted), followed by data.
   TestPackage& Entry(const FileRecord& record, const std::string& data);
-  // Writes a files part even when no entry was added.
-  TestPackage& EmptyArchive();
 
   // Writes the package file at path; false (with a test failure) when that fails.
   bool Write(const std::string& path, Signing signing = kUnsigned) const;
