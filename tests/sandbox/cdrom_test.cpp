@@ -1,8 +1,6 @@
 // The CD-ROM installation inside a throwaway root: the CD, the old system on the disk and the new
 // system are fixture directories; the tools and the new system's programs record how they ran.
 
-#include <sys/wait.h>
-
 #include <filesystem>
 
 #include "gtest/gtest.h"
@@ -32,10 +30,6 @@ class CdromSandbox : public testing::Test {
 
   std::unique_ptr<InstallerSandbox> root_;
 };
-
-bool EndedByReboot(int status) {
-  return WIFSIGNALED(status) && WTERMSIG(status) == kRebootSignal;
-}
 
 TEST_F(CdromSandbox, InstallsTheChosenPackagesKeepsTheStoreAndReboots) {
   auto terminal = root_->Start({"/bin/setup"});

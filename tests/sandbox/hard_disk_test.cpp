@@ -1,8 +1,6 @@
 // The hard-disk installation inside a throwaway root: the installation material lies on a fixture
 // FAT file system of the very disk that is reinstalled.
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <filesystem>
 
@@ -45,8 +43,7 @@ class HardDiskSandbox : public testing::Test {
       EXPECT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
       terminal->Type("\r");
     }
-    int status = terminal->Wait();
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == kRebootSignal) << terminal->Screen();
+    EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
     return terminal->Screen();
   }
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <sys/wait.h>
+
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/support/sandbox_layout.h"
 #include "tests/support/sandbox_root.h"
 #include "tests/support/terminal.h"
 
@@ -33,3 +36,8 @@ class InstallerSandbox : public SandboxRoot {
                                   ConsoleKind console = ConsoleKind::kVirtual,
                                   const std::string& networkNamespace = "") const;
 };
+
+// Whether a raw wait status is that of the stand-in's reboot.
+inline bool EndedByReboot(int status) {
+  return WIFSIGNALED(status) && WTERMSIG(status) == kRebootSignal;
+}

@@ -69,10 +69,6 @@ class NetworkSandbox : public testing::Test {
   pid_t server_ = -1;
 };
 
-bool EndedByReboot(int status) {
-  return WIFSIGNALED(status) && WTERMSIG(status) == kRebootSignal;
-}
-
 TEST_F(NetworkSandbox, InstallsWhatTheServerSendsKeepsTheStoreAndSaysFarewell) {
   StartServer();
   auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kVirtual, link_->Left());

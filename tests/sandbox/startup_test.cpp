@@ -29,10 +29,6 @@ void GiveEmptyMedia(const InstallerSandbox& root) {
   root.Write(std::string(kMediaDirectory) + "/hda.vfat/autorun.scr", "");
 }
 
-bool EndedByReboot(int status) {
-  return WIFSIGNALED(status) && WTERMSIG(status) == kRebootSignal;
-}
-
 // Answers the closing question; the raw wait status of the run.
 int FinishRun(Terminal& terminal) {
   EXPECT_TRUE(terminal.Expect("Press ENTER to reboot")) << terminal.Screen();
