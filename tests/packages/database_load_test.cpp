@@ -9,7 +9,7 @@
 
 #include "packages/database_lookup.h"
 #include "packages/database_store.h"
-#include "tests/support/package_tree.h"
+#include "tests/support/package_scenario.h"
 
 // Every field the database keeps, in one line; empty lists and clear flags are left out.
 static std::string Describe(const Package& p) {
@@ -32,14 +32,6 @@ static std::string Describe(const Package& p) {
   out << (p.noFileList ? " nofiles" : "") << (p.disabled ? " disabled" : "")
       << (p.userForced ? " forced" : "") << " action=" << p.scheduledAction;
   return out.str();
-}
-
-static std::vector<std::string> Names() {
-  std::vector<std::string> names;
-  for (const auto& p : GetPackageDatabase().Records()) {
-    names.push_back(p->name);
-  }
-  return names;
 }
 
 // Every state, stored or switched afterwards, and every list load back as written; a stale
@@ -73,7 +65,7 @@ TEST(DatabaseLoadTest, WrittenPackagesLoadBackUnchanged) {
   }
   ASSERT_TRUE(LoadDatabase(true));
   EXPECT_TRUE(GetPackageDatabase().quiet);
-  EXPECT_EQ(Names(), (std::vector<std::string>{"a", "b", "c", "d"}));
+  EXPECT_EQ(Names(AllPackages()), "a b c d");
   for (const auto& p : stored) {
     Package* loaded = FindPackage(p->name);
     ASSERT_NE(loaded, nullptr) << p->name;
@@ -111,7 +103,7 @@ TEST(DatabaseLoadTest, ReadsEachEntryAsFarAsItGoes) {
       }
     }
     ASSERT_TRUE(LoadDatabase(false));
-    ASSERT_EQ(Names(), std::vector<std::string>{"p"}) << expected;
+    ASSERT_EQ(Names(AllPackages()), "p") << expected;
     EXPECT_EQ(Describe(*FindPackage("p")), expected);
     EXPECT_FALSE(PathExists(tree.System(schedule))) << expected;
     EXPECT_TRUE(GetPackageDatabase().log.empty()) << expected;

@@ -10,15 +10,6 @@
 
 namespace {
 
-// The names of the database's packages in order, each followed by a blank.
-std::string DatabaseNames() {
-  std::string names;
-  for (const auto& p : GetPackageDatabase().Records()) {
-    names += p->name + " ";
-  }
-  return names;
-}
-
 TEST(ScheduleApplyTest, CarriesOutThePlanWithMessagesByVerbosity) {
   struct Case {
     Verbosity verbosity;
@@ -49,7 +40,7 @@ TEST(ScheduleApplyTest, CarriesOutThePlanWithMessagesByVerbosity) {
     }
     EXPECT_EQ(lines, c.status);
     EXPECT_EQ(LogText(), c.log);
-    EXPECT_EQ(DatabaseNames(), "off on auto keep ");
+    EXPECT_EQ(Names(AllPackages()), "off on auto keep");
     EXPECT_EQ(ScheduledActions(), "");
     EXPECT_FALSE(PathExists(tree.Target("/bin/gone")) || PathExists(tree.Target("/var/pdb/gone")));
     EXPECT_TRUE(FindPackage("off")->disabled && !FindPackage("auto")->disabled);
@@ -74,7 +65,7 @@ TEST(ScheduleApplyTest, LeavesListEntriesAloneThatAreNoLongerInTheDatabase) {
   PerformRemovals({a, a, &stranger}, Verbosity::kEverything);
   PerformEnables({&stranger}, Verbosity::kEverything);
   EXPECT_EQ(LogText(), "uninstalled a-1.0");
-  EXPECT_EQ(DatabaseNames(), "b ");
+  EXPECT_EQ(Names(AllPackages()), "b");
   EXPECT_TRUE(PathExists(tree.Target("/bin/b")));
   EXPECT_EQ(stranger.scheduledAction, 1u);
 }
@@ -89,7 +80,7 @@ TEST(ScheduleApplyTest, PurgeKeepsOnlyPackagesForSystem322AndLater) {
   FindPackage("old")->dependencies[0].minVersion = 0x031665FF;
   FindPackage("new")->dependencies[1].minVersion = 0x03166600;
   PurgeIncompatiblePackages();
-  EXPECT_EQ(DatabaseNames(), "system brix disk-drivers m B new needed ");
+  EXPECT_EQ(Names(AllPackages()), "system brix disk-drivers m B new needed");
   EXPECT_EQ(LogText(), "WARNING: can not uninstall needed-1.0: new depends on it");
 }
 
