@@ -34,8 +34,6 @@ TEST(ProfileFileTest, RefusesMalformedLines) {
       {"profile a maybe x\n", "f:1: expected 'profile NAME keep|erase FILE...'"},
       {"profile a\n", "f:1: expected 'profile NAME keep|erase FILE...'"},
       {"profile a keep ../etc\n", "f:1: cannot serve a file named '../etc'"},
-      {"profile a keep ..\n", "f:1: cannot serve a file named '..'"},
-      {"profile a keep abcdefghijklmnopqrstuvwxyz0123456\n", "cannot serve a file named"},
       {"profile a keep x\nprofile a erase y\n", "f:2: profile 'a' is defined twice"},
       {"router 02:00:00:00:00:01\n", "f:1: expected 'router HH:HH:HH:HH:HH:HH PROFILE'"},
       {"router 02:00:00:00:00:0g a\n", "cannot use '02:00:00:00:00:0g' as a hardware address"},
