@@ -57,6 +57,7 @@ TEST_F(InstallerChildTest, WhatTheManagerDoesNotStoreLeavesNoImage) {
   plain.File("/etc/ppp", "lock\n");
   TestPackage unsigned_("dhcp", "1.0");  // refused: neither signed nor known
   unsigned_.Image("x").File("/etc/dhcp", "x");
+  const std::string signedDhcp = unsigned_.Bytes(TestPackage::kSigned);
   const struct {
     const char* what;
     std::string bytes;
@@ -65,6 +66,7 @@ TEST_F(InstallerChildTest, WhatTheManagerDoesNotStoreLeavesNoImage) {
       {"no image part", plain.Bytes(TestPackage::kSigned), "/etc/ppp"},
       {"refused package", unsigned_.Bytes(), nullptr},
       {"no container", std::string(5000, 'x'), nullptr},
+      {"pipe closed half way", signedDhcp.substr(0, signedDhcp.size() / 2), nullptr},
   };
   for (const auto& run : cases) {
     SCOPED_TRACE(run.what);
@@ -72,6 +74,7 @@ TEST_F(InstallerChildTest, WhatTheManagerDoesNotStoreLeavesNoImage) {
     EXPECT_FALSE(PathExists(tree.Target("/image")));
     EXPECT_FALSE(PathExists(tree.Target("/var/pdb/ppp/image")));
     EXPECT_FALSE(PathExists(tree.Target("/var/pdb/dhcp")));
+    EXPECT_FALSE(PathExists(tree.Target("/etc/dhcp")));
     if (run.installedFile != nullptr) {
       EXPECT_TRUE(PathExists(tree.Target(run.installedFile)));
     }
