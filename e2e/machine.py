@@ -39,8 +39,13 @@ class Machine:
         self.child.logfile_read = log if log is not None else sys.stdout
 
     def expect(self, text, timeout=300):
-        """Waits for the literal text on the console."""
-        self.child.expect_exact(text, timeout=timeout)
+        """Waits for the literal text on the console; fails at once when the installer or the
+        kernel reports a fatal error first, instead of waiting out the timeout."""
+        failures = ["FATAL ERROR", "Kernel panic"]
+        if self.child.expect_exact([text] + failures, timeout=timeout) != 0:
+            said = self.child.after
+            self.child.expect_exact(["\n", pexpect.TIMEOUT], timeout=5)
+            raise AssertionError(f"waiting for {text!r}, the console said: {said}{self.child.before}")
 
     def send(self, keys):
         self.child.send(keys)
