@@ -56,7 +56,7 @@ struct Unpacking {
   Staging& staging;
   std::vector<char> block;
   StagedPlace places;
-  std::size_t stagedListSize = 0;  // estimated bytes of staging.entries and places
+  std::size_t stagedListSize = 0;  // estimated bytes of staging.entries and of places
 };
 
 // Passes over size bytes of the archive; false when it ends first.
@@ -289,19 +289,25 @@ bool BelowStagedEntry(const Unpacking& u, const std::vector<std::string>& compon
   return false;
 }
 
+// Adds the place to the tree of places, counting the memory of the branches it adds.
 void RememberNonDirectory(Unpacking& u, const std::vector<std::string>& components) {
+  constexpr std::size_t kBranchSize = sizeof(std::pair<const std::string, StagedPlace>) + 32;
   StagedPlace* place = &u.places;
   for (const std::string& component : components) {
-    place = &place->below[component];
+    auto [branch, added] = place->below.try_emplace(component);
+    if (added) {
+      u.stagedListSize += kBranchSize + component.size();
+    }
+    place = &branch->second;
   }
   place->nonDirectory = true;
 }
 
-// Roughly what keeping the entry staged costs in memory, its place in the tree of places included.
+// Roughly what keeping the entry in the staged list costs in memory.
 std::size_t StagedEntrySize(const StagedEntry& e) {
-  std::size_t size = sizeof(StagedEntry) + e.name.size() + e.recorded.size() + e.temporary.size();
+  std::size_t size = sizeof(StagedEntry) + e.name.size() + e.recorded.size();
   for (const std::string& component : e.components) {
-    size += 2 * (sizeof(StagedPlace) + sizeof(std::string) + component.size());
+    size += sizeof(std::string) + component.size();
   }
   return size;
 }

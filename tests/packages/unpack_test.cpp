@@ -205,7 +205,7 @@ TEST_F(UnpackTest, RefusesDamagedStreams) {
 // than any path the tree can hold.
 TEST_F(UnpackTest, RefusesArchivesThatWouldExhaustMemory) {
   std::ostringstream repeated;
-  for (int i = 0; i < 200000; ++i) {
+  for (int i = 0; i < 400000; ++i) {
     WriteFileRecord(repeated, {S_IFDIR | 0755, 0, 0, kTime, false, 0, "/d"});
   }
   std::string deep;
