@@ -17,8 +17,8 @@
 // One answer of the script.
 struct PeerReply {
   std::string payload;
-  bool lost = false;   // the first sending is lost: only the repeated request gets the answer
-  bool twice = false;  // the answer goes out twice, with one sequence number
+  bool lost = false;        // the first sending is lost: only the repeated request gets the answer
+  bool twice = false;       // the answer goes out twice, with one sequence number
   bool rogueFirst = false;  // a second server on the segment answers first, with the same numbers
   bool staleFirst = false;  // the previous answer arrives once more just before this one
 };

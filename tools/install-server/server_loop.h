@@ -33,7 +33,7 @@ struct InstallServer {
   std::vector<ServerInterface> interfaces;
   std::map<uint64_t, std::unique_ptr<RouterSession>> routers;  // by packed hardware address
   uint64_t datagramsHandled = 0;  // the clock of RouterSession::lastHeard
-  int duplicateEvery = 0;  // > 0: every Nth answer is sent twice, to test routers' checks
+  int duplicateEvery = 0;         // > 0: every Nth answer is sent twice, to test routers' checks
   uint64_t answersSent = 0;
   FILE* log = stdout;  // progress lines, identities and summaries
 };
