@@ -22,6 +22,7 @@
 #include "packages/package_order.h"
 #include "packages/package_verify.h"
 #include "packages/post_log.h"
+#include "streams/exact_io.h"
 #include "packages/reporter.h"
 #include "packages/roots.h"
 #include "packages/schedule_apply.h"
@@ -36,32 +37,6 @@ bool MovePackageFile(const std::string& source, const std::string& destination);
 namespace {
 
 using FileList = std::vector<std::unique_ptr<SelectablePackage>>;
-
-constexpr std::size_t kCopyBlock = 65536;
-
-// Copies every byte of in to out; false on a read or write error.
-bool CopyBytes(int in, int out) {
-  std::vector<char> block(kCopyBlock);
-  for (;;) {
-    ssize_t got = read(in, block.data(), block.size());
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got <= 0) {
-      return got == 0;
-    }
-    for (ssize_t done = 0; done < got;) {
-      ssize_t put = write(out, block.data() + done, static_cast<std::size_t>(got - done));
-      if (put < 0 && errno == EINTR) {
-        continue;
-      }
-      if (put <= 0) {
-        return false;
-      }
-      done += put;
-    }
-  }
-}
 
 // The user's choices of the installed packages, and every name enabled now (own and provided).
 void NoteStates(Selection& selection, std::set<std::string>& enabledNames) {
@@ -195,7 +170,7 @@ bool MovePackageFile(const std::string& source, const std::string& destination) 
     close(in);  // read only: nothing to report
     return false;
   }
-  bool copied = CopyBytes(in, out) && fsync(out) == 0;
+  bool copied = CopyAll(in, out) && fsync(out) == 0;
   copied = close(out) == 0 && copied;
   close(in);  // read only: nothing to report
   // With the source left in place the file would be installed twice.

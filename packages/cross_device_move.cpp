@@ -11,28 +11,12 @@
 
 namespace {
 
-bool CopyContent(int source, int target) {
-  std::vector<char> block(64 * 1024);
-  for (;;) {
-    ssize_t count = read(source, block.data(), block.size());
-    if (count < 0 && errno == EINTR) {
-      continue;
-    }
-    if (count <= 0) {
-      return count == 0;
-    }
-    if (!WriteAll(target, block.data(), static_cast<size_t>(count))) {
-      return false;
-    }
-  }
-}
-
 bool RecreateFile(int fromDirectory, const std::string& from, const struct stat& status,
                   int toDirectory, const std::string& temporary) {
   int source = openat(fromDirectory, from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   int target = openat(toDirectory, temporary.c_str(),
                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  bool done = source >= 0 && target >= 0 && CopyContent(source, target);
+  bool done = source >= 0 && target >= 0 && CopyAll(source, target);
   if (done && fchown(target, status.st_uid, status.st_gid) != 0) {
     // ignored on purpose, as for every entry's owner
   }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 bool ReadExactly(std::istream& in, void* out, std::size_t size) {
   in.read(static_cast<char*>(out), static_cast<std::streamsize>(size));
@@ -23,4 +24,20 @@ bool WriteAll(int descriptor, const void* data, std::size_t size) {
     size -= static_cast<std::size_t>(written);
   }
   return true;
+}
+
+bool CopyAll(int in, int out) {
+  std::vector<char> block(64 * 1024);
+  for (;;) {
+    ssize_t count = read(in, block.data(), block.size());
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count <= 0) {
+      return count == 0;
+    }
+    if (!WriteAll(out, block.data(), static_cast<std::size_t>(count))) {
+      return false;
+    }
+  }
 }

@@ -11,3 +11,7 @@ bool ReadExactly(std::istream& in, void* out, std::size_t size);
 // Writes all size bytes of data to the descriptor, retrying after signals; false (errno set) on
 // the first error or when nothing could be written.
 bool WriteAll(int descriptor, const void* data, std::size_t size);
+
+// Copies everything that can be read from in to out, retrying after signals; false (errno set)
+// on a read or write error.
+bool CopyAll(int in, int out);

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "streams/exact_io.h"
+
 bool BeginOutput(const std::string& path, PendingOutput* output) {
   output->path = path;
   // The temporary name starts with a dot so that directory scans for package files pass it over.
@@ -49,33 +51,6 @@ void AbandonOutput(const PendingOutput& output) {
   }
 }
 
-namespace {
-
-bool CopyDescriptor(int in, int out) {
-  std::vector<char> block(65536);
-  for (;;) {
-    ssize_t n = read(in, block.data(), block.size());
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return n == 0;
-    }
-    for (ssize_t done = 0; done < n;) {
-      ssize_t written = write(out, block.data() + done, static_cast<std::size_t>(n - done));
-      if (written < 0 && errno == EINTR) {
-        continue;
-      }
-      if (written <= 0) {
-        return false;
-      }
-      done += written;
-    }
-  }
-}
-
-}  // namespace
-
 bool CopyWholeFile(const std::string& from, const std::string& to) {
   int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (in < 0) {
@@ -83,7 +58,7 @@ bool CopyWholeFile(const std::string& from, const std::string& to) {
     return false;
   }
   int out = open(to.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  bool ok = out >= 0 && CopyDescriptor(in, out);
+  bool ok = out >= 0 && CopyAll(in, out);
   if (out >= 0 && close(out) != 0) {
     ok = false;
   }
