@@ -22,12 +22,12 @@
 #include "packages/package_order.h"
 #include "packages/package_verify.h"
 #include "packages/post_log.h"
-#include "streams/exact_io.h"
 #include "packages/reporter.h"
 #include "packages/roots.h"
 #include "packages/schedule_apply.h"
 #include "platform/memory_figures.h"
 #include "platform/platform.h"
+#include "streams/exact_io.h"
 
 // Moves the file source to destination by copying it: destination must not exist yet and is
 // flushed to its disk before source is deleted. False, with source in place and no destination
