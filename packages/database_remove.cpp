@@ -1,6 +1,5 @@
 #include "packages/database_remove.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,39 +14,8 @@
 
 namespace {
 
-// Closes a descriptor that was only used to find or delete names; nothing is lost if it fails.
-void CloseQuietly(int fd) {
-  if (fd >= 0 && close(fd) != 0) {
-    return;
-  }
-}
-
 int OpenTargetRoot() {
   return OpenTreeRoot(TargetPath("/"));
-}
-
-// Deletes the entries of the open directory whose names are not empty and do not begin with ".";
-// takes over dir.
-void DeleteEntries(int dir) {
-  DIR* stream = fdopendir(dir);
-  if (stream == nullptr) {
-    CloseQuietly(dir);
-    return;
-  }
-  std::vector<std::string> names;
-  while (dirent* entry = readdir(stream)) {
-    if (entry->d_name[0] != '\0' && entry->d_name[0] != '.') {
-      names.emplace_back(entry->d_name);
-    }
-  }
-  for (const std::string& name : names) {
-    if (unlinkat(dirfd(stream), name.c_str(), 0) != 0) {
-      continue;  // a directory or a vanished entry: deletions never report
-    }
-  }
-  if (closedir(stream) != 0) {
-    return;
-  }
 }
 
 // Deletes path's last component inside the tree at root.
@@ -93,7 +61,7 @@ void RemoveDatabaseDirectory(const std::string& path) {
   if (dir < 0) {
     return;
   }
-  DeleteEntries(dir);
+  DeleteDirectoryEntries(dir, true);
   if (rmdir(path.c_str()) != 0) {
     // Entries beginning with "." keep the directory; deletions never report.
   }
@@ -112,7 +80,7 @@ void RemovePackageDirectory(const Package& p) {
                 ? -1
                 : openat(database, p.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (dir >= 0) {
-    DeleteEntries(dir);
+    DeleteDirectoryEntries(dir, true);
     if (unlinkat(database, p.name.c_str(), AT_REMOVEDIR) != 0) {
       // Entries beginning with "." keep the directory; deletions never report.
     }

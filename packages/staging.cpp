@@ -1,6 +1,5 @@
 #include "packages/staging.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,12 +10,6 @@ const char stagingAreaName[] = ".vpk-staging";
 
 namespace {
 
-void CloseQuietly(int fd) {
-  if (fd >= 0 && close(fd) != 0) {
-    return;  // only names were looked up or deleted through it
-  }
-}
-
 // The area holds only flat entries (directories are made at their place later), so emptying it
 // is one pass; deletions never report.
 void RemoveArea(int root) {
@@ -24,24 +17,9 @@ void RemoveArea(int root) {
   if (area < 0) {
     return;
   }
-  DIR* stream = fdopendir(area);
-  if (stream == nullptr) {
-    CloseQuietly(area);
-    return;
-  }
-  std::vector<std::string> names;
-  while (dirent* entry = readdir(stream)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") {
-      names.push_back(name);
-    }
-  }
-  for (const std::string& name : names) {
-    if (unlinkat(dirfd(stream), name.c_str(), 0) != 0) {
-      continue;  // the directory removal below then fails too: the next installation tries again
-    }
-  }
-  if (closedir(stream) != 0 || unlinkat(root, stagingAreaName, AT_REMOVEDIR) != 0) {
+  DeleteDirectoryEntries(area, false);
+  // Fails when an entry stayed: the next installation tries again.
+  if (unlinkat(root, stagingAreaName, AT_REMOVEDIR) != 0) {
     return;
   }
 }

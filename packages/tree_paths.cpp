@@ -1,5 +1,6 @@
 #include "packages/tree_paths.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -206,4 +207,33 @@ bool MakeTreeDirectories(int root, const std::vector<std::string>& components) {
     parent.push_back(component);
   }
   return true;
+}
+
+void CloseQuietly(int descriptor) {
+  if (descriptor >= 0 && close(descriptor) != 0) {
+    return;  // only names were looked up or deleted through it
+  }
+}
+
+void DeleteDirectoryEntries(int directory, bool keepHidden) {
+  DIR* stream = fdopendir(directory);
+  if (stream == nullptr) {
+    CloseQuietly(directory);
+    return;
+  }
+  std::vector<std::string> names;
+  while (dirent* entry = readdir(stream)) {
+    std::string name = entry->d_name;
+    if (keepHidden ? name[0] != '.' : name != "." && name != "..") {
+      names.push_back(name);
+    }
+  }
+  for (const std::string& name : names) {
+    if (unlinkat(dirfd(stream), name.c_str(), 0) != 0) {
+      continue;  // a directory or a vanished entry: what stays is the caller's to notice
+    }
+  }
+  if (closedir(stream) != 0) {
+    return;  // the entries are deleted or not whatever close says
+  }
 }

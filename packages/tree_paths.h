@@ -26,3 +26,12 @@ int OpenTreeDirectory(int root, const std::vector<std::string>& components);
 // with mode 0770 (less the umask). An existing directory, or a link to one, is no error. False
 // with errno on the first failure (EXDEV for a way out of the tree).
 bool MakeTreeDirectories(int root, const std::vector<std::string>& components);
+
+// Closes a descriptor that only looked up or deleted names: nothing it did can fail at close.
+// -1 is passed over.
+void CloseQuietly(int descriptor);
+
+// Deletes the files, links and nodes of the open directory (not its subdirectories), all but
+// "." and "..", or with keepHidden all but the names beginning with "."; takes over directory.
+// Deletions never report: what could not be deleted stays.
+void DeleteDirectoryEntries(int directory, bool keepHidden);
