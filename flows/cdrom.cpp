@@ -60,8 +60,9 @@ FeedResult FeedFile(int file, FILE* child) {
   }
 }
 
-// One package file through one installer child; false after the step's message.
-bool InstallPackageFile(const SelectablePackage& p) {
+// One package file through one installer child, counted in the tally; false after the step's
+// message when the file could not be handed over.
+bool InstallPackageFile(const SelectablePackage& p, InstallTally& tally) {
   FILE* child = StartInstallerChild(true, false);
   if (child == nullptr) {
     puts("\nFATAL ERROR: couldn't start install");
@@ -72,13 +73,14 @@ bool InstallPackageFile(const SelectablePackage& p) {
   if (result == FeedResult::kWriteError) {
     puts("");
   }
-  ClosePipedChild(child);
+  bool installed = EndInstallerChild(child);
   if (file >= 0) {
     close(file);
   }
   if (result == FeedResult::kReadError) {
     puts("\nFATAL ERROR: corrupted CD-ROM");
   }
+  CountInstallation(tally, p.name, installed);
   return result == FeedResult::kFed;
 }
 
@@ -118,10 +120,14 @@ bool InstallFromCdrom(TargetDisk& target) {
   puts("");
   std::vector<SelectablePackage*> order;
   OrderSelectedPackages(list, order);
+  InstallTally tally;
   for (const SelectablePackage* p : order) {
-    if (!InstallPackageFile(*p)) {
+    if (!InstallPackageFile(*p, tally)) {
       return false;
     }
+  }
+  if (!AllInstalled(tally)) {
+    return false;
   }
   MarkCdInstallation();
   FinishInstalledSystem(target);

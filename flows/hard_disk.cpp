@@ -194,8 +194,11 @@ bool FeedBuffer(const FileBuffer& buffer, FILE* child) {
   return true;
 }
 
-bool InstallFromMemory(size_t count, Material& material) {
-  for (size_t i = 0; i < count; ++i) {
+// Installs the packages read into memory, counting each in the tally; false after the step's
+// message when one could not be handed over.
+bool InstallFromMemory(const std::vector<SelectablePackage*>& order, Material& material,
+                       InstallTally& tally) {
+  for (size_t i = 0; i < order.size(); ++i) {
     FILE* child = StartInstallerChild(true, false);
     if (child == nullptr) {
       puts("\nFATAL ERROR: Couldn't start install");
@@ -205,7 +208,7 @@ bool InstallFromMemory(size_t count, Material& material) {
     if (!fed) {
       puts("");
     }
-    ClosePipedChild(child);
+    CountInstallation(tally, order[i]->name, EndInstallerChild(child));
     free(material.packages[i].bytes);
     material.packages[i] = FileBuffer{};
     if (!fed) {
@@ -277,7 +280,9 @@ bool InstallFromHardDisk(TargetDisk& target) {
     return false;
   }
   puts("");
-  if (!InstallFromMemory(order.size(), material) || !WriteConfigurationScript(material.script)) {
+  InstallTally tally;
+  if (!InstallFromMemory(order, material, tally) || !AllInstalled(tally) ||
+      !WriteConfigurationScript(material.script)) {
     return false;
   }
   FinishInstalledSystem(target);

@@ -1,5 +1,6 @@
 #include "flows/installer_child.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 #include <ext/stdio_filebuf.h>
 
@@ -22,40 +23,41 @@ namespace {
 
 // The tee of image mode: every byte read is kept in "image" at the target root, which is then
 // linked into the package's database directory and removed under its own name.
-void InstallKeepingImage(std::istream& input) {
+bool InstallKeepingImage(std::istream& input) {
   std::string image = TargetPath("/image");
   std::filebuf file;
   if (file.open(image, std::ios::out | std::ios::binary | std::ios::trunc) == nullptr) {
     puts("ERROR: could not open image");
-    return;
+    return false;
   }
   std::string imageDirectory;
   bool bootImage = false;
   int result = InstallFromStream(input, AllowUpgrade, Selection(), &file,
                                  InstallOutputs{&imageDirectory, &bootImage});
-  file.close();
+  bool kept = file.close() != nullptr;
   if (result == 0 && !imageDirectory.empty()) {
     if (bootImage && link(image.c_str(), TargetPath("/bootimage").c_str()) != 0) {
       // The boot image stays reachable through the package's own link.
     }
-    if (link(image.c_str(), (imageDirectory + "image").c_str()) != 0) {
+    if (!kept || link(image.c_str(), (imageDirectory + "image").c_str()) != 0) {
       puts("ERROR: could not save package image");
+      kept = false;
     }
   }
   unlink(image.c_str());
+  return result == 0 && kept;
 }
 
 // Direct mode installs one plain package relative to the working directory.
-void InstallDirectly(std::istream& input) {
+bool InstallDirectly(std::istream& input) {
   PartReader reader(input, true);
   for (int type : {PartHeader, PartFiles, PartSignature}) {
     reader.AcceptPartType(type);
   }
   reader.NextPart();
   Package p;
-  if (ReadPackageHeader(p, reader)) {
-    InstallPackageContents(p, reader, Placement::kWorkingDirectory);
-  }
+  return ReadPackageHeader(p, reader) &&
+         InstallPackageContents(p, reader, Placement::kWorkingDirectory);
 }
 
 }  // namespace
@@ -66,25 +68,45 @@ FILE* StartInstallerChild(bool keepImage, bool quiet) {
     return StartChild(plan, [&] {
       // The installer's handler only records the interrupt; an abort must end this child.
       signal(SIGINT, SIG_DFL);
-      InstallerChildMain(keepImage, quiet);
-      return 0;
+      return InstallerChildMain(keepImage, quiet) ? 0 : 1;
     });
   });
 }
 
-void InstallerChildMain(bool keepImage, bool quiet) {
+bool EndInstallerChild(FILE* stream) {
+  int status = ClosePipedChild(stream);
+  return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool InstallerChildMain(bool keepImage, bool quiet) {
   // Direct mode unpacks relative to the working directory: the running system's root.
   if (chdir(SystemPath("/").c_str()) != 0) {
     printf("ERROR: could not change to %s\n", SystemPath("/").c_str());
-    return;
+    return false;
   }
   GetPackageDatabase();
   LoadDatabase(quiet);
   __gnu_cxx::stdio_filebuf<char> standardInput(0, std::ios::in);
   std::istream input(&standardInput);
-  if (keepImage) {
-    InstallKeepingImage(input);
-  } else {
-    InstallDirectly(input);
+  return keepImage ? InstallKeepingImage(input) : InstallDirectly(input);
+}
+
+void CountInstallation(InstallTally& tally, const std::string& name, bool installed) {
+  ++tally.handed;
+  if (!installed) {
+    tally.notInstalled.push_back(name);
   }
+}
+
+bool AllInstalled(const InstallTally& tally) {
+  if (tally.notInstalled.empty()) {
+    return true;
+  }
+  std::string names;
+  for (const std::string& name : tally.notInstalled) {
+    names += (names.empty() ? "" : ", ") + name;
+  }
+  printf("\nFATAL ERROR: %zu of %zu packages were not installed: %s\n", tally.notInstalled.size(),
+         tally.handed, names.c_str());
+  return false;
 }

@@ -1,18 +1,40 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // The installer child: a fresh process per package file that reads the file's bytes from a pipe
 // and installs them into the target tree with the package manager. The flow writes the bytes into
-// the stream StartInstallerChild returns and ends the child with ClosePipedChild (disk/tools.h).
+// the stream StartInstallerChild returns and ends the child with EndInstallerChild. The child's
+// exit status tells whether its package was installed.
 
 // Starts an installer child running InstallerChildMain(keepImage, quiet) and records it in
 // childPid. Returns a buffered stream on the pipe to its standard input, or null when a piped
 // child exists already or the pipe, the child or the stream could not be made.
 FILE* StartInstallerChild(bool keepImage, bool quiet);
 
+// Closes the child's stream and waits for it (ClosePipedChild, disk/tools.h). True when the child
+// ended with status 0: it installed the package it read.
+bool EndInstallerChild(FILE* stream);
+
 // The child's body: loads the package database of the target tree (silently when quiet) and
 // installs the package byte stream of standard input. keepImage keeps the bytes as the package's
 // image in its database directory (and as "bootimage" for a boot-image package); without it the
-// package is unpacked into the running system. Failures are reported by the messages only.
-void InstallerChildMain(bool keepImage, bool quiet);
+// package is unpacked into the running system. Returns false, after the package manager's or its
+// own message, when the package (or any member of a bundle) was not installed or its image could
+// not be kept; the child exits with 1 then.
+bool InstallerChildMain(bool keepImage, bool quiet);
+
+// The packages one installation handed to installer children, and those that were not installed.
+struct InstallTally {
+  size_t handed = 0;
+  std::vector<std::string> notInstalled;
+};
+
+// Counts one package handed to a child; its name joins the failed ones unless it was installed.
+void CountInstallation(InstallTally& tally, const std::string& name, bool installed);
+
+// True when every package handed over was installed. Otherwise prints
+// "\nFATAL ERROR: N of M packages were not installed: a, b" and returns false.
+bool AllInstalled(const InstallTally& tally);

@@ -60,7 +60,7 @@ FileHeader ReadFileHeader(NetFileStream& stream, int payloadLength) {
                            std::clamp(payloadLength, 0, kMaxPayload));
   if (payloadLength < 0 || !payload.starts_with("FILE")) {
     stream.name[0] = '\0';
-    return FileHeader::kNone;
+    return payloadLength < 0 ? FileHeader::kNoReply : FileHeader::kNone;
   }
   std::string_view name = PayloadLine(payload, 1).substr(0, sizeof stream.name - 1);
   name.copy(stream.name, name.size());  // the view of a missing line has no data at all

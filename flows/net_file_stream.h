@@ -15,9 +15,10 @@ constexpr int kDataRequestAttempts = 300;
 
 // What the RETR that opens a file brought.
 enum class FileHeader {
-  kOpened,  // a FILE header: name and size are set
-  kNone,    // no reply, or a reply that is no FILE header: the server has no more files
-  kBroken,  // a FILE header whose size is no decimal number from 0 to 2^31 - 1
+  kOpened,   // a FILE header: name and size are set
+  kNone,     // a reply that is no FILE header: the server has no more files
+  kNoReply,  // no reply in all the attempts
+  kBroken,   // a FILE header whose size is no decimal number from 0 to 2^31 - 1
 };
 
 // Replaces the session's current file by a new stream on the selected interface; returns it.
@@ -27,8 +28,8 @@ NetFileStream& ReplaceCurrentFile(NetSession& session);
 FileHeader OpenNextFile(NetFileStream& stream);
 
 // Reads the FILE header in the stream's buffer, whose payload is `payloadLength` bytes (-1: no
-// answer came): name (at most 80 characters) and size; kBroken when the size is not a decimal
-// number from 0 to 2^31-1. The parsing half of OpenNextFile, callable without a network.
+// answer came, kNoReply): name (at most 80 characters) and size; kBroken when the size is not a
+// decimal number from 0 to 2^31-1. The parsing half of OpenNextFile, callable without a network.
 FileHeader ReadFileHeader(NetFileStream& stream, int payloadLength);
 
 // The name under which the file is stored: the first 31 characters of the announced name, or

@@ -79,7 +79,11 @@ bool FetchDrivers(NetSession& session) {
     return false;
   }
   puts("Retrieving drivers...");
-  return ReceivePackages(session, false, true);
+  Received drivers = ReceivePackages(session, false, true);
+  if (drivers == Received::kNotInstalled) {
+    puts("\nFATAL ERROR: could not install disk drivers");
+  }
+  return drivers == Received::kInstalled;
 }
 
 // The first line of the floppy's label file, or nothing without a floppy or file.
@@ -182,13 +186,19 @@ bool WriteConfigurationFile(NetFileStream& stream, const std::string& name) {
   return copied;
 }
 
-// Receives the files the server sends until it has no more; false after a failure's message.
-bool ReceiveFiles(NetSession& session) {
+// Receives the files the server sends until it says there are no more, counting the packages in
+// the tally; false after a failure's message.
+bool ReceiveFiles(NetSession& session, InstallTally& tally) {
   for (;;) {
     NetFileStream& stream = ReplaceCurrentFile(session);
     FileHeader header = OpenNextFile(stream);
     if (header == FileHeader::kNone) {
       return true;
+    }
+    if (header == FileHeader::kNoReply) {
+      // Silence can also fall in the middle of the list: only an answer ends it.
+      puts("\nFATAL ERROR: the server stopped answering");
+      return false;
     }
     if (header == FileHeader::kBroken) {
       puts("\nFATAL ERROR: bad network connection");
@@ -199,11 +209,17 @@ bool ReceiveFiles(NetSession& session) {
       puts("\nFATAL ERROR: couldn't make a file");
       return false;
     }
-    bool received = IsConfigurationFile(name) ? WriteConfigurationFile(stream, name)
-                                              : ReceivePackages(session, true, false);
-    if (!received) {
+    if (IsConfigurationFile(name)) {
+      if (!WriteConfigurationFile(stream, name)) {
+        return false;
+      }
+      continue;
+    }
+    Received package = ReceivePackages(session, true, false);
+    if (package == Received::kFailed) {
       return false;
     }
+    CountInstallation(tally, name, package == Received::kInstalled);
   }
 }
 
@@ -252,11 +268,11 @@ void SayFarewell(NetSession& session) {
 
 }  // namespace
 
-bool ReceivePackages(NetSession& session, bool keepImage, bool quiet) {
+Received ReceivePackages(NetSession& session, bool keepImage, bool quiet) {
   FILE* child = StartInstallerChild(keepImage, quiet);
   if (child == nullptr) {
     puts("\nFATAL ERROR: couldn't start install");
-    return false;
+    return Received::kFailed;
   }
   uint8_t block[kBlockSize];
   for (;;) {
@@ -268,8 +284,11 @@ bool ReceivePackages(NetSession& session, bool keepImage, bool quiet) {
       count = -1;
     }
     if (count <= 0) {
-      ClosePipedChild(child);
-      return count == 0;
+      bool installed = EndInstallerChild(child);
+      if (count < 0) {
+        return Received::kFailed;
+      }
+      return installed ? Received::kInstalled : Received::kNotInstalled;
     }
   }
 }
@@ -298,7 +317,8 @@ bool InstallFromNetwork(TargetDisk& target) {
     puts("\nFATAL ERROR: server refused to install");
     return false;
   }
-  if (!ReceiveFiles(session)) {
+  InstallTally tally;
+  if (!ReceiveFiles(session, tally) || !AllInstalled(tally)) {
     return false;
   }
   MarkInstallation();

@@ -7,7 +7,14 @@
 // installed and the farewell is over, false after a failure (having printed why).
 bool InstallFromNetwork(TargetDisk& target);
 
+// How one package file from the server went.
+enum class Received {
+  kInstalled,     // the whole file reached the installer child, which installed it
+  kNotInstalled,  // the whole file reached the child, which reported it not installed
+  kFailed,        // the transfer failed; its message has been printed
+};
+
 // Feeds the session's current file to a new installer child (keepImage and quiet as there) until
-// the file ends. False, after its message, when the child cannot be started, the data stopped
+// the file ends. kFailed, after its message, when the child cannot be started, the data stopped
 // coming ("bad network connection") or the child took no more (an empty line).
-bool ReceivePackages(NetSession& session, bool keepImage, bool quiet);
+Received ReceivePackages(NetSession& session, bool keepImage, bool quiet);

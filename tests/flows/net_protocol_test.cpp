@@ -208,6 +208,8 @@ TEST_F(NetProtocol, FileHeadersAndEndsAsTheServerSendsThem) {
     }
     peer_->Finish();
   }
+  // Silence is no end of the list: the flow must tell the two apart.
+  EXPECT_EQ(ReadFileHeader(*session_.currentFile, -1), FileHeader::kNoReply);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "gtest/gtest.h"
 #include "tests/sandbox/harness.h"
 #include "tests/sandbox/media_fixture.h"
+#include "tests/support/package_builder.h"
 #include "tests/support/sandbox_layout.h"
 
 namespace {
@@ -106,6 +107,52 @@ TEST_F(CdromSandbox, AFileThatCannotBeReadEndsTheInstallation) {
   EXPECT_FALSE(root_->Calls("exec /sbin/mke2fs").empty());
   EXPECT_FALSE(root_->Exists(kNewRoot + "/var/pdb/system"));
   EXPECT_FALSE(root_->Exists(kNewRoot + "/CDINSTALL"));
+}
+
+// Packages that the children refuse do not stop the others, but the run ends as a failure that
+// names them: neither the marker nor the finishing step nor "Software installed." follows.
+TEST_F(CdromSandbox, PackagesThatWereNotInstalledEndTheRunAsAFailure) {
+  ASSERT_TRUE(TestPackage("dhcp", "1.0")
+                  .File("/etc/dhcp", "dhcp\n")
+                  .Write(root_->HostPath(kCd + "/dhcp.vpk")));
+  ASSERT_TRUE(TestPackage("vpn", "1.0")
+                  .Depends("tunnel")
+                  .Write(root_->HostPath(kCd + "/vpn.vpk"), TestPackage::kSigned));
+  auto terminal = root_->Start({"/bin/setup"});
+  ASSERT_TRUE(terminal->Expect("system (depends on nothing):")) << terminal->Screen();
+  terminal->Type("ai");
+  ASSERT_TRUE(terminal->Expect("keep old configuration?")) << terminal->Screen();
+  terminal->Type("y");
+  ASSERT_TRUE(terminal->Expect("Continue?")) << terminal->Screen();
+  terminal->Type("y");
+  ASSERT_TRUE(
+      terminal->Expect("\r\nFATAL ERROR: 2 of 6 packages were not installed: vpn, dhcp\r\n"))
+      << terminal->Screen();
+  ASSERT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
+  terminal->Type("\r");
+  EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
+  EXPECT_EQ(terminal->Screen().find("Software installed."), std::string::npos);
+  for (std::string name : {"system", "ppp", "advanced-tools", "wireless"}) {
+    EXPECT_TRUE(root_->Exists(kNewRoot + "/var/pdb/" + name + "/files")) << name;
+  }
+  EXPECT_FALSE(root_->Exists(kNewRoot + "/etc/dhcp"));
+  EXPECT_FALSE(root_->Exists(kNewRoot + "/CDINSTALL"));
+  EXPECT_TRUE(root_->Calls("exec /bin/varo").empty());
+}
+
+// The medium's defaults bring what they need, as marking them by hand does; 'n' to the keep
+// question leaves the old store behind with the old file system.
+TEST_F(CdromSandbox, DefaultsInstallWhatTheyNeedAndTheOldStoreIsDroppedWhenNotKept) {
+  root_->Write(kCd + "/defpacks", "advanced-tools\n");
+  root_->Write(kKeysPath, "iny\r");
+  auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kKeysFile);
+  ASSERT_TRUE(terminal->Expect("\r\nSoftware installed.\r\n")) << terminal->Screen();
+  EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
+  for (std::string name : {"system", "ppp", "advanced-tools"}) {
+    EXPECT_EQ(root_->Read(kNewRoot + "/etc/" + name), name + "\n");
+  }
+  EXPECT_FALSE(root_->Exists(kNewRoot + "/etc/dhcp"));
+  EXPECT_FALSE(root_->Exists(kNewRoot + "/vela/store/firewall"));
 }
 
 // Each step that can end the flow early, with its message; nothing after it runs. The keys are

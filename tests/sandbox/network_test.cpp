@@ -12,6 +12,7 @@
 #include "tests/sandbox/harness.h"
 #include "tests/sandbox/media_fixture.h"
 #include "tests/support/net_namespace.h"
+#include "tests/support/package_builder.h"
 #include "tests/support/sandbox_layout.h"
 
 namespace {
@@ -102,22 +103,42 @@ TEST_F(NetworkSandbox, InstallsWhatTheServerSendsKeepsTheStoreAndSaysFarewell) {
       << root_->Read("/.sandbox/server.log");
 }
 
-// A server that stops answering at a file boundary ends the file list: what came is installed,
-// and a key ends the farewell that nobody answers.
-TEST_F(NetworkSandbox, ServerFallingSilentEndsTheFilesAndAKeyEndsTheFarewell) {
+// A server that stops answering at a file boundary has not said that the list is over: the run
+// ends as a failure, with what came before installed and no farewell.
+TEST_F(NetworkSandbox, ServerFallingSilentAtAFileBoundaryEndsTheRunAsAFailure) {
   StartServer();
   auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kVirtual, link_->Left());
   ASSERT_TRUE(terminal->Expect("Found server at ")) << terminal->Screen();
   // Gone once the server checked its files: it stops answering when it comes to this one.
   unlink(root_->HostPath(kServed + "/packages/ppp.vpk").c_str());
-  ASSERT_TRUE(terminal->Expect("Press ENTER to reboot", 30000)) << terminal->Screen();
+  ASSERT_TRUE(terminal->Expect("\r\nFATAL ERROR: the server stopped answering\r\n", 30000))
+      << terminal->Screen();
+  ASSERT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
   terminal->Type("\r");
   EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
   EXPECT_EQ(root_->Read(kNewRoot + "/etc/system"), "system\n");
   EXPECT_EQ(root_->Read(kNewRoot + "/site.scr"), "set hostname r1\n");
   EXPECT_FALSE(root_->Exists(kNewRoot + "/etc/ppp"));
-  EXPECT_FALSE(root_->Exists(kNewRoot + "/etc/dhcp"));
-  EXPECT_NE(terminal->Screen().find("Software installed."), std::string::npos);
+  EXPECT_FALSE(root_->Exists(kNewRoot + "/CDINSTALL"));
+  EXPECT_EQ(terminal->Screen().find("Software installed."), std::string::npos);
+}
+
+// A package that its child refuses is named at the end, after the rest of the list came.
+TEST_F(NetworkSandbox, APackageThatWasNotInstalledEndsTheRunAsAFailure) {
+  ASSERT_TRUE(TestPackage("ppp", "1.0")
+                  .File("/etc/ppp", "ppp\n")
+                  .Write(root_->HostPath(kServed + "/packages/ppp.vpk")));
+  StartServer();
+  auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kVirtual, link_->Left());
+  ASSERT_TRUE(
+      terminal->Expect("\r\nFATAL ERROR: 1 of 3 packages were not installed: ppp.vpk\r\n", 30000))
+      << terminal->Screen();
+  ASSERT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
+  terminal->Type("\r");
+  EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
+  EXPECT_EQ(root_->Read(kNewRoot + "/etc/dhcp"), "dhcp\n");
+  EXPECT_FALSE(root_->Exists(kNewRoot + "/etc/ppp"));
+  EXPECT_EQ(terminal->Screen().find("Software installed."), std::string::npos);
 }
 
 }  // namespace
