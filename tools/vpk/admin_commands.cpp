@@ -25,7 +25,8 @@
 namespace {
 
 const char rootHelp[] =
-    "  --root DIR           the target tree, as the installed system's /flash (default /flash)\n"
+    "  --root DIR           the target tree, an existing directory, as the installed system's\n"
+    "                       /flash (default /flash)\n"
     "  --system-root DIR    the running system's root, for /ram, /rw and /proc/meminfo\n"
     "                       (default /)\n";
 
@@ -97,15 +98,13 @@ Outcome ParseAdmin(int argc, char** argv, const std::string& usage, bool withMod
   return Outcome::kRun;
 }
 
-// Loads the tree's database. An installation needs the tree itself, and starts from an empty
-// database when it has none; the first package it records makes the database directory.
-bool OpenTree(bool installing) {
-  struct stat status;
-  std::string root = TargetPath("/");
-  if (installing && (stat(root.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))) {
-    std::fprintf(stderr, "vpk: install: no tree at %s\n", root.c_str());
+// Loads the tree's database for command. The tree must exist; an installation starts from an
+// empty database when it has none, and the first package it records makes the database directory.
+bool OpenTree(const char* command, bool installing) {
+  if (!TargetTreeExists(command)) {
     return false;
   }
+  struct stat status;
   if (installing && stat(TargetPath("/var/pdb").c_str(), &status) != 0) {
     return true;
   }
@@ -212,7 +211,7 @@ bool RunSchedule(int argc, char** argv, std::uint32_t action, const char* word) 
   if (outcome != Outcome::kRun) {
     return outcome == Outcome::kHelpShown;
   }
-  if (!OpenTree(false)) {
+  if (!OpenTree(word, false)) {
     return false;
   }
   bool all = true;
@@ -252,7 +251,7 @@ bool InstallCommand(int argc, char** argv) {
   if (outcome != Outcome::kRun) {
     return outcome == Outcome::kHelpShown;
   }
-  if (!OpenTree(true)) {
+  if (!OpenTree("install", true)) {
     return false;
   }
   bool all = true;
@@ -285,11 +284,15 @@ int BootInstallCommand(int argc, char** argv) {
           "DOWNGRADE file in the system's /rw lets older files replace newer packages.\n\n") +
       rootHelp + modeHelp + "\n" +
       "Messages are also saved in postlog at the root of the tree. Exit status 0, 1 for wrong\n"
-      "arguments, 3 when no package is left installed (the system must not go on booting).\n";
+      "arguments or a missing tree, 3 when no package is left installed (the system must not\n"
+      "go on booting).\n";
   AdminArguments arguments;
   Outcome outcome = ParseAdmin(argc, argv, usage, true, false, &arguments);
   if (outcome != Outcome::kRun) {
     return outcome == Outcome::kHelpShown ? 0 : 1;
+  }
+  if (!TargetTreeExists("boot-install")) {
+    return 1;
   }
   // Without a database the files are installed all the same: they may bring the system back.
   if (!LoadDatabase(false)) {
@@ -313,7 +316,7 @@ bool PurgeIncompatibleCommand(int argc, char** argv) {
   if (outcome != Outcome::kRun) {
     return outcome == Outcome::kHelpShown;
   }
-  if (!OpenTree(false)) {
+  if (!OpenTree("purge-incompatible", false)) {
     return false;
   }
   PurgeIncompatiblePackages();

@@ -2,10 +2,10 @@
 
 // vpk's administration of a target tree: installing package files, the one-shot requests to
 // uninstall, enable or disable packages, the boot-time installation and the purge of packages
-// made for older systems. Each command takes --root DIR (the tree, default /flash) and
-// --system-root DIR (the running system's root, default /); argv[0] is the command's name.
-// Messages go to standard output through the package manager's reporter and are saved in the
-// tree's post-installation log.
+// made for older systems. Each command takes --root DIR (the tree, default /flash), which must
+// exist (a missing one is refused, never created), and --system-root DIR (the running system's
+// root, default /); argv[0] is the command's name. Messages go to standard output through the
+// package manager's reporter and are saved in the tree's post-installation log.
 
 // The exit status of `vpk boot-install` when no package is left installed: the system must not
 // go on booting.

@@ -1,9 +1,13 @@
 #include "tools/vpk/command_line.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "packages/roots.h"
 
 namespace {
 
@@ -111,5 +115,24 @@ bool ParseSigned32(const std::string& text, const char* what, std::int32_t* valu
   }
   *value = static_cast<std::int32_t>(negative ? -static_cast<std::int64_t>(magnitude)
                                               : static_cast<std::int64_t>(magnitude));
+  return true;
+}
+
+bool TargetTreeExists(const char* command) {
+  const std::string& root = GetPackageRoots().target;
+  struct stat status;
+  if (stat(root.c_str(), &status) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      std::fprintf(stderr, "vpk: %s: no tree at %s (create the directory first)\n", command,
+                   root.c_str());
+    } else {
+      std::fprintf(stderr, "vpk: %s: %s: %s\n", command, root.c_str(), std::strerror(errno));
+    }
+    return false;
+  }
+  if (!S_ISDIR(status.st_mode)) {
+    std::fprintf(stderr, "vpk: %s: %s is not a directory\n", command, root.c_str());
+    return false;
+  }
   return true;
 }

@@ -6,6 +6,7 @@
 #include "packages/database_load.h"
 #include "packages/database_lookup.h"
 #include "packages/roots.h"
+#include "tools/vpk/command_line.h"
 
 namespace {
 
@@ -42,6 +43,9 @@ bool ListCommand(int argc, char** argv) {
   }
   if (systemRoot != nullptr) {
     GetPackageRoots().system = systemRoot;
+  }
+  if (!TargetTreeExists("list")) {
+    return false;
   }
   // Listing must not use up the one-shot requests that the next real load is meant to carry out.
   if (!LoadDatabase(false, false)) {

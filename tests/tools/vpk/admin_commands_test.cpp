@@ -30,9 +30,11 @@ class AdminCommandsTest : public testing::Test {
   }
 
   // Runs vpk with the command, the tree options and the arguments (each single-quoted).
-  Outcome Vpk(const std::string& command, const std::vector<std::string>& arguments = {}) {
-    std::string line = VELA_BINARY_DIR "/bin/vpk " + command + " --root '" + Root() +
-                       "' --system-root '" + (dir / "system") + "'";
+  Outcome Vpk(const std::string& command, const std::vector<std::string>& arguments = {},
+              const std::string& root = "") {
+    std::string line = VELA_BINARY_DIR "/bin/vpk " + command + " --root '" +
+                       (root.empty() ? Root() : root) + "' --system-root '" + (dir / "system") +
+                       "'";
     for (const std::string& argument : arguments) {
       line += " '" + argument + "'";
     }
@@ -134,6 +136,8 @@ TEST_F(AdminCommandsTest, EveryCommandHelpsAndRefusesWrongArguments) {
 
 // A file that is no package, or a package whose name cannot be recorded, is refused with its
 // reason and leaves the tree as it was; so does a read-only command on a tree without a database.
+// A --root that names no directory is refused by every command that takes one, with the same
+// hint, and nothing is made there (a mistyped --root must not grow a stray tree).
 TEST_F(AdminCommandsTest, RefusalsSayWhyAndCreateNothing) {
   ASSERT_TRUE(WriteTestFile(dir / "passwd", "root:x:0:0:root:/root:/bin/bash\n"));
   TestPackage dots("..", "1.0");
@@ -151,9 +155,31 @@ TEST_F(AdminCommandsTest, RefusalsSayWhyAndCreateNothing) {
   Outcome listed = Vpk("uninstall", {"ppp"});
   EXPECT_EQ(listed.status, 1);
   EXPECT_EQ(listed.out, "WARNING: could not open repo\n");
-  EXPECT_EQ(Vpk("install", {"--root", dir / "none", Package("base")}).err,
-            "vpk: install: no tree at " + (dir / "none") + "/\n");
+
+  const std::pair<const char*, std::vector<std::string>> commands[] = {
+      {"install", {Package("base")}},
+      {"uninstall", {"base"}},
+      {"enable", {"base"}},
+      {"disable", {"base"}},
+      {"boot-install", {}},
+      {"purge-incompatible", {}},
+      {"list", {}},
+  };
+  const std::pair<std::string, std::string> roots[] = {
+      {dir / "none", "no tree at " + (dir / "none") + " (create the directory first)"},
+      {dir / "passwd/sub", "no tree at " + (dir / "passwd/sub") + " (create the directory first)"},
+      {dir / "passwd", (dir / "passwd") + " is not a directory"},
+  };
+  for (const auto& [command, arguments] : commands) {
+    for (const auto& [root, message] : roots) {
+      SCOPED_TRACE(std::string(command) + " " + root);
+      Outcome refused = Vpk(command, arguments, root);
+      EXPECT_EQ(refused.status, 1);
+      EXPECT_EQ(refused.out + refused.err, "vpk: " + std::string(command) + ": " + message + "\n");
+    }
+  }
   EXPECT_FALSE(PathExists(dir / "none"));
+  EXPECT_EQ(ReadWholeTestFile(dir / "passwd"), "root:x:0:0:root:/root:/bin/bash\n");
 }
 
 // An upgrade killed at random points, then run again: between the two the database loads, and
