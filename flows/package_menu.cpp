@@ -9,11 +9,15 @@
 namespace {
 
 constexpr int kEscape = 27;
+constexpr int kRedraw = 12;  // Ctrl-L
 constexpr int kSpace = 32;
 constexpr int kCaseBit = 32;
 constexpr int kLastRow = 25;
+// The parameter and intermediate bytes of a control sequence; the byte after them ends it.
+constexpr int kFirstParameterByte = 0x20;
+constexpr int kLastParameterByte = 0x3F;
 
-// Keys beyond the byte range, for the cursor sequences "ESC [ A" to "ESC [ D".
+// Keys beyond the byte range, for the cursor keys.
 enum MenuKey {
   kEndOfInput = -1,
   kNoKey = 256,  // an escape sequence that means nothing here
@@ -24,34 +28,61 @@ enum MenuKey {
 };
 
 // What a key asks of the menu loop.
-enum KeyOutcome { kStay, kMoved, kInstall, kCancel };
+enum KeyOutcome { kStay, kShowDetails, kInstall, kCancel };
 
 int ReadMenuByte() {
   fflush(stdout);
   return ReadConsoleByte();
 }
 
-// The next key. After ESC '[' the third byte is taken whatever it is; after ESC and any other
-// byte the ESC is dropped and that byte is read as a key of its own (another ESC starts over).
+bool IsParameterByte(int byte) {
+  return byte >= kFirstParameterByte && byte <= kLastParameterByte;
+}
+
+int CursorKey(int finalByte) {
+  switch (finalByte) {
+    case 'A':
+      return kUp;
+    case 'B':
+      return kDown;
+    case 'C':
+      return kRight;
+    case 'D':
+      return kLeft;
+    default:
+      return kNoKey;
+  }
+}
+
+// The rest of a sequence after ESC '[' or ESC 'O', read whole so that no byte of a function key
+// reaches the menu as a key of its own. The cursor keys come as ESC '[' or ESC 'O' (application
+// cursor mode) and one of 'A' to 'D'; with parameters they are modified keys, which the menu does
+// not know. The Linux console sends its F1 to F5 as ESC '[' '[' and one byte. kEscape when an ESC
+// cuts the sequence short, as line noise may: that ESC starts the next sequence.
+int ReadEscapeSequence(bool controlSequence) {
+  int byte = ReadMenuByte();
+  if (controlSequence && byte == '[') {
+    byte = ReadMenuByte();
+    return byte == kEndOfInput || byte == kEscape ? byte : kNoKey;
+  }
+  bool plain = !IsParameterByte(byte);
+  while (IsParameterByte(byte)) {
+    byte = ReadMenuByte();
+  }
+  if (byte == kEndOfInput || byte == kEscape) {
+    return byte;
+  }
+  return plain ? CursorKey(byte) : kNoKey;
+}
+
+// The next key. After ESC and a byte other than '[' and 'O' the ESC is dropped and that byte is
+// read as a key of its own (another ESC starts over).
 int ReadMenuKey() {
   int byte = ReadMenuByte();
   while (byte == kEscape) {
     byte = ReadMenuByte();
-    if (byte == '[') {
-      switch (ReadMenuByte()) {
-        case kEndOfInput:
-          return kEndOfInput;
-        case 'A':
-          return kUp;
-        case 'B':
-          return kDown;
-        case 'C':
-          return kRight;
-        case 'D':
-          return kLeft;
-        default:
-          return kNoKey;
-      }
+    if (byte == '[' || byte == 'O') {
+      byte = ReadEscapeSequence(byte == '[');
     }
   }
   return byte;
@@ -74,7 +105,7 @@ KeyOutcome MoveCursor(PackageMenu& menu, std::uint32_t target) {
     DrawMenuRow(menu, old);
     DrawMenuRow(menu, target);
   }
-  return kMoved;
+  return kShowDetails;
 }
 
 KeyOutcome MoveByKey(PackageMenu& menu, int key) {
@@ -105,6 +136,12 @@ KeyOutcome HandleKey(PackageMenu& menu, int key) {
     ToggleSelection(menu, menu.cursor);
     RedrawAllRows(menu);
     return kStay;
+  }
+  if (key == kRedraw) {
+    // A serial line's noise can leave anything on the screen; the whole screen is drawn anew.
+    DrawMenuFrame();
+    DrawMenuGrid(menu);
+    return kShowDetails;
   }
   int letter = key < kNoKey ? key & ~kCaseBit : key;
   switch (letter) {
@@ -161,8 +198,8 @@ bool RunPackageMenu(PackageMenu& menu) {
   MarkSystem(menu);
   ScrollToCursor(menu);
   DrawMenuGrid(menu);
-  KeyOutcome outcome = kMoved;
-  while (outcome == kMoved) {
+  KeyOutcome outcome = kShowDetails;
+  while (outcome == kShowDetails) {
     ShowPackageDetails(menu);
     do {
       outcome = HandleKey(menu, ReadMenuKey());

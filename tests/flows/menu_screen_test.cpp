@@ -42,7 +42,20 @@ std::string ScreenWhenSettled(const std::string& socket, const std::string& gold
 struct Look {
   const char* keys;  // tmux key names, typed before the screen is taken
   const char* golden;
+  const char* noise = "";  // written to the pane's terminal before the keys, as line noise
 };
+
+// Writes the bytes to the terminal that the pane shows, as if the program had written them.
+void WriteToPane(const std::string& socket, const std::string& bytes) {
+  std::string tty = Tmux(socket, "display-message -p -t menu '#{pane_tty}'");
+  tty.erase(tty.find_last_not_of('\n') + 1);
+  if (FILE* pane = fopen(tty.c_str(), "w")) {
+    fputs(bytes.c_str(), pane);
+    fclose(pane);
+  } else {
+    ADD_FAILURE() << "cannot open the pane's terminal " << tty;
+  }
+}
 
 void CheckScreens(const char* medium, const std::vector<Look>& looks) {
   // A server of its own; the status line is off before the window exists, so the menu starts on
@@ -53,6 +66,9 @@ void CheckScreens(const char* medium, const std::vector<Look>& looks) {
        std::string("start-server \\; set-option -g status off \\; new-session -d -x 80 -y 25 ") +
            "-s menu '" + VELA_BINARY_DIR + "/bin/menu_driver " + medium + "'");
   for (const Look& look : looks) {
+    if (*look.noise != '\0') {
+      WriteToPane(socket, look.noise);
+    }
     if (*look.keys != '\0') {
       Tmux(socket, std::string("send-keys -t menu ") + look.keys);
     }
@@ -71,9 +87,12 @@ TEST(PackageMenuScreen, MatchesTheGoldenScreens) {
   if (system("tmux -V >/dev/null 2>&1") != 0) {
     GTEST_SKIP() << "needs tmux";
   }
-  // A move that selects what is needed; sixty packages scroll in a window above the details;
-  // long names are cut at their column.
-  CheckScreens("first", {{"", "first.txt"}, {"Right Down Down Space", "first_vpn.txt"}});
+  // A move that selects what is needed; function keys that do nothing and Ctrl-L after line
+  // noise; sixty packages scroll in a window above the details; long names are cut at their
+  // column.
+  CheckScreens("first", {{"", "first.txt"},
+                         {"Right Down Down Space", "first_vpn.txt"},
+                         {"F1 F2 F5 C-l", "first_vpn.txt", "\033[2J\033[12;30Hnoise\033[H~~~"}});
   CheckScreens("sixty", {{"", "sixty.txt"},
                          {"Right Down n n n n n n n n n n n n n n n n", "sixty_down.txt"}});
   CheckScreens("long", {{"", "long.txt"}, {"Right Right a", "long_last.txt"}});

@@ -1,5 +1,7 @@
 #include "flows/package_menu.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -65,8 +67,14 @@ TEST(ToggleSelection, SelectsWhatIsNeededAndDeselectsWhatDirectlyNeedsIt) {
 
 // What the menu returned after `keys`, where the cursor ended and what was marked, the records
 // starting with the marks `initial`; the menu leaves the cursor on the last row, shown again.
-std::string AfterKeys(const std::string& keys, const char* initial = "") {
+// With `thenEnd` the keys come from a pipe that ends after them instead of from the keyboard.
+std::string AfterKeys(const std::string& keys, const char* initial, bool thenEnd) {
   Terminal terminal([&] {
+    int input[2];
+    if (thenEnd && (pipe(input) != 0 || write(input[1], keys.data(), keys.size()) < 0 ||
+                    close(input[1]) != 0 || dup2(input[0], 0) != 0)) {
+      return 1;
+    }
     SevenPackages seven(initial);
     bool install = RunPackageMenu(seven.menu);
     printf("\nresult %d %u %s.\n", install, seven.menu.cursor, seven.Marks().c_str());
@@ -74,7 +82,9 @@ std::string AfterKeys(const std::string& keys, const char* initial = "") {
   });
   // Raw mode flushes what was typed before it, so the keys wait for the first details.
   EXPECT_TRUE(terminal.Expect("(depends on"));
-  terminal.Type(keys);
+  if (!thenEnd) {
+    terminal.Type(keys);
+  }
   terminal.Wait();
   const std::string& screen = terminal.Screen();
   const std::string left = "\033[25;0H\033[?25h\r\nresult ";
@@ -89,21 +99,32 @@ TEST(RunPackageMenu, ActsOnEveryKeyOfItsTable) {
     const char* keys;
     const char* initial;
     const char* outcome;  // result, cursor, marks
+    bool thenEnd = false;
   } cases[] = {
       {"q", "a", "0 0 systema"},
       {"\033\033[BI", "", "1 1 system"},
       {"\033[C\033[B\033[Ci", "", "1 4 system"},                    // 4 + 3 is past the end
       {"\033[D\033[A\033[C\033[C\033[D\033[Di", "", "1 0 system"},  // 0 stays, then 3, 6, 3, 0
+      {"\033OB\033OC\033OAi", "", "1 3 system"},                    // application cursor keys
       {"nNnNnNnNnpi", "", "1 5 system"},
       {"n i", "", "1 1 systemabc"},
       {"ai", "", "1 0 systemabcdef"},
-      {"\033OAi", "", "1 0 systemabcdef"},  // application cursor keys are not arrows
-      {"\033[Mi", "a e", "1 0 systemae"},   // the third byte is consumed, not 'M'
+      {"n\033q", "", "0 1 system"},  // ESC and a letter is that letter
+      // Function keys used to leak their last bytes as keys: F2 (ESC O Q) cancelled, F1 (ESC O P)
+      // moved, the console's F1 (ESC [ [ A) selected everything. Modified keys and an ESC that
+      // cuts a sequence short act on nothing either.
+      {"n\033OP\033OQ\033[15~\033[1;5A\033[\033[[Ai", "", "1 1 system"},
+      {"n\033[[A\033[[E\033[[\033[[Pi", "", "1 1 system"},
+      {"\033[Mi", "a e", "1 0 systemae"},  // the third byte is consumed, not 'M'
       {"Mi", "a e", "1 0 system"},
       {"xyz0\ri", "", "1 0 system"},
+      {"n\033[1;", "", "0 1 system", true},  // the end of input inside a sequence
+      {"n\033[[", "", "0 1 system", true},
+      {"\033O", "", "0 0 system", true},
   };
   for (const auto& example : cases) {
-    EXPECT_EQ(AfterKeys(example.keys, example.initial), example.outcome) << example.keys;
+    EXPECT_EQ(AfterKeys(example.keys, example.initial, example.thenEnd), example.outcome)
+        << example.keys;
   }
 }
 
