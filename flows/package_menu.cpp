@@ -1,6 +1,8 @@
 #include "flows/package_menu.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "flows/menu_screen.h"
@@ -167,11 +169,39 @@ KeyOutcome HandleKey(PackageMenu& menu, int key) {
   }
 }
 
-void MarkSystem(PackageMenu& menu) {
+// The first package of that name, or null when the medium has none.
+SelectablePackage* FindByName(const PackageMenu& menu, const std::string& name) {
   for (SelectablePackage* p : menu.packages) {
-    if (NameEquals(p->name, "system")) {
-      p->selected = true;
+    if (NameEquals(p->name, name)) {
+      return p;
     }
+  }
+  return nullptr;
+}
+
+// Marks, depth first, what p needs by name and is not marked yet, with what that needs in turn.
+void MarkNeeds(const PackageMenu& menu, const SelectablePackage& p) {
+  for (const Dependency& needed : p.dependencies) {
+    SelectablePackage* found = FindByName(menu, needed.name);
+    if (found != nullptr && !found->selected) {
+      found->selected = true;
+      MarkNeeds(menu, *found);
+    }
+  }
+}
+
+// "system" and the medium's defaults with everything they need, as if each had been marked by
+// hand; a default's need that is itself a default gets its own needs from its own turn.
+void MarkStartingSelection(PackageMenu& menu) {
+  std::vector<SelectablePackage*> marked;
+  for (SelectablePackage* p : menu.packages) {
+    p->selected = p->selected || NameEquals(p->name, "system");
+    if (p->selected) {
+      marked.push_back(p);
+    }
+  }
+  for (SelectablePackage* p : marked) {
+    MarkNeeds(menu, *p);
   }
 }
 
@@ -195,7 +225,7 @@ bool RunPackageMenu(PackageMenu& menu) {
   ConsoleState menuConsole;
   EnterRawMode(menuConsole);
   DrawMenuFrame();
-  MarkSystem(menu);
+  MarkStartingSelection(menu);
   ScrollToCursor(menu);
   DrawMenuGrid(menu);
   KeyOutcome outcome = kShowDetails;
@@ -215,16 +245,7 @@ void ToggleSelection(PackageMenu& menu, std::uint32_t index) {
   SelectablePackage& p = *menu.packages[index];
   if (!p.selected) {
     p.selected = true;
-    for (const Dependency& needed : p.dependencies) {
-      for (std::uint32_t i = 0; i < menu.packages.size(); ++i) {
-        if (NameEquals(menu.packages[i]->name, needed.name)) {
-          if (!menu.packages[i]->selected) {
-            ToggleSelection(menu, i);
-          }
-          break;
-        }
-      }
-    }
+    MarkNeeds(menu, p);
     return;
   }
   if (NameEquals(p.name, "system")) {

@@ -24,9 +24,10 @@ PackageMenu MakePackageMenu(const PackageList& list);
 
 // Shows the menu and acts on keys until the user chooses: true for 'i' (install), false for 'q'
 // (cancel) or the end of input. It starts from the records' marks (the medium's defaults) with
-// "system" added, so with no mark set it starts from the minimum. Escape sequences are read whole,
-// and those other than the cursor keys do nothing; Ctrl-L draws the whole screen again. Raw mode on
-// a console state of its own is undone before it returns; the cursor is left on row 25.
+// "system" added and everything the marked packages need, as marking each by hand would; with no
+// mark set it starts from the minimum. Escape sequences are read whole, and those other than the
+// cursor keys do nothing; Ctrl-L draws the whole screen again. Raw mode on a console state of its
+// own is undone before it returns; the cursor is left on row 25.
 bool RunPackageMenu(PackageMenu& menu);
 
 // Draws the package's row of the grid, highlighted when it is under the cursor; nothing when its

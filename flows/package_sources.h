@@ -25,7 +25,8 @@ inline constexpr const char* menuPriorityNames[] = {"system", "ppp", "dhcp"};
 bool ReadPackageFiles(PackageList& list, const std::string& directory = kMediumDirectory);
 
 // Marks the packages that the text file path names, one whitespace-separated word each, and
-// "system"; words longer than 91 bytes and names not in the list are skipped. False, marking
+// "system"; words longer than 91 bytes and names not in the list are skipped. What the marked
+// packages need is left to the package menu, which adds it when it starts. False, marking
 // nothing, when path is no readable regular file.
 bool ReadDefaultSelection(const PackageList& list, const std::string& path);
 

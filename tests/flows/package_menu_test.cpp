@@ -101,7 +101,7 @@ TEST(RunPackageMenu, ActsOnEveryKeyOfItsTable) {
     const char* outcome;  // result, cursor, marks
     bool thenEnd = false;
   } cases[] = {
-      {"q", "a", "0 0 systema"},
+      {"q", "", "0 0 system"},
       {"\033\033[BI", "", "1 1 system"},
       {"\033[C\033[B\033[Ci", "", "1 4 system"},                    // 4 + 3 is past the end
       {"\033[D\033[A\033[C\033[C\033[D\033[Di", "", "1 0 system"},  // 0 stays, then 3, 6, 3, 0
@@ -115,12 +115,16 @@ TEST(RunPackageMenu, ActsOnEveryKeyOfItsTable) {
       // cuts a sequence short act on nothing either.
       {"n\033OP\033OQ\033[15~\033[1;5A\033[\033[[Ai", "", "1 1 system"},
       {"n\033[[A\033[[E\033[[\033[[Pi", "", "1 1 system"},
-      {"\033[Mi", "a e", "1 0 systemae"},  // the third byte is consumed, not 'M'
-      {"Mi", "a e", "1 0 system"},
+      {"\033[Mi", "e", "1 0 systemce"},  // the third byte is consumed, not 'M'
+      {"Mi", "e", "1 0 system"},
       {"xyz0\ri", "", "1 0 system"},
       {"n\033[1;", "", "0 1 system", true},  // the end of input inside a sequence
       {"n\033[[", "", "0 1 system", true},
       {"\033O", "", "0 0 system", true},
+      // The medium's defaults bring what they need, as marking them by hand would: a needs b
+      // and b needs c; a default's need that is a default too still brings its own.
+      {"q", "a", "0 0 systemabc"},
+      {"q", "b a", "0 0 systemabc"},
   };
   for (const auto& example : cases) {
     EXPECT_EQ(AfterKeys(example.keys, example.initial, example.thenEnd), example.outcome)
