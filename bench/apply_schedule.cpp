@@ -4,7 +4,8 @@
 // database directory. Prints the best of several rounds per size, the part of it spent planning
 // (PlanSchedule alone, on a fresh copy of the same database), and how both grow with the size.
 //
-// usage: bench_apply_schedule [ROUNDS]   (default 5)
+// usage: bench_apply_schedule [ROUNDS [SIZE...]]   (default 5 rounds of 500, 1000 and 2000
+// packages; a size is more than the 100 scheduled actions)
 #include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -171,11 +172,26 @@ double Growth(double ms, double firstMs, int count, int firstCount) {
 
 int main(int argc, char** argv) {
   int rounds = argc > 1 ? std::atoi(argv[1]) : 5;
+  std::vector<int> sizes = {500, 1000, 2000};
+  if (argc > 2) {
+    sizes.clear();
+    for (int i = 2; i < argc; ++i) {
+      sizes.push_back(std::atoi(argv[i]));
+    }
+  }
+  bool usable = rounds >= 1;
+  for (int count : sizes) {
+    usable = usable && count > kScheduled + kBlockSize;
+  }
+  if (!usable) {
+    std::fprintf(stderr, "usage: bench_apply_schedule [ROUNDS [SIZE...]]\n");
+    return 1;
+  }
   char pattern[] = "/dev/shm/vela-bench-XXXXXX";
   char fallback[] = "/tmp/vela-bench-XXXXXX";
   const char* made = access("/dev/shm", W_OK) == 0 ? mkdtemp(pattern) : mkdtemp(fallback);
-  if (rounds < 1 || made == nullptr) {
-    std::fprintf(stderr, "usage: bench_apply_schedule [ROUNDS]\n");
+  if (made == nullptr) {
+    std::perror("bench_apply_schedule: mkdtemp");
     return 1;
   }
   std::string root = made;
@@ -184,7 +200,7 @@ int main(int argc, char** argv) {
   std::printf("root %s, best of %d rounds\n", root.c_str(), rounds);
   Outcome first{};
   Outcome firstPlan{};
-  for (int count : {500, 1000, 2000}) {
+  for (int count : sizes) {
     Outcome apply = Best(count, root, false, rounds);
     Outcome plan = Best(count, root, true, rounds);
     std::printf(
@@ -192,16 +208,16 @@ int main(int argc, char** argv) {
         "  (uninstalled %zu, disabled afterwards %zu)",
         count, kScheduled, apply.milliseconds, plan.milliseconds, apply.uninstalled,
         apply.disabled);
-    if (count == 500) {
+    if (count == sizes[0]) {
       first = apply;
       firstPlan = plan;
       std::printf("\n");
     } else {
-      std::printf("\n      x%.2f and x%.2f of 500: apply grows as n^%.2f, planning as n^%.2f\n",
+      std::printf("\n      x%.2f and x%.2f of %d: apply grows as n^%.2f, planning as n^%.2f\n",
                   apply.milliseconds / first.milliseconds,
-                  plan.milliseconds / firstPlan.milliseconds,
-                  Growth(apply.milliseconds, first.milliseconds, count, 500),
-                  Growth(plan.milliseconds, firstPlan.milliseconds, count, 500));
+                  plan.milliseconds / firstPlan.milliseconds, sizes[0],
+                  Growth(apply.milliseconds, first.milliseconds, count, sizes[0]),
+                  Growth(plan.milliseconds, firstPlan.milliseconds, count, sizes[0]));
     }
   }
   DeleteAllPackages();

@@ -1,9 +1,12 @@
-// The tree that bench/install_throughput.sh packs twice, as a package and as a tar.gz: 64 MiB in
-// a few thousand files of mixed sizes (a few bytes to a few hundred KiB) spread over directories.
+// The tree that bench/install_throughput.sh packs twice, as a package and as a tar.gz: 64 MiB (or
+// the size given to make) in a few thousand files of mixed sizes (a few bytes to a few hundred
+// KiB) spread over directories.
 // vpk build stores its archive uncompressed; the package here is deflated at level 6 like the
 // tar.gz, so that both sides inflate the same amount of real compressed data.
 //
-//   bench_install_throughput make DIR   writes the tree DIR/tree; prints its file count and size
+//   bench_install_throughput make DIR [MIB]
+//                                       writes the tree DIR/tree (64 MiB by default); prints its
+//                                       file count and size
 //   bench_install_throughput pack DIR KEY
 //                                       writes DIR/tree.vpk from DIR/tree, signed with KEY
 
@@ -14,6 +17,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -29,7 +33,6 @@
 
 namespace {
 
-constexpr std::uint64_t kTreeSize = std::uint64_t{64} << 20;
 constexpr int kDirectories = 64;
 
 bool MakeDirectory(const std::string& path) {
@@ -40,14 +43,14 @@ bool MakeDirectory(const std::string& path) {
   return true;
 }
 
-// Sizes spread evenly on a log scale from 16 bytes to 128 KiB, up to kTreeSize in all.
-std::vector<std::uint64_t> FileSizes(std::mt19937_64& random) {
+// Sizes spread evenly on a log scale from 16 bytes to 128 KiB, up to treeSize in all.
+std::vector<std::uint64_t> FileSizes(std::mt19937_64& random, std::uint64_t treeSize) {
   std::uniform_real_distribution<double> exponent(4.0, 17.0);
   std::vector<std::uint64_t> sizes;
   std::uint64_t total = 0;
-  while (total < kTreeSize) {
+  while (total < treeSize) {
     std::uint64_t size = static_cast<std::uint64_t>(std::exp2(exponent(random)));
-    size = std::min(size, kTreeSize - total);
+    size = std::min(size, treeSize - total);
     sizes.push_back(size);
     total += size;
   }
@@ -68,13 +71,13 @@ std::string Content(std::mt19937_64& random, std::uint64_t size) {
   return content;
 }
 
-bool MakeTree(const std::string& dir) {
+bool MakeTree(const std::string& dir, std::uint64_t treeSize) {
   std::string tree = dir + "/tree";
   if (!MakeDirectory(dir) || !MakeDirectory(tree)) {
     return false;
   }
   std::mt19937_64 random(42);
-  std::vector<std::uint64_t> sizes = FileSizes(random);
+  std::vector<std::uint64_t> sizes = FileSizes(random, treeSize);
   for (int d = 0; d < kDirectories; ++d) {
     if (!MakeDirectory(tree + "/d" + std::to_string(d))) {
       return false;
@@ -89,7 +92,7 @@ bool MakeTree(const std::string& dir) {
       return false;
     }
   }
-  std::printf("%zu files, %llu bytes\n", sizes.size(), static_cast<unsigned long long>(kTreeSize));
+  std::printf("%zu files, %llu bytes\n", sizes.size(), static_cast<unsigned long long>(treeSize));
   return true;
 }
 
@@ -138,12 +141,13 @@ bool PackTree(const std::string& dir, const char* keyPath) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "make") == 0) {
-    return MakeTree(argv[2]) ? 0 : 1;
+  int mebibytes = argc == 4 && std::strcmp(argv[1], "make") == 0 ? std::atoi(argv[3]) : 64;
+  if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "make") == 0 && mebibytes > 0) {
+    return MakeTree(argv[2], std::uint64_t(mebibytes) << 20) ? 0 : 1;
   }
   if (argc == 4 && std::strcmp(argv[1], "pack") == 0) {
     return PackTree(argv[2], argv[3]) ? 0 : 1;
   }
-  std::fprintf(stderr, "usage: bench_install_throughput make DIR | pack DIR KEYFILE\n");
+  std::fprintf(stderr, "usage: bench_install_throughput make DIR [MIB] | pack DIR KEYFILE\n");
   return 1;
 }

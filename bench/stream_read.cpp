@@ -1,8 +1,10 @@
-// Reading a package stream: a container with one 64 MiB files part, read from standard input
-// through the part reader with hashing on and inflated to its end. bench/stream_read.sh times it
-// against sha1sum and gzip -dc doing the same work.
+// Reading a package stream: a container with one files part of 64 MiB inflated (or the size given
+// to make), read from standard input through the part reader with hashing on and inflated to its
+// end. bench/stream_read.sh times it against sha1sum and gzip -dc doing the same work.
 //
-//   bench_stream_read make DIR   writes DIR/stream.vpk and DIR/stream.gz (same content)
+//   bench_stream_read make DIR [MIB]
+//                                writes DIR/stream.vpk and DIR/stream.gz (same content, 64 MiB by
+//                                default)
 //   bench_stream_read read       reads a container from standard input; prints the package
 //                                digest and the inflated size
 
@@ -10,6 +12,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -22,12 +25,10 @@
 
 namespace {
 
-constexpr std::size_t kContentSize = std::size_t{64} << 20;
-
 // Random bytes whose bits are 1 with probability 1/4: deflate saves about a fifth, so the
 // inflater decodes real Huffman codes instead of copying stored blocks.
-std::vector<char> MakeContent() {
-  std::vector<char> content(kContentSize);
+std::vector<char> MakeContent(std::size_t size) {
+  std::vector<char> content(size);
   std::mt19937_64 random(42);
   for (std::size_t at = 0; at < content.size(); at += 8) {
     std::uint64_t word = random() & random();
@@ -58,8 +59,8 @@ bool Compress(const std::vector<char>& content, int windowBits, std::string& out
   return true;
 }
 
-bool Make(const std::string& directory) {
-  std::vector<char> content = MakeContent();
+bool Make(const std::string& directory, std::size_t size) {
+  std::vector<char> content = MakeContent(size);
   std::string compressed;
   if (!Compress(content, 15, compressed)) {
     return false;
@@ -114,12 +115,13 @@ bool Read() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "make") == 0) {
-    return Make(argv[2]) ? 0 : 1;
+  int mebibytes = argc == 4 && std::strcmp(argv[1], "make") == 0 ? std::atoi(argv[3]) : 64;
+  if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "make") == 0 && mebibytes > 0) {
+    return Make(argv[2], std::size_t(mebibytes) << 20) ? 0 : 1;
   }
   if (argc == 2 && std::strcmp(argv[1], "read") == 0) {
     return Read() ? 0 : 1;
   }
-  std::fprintf(stderr, "usage: bench_stream_read make DIR | read\n");
+  std::fprintf(stderr, "usage: bench_stream_read make DIR [MIB] | read\n");
   return 2;
 }
