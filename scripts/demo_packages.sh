@@ -3,10 +3,11 @@
 # into a fresh tree, one is disabled and the tree is listed. The second part of scripts/demo.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake --preset default >/dev/null
-cmake --build --preset default --target vpk >/dev/null
+build=$(realpath -m "${VELA_BUILD:-build/default}")  # the build directory of the programs
+cmake --preset default -B "$build" >/dev/null
+cmake --build "$build" --target vpk >/dev/null
 
-vpk=build/default/bin/vpk
+vpk=$build/bin/vpk
 echo
 echo "== vpk --help"
 "$vpk" --help

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A first look at vpk: builds three packages that depend on one another, installs them into a
 # fresh tree, disables one and lists the tree. Usage: scripts/vpk_walkthrough.sh [TREE]
-# (default /tmp/x). The packages are signed with the test key of keys/, which the programs of a
-# default build accept.
+# (default /tmp/x; made afresh, since vpk works only in a tree that exists). The packages are
+# signed with the test key of keys/, which the programs of a default build accept. The programs
+# come from build/default, or the build directory that VELA_BUILD names.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=${1:-/tmp/x}
@@ -13,9 +14,10 @@ if [ -e "$root" ] && [ ! -d "$root/var/pdb" ] && [ -n "$(ls -A "$root")" ]; then
 fi
 rm -rf "$root"
 
-cmake --preset default >/dev/null
-cmake --build --preset default --target vpk >/dev/null
-vpk=build/default/bin/vpk
+build=$(realpath -m "${VELA_BUILD:-build/default}")
+cmake --preset default -B "$build" >/dev/null
+cmake --build "$build" --target vpk >/dev/null
+vpk=$build/bin/vpk
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -38,6 +40,8 @@ step "$vpk" build --name net --version 2.1 --depends 'base>=1.0' --sign keys/pri
   -o "$work/net.vpk" "$work/net"
 step "$vpk" build --name web --version 0.9 --depends net --sign keys/private_key.hex \
   -o "$work/web.vpk" "$work/web"
+# vpk refuses a --root that does not exist, so that a mistyped one grows no stray tree.
+step mkdir "$root"
 step "$vpk" install --root "$root" "$work/base.vpk" "$work/net.vpk" "$work/web.vpk"
 # net needs base, so the dependency rules refuse this request.
 step "$vpk" disable --root "$root" base || echo "(refused: exit status $?)"
