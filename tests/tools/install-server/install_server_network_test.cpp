@@ -45,10 +45,7 @@ class InstallServerNetworkTest : public testing::Test {
   }
 
   ~InstallServerNetworkTest() override {
-    serverStopRequested = true;
-    if (serving.joinable()) {
-      serving.join();
-    }
+    StopServer();
     serverStopRequested = false;
     CloseServer(&server);
     if (server.log != stdout) {
@@ -71,6 +68,15 @@ class InstallServerNetworkTest : public testing::Test {
     server.duplicateEvery = duplicateEvery;
     server.log = tmpfile();
     serving = std::thread([this] { ServeRouters(&server); });
+  }
+
+  // Waits for the server to finish the datagram in hand and stop: it logs a router's summary only
+  // after sending the TERM that ends the router's run.
+  void StopServer() {
+    serverStopRequested = true;
+    if (serving.joinable()) {
+      serving.join();
+    }
   }
 
   std::vector<LoadResult> RunRouters(int clients, const std::string& release) {
@@ -101,7 +107,9 @@ class InstallServerNetworkTest : public testing::Test {
     return names;
   }
 
+  // The log of a stopped server.
   std::string ServerLog() {
+    StopServer();
     fflush(server.log);
     rewind(server.log);
     std::string text;
@@ -139,6 +147,7 @@ TEST_F(InstallServerNetworkTest, ServesDriversAndEachRoutersProfile) {
   EXPECT_TRUE(results[1].keep);
   EXPECT_EQ(ReceivedFiles(results[1]),
             (std::vector<std::string>{"lab.vpk", "empty.scr", "base.vpk"}));
+  EXPECT_EQ(RunRouters(1, "6.0-other")[0].driverName, "default.vpk");
   std::string log = ServerLog();
   EXPECT_NE(log.find("02:00:00:00:00:02 says: identity \"\" \"\", label \"Corvanta\", "
                      "architecture \"i386\""),
@@ -147,7 +156,6 @@ TEST_F(InstallServerNetworkTest, ServesDriversAndEachRoutersProfile) {
   EXPECT_NE(log.find("02:00:00:00:00:02 finished: profile lab, 3 files, 208152 bytes"),
             std::string::npos)
       << log;
-  EXPECT_EQ(RunRouters(1, "6.0-other")[0].driverName, "default.vpk");
 }
 
 // With a tenth of the datagrams dropped each way and some answers sent twice, every file still
@@ -170,8 +178,7 @@ TEST_F(InstallServerNetworkTest, CompletesThroughLossAndDuplicates) {
             (std::vector<std::string>{"lab.vpk", "empty.scr", "base.vpk"}));
   EXPECT_EQ(ReceivedFiles(results[0]), (std::vector<std::string>{"base.vpk", "site.scr"}));
   EXPECT_GT(refused, 0u);
-  serverStopRequested = true;
-  serving.join();
+  StopServer();
   uint32_t repeated = 0;
   for (const auto& [address, session] : server.routers) {
     repeated += session->repeatedAnswers;
