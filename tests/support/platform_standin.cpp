@@ -1,11 +1,13 @@
 // The test build's platform layer: records every call as one line on kRecordDescriptor, fails the
 // calls that a test names in kFailFile, and simulates what later steps rely on. It touches the
-// machine only inside a sandbox root. Its sleeps return at once and move its clock on instead.
+// machine only inside a sandbox root. Its sleeps return at once and move its clock on instead;
+// inside a sandbox root each is listed in kSleepFile.
 
 #include <fcntl.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -14,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <functional>
 #include <string>
 
@@ -36,12 +39,38 @@ std::string Hex(unsigned long value) {
   return buffer;
 }
 
+bool DescriptorFree(int number) {
+  return fcntl(number, F_GETFD) == -1 && errno == EBADF;
+}
+
+// Lowers the soft descriptor limit to the second free descriptor number, so that only the lowest
+// free one can be opened.
+void LeaveOneSpareDescriptor() {
+  int spare = 0;
+  while (!DescriptorFree(spare)) {
+    ++spare;
+  }
+  int limit = spare + 1;
+  while (!DescriptorFree(limit)) {
+    ++limit;
+  }
+  rlimit lowered{};
+  bool known = getrlimit(RLIMIT_NOFILE, &lowered) == 0;
+  lowered.rlim_cur = rlim_t(limit);
+  if (!known || setrlimit(RLIMIT_NOFILE, &lowered) != 0) {
+    perror("platform stand-in: lowering the descriptor limit");
+  }
+}
+
 // Records the call with its outcome: -1 with errno set when the test refuses the call or its
 // `effect` fails (setting the error), else 0.
 int Simulate(const std::string& call, const std::function<bool(int& error)>& effect) {
   int error = EPERM;
   bool done = !CallRefused(call) && effect(error);
   RecordCall(call + (done ? " = 0" : " = -1"));
+  if (InSandbox() && CallListed(kSpareDescriptorFile, call)) {
+    LeaveOneSpareDescriptor();
+  }
   errno = done ? 0 : error;
   return done ? 0 : -1;
 }
@@ -148,6 +177,9 @@ uint64_t MonotonicMicroseconds() {
 
 int SleepMicroseconds(uint64_t microseconds) {
   skippedMicroseconds += microseconds;
+  if (InSandbox()) {
+    std::ofstream(kSleepFile, std::ios::app) << microseconds << "\n";
+  }
   return 0;
 }
 

@@ -25,6 +25,12 @@ inline constexpr const char* kDumpFile = "/.sandbox/sfdisk-d";
 // While this exists, the recording sfdisk's geometry query waits up to ten seconds before it
 // answers, so that a test can interrupt the installer while it waits for a tool.
 inline constexpr const char* kHoldFile = "/.sandbox/sfdisk-hold";
+// Lines of record prefixes: once the stand-in has made a call whose record begins with one of
+// them, the process is left a single spare descriptor. It can still open files one at a time, but
+// no pipe, so no piped child can be started.
+inline constexpr const char* kSpareDescriptorFile = "/.sandbox/one-descriptor-after";
+// Every sleep the test build skipped, in microseconds, one line each.
+inline constexpr const char* kSleepFile = "/.sandbox/sleeps";
 
 // The descriptor, inherited across fork, exec and chroot, on which every recorded call is
 // appended as one line.
@@ -43,15 +49,20 @@ inline void RecordCall(const std::string& call) {
   }
 }
 
-// Whether the test asked for this call to fail: its record begins with a line of kFailFile.
-inline bool CallRefused(const std::string& call) {
-  std::ifstream fail(kFailFile);
-  for (std::string prefix; std::getline(fail, prefix);) {
+// Whether the call's record begins with a line of the file `prefixes`.
+inline bool CallListed(const char* prefixes, const std::string& call) {
+  std::ifstream lines(prefixes);
+  for (std::string prefix; std::getline(lines, prefix);) {
     if (!prefix.empty() && call.compare(0, prefix.size(), prefix) == 0) {
       return true;
     }
   }
   return false;
+}
+
+// Whether the test asked for this call to fail: its record begins with a line of kFailFile.
+inline bool CallRefused(const std::string& call) {
+  return CallListed(kFailFile, call);
 }
 
 // The test build's clock: the microseconds of sleep it skipped so far (real time left out, so that
