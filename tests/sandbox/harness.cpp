@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 
 InstallerSandbox::InstallerSandbox() : SandboxRoot({"/sbin/sfdisk", "/sbin/mke2fs"}) {
   Write("/dev/tty0", "");
+  Write("/dev/full", "");
   Write(kGeometryFile, "/dev/sda: 2088 cylinders, 255 heads, 63 sectors/track\n");
 }
 
@@ -90,11 +92,17 @@ int BecomeInstaller(const InstallerSandbox& root, const std::vector<std::string>
     return terminal != nullptr && unlink(root.HostPath("/dev/tty0").c_str()) == 0 &&
            mount(terminal, root.HostPath("/dev/ttyS0").c_str(), nullptr, MS_BIND, nullptr) == 0;
   };
+  // A device whose every write fails for want of space, for the tests to point paths at.
+  auto bindDevices = [&] {
+    return mount("/dev/full", root.HostPath("/dev/full").c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+           (!serial || bindSerialPort());
+  };
   if (program < 0 || calls < 0 || dup2(calls, kRecordDescriptor) < 0 ||
-      !EnterNetworkNamespace(networkNamespace) ||
-      !EnterSandbox(root, serial ? std::function<bool()>(bindSerialPort) : nullptr)) {
+      !EnterNetworkNamespace(networkNamespace) || !EnterSandbox(root, bindDevices)) {
     return 122;
   }
+  // The mask the kernel gives the first process, whatever the test was started with.
+  umask(022);
   if (console == ConsoleKind::kKeysFile) {
     int keys = open(kKeysPath, O_RDONLY);
     if (keys < 0 || dup2(keys, 0) < 0) {

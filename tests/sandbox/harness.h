@@ -20,9 +20,9 @@ enum class ConsoleKind {
 // Where a kKeysFile run reads its keys, inside the root.
 inline constexpr const char* kKeysPath = "/.sandbox/keys";
 
-// A root laid out like the installation system, with the recording disk tools in /sbin and one
-// disk for them to list, in which the installer's test build runs as a child process in its own
-// mount namespace.
+// A root laid out like the installation system, with the recording disk tools in /sbin, one disk
+// for them to list and the host's /dev/full, in which the installer's test build runs as a child
+// process in its own mount namespace, with the mask 022 that the kernel gives the first process.
 class InstallerSandbox : public SandboxRoot {
  public:
   InstallerSandbox();

@@ -16,7 +16,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // Formatting leaves an empty file system of the new type where the device's old one was, or a
-// copy of format/DEVICE where a test wants later steps to find something in the way.
+// copy of format/DEVICE (its links as links) where a test wants later steps to find something in
+// the way.
 void Format(const std::string& device, bool journal) {
   std::string base = fs::path(device).filename();
   std::string media = std::string(kMediaDirectory) + "/" + base;
@@ -26,7 +27,7 @@ void Format(const std::string& device, bool journal) {
   fs::create_directories(formatted);
   std::error_code missing;
   fs::copy(std::string(kFormatTemplateDirectory) + "/" + base, formatted,
-           fs::copy_options::recursive, missing);
+           fs::copy_options::recursive | fs::copy_options::copy_symlinks, missing);
 }
 
 // The geometry query and the dump print their fixtures; a table written to the tool is recorded.
