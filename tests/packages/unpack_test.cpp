@@ -71,6 +71,7 @@ TEST_F(UnpackTest, CreatesEveryEntryTypeWithOwnerModeAndTimes) {
       {{S_IFIFO | 0600, 15, 16, kTime - 600, false, 0, "/run/control"}, "", 0},
       // Skipped entries are passed over before their type is judged: 5 bytes are no device harm.
       {{S_IFCHR | 0600, 0, 0, kTime, true, 5, "/dev/skipped"}, "12345", 0},
+      {{S_IFREG | 0644, 0, 0, kTime, true, 1, "/skip/deeper/file"}, "x", 0},
   };
   TestPackage package("ppp", "1.0");
   for (const auto& [record, data, device] : entries) {
@@ -96,6 +97,7 @@ TEST_F(UnpackTest, CreatesEveryEntryTypeWithOwnerModeAndTimes) {
   mode_t mask = umask(0);
   umask(mask);
   EXPECT_EQ(fs::status(tree.Target("/dev")).permissions(), fs::perms(0770 & ~mask));
+  EXPECT_FALSE(PathExists(tree.Target("/skip")));  // a skipped entry makes none of its parents
   EXPECT_EQ(GetPackageDatabase().statusLine.substr(0, 20), "installing ppp-1.0 [");
 }
 
