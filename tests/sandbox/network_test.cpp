@@ -65,6 +65,17 @@ class NetworkSandbox : public testing::Test {
     close(log);
   }
 
+  // Waits up to 20 s for the server's log to hold the text; whether it came.
+  bool ServerLogged(const std::string& text) const {
+    for (int tries = 0; tries < 2000; ++tries) {
+      if (root_->Read("/.sandbox/server.log").find(text) != std::string::npos) {
+        return true;
+      }
+      usleep(10 * 1000);
+    }
+    return false;
+  }
+
   std::unique_ptr<VethLink> link_;
   std::unique_ptr<InstallerSandbox> root_;
   pid_t server_ = -1;
@@ -75,11 +86,7 @@ TEST_F(NetworkSandbox, InstallsWhatTheServerSendsKeepsTheStoreAndSaysFarewell) {
   auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kVirtual, link_->Left());
   ASSERT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
   // The server answers the farewell (logging its summary); only then is the key typed.
-  for (int tries = 0;
-       tries < 200 && root_->Read("/.sandbox/server.log").find("finished:") == std::string::npos;
-       ++tries) {
-    usleep(10 * 1000);
-  }
+  ASSERT_TRUE(ServerLogged("finished:")) << root_->Read("/.sandbox/server.log");
   terminal->Type("\r");
   EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
   std::string screen = terminal->Screen();
@@ -107,10 +114,10 @@ TEST_F(NetworkSandbox, InstallsWhatTheServerSendsKeepsTheStoreAndSaysFarewell) {
 // ends as a failure, with what came before installed and no farewell.
 TEST_F(NetworkSandbox, ServerFallingSilentAtAFileBoundaryEndsTheRunAsAFailure) {
   StartServer();
-  auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kVirtual, link_->Left());
-  ASSERT_TRUE(terminal->Expect("Found server at ")) << terminal->Screen();
   // Gone once the server checked its files: it stops answering when it comes to this one.
+  ASSERT_TRUE(ServerLogged("install-server: serving")) << root_->Read("/.sandbox/server.log");
   unlink(root_->HostPath(kServed + "/packages/ppp.vpk").c_str());
+  auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kVirtual, link_->Left());
   ASSERT_TRUE(terminal->Expect("\r\nFATAL ERROR: the server stopped answering\r\n", 30000))
       << terminal->Screen();
   ASSERT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();

@@ -106,9 +106,14 @@ void ScriptedPeer::Answer(std::vector<PeerReply> replies) {
   uint16_t answered = 0;  // the client's sequence number that the last answer belongs to
   DatagramHeader reply;
   std::string replyPayload;
-  while (!stop_) {
-    int length = Receive(buffer, 20);
+  for (;;) {
+    // Requests already queued when the test stops the peer still count.
+    bool stopping = stop_;
+    int length = Receive(buffer, stopping ? 0 : 20);
     if (length < 0) {
+      if (stopping) {
+        return;
+      }
       continue;
     }
     DatagramHeader request = LoadDatagramHeader(buffer);
