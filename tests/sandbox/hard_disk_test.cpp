@@ -34,6 +34,7 @@ enum class Change {
   kDirectory,      // an empty directory
   kSocket,         // something that stat finds but open refuses
   kFull,           // a link to /dev/full, where every write fails
+  kUnsigned,       // a package file that its child refuses: "dhcp", neither signed nor known
 };
 
 // How far a failing run got before its step failed.
@@ -98,6 +99,8 @@ class HardDiskSandbox : public testing::Test {
       fs::create_directory(host);
     } else if (change == Change::kFull) {
       fs::create_symlink("/dev/full", host);
+    } else if (change == Change::kUnsigned) {
+      EXPECT_TRUE(TestPackage("dhcp", "1.0").File("/etc/dhcp", "dhcp\n").Write(host));
     } else if (change == Change::kSocket) {
       sockaddr_un address{};
       address.sun_family = AF_UNIX;
@@ -208,6 +211,8 @@ TEST_F(HardDiskSandbox, EachStepFailsInTurnWithItsMessageAndNothingAfterIt) {
        "FATAL ERROR: Couldn't find the disk!", Reached::kBootRecord},
       {"no descriptors left for an installer child", kSpareDescriptorFile, Change::kWritten,
        "mount /dev/sda1 /flash/boot", "FATAL ERROR: Couldn't start install", Reached::kPrepared},
+      {"a package its child refuses", kMaterial + "/dhcp.vpk", Change::kUnsigned, nullptr,
+       "\r\nFATAL ERROR: 1 of 5 packages were not installed: dhcp\r\n", Reached::kInstalled},
       {"a directory where the script goes", kNewRootTemplate + "/rw/autorun.scr",
        Change::kDirectory, nullptr, "FATAL ERROR: couldn't make script", Reached::kInstalled},
       {"a script that cannot be written", kNewRootTemplate + "/rw/autorun.scr", Change::kFull,
