@@ -110,6 +110,24 @@ TEST_F(NetworkSandbox, InstallsWhatTheServerSendsKeepsTheStoreAndSaysFarewell) {
       << root_->Read("/.sandbox/server.log");
 }
 
+// Nobody answers the farewell: the server's TERM never leaves its namespace. A key ends the
+// repeated WTRM, and the run counts as installed.
+TEST_F(NetworkSandbox, AKeyEndsAFarewellThatNobodyAnswers) {
+  ASSERT_EQ(link_->RunIn(link_->Right(),
+                         "nft add table inet farewell && nft \"add chain inet farewell out { type "
+                         "filter hook output priority 0 ; }\" && nft add rule inet farewell out "
+                         "udp sport 5000 @th,224,32 0x5445524d drop"),
+            0);
+  StartServer();
+  auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kVirtual, link_->Left());
+  ASSERT_TRUE(terminal->Expect("\r\nSoftware installed.\r\nPress ENTER to reboot", 30000))
+      << terminal->Screen();
+  // The server took the WTRM and sent its TERM, which the rule dropped.
+  ASSERT_TRUE(ServerLogged("finished:")) << root_->Read("/.sandbox/server.log");
+  terminal->Type("\r");
+  EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
+}
+
 // A server that stops answering at a file boundary has not said that the list is over: the run
 // ends as a failure, with what came before installed and no farewell.
 TEST_F(NetworkSandbox, ServerFallingSilentAtAFileBoundaryEndsTheRunAsAFailure) {
