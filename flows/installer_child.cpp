@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <ext/stdio_filebuf.h>
 
+#include <cerrno>
 #include <csignal>
 #include <fstream>
 #include <istream>
@@ -16,16 +17,31 @@
 #include "packages/package_database.h"
 #include "packages/package_file.h"
 #include "packages/roots.h"
+#include "packages/tree_lock.h"
 #include "platform/child_process.h"
 #include "streams/package_format.h"
 
 namespace {
 
+// The image file of image mode. A failed write stops the package reader as broken bytes would;
+// its errno is recorded so that the installation says what failed (a full disk, above all).
+class ImageCopy : public std::filebuf {
+ protected:
+  std::streamsize xsputn(const char* data, std::streamsize size) override {
+    errno = 0;
+    std::streamsize put = std::filebuf::xsputn(data, size);
+    if (put != size && GetPackageDatabase().copyWriteError == 0) {
+      GetPackageDatabase().copyWriteError = errno != 0 ? errno : EIO;
+    }
+    return put;
+  }
+};
+
 // The tee of image mode: every byte read is kept in "image" at the target root, which is then
 // linked into the package's database directory and removed under its own name.
 bool InstallKeepingImage(std::istream& input) {
   std::string image = TargetPath("/image");
-  std::filebuf file;
+  ImageCopy file;
   if (file.open(image, std::ios::out | std::ios::binary | std::ios::trunc) == nullptr) {
     puts("ERROR: could not open image");
     return false;
@@ -82,6 +98,11 @@ bool InstallerChildMain(bool keepImage, bool quiet) {
   // Direct mode unpacks relative to the working directory: the running system's root.
   if (chdir(SystemPath("/").c_str()) != 0) {
     printf("ERROR: could not change to %s\n", SystemPath("/").c_str());
+    return false;
+  }
+  // One writer per tree: a vpk run on the same tree, or another child, would mix two changes.
+  TreeLock lock;
+  if (!lock.Take("ERROR: ", 0)) {
     return false;
   }
   GetPackageDatabase();

@@ -18,7 +18,8 @@ FILE* StartInstallerChild(bool keepImage, bool quiet);
 // ended with status 0: it installed the package it read.
 bool EndInstallerChild(FILE* stream);
 
-// The child's body: loads the package database of the target tree (silently when quiet) and
+// The child's body: takes the target tree's lock (refused with "ERROR: TREE is in use by process
+// N" while another writer holds it), loads its package database (silently when quiet) and
 // installs the package byte stream of standard input. keepImage keeps the bytes as the package's
 // image in its database directory (and as "bootimage" for a boot-image package); without it the
 // package is unpacked into the running system. Returns false, after the package manager's or its

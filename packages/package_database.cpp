@@ -72,6 +72,7 @@ void PackageDatabase::Reset() {
   log.clear();
   quiet = false;
   postLogReserved = false;
+  copyWriteError = 0;
   knownDigestCheck = IsKnownPackageDigest;
 }
 

@@ -49,6 +49,10 @@ class PackageDatabase {
   bool quiet = false;
   // "postlog" was read back and its space reserved (ReadPostLog).
   bool postLogReserved = false;
+  // The errno of a failed write of the copy kept of the bytes being read (the installer child's
+  // image), 0 when none failed: the package reader then stops as at broken bytes, and the
+  // installation reports the write failure instead.
+  int copyWriteError = 0;
   // The check that installation uses for unsigned packages: IsKnownPackageDigest, the table built
   // into the program. Tests put their own check in place; Reset restores it.
   DigestCheck knownDigestCheck;

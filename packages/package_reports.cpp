@@ -20,6 +20,11 @@ void ReportWriteFailure(const Package& p, const std::string& item) {
 }
 
 void ReportBrokenPackage(const Package& p) {
+  if (GetPackageDatabase().copyWriteError != 0) {
+    errno = GetPackageDatabase().copyWriteError;  // the bytes were whole; their copy was not
+    ReportWriteFailure(p, "the package image");
+    return;
+  }
   ReportError(GetPackageDatabase(), "installation of %s failed: broken package",
               MemberDisplayName(p).c_str());
 }

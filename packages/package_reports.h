@@ -11,5 +11,6 @@
 // full disk, "disk error" for an input/output error, else "could not create <item>: <reason>".
 void ReportWriteFailure(const Package& p, const std::string& item);
 
-// Reports "installation of <package> failed: broken package".
+// Reports "installation of <package> failed: broken package", or the write failure of the copy
+// of the package's bytes when one failed (PackageDatabase::copyWriteError) and stopped the reader.
 void ReportBrokenPackage(const Package& p);

@@ -1,12 +1,18 @@
 #include "flows/installer_child.h"
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
+#include <random>
 #include <string>
 
 #include "disk/tools.h"
+#include "packages/tree_lock.h"
 #include "tests/support/install_helpers.h"
+#include "tests/support/stream_bytes.h"
 
 namespace {
 
@@ -61,16 +67,25 @@ TEST_F(InstallerChildTest, WhatTheManagerDoesNotStoreLeavesNoImage) {
     const char* what;
     std::string bytes;
     const char* installedFile;  // null: nothing installed
+    bool treeInUse = false;     // another writer holds the tree's lock
   } cases[] = {
       {"no image part", plain.Bytes(TestPackage::kSigned), "/etc/ppp"},
       {"refused package", unsigned_.Bytes(), nullptr},
       {"no container", std::string(5000, 'x'), nullptr},
       {"pipe closed half way", signedDhcp.substr(0, signedDhcp.size() / 2), nullptr},
+      {"tree in use", signedDhcp, nullptr, true},
   };
   for (const auto& run : cases) {
     SCOPED_TRACE(run.what);
+    TreeLock other;
+    ASSERT_TRUE(!run.treeInUse || other.Take("test: ", 0));
+    testing::internal::CaptureStderr();
     // The child's status is all the flow learns of the outcome.
     EXPECT_EQ(Feed(run.bytes), run.installedFile != nullptr);
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said, run.treeInUse ? "ERROR: " + tree.Target() + " is in use by process " +
+                                        std::to_string(getpid()) + "\n"
+                                  : "");
     EXPECT_FALSE(PathExists(tree.Target("/image")));
     EXPECT_FALSE(PathExists(tree.Target("/var/pdb/ppp/image")));
     EXPECT_FALSE(PathExists(tree.Target("/var/pdb/dhcp")));
@@ -79,6 +94,35 @@ TEST_F(InstallerChildTest, WhatTheManagerDoesNotStoreLeavesNoImage) {
       EXPECT_TRUE(PathExists(tree.Target(run.installedFile)));
     }
   }
+}
+
+// The image copy filled the disk and stopped the reader, which the child reported as a broken
+// package: it says the disk is too small, as vpk does. A 64 KiB file system on the tree, in a
+// mount namespace of the test process.
+TEST_F(InstallerChildTest, FullDiskSaysTheDiskIsTooSmall) {
+  if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    GTEST_SKIP() << "a small file system needs root and a private mount namespace";
+  }
+  ASSERT_EQ(mount("tmpfs", tree.Target().c_str(), "tmpfs", 0, "size=64k"), 0);
+  MakeTestDirectories(tree.Target("/var/pdb"));
+  std::mt19937 random(3);
+  TestPackage system("system", "1.0");
+  system.Image(RandomBytes(random, 256 * 1024)).File("/etc/version", "1.0\n");
+  std::string bytes = system.Bytes(TestPackage::kSigned);
+  FILE* child = StartInstallerChild(true, false);
+  ASSERT_NE(child, nullptr);
+  if (fwrite(bytes.data(), 1, bytes.size(), child) != bytes.size()) {
+    // The child stopped reading when the disk was full: the rest found no reader.
+  }
+  EXPECT_FALSE(EndInstallerChild(child));
+  std::string said = testing::internal::GetCapturedStdout();
+  testing::internal::CaptureStdout();
+  EXPECT_NE(said.find("ERROR: installation of system-1.0 failed: disk is too small\n"),
+            std::string::npos)
+      << said;
+  EXPECT_FALSE(PathExists(tree.Target("/var/pdb/system")));
+  EXPECT_EQ(umount(tree.Target().c_str()), 0);
 }
 
 TEST_F(InstallerChildTest, ChildDyingInTheMiddleMakesTheNextWriteFailWithoutHarm) {

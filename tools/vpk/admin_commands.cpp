@@ -1,7 +1,9 @@
 #include "tools/vpk/admin_commands.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <ext/stdio_filebuf.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -18,6 +20,7 @@
 #include "packages/post_log.h"
 #include "packages/roots.h"
 #include "packages/schedule_apply.h"
+#include "packages/tree_lock.h"
 #include "streams/byte_order.h"
 #include "streams/package_format.h"
 #include "tools/vpk/command_line.h"
@@ -28,7 +31,9 @@ const char rootHelp[] =
     "  --root DIR           the target tree, an existing directory, as the installed system's\n"
     "                       /flash (default /flash)\n"
     "  --system-root DIR    the running system's root, for /ram, /rw and /proc/meminfo\n"
-    "                       (default /)\n";
+    "                       (default /)\n"
+    "  --wait SECONDS       wait up to SECONDS for another command changing the tree to end\n"
+    "                       (default: refuse at once)\n";
 
 const char modeHelp[] =
     "  --upgrade            an older installed package may be replaced (the default when\n"
@@ -58,16 +63,19 @@ const ModeOption modeOptions[] = {
 // What a command was given.
 struct AdminArguments {
   InstallMode mode = 0;
+  std::uint64_t waitSeconds = 0;
   std::vector<std::string> operands;
 };
 
 enum class Outcome { kRun, kHelpShown, kWrong };
 
+constexpr std::uint64_t kLongestWait = 24 * 60 * 60;
+
 // Parses the roots (which it sets), the modes when withModes, and the operands. Prints the usage
 // for --help, and to standard error when operands are missing or not wanted.
 Outcome ParseAdmin(int argc, char** argv, const std::string& usage, bool withModes,
                    bool wantsOperands, AdminArguments* out) {
-  std::vector<KnownOption> known = {{"root", 0, true}, {"system-root", 0, true}};
+  std::vector<KnownOption> known = {{"root", 0, true}, {"system-root", 0, true}, {"wait", 0, true}};
   for (const ModeOption& option : modeOptions) {
     if (withModes) {
       known.push_back({option.name, 0, false});
@@ -86,6 +94,8 @@ Outcome ParseAdmin(int argc, char** argv, const std::string& usage, bool withMod
       GetPackageRoots().target = value;
     } else if (name == "system-root") {
       GetPackageRoots().system = value;
+    } else if (name == "wait" && !ParseUnsigned(value, kLongestWait, "--wait", &out->waitSeconds)) {
+      return Outcome::kWrong;
     }
     for (const ModeOption& option : modeOptions) {
       out->mode |= name == option.name ? option.bit : 0;
@@ -98,10 +108,12 @@ Outcome ParseAdmin(int argc, char** argv, const std::string& usage, bool withMod
   return Outcome::kRun;
 }
 
-// Loads the tree's database for command. The tree must exist; an installation starts from an
-// empty database when it has none, and the first package it records makes the database directory.
-bool OpenTree(const char* command, bool installing) {
-  if (!TargetTreeExists(command)) {
+// Takes the tree's lock for command and loads its database. The tree must exist; an installation
+// starts from an empty database when it has none, and the first package it records makes the
+// database directory.
+bool OpenTree(const char* command, bool installing, const AdminArguments& arguments,
+              TreeLock* lock) {
+  if (!TargetTreeExists(command) || !lock->Take("vpk: ", arguments.waitSeconds)) {
     return false;
   }
   struct stat status;
@@ -111,41 +123,57 @@ bool OpenTree(const char* command, bool installing) {
   return LoadDatabase(false);
 }
 
-// Reads the magic of file: false, with the reason on standard error, for a file that is no package
-// file at all. Other damage is for the installation to find and report.
-bool HasPackageMagic(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  unsigned char header[kContainerHeaderSize];
-  if (!in.read(reinterpret_cast<char*>(header), sizeof header)) {
-    std::fprintf(stderr, "vpk: %s: not a package file: too short\n", file.c_str());
+// A name read from an unverified file, fit for the terminal: bytes that are not printable ASCII,
+// and the backslash, as "\xNN".
+std::string Escaped(const std::string& name) {
+  std::string shown;
+  for (unsigned char byte : name) {
+    char escape[5];
+    std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+    shown += byte >= 0x20 && byte < 0x7f && byte != '\\' ? std::string(1, byte) : escape;
+  }
+  return shown;
+}
+
+// Reads the start of the package file open on descriptor: false, with the reason on standard
+// error, for a file that is no package file at all, or whose first header names a package that
+// cannot be recorded (the package reader refuses these without saying why). Other damage is for
+// the installation to find and report.
+bool StartsLikePackage(int descriptor, const std::string& file) {
+  unsigned char start[kContainerHeaderSize + kPartHeaderSize + kNameFieldSize];
+  ssize_t got = pread(descriptor, start, sizeof start, 0);
+  const char* why = nullptr;
+  if (got < 0) {
+    std::fprintf(stderr, "vpk: install: cannot read %s: %s\n", file.c_str(), std::strerror(errno));
     return false;
   }
-  std::uint32_t magic = LoadLittleEndian(header, 4);
-  if (magic != kContainerMagic && magic != kUnrecordedMagic) {
-    std::fprintf(stderr, "vpk: %s: not a package file: bad magic\n", file.c_str());
+  std::uint32_t magic = got < kContainerHeaderSize ? 0 : LoadLittleEndian(start, 4);
+  const unsigned char* part = start + kContainerHeaderSize;
+  std::uint32_t type = got < kContainerHeaderSize + kPartHeaderSize ? 0 : LoadLittleEndian(part, 2);
+  const char* field = reinterpret_cast<const char*>(part + kPartHeaderSize);
+  if (got < kContainerHeaderSize) {
+    why = "too short";
+  } else if (magic != kContainerMagic && magic != kUnrecordedMagic) {
+    why = "bad magic";
+  } else if (got < kContainerHeaderSize + kPartHeaderSize) {
+    why = "no part after the container header";
+  } else if (type != PartHeader && type != PartBundleHeader) {
+    std::fprintf(stderr, "vpk: %s: not a package file: its first part (type %u) is no header\n",
+                 file.c_str(), static_cast<unsigned>(type));
+    return false;
+  } else if (got == static_cast<ssize_t>(sizeof start)) {
+    std::string name(field, strnlen(field, kNameFieldSize));
+    if (!IsSafeDirectoryName(name)) {
+      std::fprintf(stderr, "vpk: %s: package name '%s' is not allowed\n", file.c_str(),
+                   Escaped(name).c_str());
+      return false;
+    }
+  }
+  if (why != nullptr) {
+    std::fprintf(stderr, "vpk: %s: not a package file: %s\n", file.c_str(), why);
     return false;
   }
   return true;
-}
-
-// False, with the reason, when the first header of file names a package that cannot be recorded
-// (the package reader refuses such a header without saying why). Anything else is for the
-// installation to find and report.
-bool HasRecordableName(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  unsigned char start[kContainerHeaderSize + kPartHeaderSize + kNameFieldSize];
-  if (!in.read(reinterpret_cast<char*>(start), sizeof start)) {
-    return true;
-  }
-  const unsigned char* part = start + kContainerHeaderSize;
-  std::uint32_t type = LoadLittleEndian(part, 2);
-  const char* field = reinterpret_cast<const char*>(part + kPartHeaderSize);
-  std::string name(field, strnlen(field, kNameFieldSize));
-  if ((type != PartHeader && type != PartBundleHeader) || IsSafeDirectoryName(name)) {
-    return true;
-  }
-  std::fprintf(stderr, "vpk: %s: package name '%s' is not allowed\n", file.c_str(), name.c_str());
-  return false;
 }
 
 // Stores the installed package file as its image, as the installer does for a package that
@@ -175,13 +203,34 @@ bool StoreImageCopy(const std::string& file, const std::string& directory, bool 
   return true;
 }
 
-bool InstallOneFile(const std::string& file, InstallMode mode) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
+// Opens file without waiting for a writer (a FIFO would block the open) and accepts only a
+// regular file. Returns the descriptor, or -1 after the reason.
+int OpenPackageFile(const std::string& file) {
+  int descriptor = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat status;
+  if (descriptor < 0 || fstat(descriptor, &status) != 0) {
     std::fprintf(stderr, "vpk: install: cannot open %s: %s\n", file.c_str(), std::strerror(errno));
+  } else if (!S_ISREG(status.st_mode)) {
+    std::fprintf(stderr, "vpk: %s: not a package file: not a regular file\n", file.c_str());
+  } else if (fcntl(descriptor, F_SETFL, 0) != 0) {
+    std::fprintf(stderr, "vpk: install: cannot read %s: %s\n", file.c_str(), std::strerror(errno));
+  } else {
+    return descriptor;
+  }
+  if (descriptor >= 0 && close(descriptor) != 0) {
+    // Only read from, and refused: nothing to lose.
+  }
+  return -1;
+}
+
+bool InstallOneFile(const std::string& file, InstallMode mode) {
+  int descriptor = OpenPackageFile(file);
+  if (descriptor < 0) {
     return false;
   }
-  if (!HasPackageMagic(file) || !HasRecordableName(file)) {
+  __gnu_cxx::stdio_filebuf<char> buffer(descriptor, std::ios::in | std::ios::binary);
+  std::istream in(&buffer);
+  if (!StartsLikePackage(descriptor, file)) {
     return false;
   }
   std::string imageDirectory;
@@ -211,7 +260,8 @@ bool RunSchedule(int argc, char** argv, std::uint32_t action, const char* word) 
   if (outcome != Outcome::kRun) {
     return outcome == Outcome::kHelpShown;
   }
-  if (!OpenTree(word, false)) {
+  TreeLock lock;
+  if (!OpenTree(word, false, arguments, &lock)) {
     return false;
   }
   bool all = true;
@@ -251,7 +301,8 @@ bool InstallCommand(int argc, char** argv) {
   if (outcome != Outcome::kRun) {
     return outcome == Outcome::kHelpShown;
   }
-  if (!OpenTree("install", true)) {
+  TreeLock lock;
+  if (!OpenTree("install", true, arguments, &lock)) {
     return false;
   }
   bool all = true;
@@ -291,7 +342,8 @@ int BootInstallCommand(int argc, char** argv) {
   if (outcome != Outcome::kRun) {
     return outcome == Outcome::kHelpShown ? 0 : 1;
   }
-  if (!TargetTreeExists("boot-install")) {
+  TreeLock lock;
+  if (!TargetTreeExists("boot-install") || !lock.Take("vpk: ", arguments.waitSeconds)) {
     return 1;
   }
   // Without a database the files are installed all the same: they may bring the system back.
@@ -316,7 +368,8 @@ bool PurgeIncompatibleCommand(int argc, char** argv) {
   if (outcome != Outcome::kRun) {
     return outcome == Outcome::kHelpShown;
   }
-  if (!OpenTree("purge-incompatible", false)) {
+  TreeLock lock;
+  if (!OpenTree("purge-incompatible", false, arguments, &lock)) {
     return false;
   }
   PurgeIncompatiblePackages();

@@ -120,6 +120,11 @@ bool ParseSigned32(const std::string& text, const char* what, std::int32_t* valu
 
 bool TargetTreeExists(const char* command) {
   const std::string& root = GetPackageRoots().target;
+  if (root.empty()) {
+    // An empty root would make every path of the tree one of the running system.
+    std::fprintf(stderr, "vpk: %s: no tree at '' (--root needs a directory)\n", command);
+    return false;
+  }
   struct stat status;
   if (stat(root.c_str(), &status) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) {

@@ -35,6 +35,8 @@ bool ParseUnsigned(const std::string& text, std::uint64_t max, const char* what,
 bool ParseSigned32(const std::string& text, const char* what, std::int32_t* value);
 
 // True when the target tree that --root names (default /flash) is a directory. Otherwise prints
-// "vpk: COMMAND: no tree at DIR (create the directory first)", or "vpk: COMMAND: DIR is not a
-// directory", and returns false: a mistyped --root never grows a stray tree.
+// "vpk: COMMAND: no tree at DIR (create the directory first)", "vpk: COMMAND: DIR is not a
+// directory", or for an empty DIR (which would be the running system's root) "vpk: COMMAND: no
+// tree at '' (--root needs a directory)", and returns false: a mistyped --root never grows a
+// stray tree.
 bool TargetTreeExists(const char* command);

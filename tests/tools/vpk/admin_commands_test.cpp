@@ -10,8 +10,12 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <optional>
 #include <random>
 
+#include "packages/roots.h"
+#include "packages/tree_lock.h"
+#include "streams/package_format.h"
 #include "tests/support/package_builder.h"
 #include "tests/support/package_tree.h"
 
@@ -29,12 +33,12 @@ class AdminCommandsTest : public testing::Test {
     EXPECT_EQ(mkdir(Root().c_str(), 0755), 0);
   }
 
-  // Runs vpk with the command, the tree options and the arguments (each single-quoted).
+  // Runs vpk with the command, the tree options and the arguments (each single-quoted), ended
+  // after 20 seconds should it block (status 124 then).
   Outcome Vpk(const std::string& command, const std::vector<std::string>& arguments = {},
-              const std::string& root = "") {
-    std::string line = VELA_BINARY_DIR "/bin/vpk " + command + " --root '" +
-                       (root.empty() ? Root() : root) + "' --system-root '" + (dir / "system") +
-                       "'";
+              const std::optional<std::string>& root = std::nullopt) {
+    std::string line = "timeout 20 " VELA_BINARY_DIR "/bin/vpk " + command + " --root '" +
+                       root.value_or(Root()) + "' --system-root '" + (dir / "system") + "'";
     for (const std::string& argument : arguments) {
       line += " '" + argument + "'";
     }
@@ -136,20 +140,33 @@ TEST_F(AdminCommandsTest, EveryCommandHelpsAndRefusesWrongArguments) {
 
 // A file that is no package, or a package whose name cannot be recorded, is refused with its
 // reason and leaves the tree as it was; so does a read-only command on a tree without a database.
-// A --root that names no directory is refused by every command that takes one, with the same
-// hint, and nothing is made there (a mistyped --root must not grow a stray tree).
+// A FIFO was opened blocking and hung the install for ever. A --root that names no directory is
+// refused by every command that takes one, with the same hint, and nothing is made there (a
+// mistyped --root must not grow a stray tree); an empty one meant the running system's root.
 TEST_F(AdminCommandsTest, RefusalsSayWhyAndCreateNothing) {
   ASSERT_TRUE(WriteTestFile(dir / "passwd", "root:x:0:0:root:/root:/bin/bash\n"));
   TestPackage dots("..", "1.0");
   ASSERT_TRUE(dots.File("/f", "f").Write(dir / "dots.vpk", TestPackage::kSigned));
+  TestPackage escape("e\x1b[2J/", "1.0");
+  ASSERT_TRUE(escape.File("/f", "f").Write(dir / "escape.vpk", TestPackage::kSigned));
+  std::string bytes = TestPackage("ppp", "1.0").File("/f", "f").Bytes(TestPackage::kSigned);
+  ASSERT_TRUE(WriteTestFile(dir / "magic.vpk", bytes.substr(0, kContainerHeaderSize)));
+  bytes[kContainerHeaderSize] = 0x7f;  // the header part's type
+  ASSERT_TRUE(WriteTestFile(dir / "type.vpk", bytes));
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
   const std::pair<std::string, std::string> cases[] = {
-      {dir / "passwd", "vpk: " + (dir / "passwd") + ": not a package file: bad magic\n"},
-      {dir / "dots.vpk", "vpk: " + (dir / "dots.vpk") + ": package name '..' is not allowed\n"},
+      {dir / "passwd", "not a package file: bad magic"},
+      {dir / "dots.vpk", "package name '..' is not allowed"},
+      {dir / "escape.vpk", "package name 'e\\x1b[2J/' is not allowed"},
+      {dir / "magic.vpk", "not a package file: no part after the container header"},
+      {dir / "type.vpk", "not a package file: its first part (type 127) is no header"},
+      {dir / "fifo", "not a package file: not a regular file"},
+      {dir.Path(), "not a package file: not a regular file"},
   };
   for (const auto& [file, message] : cases) {
     Outcome refused = Vpk("install", {file});
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err, message);
+    EXPECT_EQ(refused.err, "vpk: " + file + ": " + message + "\n");
     EXPECT_TRUE(ListTree(Root()).empty()) << file;
   }
   Outcome listed = Vpk("uninstall", {"ppp"});
@@ -169,6 +186,7 @@ TEST_F(AdminCommandsTest, RefusalsSayWhyAndCreateNothing) {
       {dir / "none", "no tree at " + (dir / "none") + " (create the directory first)"},
       {dir / "passwd/sub", "no tree at " + (dir / "passwd/sub") + " (create the directory first)"},
       {dir / "passwd", (dir / "passwd") + " is not a directory"},
+      {"", "no tree at '' (--root needs a directory)"},
   };
   for (const auto& [command, arguments] : commands) {
     for (const auto& [root, message] : roots) {
@@ -180,6 +198,57 @@ TEST_F(AdminCommandsTest, RefusalsSayWhyAndCreateNothing) {
   }
   EXPECT_FALSE(PathExists(dir / "none"));
   EXPECT_EQ(ReadWholeTestFile(dir / "passwd"), "root:x:0:0:root:/root:/bin/bash\n");
+  EXPECT_FALSE(PathExists("/var/pdb/base"));
+}
+
+// One writer at a time: while a process holds the tree's lock every changing command is refused
+// at once, naming it, and changes nothing; a reader is not held up. With --wait a writer takes the
+// lock when the holder ends, and a killed holder's lock is free. No lock file stays behind.
+TEST_F(AdminCommandsTest, OneWriterAtATime) {
+  std::string base = Package("base"), ppp = Package("ppp", "base");
+  ASSERT_EQ(Vpk("install", {base}).status, 0);
+  GetPackageRoots().target = Root();
+  TreeLock held;
+  ASSERT_TRUE(held.Take("test: ", 0));
+  const std::pair<const char*, std::vector<std::string>> writers[] = {
+      {"install", {ppp}},    {"uninstall", {"base"}}, {"enable", {"base"}},
+      {"disable", {"base"}}, {"boot-install", {}},    {"purge-incompatible", {}},
+  };
+  for (const auto& [command, arguments] : writers) {
+    SCOPED_TRACE(command);
+    Outcome refused = Vpk(command, arguments);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out + refused.err,
+              "vpk: " + Root() + " is in use by process " + std::to_string(getpid()) + "\n");
+    EXPECT_EQ(Listed(), "base ");
+  }
+  EXPECT_EQ(Vpk("list").status, 0);
+
+  pid_t waiter = fork();
+  if (waiter == 0) {
+    execl(VELA_BINARY_DIR "/bin/vpk", "vpk", "install", "--wait", "20", "--root", Root().c_str(),
+          "--system-root", (dir / "system").c_str(), ppp.c_str(), nullptr);
+    _exit(127);
+  }
+  usleep(300 * 1000);
+  EXPECT_EQ(waitpid(waiter, nullptr, WNOHANG), 0) << "the waiting writer did not wait";
+  held.Release();
+  int status = 0;
+  ASSERT_EQ(waitpid(waiter, &status, 0), waiter);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Listed(), "base ppp ");
+
+  pid_t killed = fork();
+  if (killed == 0) {
+    TreeLock lock;
+    raise(lock.Take("test: ", 0) ? SIGKILL : SIGTERM);
+  }
+  ASSERT_EQ(waitpid(killed, &status, 0), killed);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  EXPECT_TRUE(PathExists(Root("/.vpk-lock")));
+  EXPECT_EQ(Vpk("disable", {"ppp"}).status, 0);
+  EXPECT_EQ(Listed(), "base pppX ");
+  EXPECT_FALSE(PathExists(Root("/.vpk-lock")));
 }
 
 // An upgrade killed at random points, then run again: between the two the database loads, and
