@@ -46,7 +46,7 @@ bool CountPlacementStep() {
 std::string Snapshot(const std::string& dir) {
   std::map<std::string, std::string> entries;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    std::string& text = entries[fs::relative(entry.path(), dir).string()];
+    std::string& text = entries[entry.path().lexically_relative(dir).string()];
     auto status = entry.symlink_status();
     text = std::to_string(static_cast<int>(status.type())) + " " +
            std::to_string(static_cast<unsigned>(status.permissions())) + " ";
@@ -402,6 +402,18 @@ TEST_F(InstallPackageTest, EntriesOnAnotherFileSystemArePlacedWhole) {
   EXPECT_EQ(status.st_mtime, 1700000000);
   EXPECT_EQ(ReadTreeFile(tree.Target("/boot/current")), "kernel image");  // through the link
   EXPECT_EQ(ListTree(tree.Target("/boot")), (std::vector<std::string>{"current", "vmlinuz"}));
+  EXPECT_EQ(InstalledStates(), "kernel 1.0 on\n");
+  // An upgrade whose kernel does not fit the full /boot: the old kernel was moved aside to the
+  // tree's file system, and is copied back. It used to be deleted with its record.
+  std::string before = Snapshot(tree.Target());
+  std::mt19937 random(3);
+  TestPackage large("kernel", "2.0");
+  large.File("/boot/vmlinuz", RandomBytes(random, 1536 * 1024)).File("/etc/kernel", "k2");
+  ASSERT_TRUE(large.Write(File("large.vpk"), TestPackage::kSigned));
+  GetPackageDatabase().log.clear();
+  EXPECT_EQ(InstallTestFile(File("large.vpk"), AllowUpgrade), 1);
+  EXPECT_EQ(LogText(), "ERROR: installation of kernel-2.0 failed: disk is too small");
+  EXPECT_EQ(Snapshot(tree.Target()), before);
   EXPECT_EQ(InstalledStates(), "kernel 1.0 on\n");
   EXPECT_EQ(umount(tree.Target("/boot").c_str()), 0);
 }
