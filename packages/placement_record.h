@@ -50,6 +50,6 @@ bool MovePlacementEntry(int fromDirectory, const std::string& from, int toDirect
                         const std::string& to);
 
 // A test build's seam into placement: called before each rename or copy of a placement (moving an
-// entry aside, into place, or back); returning false fails that step with the errno it set. Null
-// in the programs, and nothing outside a test's own code sets it.
+// entry aside, into place, or back) and before its completion; returning false fails that step
+// with the errno it set. Null in the programs, and nothing outside a test's own code sets it.
 extern bool (*placementStepForTests)();
