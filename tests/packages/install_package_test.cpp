@@ -486,4 +486,39 @@ TEST_F(InstallPackageTest, FailedPlacementPutsTheVersionBeforeBack) {
   EXPECT_EQ(umount(tree.Target().c_str()), 0);
 }
 
+// The record is read back after a crash, so it is hostile input: a record cut short, a name
+// that climbs out, a path through a link that leads out or a record that is a link itself is
+// never carried out beyond the tree, and the area goes all the same.
+TEST_F(InstallPackageTest, HostilePlacementRecordNeverReachesOutOfTheTree) {
+  const std::string outside = File("beyond");
+  struct Case {
+    const char* name;
+    std::string record;
+    bool link;  // the record is a link to the file outside
+  } cases[] = {
+      {"cut short", "vpk placement 1\nmany\n1 2\ng ../beyond\n", false},
+      {"climbing name", "vpk placement 1\nmany\n1 2\nf ../beyond\ng ../beyond\nend\n", false},
+      {"unsafe package name", "vpk placement 1\n../x\n1 2\ng up/beyond\nend\n", false},
+      {"through a link out", "vpk placement 1\nmany\n1 2\nf up/beyond\nend\n", false},
+      {"a link itself", "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteTreeFile(outside, "kept");
+    fs::remove_all(tree.Target("/.vpk-staging"));
+    fs::remove(tree.Target("/up"));
+    fs::create_directory_symlink("../..", tree.Target("/up"));
+    ASSERT_TRUE(fs::create_directory(tree.Target("/.vpk-staging")));
+    if (c.link) {
+      fs::create_symlink(outside, tree.Target("/.vpk-staging/placement"));
+    } else {
+      WriteTreeFile(tree.Target("/.vpk-staging/placement"), c.record);
+      WriteTreeFile(tree.Target("/.vpk-staging/o0"), "aside");
+    }
+    RemoveStaleStaging(Placement::kTargetRoot);
+    EXPECT_EQ(ReadTreeFile(outside), "kept");
+    EXPECT_FALSE(PathExists(tree.Target("/.vpk-staging")));
+  }
+}
+
 }  // namespace
