@@ -9,6 +9,9 @@
 
 #include "streams/exact_io.h"
 
+// Short and fixed, so that any name fits and a killed run's leftover is replaced next time.
+const char crossDeviceTemporary[] = ".vpk-moving";
+
 namespace {
 
 bool RecreateFile(int fromDirectory, const std::string& from, const struct stat& status,
@@ -74,8 +77,7 @@ bool MoveAcrossFileSystems(int fromDirectory, const std::string& from, int toDir
   if (fstatat(fromDirectory, from.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
     return false;
   }
-  // Short and fixed, so that any name fits and a killed run's leftover is replaced next time.
-  const std::string temporary = ".vpk-moving";
+  const std::string temporary = crossDeviceTemporary;
   unlinkat(toDirectory, temporary.c_str(), 0);
   bool made =
       S_ISREG(status.st_mode)   ? RecreateFile(fromDirectory, from, status, toDirectory, temporary)

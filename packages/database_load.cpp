@@ -17,6 +17,7 @@
 #include "packages/package_file.h"
 #include "packages/reporter.h"
 #include "packages/roots.h"
+#include "packages/staging.h"
 #include "streams/package_format.h"
 #include "streams/part_reader.h"
 
@@ -225,6 +226,11 @@ void LoadPackageState(Package& p, bool consumeSchedule) {
 bool LoadDatabase(bool quiet, bool consumeSchedules) {
   PackageDatabase& db = GetPackageDatabase();
   db.quiet = quiet;
+  // A writer first completes or undoes a placement that a killed installation left, so that the
+  // files and the records it loads agree.
+  if (consumeSchedules) {
+    RemoveStaleStaging(Placement::kTargetRoot);
+  }
   std::string repository = TargetPath("/var/pdb/");
   if (!ScanImages(repository, false)) {
     ReportWarning(db, "could not open repo");

@@ -87,8 +87,7 @@ bool WriteItem(const Package& p, const std::string& dir, const char* file,
 }
 
 bool WriteListFiles(const Package& p, const std::string& dir) {
-  std::string version = std::to_string(p.version) + " " + std::to_string(p.buildTime) + "\n";
-  if (!WriteItem(p, dir, "version", version)) {
+  if (!WriteItem(p, dir, "version", VersionFileText(p))) {
     return false;
   }
   if (!WriteItem(p, dir, "deps", ListText(p.dependencies, false))) {
@@ -199,6 +198,10 @@ bool SwapIntoPlace(const std::string& fresh, const std::string& dir, const std::
 }
 
 }  // namespace
+
+std::string VersionFileText(const Package& p) {
+  return std::to_string(p.version) + " " + std::to_string(p.buildTime) + "\n";
+}
 
 bool CreatePackageDirectory(const Package& p, Placement placement) {
   if (!IsSafeDirectoryName(p.name)) {

@@ -10,6 +10,9 @@
 // Writing one package's entry of the database: its directory, metadata files and state files.
 // The placement selects the form of the package directory (see PackageDirectory).
 
+// The text of p's "version" file: its version and build time.
+std::string VersionFileText(const Package& p);
+
 // Creates the package directory and its missing parents (mode 0770). False, without a message,
 // when that fails; a name that would lead out of var/pdb is reported as a broken package.
 bool CreatePackageDirectory(const Package& p, Placement placement);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "packages/database_files.h"
@@ -14,6 +15,7 @@
 #include "packages/package_file.h"
 #include "packages/package_reports.h"
 #include "packages/package_script.h"
+#include "packages/placement_record.h"
 #include "packages/reporter.h"
 #include "packages/roots.h"
 #include "packages/schedule_apply.h"
@@ -175,29 +177,52 @@ bool StagePackageContents(Package& p, PartReader& reader, Staging& staging, Plac
   return true;
 }
 
-// Deletes the files of the replaced package that p did not put in their place again.
-void RemoveReplacedFiles(Package& old, const Package& p) {
-  for (const std::string& path : p.files) {
-    old.files.erase(path);
+// The files of the replaced package (old, or null) that p does not put in their place again.
+std::set<std::string> GoneFiles(const Package* old, const Staging& staging) {
+  std::set<std::string> gone;
+  if (old != nullptr) {
+    gone = old->files;
   }
-  RemovePackageFiles(old);
+  for (const StagedEntry& e : staging.entries) {
+    if (!e.temporary.empty()) {
+      gone.erase(e.recorded);
+    }
+  }
+  return gone;
 }
 
-// Puts the verified p in place: its files, the files of the package it replaces (old, or null)
-// that it does not bring again go, then its database entry takes the old one's place. A failure
-// (reported) removes p's placed files; the caller removes what is left of old.
-bool PlacePackage(Package& p, Staging& staging, bool recorded, Package* old) {
+// Puts the verified p in place without a record of the placement: a package that keeps no
+// database record, or one placed in the working directory. A failure (reported) removes p's
+// placed files.
+bool PlaceUnrecorded(Package& p, Staging& staging) {
   if (!PlaceUnpackedFiles(p, staging)) {
     RemovePackageFiles(p);
     return false;
   }
-  if (old != nullptr) {
-    RemoveReplacedFiles(*old, p);
+  return true;
+}
+
+// Puts the verified p in place: its files, then its database entry in the old one's place, then
+// the files of the package it replaces (old, or null) that it does not bring again go. The
+// placement is recorded first, so that a failure (reported) puts back what stood before, the
+// installed package's files and record whole, and a killed run is completed or undone by the
+// next writer of the tree.
+bool PlacePackage(Package& p, Staging& staging, bool recorded, const Package* old) {
+  if (!recorded || staging.placement != Placement::kTargetRoot) {
+    return PlaceUnrecorded(p, staging);
   }
-  if (recorded && !ReplacePackageDirectory(p, staging.scripts, staging.placement)) {
-    RemovePackageFiles(p);
+  if (!WritePlacementRecord(p, staging, GoneFiles(old, staging))) {
     return false;
   }
+  if (!PlaceUnpackedFiles(p, staging) ||
+      !ReplacePackageDirectory(p, staging.scripts, staging.placement)) {
+    if (!UndoPlacement(staging)) {
+      // reported: the record stays for the next writer
+    }
+    p.files.clear();
+    return false;
+  }
+  CompletePlacement(staging);
   return true;
 }
 
@@ -293,12 +318,14 @@ Package* InstallPackageFromStream(PartReader& reader, InstallMode mode, const Se
     return nullptr;
   }
   std::unique_ptr<Package> old;
+  int oldIndex = FindPackageIndex(p->name);
   if (recorded && !ReplaceInstalled(p, old)) {
     return nullptr;
   }
   if (!PlacePackage(*p, staging, recorded, old.get())) {
     if (old != nullptr) {
-      RemovePackage(*old);  // some of its files may have been replaced already
+      // Its files and record are back: the placement was undone.
+      GetPackageDatabase().Insert(std::move(old), static_cast<std::size_t>(oldIndex));
     }
     return nullptr;
   }

@@ -4,18 +4,29 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "packages/placement_record.h"
 #include "packages/tree_paths.h"
 
 const char stagingAreaName[] = ".vpk-staging";
 
 namespace {
 
-// The area holds only flat entries (directories are made at their place later), so emptying it
-// is one pass; deletions never report.
-void RemoveArea(int root) {
-  int area = openat(root, stagingAreaName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+int OpenArea(int root) {
+  return openat(root, stagingAreaName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// A placement that a killed installation left in the area is completed or undone first. The area
+// holds only flat entries (directories are made at their place later), so emptying it is one
+// pass; deletions never report.
+void RemoveArea(int root, Placement placement) {
+  int area = OpenArea(root);
   if (area < 0) {
     return;
+  }
+  // Placements in the working directory keep no record.
+  if (placement == Placement::kTargetRoot && !RecoverPlacement(root, area)) {
+    close(area);  // read only: nothing to report
+    return;       // what could not be put back stays for the next writer
   }
   DeleteDirectoryEntries(area, false);
   // Fails when an entry stayed: the next installation tries again.
@@ -41,18 +52,17 @@ bool OpenStaging(Staging& staging, Placement placement) {
   if (staging.root < 0) {
     return false;
   }
-  RemoveArea(staging.root);
+  RemoveArea(staging.root, placement);
   if (mkdirat(staging.root, stagingAreaName, 0700) != 0) {
     return false;
   }
-  staging.area =
-      openat(staging.root, stagingAreaName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  staging.area = OpenArea(staging.root);
   return staging.area >= 0;
 }
 
 void DiscardStaging(Staging& staging) {
   if (staging.root >= 0 && staging.area >= 0) {
-    RemoveArea(staging.root);
+    RemoveArea(staging.root, staging.placement);
   }
   CloseQuietly(staging.area);
   CloseQuietly(staging.root);
@@ -64,7 +74,7 @@ void DiscardStaging(Staging& staging) {
 void RemoveStaleStaging(Placement placement) {
   int root = OpenTreeRoot(TreeRootPath(placement));
   if (root >= 0) {
-    RemoveArea(root);
+    RemoveArea(root, placement);
   }
   CloseQuietly(root);
 }

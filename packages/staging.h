@@ -50,5 +50,7 @@ bool OpenStaging(Staging& staging, Placement placement);
 // Removes the area and what is left in it and closes both descriptors; safe to call again.
 void DiscardStaging(Staging& staging);
 
-// Removes an area left at the top of the tree of the placement, if there is one.
+// Removes an area left at the top of the tree of the placement, if there is one, after completing
+// or undoing the placement it records (see placement_record.h). Every writer of a tree calls it
+// before it reads the database.
 void RemoveStaleStaging(Placement placement);

@@ -10,9 +10,9 @@
 #include <map>
 #include <vector>
 
-#include "packages/cross_device_move.h"
 #include "packages/package_database.h"
 #include "packages/package_reports.h"
+#include "packages/placement_record.h"
 #include "packages/reporter.h"
 #include "packages/roots.h"
 #include "packages/staging.h"
@@ -361,15 +361,25 @@ bool UnpackArchive(Unpacking& u) {
   return u.archive.ReachedStreamEnd() || Broken(u.p);
 }
 
+// Moves what stands at the entry's place (no directory) aside into the area, as "o" + the
+// entry's index, so that a failed placement can put it back. True when nothing stands there.
+bool MoveAside(const Staging& staging, int directory, const std::string& leaf, std::size_t index) {
+  struct stat existing;
+  if (fstatat(directory, leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT;
+  }
+  return MovePlacementEntry(directory, leaf, staging.area, "o" + std::to_string(index));
+}
+
 // Makes a directory entry at its place; an existing directory is left as it is.
-bool PlaceDirectory(Package& p, int directory, const std::string& leaf, const StagedEntry& e,
-                    bool& created) {
+bool PlaceDirectory(Package& p, const Staging& staging, int directory, const std::string& leaf,
+                    const StagedEntry& e, std::size_t index, bool& created) {
   struct stat existing;
   if (fstatat(directory, leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISDIR(existing.st_mode)) {
       return true;
     }
-    if (unlinkat(directory, leaf.c_str(), 0) != 0) {
+    if (!MoveAside(staging, directory, leaf, index)) {
       return WriteFailed(p, e.name);
     }
   }
@@ -381,9 +391,27 @@ bool PlaceDirectory(Package& p, int directory, const std::string& leaf, const St
          WriteFailed(p, e.name);
 }
 
+// Moves the staged entry of index into its place. One on another file system (a separate /boot)
+// gets a copy that replaces it as a whole; the entry is first renamed to "c" + its index, so that
+// an undo knows that a copy may stand at its place.
+bool MoveIntoPlace(const Staging& staging, const StagedEntry& e, std::size_t index, int directory,
+                   const std::string& leaf) {
+  if (placementStepForTests != nullptr && !placementStepForTests()) {
+    return false;
+  }
+  if (renameat(staging.area, e.temporary.c_str(), directory, leaf.c_str()) == 0) {
+    return true;
+  }
+  std::string copying = "c" + std::to_string(index);
+  return errno == EXDEV &&
+         renameat(staging.area, e.temporary.c_str(), staging.area, copying.c_str()) == 0 &&
+         MovePlacementEntry(staging.area, copying, directory, leaf);
+}
+
 // Moves one staged entry into its place, resolving the place now: a link that an earlier entry
-// placed leads the later ones as it will in the running system.
-bool PlaceEntry(Package& p, const Staging& staging, const StagedEntry& e, bool& created) {
+// placed leads the later ones as it will in the running system. What stood there is moved aside.
+bool PlaceEntry(Package& p, const Staging& staging, const StagedEntry& e, std::size_t index,
+                bool& created) {
   std::vector<std::string> parent(e.components.begin(),
                                   e.components.end() - (e.components.empty() ? 0 : 1));
   if (!MakeTreeDirectories(staging.root, parent)) {
@@ -397,14 +425,12 @@ bool PlaceEntry(Package& p, const Staging& staging, const StagedEntry& e, bool& 
   std::string leaf = e.components.empty() ? "." : e.components.back();
   bool placed;
   if (e.temporary.empty()) {
-    placed = PlaceDirectory(p, directory, leaf, e, created);
+    placed = PlaceDirectory(p, staging, directory, leaf, e, index, created);
   } else {
-    // rename replaces a file of the name at once; a directory in the way makes it fail (EISDIR).
-    // A place on another file system (a separate /boot) gets a copy that replaces it as whole.
-    placed =
-        renameat(staging.area, e.temporary.c_str(), directory, leaf.c_str()) == 0 ||
-        (errno == EXDEV && MoveAcrossFileSystems(staging.area, e.temporary, directory, leaf)) ||
-        WriteFailed(p, e.name);
+    // A directory in the way makes the rename fail (EISDIR).
+    placed = (MoveAside(staging, directory, leaf, index) &&
+              MoveIntoPlace(staging, e, index, directory, leaf)) ||
+             WriteFailed(p, e.name);
     if (placed) {
       p.files.insert(e.recorded);
     }
@@ -499,9 +525,10 @@ bool PlaceUnpackedFiles(Package& p, Staging& staging) {
     MakeDisabledTree(p);
   }
   std::vector<const StagedEntry*> made;
-  for (const StagedEntry& e : staging.entries) {
+  for (std::size_t i = 0; i < staging.entries.size(); ++i) {
+    const StagedEntry& e = staging.entries[i];
     bool created = false;
-    if (!PlaceEntry(p, staging, e, created)) {
+    if (!PlaceEntry(p, staging, e, i, created)) {
       return false;
     }
     if (created) {

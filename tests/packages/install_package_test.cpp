@@ -8,11 +8,15 @@
 #include <unistd.h>
 
 #include <climits>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <random>
 
 #include "packages/database_load.h"
 #include "packages/package_database.h"
+#include "packages/placement_record.h"
+#include "packages/staging.h"
 #include "tests/support/install_helpers.h"
 #include "tests/support/package_builder.h"
 #include "tests/support/package_scenario.h"
@@ -20,9 +24,106 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
+// The placement step at which the test's hook ends the process or fails the step; 0 for none.
+unsigned placementSteps = 0;
+unsigned stopAtStep = 0;
+bool killAtStop = false;
+
+bool CountPlacementStep() {
+  if (++placementSteps != stopAtStep) {
+    return true;
+  }
+  if (killAtStop) {
+    _exit(9);
+  }
+  errno = ENOSPC;
+  return false;
+}
+
+// Every entry below dir with its type, permissions and bytes (or link target), in name order.
+std::string Snapshot(const std::string& dir) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    std::string& text = entries[entry.path().lexically_relative(dir).string()];
+    auto status = entry.symlink_status();
+    text = std::to_string(static_cast<int>(status.type())) + " " +
+           std::to_string(static_cast<unsigned>(status.permissions())) + " ";
+    if (fs::is_symlink(status)) {
+      text += fs::read_symlink(entry.path()).string();
+    } else if (fs::is_regular_file(status)) {
+      text += ReadTreeFile(entry.path().string());
+    }
+  }
+  std::string all;
+  for (const auto& [path, text] : entries) {
+    all += path + ": " + text + "\n";
+  }
+  return all;
+}
+
 class InstallPackageTest : public InstallTest {
  protected:
+  void TearDown() override {
+    placementStepForTests = nullptr;
+    InstallTest::TearDown();
+  }
+
   std::string Installed(const char* file) { return ReadTreeFile(tree.Target(file)); }
+
+  // Puts the tree on a tmpfs of a private mount namespace, as a router's flash is a file system of
+  // its own; false when the test cannot.
+  bool TreeOnTmpfs() {
+    return geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount("tmpfs", tree.Target().c_str(), "tmpfs", 0, "size=64m") == 0;
+  }
+
+  // "many" of the version: 300 files whose bytes name it in /d, and files at paths of its own.
+  std::string ManyFiles(const char* version) {
+    TestPackage many("many", version);
+    many.Directory("/d").Directory(std::string("/only-") + version);
+    for (int i = 0; i < 300; ++i) {
+      many.File("/d/f" + std::to_string(i), std::string(version) + "-" + std::to_string(i));
+    }
+    many.File(std::string("/only-") + version + "/x", version).Link("/d/link", version);
+    std::string path = File(std::string("many-") + version + ".vpk");
+    EXPECT_TRUE(many.Write(path, TestPackage::kSigned));
+    return path;
+  }
+
+  // Installs the package file in a child process whose placement the hook stops at step (0:
+  // never); returns the steps the child counted, or what it ended with.
+  unsigned InstallInChild(const std::string& path, unsigned step, bool kill) {
+    int counted[2];
+    EXPECT_EQ(pipe(counted), 0);
+    pid_t child = fork();
+    if (child == 0) {
+      placementSteps = 0;
+      stopAtStep = step;
+      killAtStop = kill;
+      placementStepForTests = CountPlacementStep;
+      InstallTestFile(path, AllowUpgrade);
+      ssize_t written = write(counted[1], &placementSteps, sizeof placementSteps);
+      _exit(written == sizeof placementSteps ? 0 : 1);
+    }
+    close(counted[1]);
+    unsigned steps = 0;
+    bool read = ::read(counted[0], &steps, sizeof steps) == sizeof steps;
+    close(counted[0]);
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    return read ? steps : 0;
+  }
+
+  // Puts the tree back as saved.
+  void RestoreTree(const std::string& saved) {
+    for (const auto& entry : fs::directory_iterator(tree.Target())) {
+      fs::remove_all(entry.path());
+    }
+    fs::copy(saved, tree.Target(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  }
 };
 
 TEST_F(InstallPackageTest, InstallsAgainOrReplacesOnlyAsTheModeAllows) {
@@ -302,7 +403,122 @@ TEST_F(InstallPackageTest, EntriesOnAnotherFileSystemArePlacedWhole) {
   EXPECT_EQ(ReadTreeFile(tree.Target("/boot/current")), "kernel image");  // through the link
   EXPECT_EQ(ListTree(tree.Target("/boot")), (std::vector<std::string>{"current", "vmlinuz"}));
   EXPECT_EQ(InstalledStates(), "kernel 1.0 on\n");
+  // An upgrade whose kernel does not fit the full /boot: the old kernel was moved aside to the
+  // tree's file system, and is copied back. It used to be deleted with its record.
+  std::string before = Snapshot(tree.Target());
+  std::mt19937 random(3);
+  TestPackage large("kernel", "2.0");
+  large.File("/boot/vmlinuz", RandomBytes(random, 1536 * 1024)).File("/etc/kernel", "k2");
+  ASSERT_TRUE(large.Write(File("large.vpk"), TestPackage::kSigned));
+  GetPackageDatabase().log.clear();
+  EXPECT_EQ(InstallTestFile(File("large.vpk"), AllowUpgrade), 1);
+  EXPECT_EQ(LogText(), "ERROR: installation of kernel-2.0 failed: disk is too small");
+  EXPECT_EQ(Snapshot(tree.Target()), before);
+  EXPECT_EQ(InstalledStates(), "kernel 1.0 on\n");
   EXPECT_EQ(umount(tree.Target("/boot").c_str()), 0);
+}
+
+// A kill at any step of a placement, a fresh installation or an upgrade: before anything else
+// runs, the next writer's recovery leaves the version before or the new one whole, files and
+// record alike, and the way it takes is the one a listing announces. Killed upgrades used to
+// leave a mix of both versions listed as the old one; killed fresh ones, files without a record.
+TEST_F(InstallPackageTest, KilledPlacementIsCompletedOrUndoneWhole) {
+  if (!TreeOnTmpfs()) {
+    GTEST_SKIP() << "the sweep needs root and a private mount namespace";
+  }
+  struct Case {
+    const char* name;
+    bool upgrade;
+  } cases[] = {{"fresh installation", false}, {"upgrade", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.upgrade) {
+      ASSERT_EQ(InstallTestFile(ManyFiles("1.0"), AllowUpgrade), 0);
+    }
+    std::string upgrade = ManyFiles("2.0");
+    std::string saved = File(std::string("saved-") + (c.upgrade ? "upgrade" : "fresh"));
+    fs::copy(tree.Target(), saved, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    std::string before = Snapshot(tree.Target());
+    unsigned total = InstallInChild(upgrade, 0, false);
+    ASSERT_GT(total, 300u);
+    std::string after = Snapshot(tree.Target());
+    ASSERT_NE(before, after);
+    for (unsigned i = 0; i < 30; ++i) {
+      unsigned point = 1 + i * (total - 1) / 29;  // the first step to the completion
+      SCOPED_TRACE("killed at step " + std::to_string(point) + " of " + std::to_string(total));
+      RestoreTree(saved);
+      InstallInChild(upgrade, point, true);
+      std::string name;
+      Interrupted way = FindInterruptedInstallation(name);
+      EXPECT_NE(way, Interrupted::kNone);
+      EXPECT_EQ(name, "many");
+      RemoveStaleStaging(Placement::kTargetRoot);  // as every writer begins
+      EXPECT_EQ(Snapshot(tree.Target()), way == Interrupted::kCompleted ? after : before);
+      EXPECT_EQ(way == Interrupted::kCompleted, point == total);
+    }
+    RestoreTree(saved);
+  }
+  EXPECT_EQ(umount(tree.Target().c_str()), 0);
+}
+
+// A step of the placement fails (a full disk, no inodes, a copy to another file system): the
+// upgrade is undone and the version before is back byte for byte, in the tree and the database.
+// A failed upgrade used to remove the installed package.
+TEST_F(InstallPackageTest, FailedPlacementPutsTheVersionBeforeBack) {
+  if (!TreeOnTmpfs()) {
+    GTEST_SKIP() << "the faults need root and a private mount namespace";
+  }
+  ASSERT_EQ(InstallTestFile(ManyFiles("1.0"), AllowUpgrade), 0);
+  std::string upgrade = ManyFiles("2.0");
+  std::string before = Snapshot(tree.Target());
+  placementStepForTests = CountPlacementStep;
+  killAtStop = false;
+  for (unsigned step : {1u, 2u, 302u, 603u}) {
+    SCOPED_TRACE("failing step " + std::to_string(step));
+    placementSteps = 0;
+    stopAtStep = step;
+    GetPackageDatabase().log.clear();
+    EXPECT_EQ(InstallTestFile(upgrade, AllowUpgrade), 1);
+    EXPECT_EQ(LogText(), "ERROR: installation of many-2.0 failed: disk is too small");
+    EXPECT_EQ(Snapshot(tree.Target()), before);
+    EXPECT_EQ(InstalledStates(), "many 1.0 on\n");
+  }
+  EXPECT_EQ(umount(tree.Target().c_str()), 0);
+}
+
+// The record is read back after a crash, so it is hostile input: a record cut short, a name
+// that climbs out, a path through a link that leads out or a record that is a link itself is
+// never carried out beyond the tree, and the area goes all the same.
+TEST_F(InstallPackageTest, HostilePlacementRecordNeverReachesOutOfTheTree) {
+  const std::string outside = File("beyond");
+  struct Case {
+    const char* name;
+    std::string record;
+    bool link;  // the record is a link to the file outside
+  } cases[] = {
+      {"cut short", "vpk placement 1\nmany\n1 2\ng ../beyond\n", false},
+      {"climbing name", "vpk placement 1\nmany\n1 2\nf ../beyond\ng ../beyond\nend\n", false},
+      {"unsafe package name", "vpk placement 1\n../x\n1 2\ng up/beyond\nend\n", false},
+      {"through a link out", "vpk placement 1\nmany\n1 2\nf up/beyond\nend\n", false},
+      {"a link itself", "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteTreeFile(outside, "kept");
+    fs::remove_all(tree.Target("/.vpk-staging"));
+    fs::remove(tree.Target("/up"));
+    fs::create_directory_symlink("../..", tree.Target("/up"));
+    ASSERT_TRUE(fs::create_directory(tree.Target("/.vpk-staging")));
+    if (c.link) {
+      fs::create_symlink(outside, tree.Target("/.vpk-staging/placement"));
+    } else {
+      WriteTreeFile(tree.Target("/.vpk-staging/placement"), c.record);
+      WriteTreeFile(tree.Target("/.vpk-staging/o0"), "aside");
+    }
+    RemoveStaleStaging(Placement::kTargetRoot);
+    EXPECT_EQ(ReadTreeFile(outside), "kept");
+    EXPECT_FALSE(PathExists(tree.Target("/.vpk-staging")));
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "packages/database_load.h"
 #include "packages/database_lookup.h"
+#include "packages/placement_record.h"
 #include "packages/roots.h"
 #include "tools/vpk/command_line.h"
 
@@ -45,6 +46,15 @@ bool ListCommand(int argc, char** argv) {
     GetPackageRoots().system = systemRoot;
   }
   if (!TargetTreeExists("list")) {
+    return false;
+  }
+  // A version whose files are a mix of two is not listed.
+  std::string interrupted;
+  Interrupted way = FindInterruptedInstallation(interrupted);
+  if (way != Interrupted::kNone) {
+    std::fprintf(stderr, "%s: an interrupted installation of %s will be %s by the next command\n",
+                 GetPackageRoots().target.c_str(), interrupted.c_str(),
+                 way == Interrupted::kCompleted ? "completed" : "undone");
     return false;
   }
   // Listing must not use up the one-shot requests that the next real load is meant to carry out.
