@@ -166,7 +166,6 @@ TEST_F(CdromSandbox, EachStepFailsInTurnWithItsMessage) {
     const char* message;  // null: the flow ends without one
     bool toolsRan;
     bool noCd = false;
-    const char* oneDescriptorAfter = "";  // the call after which no pipe can be made
   } cases[] = {
       {"no CD in 20 passes", "", "", nullptr, "FATAL ERROR: no CD-ROM found", false, true},
       {"menu cancelled", "q", "", nullptr, "Installation canceled", false},
@@ -178,15 +177,12 @@ TEST_F(CdromSandbox, EachStepFailsInTurnWithItsMessage) {
        false},
       {"disk preparation fails", "iny", "exec /sbin/mke2fs", nullptr,
        "ERROR: could not format partitions", true},
-      {"no descriptors left for an installer child", "iny", "", nullptr,
-       "\r\nFATAL ERROR: couldn't start install\r\n", true, false, "mount /dev/sda1 /flash/boot"},
   };
   for (const auto& run : cases) {
     SCOPED_TRACE(run.what);
     SetUp();
     root_->Write(kKeysPath, run.keys);
     root_->Write(kFailFile, run.failLines);
-    root_->Write(kSpareDescriptorFile, run.oneDescriptorAfter);
     if (run.noCd) {
       std::filesystem::remove_all(root_->HostPath(kCd));
     }
