@@ -254,8 +254,11 @@ std::vector<Keeping> ChooseKeeping(const std::vector<SelectablePackage*>& files,
   std::int64_t room = std::int64_t(std::min<std::uint64_t>(flashFree, INT64_MAX / 2));
   for (const SelectablePackage* file : files) {
     std::int64_t unpacked = std::int64_t(kUnpackedPerFileByte * file->fileSize);
+    // A file already in RAM under that name is not ours: the record must never name it.
+    std::string name = BaseName(file->path);
     bool toRam = !file->hasImage && file->fileSize < ramBudget &&
-                 DropDirectoryOf(*file) != nullptr && IsRecordableFileName(BaseName(file->path));
+                 DropDirectoryOf(*file) != nullptr && IsRecordableFileName(name) &&
+                 !Exists(SystemPath("/ram/") + name);
     if (!toRam) {
       keeping.push_back(Keeping::kInPlace);
     } else if (room >= unpacked) {
@@ -294,6 +297,7 @@ void PutInRam(const std::vector<SelectablePackage*>& files, std::vector<Keeping>
     return;
   }
   bool recorded = SaveRamRecord(RecordFor(files, keeping, unsettled));
+  bool failed = false;
   for (std::size_t i = 0; i < files.size(); ++i) {
     SelectablePackage& file = *files[i];
     std::string destination = SystemPath("/ram/") + BaseName(file.path);
@@ -307,8 +311,12 @@ void PutInRam(const std::vector<SelectablePackage*>& files, std::vector<Keeping>
       file.path = destination;
       StepDone("placed");
     } else {
+      failed = failed || keeping[i] != Keeping::kInPlace;
       keeping[i] = Keeping::kInPlace;
     }
+  }
+  if (failed && recorded && !SaveRamRecord(RecordFor(files, keeping, unsettled))) {
+    // the next run finds the files that stayed on the flash there
   }
 }
 

@@ -252,6 +252,21 @@ TEST_F(BootInstallTest, UserChoicesStayAndEnabledNamesComeBack) {
   EXPECT_EQ(log.substr(log.rfind('\n') + 1), "enabled ppp-2.0");
 }
 
+// A file in RAM of the same name as a dropped one belongs to someone else: the dropped file is
+// installed from the flash, and no run, this one or the next, takes the other for its own.
+TEST_F(BootInstallTest, AnotherFileOfThatNameInRamIsLeftAlone) {
+  Install("base", "1.0");
+  Package("ppp", "2.0", Pckg());
+  WriteTreeFile(tree.System("/ram/ppp2.0.vpk"), "mine");
+  WriteTreeFile(tree.System("/proc/meminfo"), MemInfo(8192 + 131072));
+  flashFree = 0;
+  EXPECT_TRUE(BootInstall(AllowUpgrade));
+  EXPECT_FALSE(BootInstall(AllowUpgrade));
+  EXPECT_EQ(InstalledStates(), "base 1.0 on\nppp 2.0 on\n");
+  EXPECT_EQ(ReadTreeFile(tree.System("/ram/ppp2.0.vpk")), "mine");
+  EXPECT_EQ(ListTree(Pckg()), std::vector<std::string>{});
+}
+
 // A kernel package with an image, carrying the boot image.
 TestPackage Kernel() {
   TestPackage kernel("kernel", "5.4");
