@@ -15,7 +15,7 @@ std::uint64_t RamBudget(const std::string& path);
 // The record, at the root of the tree, of the dropped files that a boot-time installation put in
 // RAM and has not finished with. One line each: "copied" or "moved", the drop directory
 // ("rw/pckg" or "var/pckg"), the package's name, its packed version in decimal, and the file's
-// name (the rest of the line), e.g. "moved rw/pckg ppp 33554432 ppp-2.0.vpk".
+// name (the rest of the line), e.g. "moved rw/pckg ppp 33580544 ppp-2.0.vpk" (2.0).
 constexpr const char kRamRecordName[] = ".vpk-in-ram";
 
 // The bytes free for an ordinary writer on the file system that holds path; 0 when unknown.
