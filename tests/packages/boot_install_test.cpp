@@ -5,9 +5,14 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <utime.h>
 
+#include <cstring>
+#include <filesystem>
+
+#include "packages/database_load.h"
 #include "packages/database_lookup.h"
 #include "packages/database_store.h"
 #include "packages/package_database.h"
@@ -19,8 +24,35 @@ namespace {
 
 constexpr time_t kOldTime = 1000000000;
 
+// The flash's free space as the run sees it, and the step at which a forked run stops.
+std::uint64_t flashFree = 0;
+const char* stopStep = nullptr;
+int stopCount = 0;
+int filesPlaced = 0;
+
+std::uint64_t FlashFree(const std::string&) {
+  return flashFree;
+}
+
+void StepDone(const char* step) {
+  filesPlaced += std::strcmp(step, "placed") == 0;
+  if (stopStep != nullptr && std::strcmp(step, stopStep) == 0 && --stopCount == 0) {
+    _exit(0);
+  }
+}
+
 class BootInstallTest : public InstallTest {
  protected:
+  void SetUp() override {
+    InstallTest::SetUp();
+    GetBootInstallProbes() = BootInstallProbes{FlashFree, StepDone};
+    flashFree = std::uint64_t(1) << 40;
+    filesPlaced = 0;
+  }
+  void TearDown() override {
+    GetBootInstallProbes() = BootInstallProbes{};
+    InstallTest::TearDown();
+  }
   // Writes p, signed, into dir (created when missing) with an old modification time.
   std::string Drop(const TestPackage& p, const std::string& dir, const std::string& name) {
     MakeTestDirectories(dir);
@@ -33,6 +65,33 @@ class BootInstallTest : public InstallTest {
     ASSERT_EQ(InstallTestFile(Package(name, version, File("files")), AllowUpgrade), 0);
   }
   std::string Pckg() const { return tree.Target("/rw/pckg"); }
+  // Deletes everything in dir.
+  void Empty(const std::string& dir) {
+    std::error_code error;
+    EXPECT_GT(std::filesystem::remove_all(dir, error), 0u) << error.message();
+    MakeTestDirectories(dir);
+  }
+  // Runs BootInstall in a child that stops at the count-th step of that name, as a kill would
+  // stop it there; then empties RAM, as a reboot would, unless ramKept, and loads the database
+  // the run left.
+  void KilledRun(const char* step, int count, bool ramKept) {
+    std::fflush(stdout);
+    pid_t child = fork();
+    if (child == 0) {
+      stopStep = step;
+      stopCount = count;
+      BootInstall(AllowUpgrade);
+      _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the run never got there";
+    if (!ramKept) {
+      Empty(tree.System("/ram"));
+    }
+    GetPackageDatabase().Clear();
+    ASSERT_TRUE(LoadDatabase(false));
+  }
 };
 
 // A meminfo file of the layout with MemAvailable, with MemFree + Buffers + Cached as given.
@@ -79,6 +138,9 @@ TEST_F(BootInstallTest, FallbackDirectoryOnlyWhenTheDropDirectoryIsEmpty) {
   EXPECT_FALSE(PathExists(fallback));
 }
 
+// Only a file smaller than what is left of the RAM budget goes to RAM: copied while the flash has
+// room for what it installs, so the dropped file is never touched; moved when it has not, and
+// then a failed installation brings it back.
 TEST_F(BootInstallTest, OnlyFilesSmallerThanTheBudgetLeftGoToRamAndFailedOnesComeBack) {
   // Packages for another architecture verify, but their installation fails. The description
   // pads the first to exactly the budget of 8 KiB and the second to one byte less.
@@ -90,21 +152,85 @@ TEST_F(BootInstallTest, OnlyFilesSmallerThanTheBudgetLeftGoToRamAndFailedOnesCom
     p.Info().description = std::string(size - base + 1, 'x');
     return Drop(p, Pckg(), std::string(name) + ".vpk");
   };
-  // Considered in reverse name order: the exact one first, so it alone decides the boundary.
-  std::string exact = padded("bbb", 8192);
-  std::string smaller = padded("aaa", 8191);
-  std::string content = ReadWholeTestFile(smaller);
-  ASSERT_EQ(ReadWholeTestFile(exact).size() + content.size(), 8192u + 8191u);
   Install("base", "1.0");
   WriteTreeFile(tree.System("/proc/meminfo"), MemInfo(8192 + 8));
   MakeTestDirectories(tree.System("/ram"));
-  EXPECT_TRUE(BootInstall(AllowUpgrade));
-  struct stat exactStatus, smallerStatus;
-  ASSERT_EQ(stat(exact.c_str(), &exactStatus) | stat(smaller.c_str(), &smallerStatus), 0);
-  EXPECT_EQ(exactStatus.st_mtime, kOldTime);    // never moved
-  EXPECT_NE(smallerStatus.st_mtime, kOldTime);  // moved to RAM and back: a new copy
-  EXPECT_EQ(ReadWholeTestFile(smaller), content);
-  EXPECT_EQ(ListTree(tree.System("/ram")), std::vector<std::string>{});
+  for (bool room : {true, false}) {
+    SCOPED_TRACE(room ? "copied" : "moved");
+    // Considered in reverse name order: the exact one first, so it alone decides the boundary.
+    std::string exact = padded("bbb", 8192);
+    std::string smaller = padded("aaa", 8191);
+    std::string content = ReadWholeTestFile(smaller);
+    ASSERT_EQ(ReadWholeTestFile(exact).size() + content.size(), 8192u + 8191u);
+    flashFree = 3 * (8192 + 8191) - (room ? 0 : 1);
+    filesPlaced = 0;
+    EXPECT_TRUE(BootInstall(AllowUpgrade));
+    EXPECT_EQ(filesPlaced, 1);
+    struct stat exactStatus, smallerStatus;
+    ASSERT_EQ(stat(exact.c_str(), &exactStatus) | stat(smaller.c_str(), &smallerStatus), 0);
+    EXPECT_EQ(exactStatus.st_mtime, kOldTime);            // never in RAM
+    EXPECT_EQ(smallerStatus.st_mtime == kOldTime, room);  // a move and back makes a new copy
+    EXPECT_EQ(ReadWholeTestFile(smaller), content);
+    EXPECT_EQ(ListTree(tree.System("/ram")), std::vector<std::string>{});
+    EXPECT_FALSE(PathExists(tree.Target("/.vpk-in-ram")));
+  }
+}
+
+// Boot-time installation stopped as a kill would, then run again: with the RAM lost (a power cut
+// and a reboot) or kept (only the process killed). A dropped file used to be moved to RAM and off
+// the flash before anything was installed: the power cut lost it, and the next boot said nothing;
+// with the RAM kept it was stranded there and never read again.
+TEST_F(BootInstallTest, NoUpdateIsLostWhenARunIsInterrupted) {
+  const char* all = "base 1.0 on\nppp 2.0 on\npptp 1.0 on\n";
+  struct {
+    bool room;  // copied to RAM, else moved
+    const char* step;
+    int count;
+    bool ramKept;
+    const char* states;  // after the next run
+    const char* lost;    // the updates it reports lost
+  } cases[] = {
+      {true, "placed", 2, false, all, ""},
+      {true, "committed", 1, false, all, ""},
+      {true, "done", 1, false, all, ""},
+      {false, "placed", 1, false, "base 1.0 on\nppp 1.0 on\npptp 1.0 on\n", "ppp-2.0 "},
+      {false, "placed", 2, false, "base 1.0 on\nppp 1.0 on\n", "ppp-2.0 pptp-1.0 "},
+      {false, "committed", 1, false, "base 1.0 on\nppp 2.0 on\n", "pptp-1.0 "},
+      {false, "done", 1, false, "base 1.0 on\nppp 2.0 on\n", "pptp-1.0 "},
+      {true, "placed", 2, true, all, ""},
+      {false, "placed", 2, true, all, ""},
+      {false, "committed", 1, true, all, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.room ? "copied" : "moved") + ", stopped at " + c.step + " " +
+                 std::to_string(c.count) + (c.ramKept ? ", RAM kept" : ", RAM lost"));
+    GetPackageDatabase().Clear();
+    Empty(tree.Target());
+    Empty(tree.System());
+    MakeTestDirectories(tree.System("/ram"));
+    WriteTreeFile(tree.System("/proc/meminfo"), MemInfo(8192 + 131072));
+    Install("base", "1.0");
+    Install("ppp", "1.0");
+    Package("ppp", "2.0", Pckg());
+    Drop(TestPackage("pptp", "1.0").Depends("ppp").File("/pptp", "1.0"), Pckg(), "pptp.vpk");
+    flashFree = c.room ? std::uint64_t(1) << 40 : 0;
+    KilledRun(c.step, c.count, c.ramKept);
+    GetPackageDatabase().log.clear();
+    BootInstall(AllowUpgrade);
+    EXPECT_EQ(InstalledStates(), c.states);
+    std::string lost;
+    for (const std::string& line : GetPackageDatabase().log) {
+      if (line.starts_with("WARNING: the update ")) {
+        lost += line.substr(20, line.find(' ', 20) - 20) + " ";
+        EXPECT_EQ(line.substr(line.find(' ', 20)), " was lost by an interruption; drop it again");
+      }
+    }
+    EXPECT_EQ(lost, c.lost);
+    // Nothing is left for a later run: no file, no copy in RAM, no record.
+    EXPECT_EQ(ListTree(Pckg()), std::vector<std::string>{});
+    EXPECT_EQ(ListTree(tree.System("/ram")), std::vector<std::string>{});
+    EXPECT_FALSE(PathExists(tree.Target("/.vpk-in-ram")));
+  }
 }
 
 TEST_F(BootInstallTest, UserChoicesStayAndEnabledNamesComeBack) {
@@ -124,6 +250,21 @@ TEST_F(BootInstallTest, UserChoicesStayAndEnabledNamesComeBack) {
   std::string log = LogText();
   EXPECT_NE(log.find("installed (disabled) ppp-2.0\n"), std::string::npos);
   EXPECT_EQ(log.substr(log.rfind('\n') + 1), "enabled ppp-2.0");
+}
+
+// A file in RAM of the same name as a dropped one belongs to someone else: the dropped file is
+// installed from the flash, and no run, this one or the next, takes the other for its own.
+TEST_F(BootInstallTest, AnotherFileOfThatNameInRamIsLeftAlone) {
+  Install("base", "1.0");
+  Package("ppp", "2.0", Pckg());
+  WriteTreeFile(tree.System("/ram/ppp2.0.vpk"), "mine");
+  WriteTreeFile(tree.System("/proc/meminfo"), MemInfo(8192 + 131072));
+  flashFree = 0;
+  EXPECT_TRUE(BootInstall(AllowUpgrade));
+  EXPECT_FALSE(BootInstall(AllowUpgrade));
+  EXPECT_EQ(InstalledStates(), "base 1.0 on\nppp 2.0 on\n");
+  EXPECT_EQ(ReadTreeFile(tree.System("/ram/ppp2.0.vpk")), "mine");
+  EXPECT_EQ(ListTree(Pckg()), std::vector<std::string>{});
 }
 
 // A kernel package with an image, carrying the boot image.

@@ -331,8 +331,9 @@ int BootInstallCommand(int argc, char** argv) {
           "usage: vpk boot-install [OPTIONS]\n\n"
           "The installed system's start-up installation: verifies the package files in\n"
           "rw/pckg/ of the tree (var/pckg/ when that has none; also the system's /ram/ with\n"
-          "--accept-installed), installs them in dependency order and deletes them. A\n"
-          "DOWNGRADE file in the system's /rw lets older files replace newer packages.\n\n") +
+          "--accept-installed), installs them in dependency order and deletes each once it is\n"
+          "installed. A DOWNGRADE file in the system's /rw lets older files replace newer\n"
+          "packages.\n\n") +
       rootHelp + modeHelp + "\n" +
       "Messages are also saved in postlog at the root of the tree. Exit status 0, 1 for wrong\n"
       "arguments or a missing tree, 3 when no package is left installed (the system must not\n"
