@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <string>
@@ -12,6 +13,7 @@
 #include "packages/database_remove.h"
 #include "packages/package_reports.h"
 #include "packages/package_script.h"
+#include "packages/placement_record.h"
 #include "packages/unpack.h"
 
 namespace {
@@ -225,27 +227,64 @@ void RemoveReplacementLeftovers(const Package& p, Placement placement) {
   RemoveDatabaseDirectory(AsideName(p, dir));
 }
 
-bool ReplacePackageDirectory(const Package& p, const StagedScripts& scripts, Placement placement) {
+bool WriteReplacement(const Package& p, const StagedScripts& scripts, Placement placement,
+                      DirectoryIdentity& identity) {
   if (!IsSafeDirectoryName(p.name)) {
     ReportBrokenPackage(p);
     return false;
   }
-  std::string dir = DirectoryWithoutSlash(p, placement);
-  std::string fresh = FreshName(p, dir);
+  std::string fresh = FreshName(p, DirectoryWithoutSlash(p, placement));
   RemoveReplacementLeftovers(p, placement);
   if (!MakeDirectories(fresh, false)) {
     ReportWriteFailure(p, "meta");
     return false;
   }
-  bool written =
-      WriteScripts(p, fresh + "/", scripts) && WriteMetadataInto(p, fresh + "/", fresh + "/");
-  if (written && !SwapIntoPlace(fresh, dir, AsideName(p, dir))) {
+  if (!WriteScripts(p, fresh + "/", scripts) || !WriteMetadataInto(p, fresh + "/", fresh + "/")) {
+    RemoveReplacementLeftovers(p, placement);
+    return false;
+  }
+  struct stat status;
+  if (stat(fresh.c_str(), &status) != 0) {
     ReportWriteFailure(p, "meta");
-    written = false;
+    RemoveReplacementLeftovers(p, placement);
+    return false;
+  }
+  identity = {status.st_dev, status.st_ino};
+  return true;
+}
+
+bool SwapReplacementIntoPlace(const Package& p, Placement placement) {
+  std::string dir = DirectoryWithoutSlash(p, placement);
+  bool swapped = (placementStepForTests == nullptr || placementStepForTests()) &&
+                 SwapIntoPlace(FreshName(p, dir), dir, AsideName(p, dir));
+  if (!swapped) {
+    ReportWriteFailure(p, "meta");
   }
   RemoveReplacementLeftovers(p, placement);
   RemoveLoneBootImage();
-  return written;
+  return swapped;
+}
+
+bool PackageDirectoryIs(const std::string& name, const DirectoryIdentity& identity) {
+  struct stat status;
+  return IsSafeDirectoryName(name) &&
+         lstat(DirectoryWithoutSlash(Package(name), Placement::kTargetRoot).c_str(), &status) ==
+             0 &&
+         S_ISDIR(status.st_mode) && status.st_dev == identity.device &&
+         status.st_ino == identity.inode;
+}
+
+void PutBackReplacedDirectory(const std::string& name) {
+  if (!IsSafeDirectoryName(name)) {
+    return;
+  }
+  Package p(name);
+  std::string dir = DirectoryWithoutSlash(p, Placement::kTargetRoot);
+  if (renameat2(AT_FDCWD, AsideName(p, dir).c_str(), AT_FDCWD, dir.c_str(), RENAME_NOREPLACE) !=
+      0) {
+    // ignored on purpose: nothing was left aside, or the package directory stands
+  }
+  RemoveReplacementLeftovers(p, Placement::kTargetRoot);
 }
 
 bool StorePackage(Package& p) {

@@ -28,16 +28,35 @@ bool WritePackageMetadata(const Package& p, Placement placement);
 // The scripts of a package as they are to be stored: name ("oninstall", "onuninstall") and text.
 using StagedScripts = std::vector<std::pair<std::string, std::string>>;
 
+// Which directory a name stands for: the device and inode it lives at.
+struct DirectoryIdentity {
+  unsigned long long device = 0;
+  unsigned long long inode = 0;
+};
+
 // Writes p's whole database entry afresh, the scripts (mode 0755) and the metadata and state files,
 // into a new directory beside the package directory (in the form the placement selects; var/pdb
-// is made when missing), which then takes the package directory's place in one step where the
-// file system can swap two names. The entry it replaces is deleted, and "bootimage" with it when
-// its image was the last other link. A failure is reported (ReportWriteFailure, or a broken
-// package for a name or list that a file cannot hold), leaves the old entry as it was and returns
-// false.
-bool ReplacePackageDirectory(const Package& p, const StagedScripts& scripts, Placement placement);
+// is made when missing) and gives that directory's identity. A failure is reported
+// (ReportWriteFailure, or a broken package for a name or list that a file cannot hold), leaves
+// the old entry as it was and returns false.
+bool WriteReplacement(const Package& p, const StagedScripts& scripts, Placement placement,
+                      DirectoryIdentity& fresh);
 
-// Deletes what an interrupted ReplacePackageDirectory of p left beside its package directory.
+// Puts the directory WriteReplacement wrote in the package directory's place, in one step where
+// the file system can swap two names. The entry it replaces is deleted, and "bootimage" with it
+// when its image was the last other link. A failure is reported (ReportWriteFailure) and returns
+// false.
+bool SwapReplacementIntoPlace(const Package& p, Placement placement);
+
+// Whether the package directory of name (absolute form) is the directory of identity now.
+bool PackageDirectoryIs(const std::string& name, const DirectoryIdentity& identity);
+
+// Puts back the package directory of name (absolute form) that a killed swap without the
+// one-step exchange left aside with none in its place, then deletes what the swap left beside it.
+// Prints nothing.
+void PutBackReplacedDirectory(const std::string& name);
+
+// Deletes what an interrupted replacement of p left beside its package directory.
 void RemoveReplacementLeftovers(const Package& p, Placement placement);
 
 // CreatePackageDirectory and WritePackageMetadata in the absolute form; when the metadata fail,

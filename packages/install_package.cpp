@@ -211,11 +211,22 @@ bool PlacePackage(Package& p, Staging& staging, bool recorded, const Package* ol
   if (!recorded || staging.placement != Placement::kTargetRoot) {
     return PlaceUnrecorded(p, staging);
   }
-  if (!WritePlacementRecord(p, staging, GoneFiles(old, staging))) {
+  // The new database record is written beside the old one first: the record names it, and its
+  // swap into the old one's place is the commit point a recovery recognises.
+  for (const StagedEntry& e : staging.entries) {
+    if (!e.temporary.empty()) {
+      p.files.insert(e.recorded);  // the new record lists them before the first one moves
+    }
+  }
+  DirectoryIdentity fresh;
+  std::vector<std::string> made = MissingDatabaseDirectories(staging.root);
+  if (!WriteReplacement(p, staging.scripts, staging.placement, fresh) ||
+      !WritePlacementRecord(p, staging, GoneFiles(old, staging), fresh, made)) {
+    RemoveReplacementLeftovers(p, staging.placement);
+    p.files.clear();
     return false;
   }
-  if (!PlaceUnpackedFiles(p, staging) ||
-      !ReplacePackageDirectory(p, staging.scripts, staging.placement)) {
+  if (!PlaceUnpackedFiles(p, staging) || !SwapReplacementIntoPlace(p, staging.placement)) {
     if (!UndoPlacement(staging)) {
       // reported: the record stays for the next writer
     }

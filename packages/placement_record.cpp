@@ -24,7 +24,7 @@ bool (*placementStepForTests)() = nullptr;
 namespace {
 
 const char kRecordName[] = "placement";
-const char kRecordHeader[] = "vpk placement 1\n";
+const char kRecordHeader[] = "vpk placement 2\n";
 const char kRecordEnd[] = "end\n";
 
 // A record is a few dozen bytes per entry; the staged list itself is held to 32 MiB.
@@ -37,9 +37,10 @@ struct RecordedEntry {
 
 struct PlacementRecord {
   std::string name;
-  std::string version;  // the version file's text once the new record is in place
+  DirectoryIdentity fresh;  // the new database record, until it takes the old one's place
   std::vector<RecordedEntry> entries;
   std::set<std::string> gone;
+  std::vector<std::vector<std::string>> made;  // database directories made for the new record
 };
 
 std::string JoinComponents(const std::vector<std::string>& components) {
@@ -71,8 +72,10 @@ bool DirectoryStands(int root, const std::vector<std::string>& components) {
 }
 
 bool RecordText(const Package& p, const Staging& staging, const std::set<std::string>& gone,
+                const DirectoryIdentity& fresh, const std::vector<std::string>& made,
                 std::string& text) {
-  text = kRecordHeader + p.name + "\n" + VersionFileText(p);
+  text = kRecordHeader + p.name + "\n" + std::to_string(fresh.device) + " " +
+         std::to_string(fresh.inode) + "\n";
   for (const StagedEntry& e : staging.entries) {
     std::string path = JoinComponents(e.components);
     if (path.find('\n') != std::string::npos) {
@@ -89,6 +92,9 @@ bool RecordText(const Package& p, const Staging& staging, const std::set<std::st
     }
     text += "g " + path + "\n";
   }
+  for (const std::string& path : made) {
+    text += "m " + path + "\n";
+  }
   text += kRecordEnd;
   return true;
 }
@@ -103,6 +109,25 @@ bool NextLine(const std::string& text, std::size_t& at, std::string& line) {
   return true;
 }
 
+// A decimal number that fills text from at up to the character end, or false.
+bool ParseNumber(const std::string& text, std::size_t at, char end, std::size_t& next,
+                 unsigned long long& number) {
+  std::size_t stop = text.find(end, at);
+  if (stop == std::string::npos || stop == at || stop - at > 20) {
+    return false;
+  }
+  number = 0;
+  for (std::size_t i = at; i < stop; ++i) {
+    unsigned digit = static_cast<unsigned char>(text[i]) - '0';
+    if (digit > 9 || number > (~0ull - digit) / 10) {
+      return false;
+    }
+    number = number * 10 + digit;
+  }
+  next = stop + 1;
+  return true;
+}
+
 // The record as written by WritePlacementRecord, or false for anything else: a record cut short
 // was written before any entry moved.
 bool ParseRecord(const std::string& text, PlacementRecord& record) {
@@ -113,21 +138,23 @@ bool ParseRecord(const std::string& text, PlacementRecord& record) {
   std::size_t at = header;
   std::string line;
   if (!NextLine(text, at, record.name) || !IsSafeDirectoryName(record.name) ||
-      !NextLine(text, at, line) || line.empty() || line.find('\0') != std::string::npos) {
+      !ParseNumber(text, at, ' ', at, record.fresh.device) ||
+      !ParseNumber(text, at, '\n', at, record.fresh.inode)) {
     return false;
   }
-  record.version = line + "\n";
   while (NextLine(text, at, line)) {
     if (line + "\n" == kRecordEnd) {
       return at == text.size();
     }
     RecordedEntry entry;
-    if (line.size() < 3 || line[1] != ' ' || std::strchr("fdDg", line[0]) == nullptr ||
+    if (line.size() < 3 || line[1] != ' ' || std::strchr("fdDgm", line[0]) == nullptr ||
         !SplitTreeName(line.substr(2), entry.components) || entry.components.empty()) {
       return false;
     }
     if (line[0] == 'g') {
       record.gone.insert(line.substr(2));
+    } else if (line[0] == 'm') {
+      record.made.push_back(std::move(entry.components));
     } else {
       entry.kind = line[0];
       record.entries.push_back(std::move(entry));
@@ -162,11 +189,12 @@ bool ReadRecord(int area, PlacementRecord& record) {
   return read && ParseRecord(text, record);
 }
 
+// The commit point of a placement is the swap that puts its new database record in place: the
+// record's directory then stands at the package directory's name, which no other directory can
+// while the new one exists. A version file cannot tell: a package without metadata files has
+// none, and a reinstalled version shows the same text before and after.
 bool Committed(const PlacementRecord& record) {
-  std::string version;
-  return ReadDatabaseFile(TargetPath("/var/pdb/") + record.name + "/version", 4096, version) ==
-             FileStatus::kRead &&
-         version == record.version;
+  return PackageDirectoryIs(record.name, record.fresh);
 }
 
 // Puts the entry of index back as it stood before the placement. Its parent is resolved as when
@@ -202,6 +230,16 @@ bool UndoEntry(int root, int area, std::size_t index, const RecordedEntry& entry
   return restored;
 }
 
+// Removes a database directory that the placement made, unless something else fills it now.
+void RemoveMadeDirectory(int root, const std::vector<std::string>& components) {
+  std::vector<std::string> parent(components.begin(), components.end() - 1);
+  int directory = OpenTreeDirectory(root, parent);
+  if (directory >= 0 && unlinkat(directory, components.back().c_str(), AT_REMOVEDIR) != 0) {
+    // ignored on purpose: a directory that other packages fill stays
+  }
+  CloseQuietly(directory);
+}
+
 bool Undo(int root, int area, const PlacementRecord& record) {
   bool restored = true;
   for (std::size_t i = record.entries.size(); i-- > 0;) {
@@ -212,6 +250,10 @@ bool Undo(int root, int area, const PlacementRecord& record) {
       restored = false;
     }
   }
+  PutBackReplacedDirectory(record.name);
+  for (std::size_t i = record.made.size(); i-- > 0;) {
+    RemoveMadeDirectory(root, record.made[i]);
+  }
   // A record that could not be carried out whole is kept for the next writer to try again.
   return restored && unlinkat(area, kRecordName, 0) == 0;
 }
@@ -220,6 +262,7 @@ void Complete(int area, const PlacementRecord& record) {
   Package replaced(record.name);
   replaced.files = record.gone;
   RemovePackageFiles(replaced);
+  RemoveReplacementLeftovers(replaced, Placement::kTargetRoot);
   if (unlinkat(area, kRecordName, 0) != 0) {
     // ignored on purpose: the area goes with it
   }
@@ -236,10 +279,22 @@ bool MovePlacementEntry(int fromDirectory, const std::string& from, int toDirect
          (errno == EXDEV && MoveAcrossFileSystems(fromDirectory, from, toDirectory, to));
 }
 
+std::vector<std::string> MissingDatabaseDirectories(int root) {
+  std::vector<std::string> missing;
+  for (const std::vector<std::string>& path :
+       {std::vector<std::string>{"var"}, std::vector<std::string>{"var", "pdb"}}) {
+    if (!DirectoryStands(root, path)) {
+      missing.push_back(JoinComponents(path));
+    }
+  }
+  return missing;
+}
+
 bool WritePlacementRecord(const Package& p, const Staging& staging,
-                          const std::set<std::string>& gone) {
+                          const std::set<std::string>& gone, const DirectoryIdentity& fresh,
+                          const std::vector<std::string>& made) {
   std::string text;
-  if (!RecordText(p, staging, gone, text)) {
+  if (!RecordText(p, staging, gone, fresh, made, text)) {
     ReportBrokenPackage(p);
     return false;
   }

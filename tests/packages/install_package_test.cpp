@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <set>
 
 #include "packages/database_load.h"
 #include "packages/package_database.h"
@@ -93,9 +94,22 @@ class InstallPackageTest : public InstallTest {
     return path;
   }
 
+  // "bare" of the version, a package that keeps no metadata files: no version file shows it.
+  std::string BareFiles(const char* version) {
+    TestPackage bare("bare", version);
+    bare.Flags(kFlagNoMetadataFiles).File("/bare/a", version);
+    bare.File(std::string("/bare/only-") + version, version);
+    std::string path = File(std::string("bare-") + version + ".vpk");
+    EXPECT_TRUE(bare.Write(path, TestPackage::kSigned));
+    return path;
+  }
+
   // Installs the package file in a child process whose placement the hook stops at step (0:
-  // never); returns the steps the child counted, or what it ended with.
-  unsigned InstallInChild(const std::string& path, unsigned step, bool kill) {
+  // never), with the state of the selection, into a database the child first forgets when told
+  // (as a boot-time installation writes over the record it finds); returns the steps the child
+  // counted, or what it ended with.
+  unsigned InstallInChild(const std::string& path, unsigned step, bool kill,
+                          const Selection& selection = {}, bool forget = false) {
     int counted[2];
     EXPECT_EQ(pipe(counted), 0);
     pid_t child = fork();
@@ -104,7 +118,10 @@ class InstallPackageTest : public InstallTest {
       stopAtStep = step;
       killAtStop = kill;
       placementStepForTests = CountPlacementStep;
-      InstallTestFile(path, AllowUpgrade);
+      if (forget) {
+        GetPackageDatabase().Clear();
+      }
+      InstallTestFile(path, AllowUpgrade, selection);
       ssize_t written = write(counted[1], &placementSteps, sizeof placementSteps);
       _exit(written == sizeof placementSteps ? 0 : 1);
     }
@@ -418,45 +435,68 @@ TEST_F(InstallPackageTest, EntriesOnAnotherFileSystemArePlacedWhole) {
   EXPECT_EQ(umount(tree.Target("/boot").c_str()), 0);
 }
 
-// A kill at any step of a placement, a fresh installation or an upgrade: before anything else
+// A kill at any step of a placement, a fresh installation, an upgrade, an upgrade of a package
+// without metadata files or the same version again with another state: before anything else
 // runs, the next writer's recovery leaves the version before or the new one whole, files and
 // record alike, and the way it takes is the one a listing announces. Killed upgrades used to
 // leave a mix of both versions listed as the old one; killed fresh ones, files without a record.
+// The way was told by the version file: a package without one was undone after its new record
+// stood, and the same version again was completed before all of its entries were in place.
 TEST_F(InstallPackageTest, KilledPlacementIsCompletedOrUndoneWhole) {
   if (!TreeOnTmpfs()) {
     GTEST_SKIP() << "the sweep needs root and a private mount namespace";
   }
   struct Case {
     const char* name;
-    bool upgrade;
-  } cases[] = {{"fresh installation", false}, {"upgrade", true}};
+    const char* package;  // "many" or "bare"
+    const char* before;   // the version installed first, or null
+    const char* version;
+    Selection selection;
+    bool forget = false;
+  } cases[] = {
+      {"fresh installation", "many", nullptr, "2.0", {}},
+      {"upgrade", "many", "1.0", "2.0", {}},
+      {"upgrade without metadata files", "bare", "1.0", "2.0", {}},
+      {"same version enabled by the user", "many", "2.0", "2.0", {{"many", false}}, true},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.upgrade) {
-      ASSERT_EQ(InstallTestFile(ManyFiles("1.0"), AllowUpgrade), 0);
+    auto build = [&](const char* v) {
+      return c.package == std::string("bare") ? BareFiles(v) : ManyFiles(v);
+    };
+    GetPackageDatabase().Clear();
+    if (c.before != nullptr) {
+      ASSERT_EQ(InstallTestFile(build(c.before), AllowUpgrade), 0);
     }
-    std::string upgrade = ManyFiles("2.0");
-    std::string saved = File(std::string("saved-") + (c.upgrade ? "upgrade" : "fresh"));
+    std::string upgrade = build(c.version);
+    std::string saved = File(std::string("saved-") + c.name);
     fs::copy(tree.Target(), saved, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     std::string before = Snapshot(tree.Target());
-    unsigned total = InstallInChild(upgrade, 0, false);
-    ASSERT_GT(total, 300u);
+    unsigned total = InstallInChild(upgrade, 0, false, c.selection, c.forget);
+    ASSERT_GT(total, 2u);
     std::string after = Snapshot(tree.Target());
     ASSERT_NE(before, after);
+    // Thirty steps from the first to the completion, and the swap of the record just before it.
+    std::set<unsigned> points = {total - 1};
     for (unsigned i = 0; i < 30; ++i) {
-      unsigned point = 1 + i * (total - 1) / 29;  // the first step to the completion
+      points.insert(1 + i * (total - 1) / 29);
+    }
+    for (unsigned point : points) {
       SCOPED_TRACE("killed at step " + std::to_string(point) + " of " + std::to_string(total));
       RestoreTree(saved);
-      InstallInChild(upgrade, point, true);
+      InstallInChild(upgrade, point, true, c.selection, c.forget);
       std::string name;
       Interrupted way = FindInterruptedInstallation(name);
       EXPECT_NE(way, Interrupted::kNone);
-      EXPECT_EQ(name, "many");
+      EXPECT_EQ(name, c.package);
       RemoveStaleStaging(Placement::kTargetRoot);  // as every writer begins
       EXPECT_EQ(Snapshot(tree.Target()), way == Interrupted::kCompleted ? after : before);
       EXPECT_EQ(way == Interrupted::kCompleted, point == total);
     }
     RestoreTree(saved);
+    for (const auto& entry : fs::directory_iterator(tree.Target())) {
+      fs::remove_all(entry.path());
+    }
   }
   EXPECT_EQ(umount(tree.Target().c_str()), 0);
 }
@@ -496,10 +536,10 @@ TEST_F(InstallPackageTest, HostilePlacementRecordNeverReachesOutOfTheTree) {
     std::string record;
     bool link;  // the record is a link to the file outside
   } cases[] = {
-      {"cut short", "vpk placement 1\nmany\n1 2\ng ../beyond\n", false},
-      {"climbing name", "vpk placement 1\nmany\n1 2\nf ../beyond\ng ../beyond\nend\n", false},
-      {"unsafe package name", "vpk placement 1\n../x\n1 2\ng up/beyond\nend\n", false},
-      {"through a link out", "vpk placement 1\nmany\n1 2\nf up/beyond\nend\n", false},
+      {"cut short", "vpk placement 2\nmany\n1 2\ng ../beyond\n", false},
+      {"climbing name", "vpk placement 2\nmany\n1 2\nf ../beyond\ng ../beyond\nend\n", false},
+      {"unsafe package name", "vpk placement 2\n../x\n1 2\ng up/beyond\nend\n", false},
+      {"through a link out", "vpk placement 2\nmany\n1 2\nf up/beyond\nend\n", false},
       {"a link itself", "", true},
   };
   for (const Case& c : cases) {

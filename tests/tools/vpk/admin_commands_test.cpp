@@ -253,17 +253,19 @@ TEST_F(AdminCommandsTest, OneWriterAtATime) {
 // completes it (the new record stands: the replaced version's files go) or undoes it.
 TEST_F(AdminCommandsTest, ListingNamesAnInterruptedInstallationThatTheNextCommandSettles) {
   ASSERT_EQ(Vpk("install", {Package("ppp")}).status, 0);
-  std::string version = ReadWholeTestFile(Root("/var/pdb/ppp/version"));
+  struct stat record {};
+  ASSERT_EQ(stat(Root("/var/pdb/ppp").c_str(), &record), 0);
+  std::string standing = std::to_string(record.st_dev) + " " + std::to_string(record.st_ino);
   struct Case {
-    std::string version;  // the one the record expects
+    std::string fresh;  // the new database record's directory, as the record names it
     const char* way;
     bool replacedStays;
-  } cases[] = {{"1 2\n", "undone", true}, {version, "completed", false}};
+  } cases[] = {{"1 2", "undone", true}, {standing, "completed", false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.way);
     ASSERT_EQ(mkdir(Root("/.vpk-staging").c_str(), 0700), 0);
     WriteTreeFile(Root("/.vpk-staging/placement"),
-                  "vpk placement 1\nppp\n" + c.version + "g replaced\nend\n");
+                  "vpk placement 2\nppp\n" + c.fresh + "\ng replaced\nend\n");
     WriteTreeFile(Root("/replaced"), "old");
     Outcome listed = Vpk("list");
     EXPECT_EQ(listed.status, 1);
