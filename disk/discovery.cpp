@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "disk/disk_names.h"
 #include "disk/tools.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -110,38 +113,79 @@ bool ParseGeometryLine(const char* line, DiskInfo& disk) {
   return true;
 }
 
-DiskInfo* ListDisks() {
+namespace {
+
+// Runs the geometry query once and records the whole disks it lists; returns how many.
+int QueryDisks() {
   FILE* output = OpenSfdiskOutput({"-g"});
   if (output == nullptr) {
-    return nullptr;
+    return 0;
   }
   int count = 0;
   char line[128];
   while (count < kDiskTableSize && fgets(line, sizeof line, output) != nullptr) {
-    if (ParseGeometryLine(line, diskTable[count])) {
+    // A partition, loop or RAM device listed by some other tool is never a disk to install on.
+    if (ParseGeometryLine(line, diskTable[count]) && IsWholeDiskDevice(diskTable[count].device)) {
       ++count;
     }
   }
   ClosePipedChild(output);  // the listing is what counts, not the tool's status
-  return count > 0 ? diskTable : nullptr;
+  return count;
+}
+
+// Whether a file system of the disk or of one of its partitions is mounted. That is the medium
+// the installer was started from, when the medium is a disk; it is never installed on.
+bool DiskInUse(const char* disk) {
+  FILE* table = fopen(MountTablePath(), "r");
+  if (table == nullptr) {
+    return false;
+  }
+  bool used = false;
+  char* line = nullptr;
+  size_t capacity = 0;
+  while (!used && getline(&line, &capacity, table) >= 0) {
+    line[strcspn(line, " \t\n")] = '\0';
+    used = DeviceOnDisk(line, disk);
+  }
+  free(line);
+  fclose(table);
+  return used;
+}
+
+// The first disk of one query that is not in use, or null.
+const DiskInfo* FirstFreeDisk() {
+  int count = QueryDisks();
+  for (int i = 0; i < count; ++i) {
+    if (!DiskInUse(diskTable[i].device)) {
+      return &diskTable[i];
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+DiskInfo* ListDisks() {
+  return QueryDisks() > 0 ? diskTable : nullptr;
 }
 
 bool FindTargetDisk(TargetDisk& target) {
   puts("");
   StartProgress("Looking for harddrives...");
-  DiskInfo* table = nullptr;
-  for (int attempt = 0; attempt < kSearchAttempts && table == nullptr; ++attempt) {
-    table = ListDisks();
-    if (table == nullptr) {
+  const DiskInfo* disk = nullptr;
+  // A USB disk appears seconds after its driver has loaded.
+  for (int attempt = 0; attempt < kSearchAttempts && disk == nullptr; ++attempt) {
+    disk = FirstFreeDisk();
+    if (disk == nullptr) {
       SleepSeconds(1);
     }
   }
   StopProgress();
-  if (table == nullptr) {
+  if (disk == nullptr) {
     puts("\nFATAL ERROR: no harddrives found");
     return false;
   }
-  target = table[0];
+  target = *disk;
   puts("");
   printf("Found harddrive as %s\n", DiskLabel(target.device));
   return true;

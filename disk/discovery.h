@@ -21,11 +21,12 @@ inline constexpr int kDiskTableSize = 4;
 // empty or impossible geometry.
 bool ParseGeometryLine(const char* line, DiskInfo& disk);
 
-// Runs the geometry query once and records the disks it lists, in its order, in the process-wide
-// table of kDiskTableSize entries. Returns the table, or null when the query could not start or
-// listed no disk.
+// Runs the geometry query once and records the whole disks it lists (IsWholeDiskDevice), in its
+// order, in the process-wide table of kDiskTableSize entries. Returns the table, or null when the
+// query could not start or listed no disk.
 DiskInfo* ListDisks();
 
-// Searches for disks (20 attempts, one second apart), copies the first one listed into `target`
-// and announces it. False after "FATAL ERROR: no harddrives found" when none was found.
+// Searches for disks (20 attempts, one second apart), copies the first one listed that holds no
+// mounted file system (the medium, when that is a disk) into `target` and announces it. False
+// after "FATAL ERROR: no harddrives found" when none was found.
 bool FindTargetDisk(TargetDisk& target);

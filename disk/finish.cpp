@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 
+#include "disk/disk_names.h"
 #include "disk/tools.h"
 #include "platform/platform.h"
 
@@ -26,10 +28,9 @@ void FinishInstalledSystem(const TargetDisk& target) {
   SyncFileSystems();
   UnmountFileSystem("/flash/boot");  // fails harmlessly in the single-partition layout
   if (!target.moreThan1023Cylinders) {
-    char root[80];
-    snprintf(root, sizeof root, "%s1", target.device);
+    std::string root = PartitionDevice(target.device, 1);
     const char* type = target.largerThan40MiB ? "ext3" : "ext2";
-    if (MountFileSystem(root, "/flash", type, MS_REMOUNT | MS_RDONLY, nullptr) == 0) {
+    if (MountFileSystem(root.c_str(), "/flash", type, MS_REMOUNT | MS_RDONLY, nullptr) == 0) {
       StartProgress("Checking disk integrity...");
       RunProgram("/flash", "/sbin/fsck", {"-d", "-v"});
       StopProgress();

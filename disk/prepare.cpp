@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "disk/boot_program.h"
+#include "disk/disk_names.h"
 #include "disk/keep_config.h"
 #include "disk/tools.h"
 #include "platform/platform.h"
@@ -17,6 +19,10 @@
 namespace {
 
 constexpr uint32_t kBootPartitionBytes = 10485760;
+// The partition table counts sectors of 512 bytes in 32 bits: nothing beyond 2 TiB is reachable.
+constexpr uint64_t kAddressableBytes = uint64_t{0xFFFFFFFF} * 512;
+// The smallest root partition the installation is tried on; mke2fs fails on much smaller ones.
+constexpr uint64_t kSmallestRootBytes = 2 * 1048576;
 
 // The device paths and file-system choices of one disk.
 struct Layout {
@@ -25,19 +31,47 @@ struct Layout {
   char second[80];
   bool bootPartition;  // a separate /boot partition 1 and the root on partition 2
   uint32_t bootCylinders;
+  uint32_t cylinders;    // those the partition table can address
   const char* rootType;  // "ext3" or "ext2"
 };
 
 Layout LayoutOf(const TargetDisk& target) {
   Layout layout{};
   snprintf(layout.disk, sizeof layout.disk, "%s", target.device);
-  snprintf(layout.first, sizeof layout.first, "%s1", target.device);
-  snprintf(layout.second, sizeof layout.second, "%s2", target.device);
+  snprintf(layout.first, sizeof layout.first, "%s", PartitionDevice(target.device, 1).c_str());
+  snprintf(layout.second, sizeof layout.second, "%s", PartitionDevice(target.device, 2).c_str());
   layout.bootPartition = target.moreThan1023Cylinders;
   // The fewest whole cylinders that hold 10 MiB.
   layout.bootCylinders = (target.cylinderBytes + (kBootPartitionBytes - 1)) / target.cylinderBytes;
+  layout.cylinders = static_cast<uint32_t>(
+      std::min<uint64_t>(target.cylinders, kAddressableBytes / target.cylinderBytes));
   layout.rootType = target.largerThan40MiB ? "ext3" : "ext2";
   return layout;
+}
+
+uint64_t DiskBytes(const TargetDisk& target) {
+  return uint64_t{target.cylinders} * target.cylinderBytes;
+}
+
+// Refuses a disk that cannot hold the layout, and warns about the part of a large disk that the
+// partition table cannot reach, before anything on the disk is changed.
+bool CheckDiskSize(const TargetDisk& target, const Layout& layout) {
+  uint64_t bootCylinders = layout.bootPartition ? layout.bootCylinders : 0;
+  uint64_t rootCylinders = layout.cylinders > bootCylinders ? layout.cylinders - bootCylinders : 0;
+  uint64_t needed = bootCylinders * target.cylinderBytes + kSmallestRootBytes;
+  if (rootCylinders * target.cylinderBytes < kSmallestRootBytes) {
+    printf("ERROR: the disk is too small: %llu KiB, the installation needs at least %llu KiB\n",
+           static_cast<unsigned long long>(DiskBytes(target) / 1024),
+           static_cast<unsigned long long>(needed / 1024));
+    return false;
+  }
+  if (layout.cylinders < target.cylinders) {
+    printf(
+        "WARNING: the partition table reaches only the first 2 TiB of this %llu GB disk; the "
+        "rest stays unused\n",
+        static_cast<unsigned long long>(DiskBytes(target) / 1000000000));
+  }
+  return true;
 }
 
 bool Mount(const char* device, const char* target, const char* type) {
@@ -69,13 +103,11 @@ bool CountOldPartitions(const Layout& layout, int& count) {
   return true;
 }
 
-bool Partition(const TargetDisk& target, const Layout& layout) {
+bool Partition(const Layout& layout) {
   StartProgress("Creating partition...");
   int oldEntries = 0;
   FILE* table = nullptr;
-  // A boot partition that would fill the whole disk leaves no room for the root.
-  bool fits = !layout.bootPartition || layout.bootCylinders < target.cylinders;
-  if (fits && CountOldPartitions(layout, oldEntries)) {
+  if (CountOldPartitions(layout, oldEntries)) {
     table = OpenSfdiskInput({"-q", "-uC", layout.disk, ">null"});
   }
   if (table == nullptr) {
@@ -86,10 +118,10 @@ bool Partition(const TargetDisk& target, const Layout& layout) {
   int written = 1;
   if (layout.bootPartition) {
     fprintf(table, "0,%u,83,*\n", layout.bootCylinders);
-    fprintf(table, "%u,%u,83,-\n", layout.bootCylinders, target.cylinders - layout.bootCylinders);
+    fprintf(table, "%u,%u,83,-\n", layout.bootCylinders, layout.cylinders - layout.bootCylinders);
     written = 2;
   } else {
-    fprintf(table, "0,%u,83,*\n", target.cylinders);
+    fprintf(table, "0,%u,83,*\n", layout.cylinders);
   }
   // Every further entry of the old table is emptied.
   for (; written < oldEntries; ++written) {
@@ -142,13 +174,13 @@ bool WriteLiloConf(const Layout& layout) {
     puts("ERROR: could not create lilo.conf");
     return false;
   }
-  fprintf(file, "boot=%s1\n", layout.disk);
+  fprintf(file, "boot=%s\n", layout.first);
   fputs("map=/boot/map\n", file);
   fputs("install=/boot/boot.b\n", file);
   fputs("lba32\n", file);
   fputs("image=/boot/vmlinuz\n", file);
   fputs("  label=System\n", file);
-  fprintf(file, "  root=%s%d\n", layout.disk, layout.bootPartition ? 2 : 1);
+  fprintf(file, "  root=%s\n", layout.bootPartition ? layout.second : layout.first);
   fputs("  read-only\n", file);
   CloseConfigurationFile(file, path);
   return true;
@@ -162,10 +194,10 @@ bool WriteFstab(const Layout& layout) {
     return false;
   }
   if (layout.bootPartition) {
-    fprintf(file, "%s2  /     %s defaults 1 1\n", layout.disk, layout.rootType);
-    fprintf(file, "%s1  /boot ext2 defaults 1 2\n", layout.disk);
+    fprintf(file, "%s  /     %s defaults 1 1\n", layout.second, layout.rootType);
+    fprintf(file, "%s  /boot ext2 defaults 1 2\n", layout.first);
   } else {
-    fprintf(file, "%s1  /     %s defaults 1 1\n", layout.disk, layout.rootType);
+    fprintf(file, "%s  /     %s defaults 1 1\n", layout.first, layout.rootType);
   }
   fputs("none /proc proc defaults 0 0\n", file);
   fputs("none /dev/pts devpts gid=5,mode=620 0 0\n", file);
@@ -208,7 +240,7 @@ ConfigChunk* KeepConfiguration(const TargetDisk& target) {
 
 // The steps between keeping and writing back, each printing its own message when it fails.
 bool BuildNewSystem(const TargetDisk& target, const Layout& layout) {
-  if (!Partition(target, layout)) {
+  if (!Partition(layout)) {
     return false;
   }
   // A disk that never held a system gets the medium's boot program, which starts partition 1;
@@ -263,6 +295,9 @@ bool PrepareDisk(const TargetDisk& target, bool keepConfiguration) {
     return false;
   }
   Layout layout = LayoutOf(target);
+  if (!CheckDiskSize(target, layout)) {
+    return false;
+  }
   ConfigChunk* kept = keepConfiguration ? KeepConfiguration(target) : nullptr;
   if (!BuildNewSystem(target, layout)) {
     FreeChunks(kept);  // the old configuration is lost with the failed preparation

@@ -29,9 +29,12 @@
 
 namespace {
 
-const char* const hardDiskDevices[] = {"/dev/hda", "/dev/hdb", "/dev/hdc", "/dev/hdd",
-                                       "/dev/sda", "/dev/sdb", "/dev/sdc", "/dev/sdd",
-                                       "/dev/sde", "/dev/sdf", "/dev/sdg", "/dev/sdh"};
+// After the IDE and SCSI names come today's disks, so an old PC is searched as it always was.
+const char* const hardDiskDevices[] = {
+    "/dev/hda", "/dev/hdb",  "/dev/hdc",     "/dev/hdd",     "/dev/sda",
+    "/dev/sdb", "/dev/sdc",  "/dev/sdd",     "/dev/sde",     "/dev/sdf",
+    "/dev/sdg", "/dev/sdh",  "/dev/nvme0n1", "/dev/nvme1n1", "/dev/vda",
+    "/dev/vdb", "/dev/xvda", "/dev/xvdb",    "/dev/mmcblk0", "/dev/mmcblk1"};
 
 constexpr size_t kMaxPackages = 50;
 constexpr size_t kBootRecordSize = 512;

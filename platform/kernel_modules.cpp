@@ -11,10 +11,21 @@
 #include "platform/platform.h"
 
 const char* const usbModules[] = {
-    "kernel/drivers/usb/usb-common.ko",          "kernel/drivers/usb/core/usbcore.ko",
-    "kernel/drivers/usb/host/ehci-hcd.ko",       "kernel/drivers/usb/host/uhci-hcd.ko",
-    "kernel/drivers/usb/host/ohci-hcd.ko",       "kernel/drivers/hid/usbhid/usbhid.ko",
-    "kernel/drivers/usb/storage/usb-storage.ko", nullptr,
+    "kernel/drivers/usb/usb-common.ko",
+    "kernel/drivers/usb/core/usbcore.ko",
+    "kernel/drivers/usb/host/ehci-hcd.ko",
+    "kernel/drivers/usb/host/uhci-hcd.ko",
+    "kernel/drivers/usb/host/ohci-hcd.ko",
+    "kernel/drivers/hid/usbhid/usbhid.ko",
+    "kernel/drivers/usb/storage/usb-storage.ko",
+    // Today's controllers come after the old list, so an old PC loads what it always did first:
+    // the PCI halves of the USB 2 and 1.1 host drivers, USB 3, and USB attached SCSI.
+    "kernel/drivers/usb/host/ehci-pci.ko",
+    "kernel/drivers/usb/host/ohci-pci.ko",
+    "kernel/drivers/usb/host/xhci-hcd.ko",
+    "kernel/drivers/usb/host/xhci-pci.ko",
+    "kernel/drivers/usb/storage/uas.ko",
+    nullptr,
 };
 
 // Each module comes after the modules it needs: there is no dependency resolution.
@@ -94,6 +105,39 @@ const char* const diskDriverModules[] = {
     "kernel/drivers/scsi/megaraid.ko",
     "kernel/drivers/scsi/megaraid/megaraid_sas.ko",
     "kernel/drivers/scsi/hpsa.ko",
+    // Today's disks, after the old list: NVMe, virtio (PCI transport, block and SCSI), Xen.
+    "kernel/drivers/nvme/host/nvme-core.ko",
+    "kernel/drivers/nvme/host/nvme.ko",
+    "kernel/drivers/virtio/virtio_ring.ko",
+    "kernel/drivers/virtio/virtio.ko",
+    "kernel/drivers/virtio/virtio_pci_legacy_dev.ko",
+    "kernel/drivers/virtio/virtio_pci_modern_dev.ko",
+    "kernel/drivers/virtio/virtio_pci.ko",
+    "kernel/drivers/block/virtio_blk.ko",
+    "kernel/drivers/scsi/virtio_scsi.ko",
+    "kernel/drivers/block/xen-blkfront.ko",
+    // SAS and SCSI host adapters of servers and virtual machines. Their transport classes are
+    // not listed: the medium loads them before the lists, as hpsa above already needs.
+    "kernel/drivers/message/fusion/mptbase.ko",
+    "kernel/drivers/message/fusion/mptscsih.ko",
+    "kernel/drivers/message/fusion/mptspi.ko",
+    "kernel/drivers/message/fusion/mptsas.ko",
+    "kernel/drivers/scsi/mpt3sas/mpt3sas.ko",
+    "kernel/drivers/scsi/smartpqi/smartpqi.ko",
+    "kernel/drivers/scsi/aacraid/aacraid.ko",
+    "kernel/drivers/scsi/vmw_pvscsi.ko",
+    "kernel/drivers/scsi/hv_storvsc.ko",
+    "kernel/drivers/scsi/BusLogic.ko",
+    "kernel/drivers/scsi/sym53c8xx_2/sym53c8xx.ko",
+    // eMMC and SD cards: the MMC core and block layer, then the host controllers.
+    "kernel/drivers/mmc/core/mmc_core.ko",
+    "kernel/drivers/mmc/core/mmc_block.ko",
+    "kernel/drivers/mmc/host/cqhci.ko",
+    "kernel/drivers/mmc/host/sdhci.ko",
+    "kernel/drivers/mmc/host/sdhci-pci.ko",
+    "kernel/drivers/mmc/host/sdhci-acpi.ko",
+    "kernel/drivers/misc/cardreader/rtsx_pci.ko",
+    "kernel/drivers/mmc/host/rtsx_pci_sdmmc.ko",
     nullptr,
 };
 

@@ -44,6 +44,10 @@ void SyncFileSystems() {
   sync();
 }
 
+const char* MountTablePath() {
+  return "/proc/self/mounts";
+}
+
 int InterfaceRequest(int socket, unsigned long request, ifreq* interface) {
   return ioctl(socket, request, interface);
 }

@@ -33,6 +33,10 @@ int ChangeRoot(const char* path);
 // Flushes all file-system buffers to disk.
 void SyncFileSystems();
 
+// The path of the kernel's table of mounted file systems, "/proc/self/mounts". The test build's
+// is a file of the sandbox root, so that the host's own mounts never show in a test.
+const char* MountTablePath();
+
 // Carries out a network interface request (hardware address, flags, IPv4 address) on a socket.
 int InterfaceRequest(int socket, unsigned long request, ifreq* interface);
 

@@ -1,7 +1,17 @@
 #include "disk/discovery.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
+
+#include "disk/disk_names.h"
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
@@ -91,6 +101,142 @@ TEST(FindTargetDisk, GivesUpAfterTwentyAttemptsAndTakesTheFirstListedDisk) {
                             "\nFATAL ERROR: no harddrives found\nsearched 20 s\n"
                             "\nLooking for harddrives\\.{3}\\.*\n\nFound harddrive as /dev/hde\n"
                             "target /dev/hde, table /dev/hde /dev/sda /dev/hdc /dev/hdd"));
+}
+
+// Every kind of block device the kernel shows in /sys/block, as a whole disk or not, with the
+// name of its second partition.
+const struct {
+  const char* name;
+  bool wholeDisk;
+  const char* secondPartition;
+  const char* sysfs;  // what else its /sys/block entry holds: "cdrom", "empty", "partition"
+} kBlockDevices[] = {
+    {"hda", true, "/dev/hda2", ""},
+    {"hdc", true, "/dev/hdc2", "cdrom"},  // an IDE CD drive on the old IDE driver
+    {"sda", true, "/dev/sda2", ""},
+    {"sdaa", true, "/dev/sdaa2", ""},
+    {"sdb", true, "/dev/sdb2", "empty"},  // a card reader without a card
+    {"vda", true, "/dev/vda2", ""},
+    {"xvdb", true, "/dev/xvdb2", ""},
+    {"nvme0n1", true, "/dev/nvme0n1p2", ""},
+    {"nvme12n3", true, "/dev/nvme12n3p2", ""},
+    {"mmcblk0", true, "/dev/mmcblk0p2", ""},
+    {"sda1", false, "", "partition"},
+    {"nvme0n1p1", false, "", "partition"},
+    {"mmcblk0p1", false, "", "partition"},
+    {"mmcblk0boot0", false, "", ""},
+    {"mmcblk0rpmb", false, "", ""},
+    {"nvme0c0n1", false, "", ""},
+    {"nvme0", false, "", ""},
+    {"sr0", false, "", ""},
+    {"loop0", false, "", ""},
+    {"ram0", false, "", ""},
+    {"zram0", false, "", ""},
+    {"dm-0", false, "", ""},
+    {"md0", false, "", ""},
+    {"fd0", false, "", ""},
+};
+
+TEST(DiskNames, WholeDisksAndTheirPartitionsInBothNamingSchemes) {
+  for (const auto& device : kBlockDevices) {
+    std::string path = std::string("/dev/") + device.name;
+    EXPECT_EQ(IsWholeDiskDevice(path.c_str()), device.wholeDisk) << path;
+    if (device.wholeDisk) {
+      std::string second = PartitionDevice(path.c_str(), 2);
+      EXPECT_EQ(second, device.secondPartition);
+      EXPECT_TRUE(DeviceOnDisk(second.c_str(), path.c_str())) << second;
+      EXPECT_TRUE(DeviceOnDisk(path.c_str(), path.c_str())) << path;
+    }
+  }
+  // The neighbours of a disk are not on it.
+  EXPECT_FALSE(DeviceOnDisk("/dev/sdaa1", "/dev/sda"));
+  EXPECT_FALSE(DeviceOnDisk("/dev/nvme0n12", "/dev/nvme0n1"));
+  EXPECT_FALSE(DeviceOnDisk("/dev/nvme0n1p", "/dev/nvme0n1"));
+  EXPECT_FALSE(DeviceOnDisk("/dev/mmcblk0boot0", "/dev/mmcblk0"));
+  EXPECT_FALSE(DeviceOnDisk("/dev/sd", "/dev/sda"));
+}
+
+// The medium's geometry query walks /sys/block; the installer reads back only whole disks. Both
+// must agree, or a disk would be listed and then passed over (or offered when it is a CD).
+TEST(DiskNames, TheMediumsGeometryQueryListsTheSameDisks) {
+  std::filesystem::path top =
+      std::filesystem::temp_directory_path() / ("vela-sys-block-" + std::to_string(getpid()));
+  std::filesystem::path sysBlock = top / "block";
+  std::filesystem::create_directories(sysBlock);
+  std::string expected;
+  for (const auto& device : kBlockDevices) {
+    std::filesystem::path entry = sysBlock / device.name;
+    std::filesystem::create_directories(entry / "device");
+    std::ofstream(entry / "size") << (strcmp(device.sysfs, "empty") == 0 ? "0\n" : "16777216\n");
+    if (strcmp(device.sysfs, "cdrom") == 0) {
+      std::ofstream(entry / "device/media") << "cdrom\n";
+    }
+    if (strcmp(device.sysfs, "partition") == 0) {
+      std::ofstream(entry / "partition") << "1\n";
+    }
+    if (device.wholeDisk && device.sysfs[0] == '\0') {
+      expected += std::string("/dev/") + device.name + ": 1044 cylinders\n";
+    }
+  }
+  std::filesystem::path tool = top / "sfdisk.real";
+  std::ofstream(tool) << "#!/bin/sh\necho \"$2: 1044 cylinders\"\n";
+  std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+  std::string command = "SFDISK_REAL=" + tool.string() + " SFDISK_SYS_BLOCK=" + sysBlock.string() +
+                        " sh " VELA_SOURCE_DIR "/scripts/medium/sfdisk -g";
+  FILE* query = popen(command.c_str(), "r");
+  ASSERT_NE(query, nullptr);
+  std::string listed;
+  char line[256];
+  while (fgets(line, sizeof line, query) != nullptr) {
+    listed += line;
+  }
+  EXPECT_EQ(pclose(query), 0);
+  std::filesystem::remove_all(top);
+  // In the shell's name order, which is the order in which the installer takes them.
+  std::vector<std::string> sorted;
+  for (size_t at = 0; at < expected.size();) {
+    size_t end = expected.find('\n', at) + 1;
+    sorted.push_back(expected.substr(at, end - at));
+    at = end;
+  }
+  std::sort(sorted.begin(), sorted.end());
+  std::string ordered;
+  for (const std::string& entry : sorted) {
+    ordered += entry;
+  }
+  EXPECT_EQ(listed, ordered);
+}
+
+// The disk the installer was started from holds a mounted file system and is passed over, as is
+// anything in the tool's listing that is no whole disk.
+TEST(FindTargetDisk, PassesOverTheMediumAndWhatIsNoWholeDisk) {
+  if (!SandboxAvailable()) {
+    GTEST_SKIP() << kNeedsRoot;
+  }
+  SandboxRoot root({"/sbin/sfdisk"});
+  root.Write(kGeometryFile,
+             "/dev/loop0: 20 cylinders, 255 heads, 63 sectors/track\n"
+             "/dev/sda: 2088 cylinders, 255 heads, 63 sectors/track\n"
+             "/dev/sda1: 2088 cylinders, 255 heads, 63 sectors/track\n"
+             "/dev/nvme0n1: 2088 cylinders, 255 heads, 63 sectors/track\n");
+  root.Write(kMountTableFile, "proc /proc proc rw 0 0\n/dev/sda1 /cdrom vfat ro 0 0\n");
+  SandboxOutcome outcome = RunInSandbox(root, [] {
+    TargetDisk target;
+    bool found = FindTargetDisk(target);
+    printf("table");
+    DiskInfo* table = ListDisks();
+    for (int i = 0; table != nullptr && i < 2; ++i) {
+      printf(" %s", table[i].device);
+    }
+    printf("\n");
+    // With the other disk in use too, none is left.
+    std::ofstream(kMountTableFile, std::ios::app) << "/dev/nvme0n1p2 /mnt ext3 rw 0 0\n";
+    return found && !FindTargetDisk(target) ? 0 : 1;
+  });
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
+  EXPECT_THAT(outcome.output, testing::HasSubstr("Found harddrive as /dev/nvme0n1\n"
+                                                 "table /dev/sda /dev/nvme0n1\n"));
+  EXPECT_THAT(outcome.output, testing::HasSubstr("FATAL ERROR: no harddrives found"));
 }
 
 }  // namespace

@@ -48,6 +48,7 @@ TEST(PrepareDisk, EachLayoutGetsItsTableFormattingMountsFstabAndLiloConf) {
     const char* liloBoot;
     const char* liloRoot;
     bool noCheckMarker;
+    const char* warning = "";  // the one line printed before the disk is touched
   } cases[] = {
       // clang-format off
       {kSingle, 4, "input 0,1023,83,*\\n0,0,0\\n0,0,0\\n0,0,0\\n",
@@ -67,6 +68,27 @@ TEST(PrepareDisk, EachLayoutGetsItsTableFormattingMountsFstabAndLiloConf) {
         "mount /dev/hda2 /flash ext2 0x0 = 0", "mount /dev/hda1 /flash/boot ext2 0x0 = 0"},
        "hda2.ext2", "/dev/hda2  /     ext2 defaults 1 1\n/dev/hda1  /boot ext2 defaults 1 2\n",
        "/dev/hda1", "/dev/hda2", false},
+      // A disk whose name ends in a digit numbers its partitions behind a "p".
+      {"/dev/nvme0n1: 2088 cylinders, 255 heads, 63 sectors/track", 4,
+       "input 0,2,83,*\\n2,2086,83,-\\n0,0,0\\n0,0,0\\n",
+       {"exec /sbin/mke2fs /dev/nvme0n1p1", "exec /sbin/mke2fs -j /dev/nvme0n1p2"},
+       {"mount /dev/nvme0n1p2 /flash ext3 0x0 = 0", "mount /dev/nvme0n1p1 /flash/boot ext2 0x0 = 0"},
+       "nvme0n1p2.ext3",
+       "/dev/nvme0n1p2  /     ext3 defaults 1 1\n/dev/nvme0n1p1  /boot ext2 defaults 1 2\n",
+       "/dev/nvme0n1p1", "/dev/nvme0n1p2", true},
+      {"/dev/mmcblk0: 1023 cylinders, 255 heads, 63 sectors/track", 1, "input 0,1023,83,*\\n",
+       {"exec /sbin/mke2fs -j /dev/mmcblk0p1"},
+       {"mount /dev/mmcblk0p2 /flash ext3 0x0 = -1", "mount /dev/mmcblk0p1 /flash ext3 0x0 = 0"},
+       "mmcblk0p1.ext3", "/dev/mmcblk0p1  /     ext3 defaults 1 1\n", "/dev/mmcblk0p1",
+       "/dev/mmcblk0p1", true},
+      // 3 TB: the table ends at the last whole cylinder below 2^32 sectors.
+      {"/dev/sdb: 364729 cylinders, 255 heads, 63 sectors/track", 0, "input 0,2,83,*\\n2,267347,83,-\\n",
+       {"exec /sbin/mke2fs /dev/sdb1", "exec /sbin/mke2fs -j /dev/sdb2"},
+       {"mount /dev/sdb2 /flash ext3 0x0 = 0", "mount /dev/sdb1 /flash/boot ext2 0x0 = 0"},
+       "sdb2.ext3", "/dev/sdb2  /     ext3 defaults 1 1\n/dev/sdb1  /boot ext2 defaults 1 2\n",
+       "/dev/sdb1", "/dev/sdb2", true,
+       "WARNING: the partition table reaches only the first 2 TiB of this 2999 GB disk; the rest "
+       "stays unused\n"},
       // clang-format on
   };
   for (const auto& disk : cases) {
@@ -76,6 +98,8 @@ TEST(PrepareDisk, EachLayoutGetsItsTableFormattingMountsFstabAndLiloConf) {
     ASSERT_EQ(outcome.exitCode, 0) << outcome.output;
     // The tools' own output goes to the log terminal, not on the console.
     EXPECT_EQ(outcome.output.find(" ran\n"), std::string::npos) << outcome.output;
+    EXPECT_EQ(outcome.output.substr(0, strlen(disk.warning)), disk.warning);
+    EXPECT_EQ(outcome.output.find("WARNING", strlen(disk.warning)), std::string::npos);
     std::string device = std::string(disk.geometry, strchr(disk.geometry, ':'));
     const std::vector<std::string> sfdisk = {"exec /sbin/sfdisk -d -uC " + device,
                                              "exec /sbin/sfdisk -q -uC " + device};
@@ -122,9 +146,12 @@ TEST(PrepareDisk, FailingStepPrintsItsOneMessage) {
     const char* message;
     bool result;
   } cases[] = {
-      // A boot partition would fill this whole disk.
+      // Refused before anything is changed: a boot partition would fill this whole disk, and
+      // this one leaves no room for a root file system.
       {"/dev/sda: 1024 cylinders, 1 heads, 1 sectors/track", false, [](auto&) {},
-       "ERROR: could not create partitions\n", false},
+       "ERROR: the disk is too small: 512 KiB, the installation needs at least 12288 KiB\n", false},
+      {"/dev/sda: 3 cylinders, 16 heads, 63 sectors/track", true, [](auto&) {},
+       "ERROR: the disk is too small: 1512 KiB, the installation needs at least 2048 KiB\n", false},
       // Another piped child is open (the child of the sandbox inherits the setting).
       {kSingle, false, [](auto&) { childPid = getpid(); }, "ERROR: could not create partitions\n",
        false},
@@ -173,6 +200,10 @@ TEST(PrepareDisk, FailingStepPrintsItsOneMessage) {
       ++errors;
     }
     EXPECT_EQ(errors, strstr(failure.message, "ERROR") != nullptr ? 1u : 0u) << outcome.output;
+    if (strstr(failure.message, "too small") != nullptr) {
+      EXPECT_EQ(root.Calls("exec"), std::vector<std::string>{});
+      EXPECT_EQ(root.Calls("mount"), std::vector<std::string>{});
+    }
   }
 }
 

@@ -164,6 +164,10 @@ void SyncFileSystems() {
   RecordCall("sync");
 }
 
+const char* MountTablePath() {
+  return kMountTableFile;
+}
+
 namespace {
 uint64_t skippedMicroseconds = 0;
 }  // namespace

@@ -29,6 +29,9 @@ inline constexpr const char* kHoldFile = "/.sandbox/sfdisk-hold";
 // them, the process is left a single spare descriptor. It can still open files one at a time, but
 // no pipe, so no piped child can be started.
 inline constexpr const char* kSpareDescriptorFile = "/.sandbox/one-descriptor-after";
+// The mount table that the test build's MountTablePath names, in the kernel's format; absent
+// means that nothing is mounted.
+inline constexpr const char* kMountTableFile = "/.sandbox/mounts";
 // Every sleep the test build skipped, in microseconds, one line each.
 inline constexpr const char* kSleepFile = "/.sandbox/sleeps";
 
