@@ -30,7 +30,8 @@ def partitions(image):
 def expected_partitions(image):
     """The table that the installer's layout gives a disk of this size, in sectors: a disk of
     more than 1023 cylinders gets a boot partition of the fewest cylinders that hold 10 MiB."""
-    cylinders = os.path.getsize(image) // CYLINDER_BYTES
+    # The table addresses 2^32 - 1 sectors at most: a larger disk is used up to there.
+    cylinders = min(os.path.getsize(image), (2**32 - 1) * SECTOR) // CYLINDER_BYTES
     track, cylinder = SECTORS, HEADS * SECTORS
     if cylinders <= 1023:
         return [(track, cylinders * cylinder - track, "83", True)]
@@ -75,16 +76,23 @@ def read(directory, path):
         return file.read()
 
 
+def partition_device(disk, number):
+    """/dev/sda1, or /dev/nvme0n1p1 where the disk's name ends in a digit."""
+    return f"{disk}{'p' if disk[-1].isdigit() else ''}{number}"
+
+
 def lilo_conf(disk, boot_partition):
-    return (f"boot={disk}1\nmap=/boot/map\ninstall=/boot/boot.b\nlba32\nimage=/boot/vmlinuz\n"
-            f"  label=System\n  root={disk}{2 if boot_partition else 1}\n  read-only\n")
+    first, second = partition_device(disk, 1), partition_device(disk, 2)
+    return (f"boot={first}\nmap=/boot/map\ninstall=/boot/boot.b\nlba32\nimage=/boot/vmlinuz\n"
+            f"  label=System\n  root={second if boot_partition else first}\n  read-only\n")
 
 
 def fstab(disk, boot_partition):
+    first, second = partition_device(disk, 1), partition_device(disk, 2)
     if boot_partition:
-        devices = f"{disk}2  /     ext3 defaults 1 1\n{disk}1  /boot ext2 defaults 1 2\n"
+        devices = f"{second}  /     ext3 defaults 1 1\n{first}  /boot ext2 defaults 1 2\n"
     else:
-        devices = f"{disk}1  /     ext3 defaults 1 1\n"
+        devices = f"{first}  /     ext3 defaults 1 1\n"
     return devices + "none /proc proc defaults 0 0\nnone /dev/pts devpts gid=5,mode=620 0 0\n"
 
 

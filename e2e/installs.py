@@ -25,10 +25,11 @@ def log_file(name):
     return open(os.path.join(WORK, name + ".log"), "w", encoding="latin-1")
 
 
-def install_from_cd(disk, keep, keys):
-    """Boots the CD, picks packages with the menu keys, answers the keep question, confirms."""
+def install_from_cd(disk, keep, keys, bus="ide", log_name=None, expect=()):
+    """Boots the CD, picks packages with the menu keys, answers the keep question, confirms;
+    `expect` are lines the installation must show on its way."""
     machine = Machine(disk, cdrom=os.path.join(MEDIA, "vela-cd.iso"),
-                      log=log_file(f"cd-keep-{keep}"))
+                      log=log_file(log_name or f"cd-keep-{keep}"), bus=bus)
     try:
         machine.expect("select with 'spacebar'", timeout=240)
         machine.send(keys + "i")
@@ -36,7 +37,9 @@ def install_from_cd(disk, keep, keys):
         machine.send(keep)
         machine.expect("Continue?")
         machine.send("y")
-        machine.expect("Software installed.", timeout=600)
+        for line in expect:
+            machine.expect(line, timeout=120)
+        machine.expect("Software installed.", timeout=900)
         machine.expect("Press ENTER to reboot")
         machine.send("\r")
         machine.expect("Rebooting...")
@@ -45,10 +48,10 @@ def install_from_cd(disk, keep, keys):
         machine.kill()
 
 
-def boot_installed(disk, name):
+def boot_installed(disk, name, bus="ide"):
     """The disk alone boots into the sample system, which shows its first screen and switches
     the machine off; returns that screen."""
-    machine = Machine(disk, log=log_file(name))
+    machine = Machine(disk, log=log_file(name), bus=bus)
     try:
         machine.expect("Vela router system", timeout=240)
         machine.expect("The installed system is up.", timeout=60)
@@ -59,7 +62,7 @@ def boot_installed(disk, name):
         machine.kill()
 
 
-def check_installed_disk(image, packages, boot_partition):
+def check_installed_disk(image, packages, boot_partition, device="/dev/sda"):
     table = disk_image.partitions(image)
     assert table == disk_image.expected_partitions(image), table
     for partition in table:
@@ -68,9 +71,9 @@ def check_installed_disk(image, packages, boot_partition):
     root = table[-1]
     with disk_image.mounted(image, root) as tree:
         assert sorted(os.listdir(os.path.join(tree, "var/pdb"))) == packages
-        assert disk_image.read(tree, "etc/lilo.conf") == disk_image.lilo_conf("/dev/sda",
+        assert disk_image.read(tree, "etc/lilo.conf") == disk_image.lilo_conf(device,
                                                                              boot_partition)
-        assert disk_image.read(tree, "etc/fstab") == disk_image.fstab("/dev/sda", boot_partition)
+        assert disk_image.read(tree, "etc/fstab") == disk_image.fstab(device, boot_partition)
         for path in ["sbin/init", "bin/bash", "etc/rc.d/rc.postinstall"]:
             assert os.path.isfile(os.path.join(tree, path)), path
         for name in ["ppp", "vpn"]:
@@ -126,10 +129,29 @@ def test_reinstall_keeps_the_old_store_byte_exact():
     assert after == before, (sorted(before.items())[:2], sorted(after.items())[:2])
 
 
-def test_hard_disk_install_on_a_disk_of_at_most_1023_cylinders():
-    disk = os.path.join(WORK, "hdd-disk.img")
+def matrix_test(bus, device, size="2G", expect=()):
+    """A test that installs the default packages from the CD on a blank sparse disk of `size` on
+    the controller `bus`, where the installed system sees it as `device`, and boots that disk
+    alone; `expect` are lines the installation must show."""
+    def test():
+        disk = os.path.join(WORK, f"{bus}-{size}-disk.img")
+        sparse_disk(disk, size)
+        install_from_cd(disk, "n", "", bus=bus, log_name=f"cd-{bus}-{size}", expect=expect)
+        boot_partition = len(disk_image.partitions(disk)) == 2
+        check_installed_disk(disk, ["system"], boot_partition, device)
+        screen = boot_installed(disk, f"cd-{bus}-{size}-boot", bus=bus)
+        root = disk_image.partition_device(device, 2 if boot_partition else 1)
+        assert f"root file system: {root}" in screen, screen
+        os.remove(disk)  # kept for a look when the test fails
+    test.__name__ = f"test_cd_install_on_{bus}_{size}_and_boot_alone"
+    return test
+
+
+def hard_disk_install(bus="ide", device="/dev/sda"):
+    """The hard-disk medium installs on the disk it is on, attached to the controller `bus`."""
+    disk = os.path.join(WORK, f"hdd-{bus}-disk.img")
     shutil.copyfile(os.path.join(MEDIA, "vela-hdd.img"), disk)
-    machine = Machine(disk, log=log_file("hdd"))
+    machine = Machine(disk, log=log_file(f"hdd-{bus}"), bus=bus)
     try:
         machine.expect("hard disk installation", timeout=240)
         machine.expect("Software installed.", timeout=600)
@@ -143,12 +165,20 @@ def test_hard_disk_install_on_a_disk_of_at_most_1023_cylinders():
         record = file.read(512)
     # The partitioning tool writes its disk signature and the table behind the boot program.
     assert record[:440] == mbr[:440] and record[510:] == mbr[510:]
-    check_installed_disk(disk, ALL_PACKAGES, boot_partition=False)
+    check_installed_disk(disk, ALL_PACKAGES, boot_partition=False, device=device)
     with disk_image.mounted(disk, disk_image.partitions(disk)[0]) as tree:
         with open(AUTORUN, encoding="latin-1") as file:
             assert disk_image.read(tree, "rw/autorun.scr") == file.read()
-    screen = boot_installed(disk, "hdd-boot")
-    assert "root file system: /dev/sda1" in screen, screen
+    screen = boot_installed(disk, f"hdd-{bus}-boot", bus=bus)
+    assert f"root file system: {disk_image.partition_device(device, 1)}" in screen, screen
+
+
+def test_hard_disk_install_on_a_disk_of_at_most_1023_cylinders():
+    hard_disk_install()
+
+
+def test_hard_disk_install_on_nvme():
+    hard_disk_install("nvme", "/dev/nvme0n1")
 
 
 def serve_directory(directory):
@@ -188,10 +218,10 @@ def wait_for_line(path, text, timeout):
     return False
 
 
-def install_from_network(disk, server_log):
+def install_from_network(disk, server_log, bus):
     """Netboots the installer on a card whose only peer is install-server; ENTER ends the
     installation once the server has logged the farewell."""
-    machine = Machine(disk, log=log_file("net"), tap=(NET_NAMESPACE, TAP),
+    machine = Machine(disk, log=log_file(f"net-{bus}"), tap=(NET_NAMESPACE, TAP), bus=bus,
                       netboot=(os.path.join(MEDIA, "vela-net.vmlinuz"),
                                os.path.join(MEDIA, "vela-net.initrd")))
     try:
@@ -207,8 +237,9 @@ def install_from_network(disk, server_log):
         machine.kill()
 
 
-def test_network_install_on_a_blank_disk():
-    disk = os.path.join(WORK, "net-disk.img")
+def network_install(bus="ide", device="/dev/sda"):
+    """A netbooted installer installs on a blank disk attached to the controller `bus`."""
+    disk = os.path.join(WORK, f"net-{bus}-disk.img")
     sparse_disk(disk, "2G")
     served = os.path.join(WORK, "served")
     serve_directory(served)
@@ -221,7 +252,7 @@ def test_network_install_on_a_blank_disk():
                                    os.path.join(served, "profiles")],
                                   stdout=log, stderr=subprocess.STDOUT)
     try:
-        install_from_network(disk, server_log)
+        install_from_network(disk, server_log, bus)
     finally:
         server.terminate()
         server.wait()
@@ -229,20 +260,38 @@ def test_network_install_on_a_blank_disk():
     with open(server_log, encoding="latin-1") as file:
         assert "finished: profile default, 4 files" in file.read(), server_log
     packages = ["dhcp", "ppp", "system"]
-    check_installed_disk(disk, packages, boot_partition=False)
+    check_installed_disk(disk, packages, boot_partition=False, device=device)
     with disk_image.mounted(disk, disk_image.partitions(disk)[0]) as tree:
         with open(AUTORUN, encoding="latin-1") as file:
             assert disk_image.read(tree, "site.scr") == file.read()
         assert os.path.isfile(os.path.join(tree, "CDINSTALL"))
         assert not os.path.exists(os.path.join(tree, "lib/modules"))  # the drivers stay outside
-    screen = boot_installed(disk, "net-boot")
+    screen = boot_installed(disk, f"net-{bus}-boot", bus=bus)
     assert "installed packages: " + " ".join(packages) in screen, screen
+
+
+def test_network_install_on_a_blank_disk():
+    network_install()
+
+
+def test_network_install_on_nvme():
+    network_install("nvme", "/dev/nvme0n1")
 
 
 TESTS = [test_cd_install_on_a_disk_of_more_than_1023_cylinders,
          test_reinstall_keeps_the_old_store_byte_exact,
          test_hard_disk_install_on_a_disk_of_at_most_1023_cylinders,
-         test_network_install_on_a_blank_disk]
+         test_network_install_on_a_blank_disk,
+         # Today's controllers, with the default package set to keep the run short.
+         matrix_test("ahci", "/dev/sda"),
+         matrix_test("nvme", "/dev/nvme0n1"),
+         matrix_test("virtio", "/dev/vda"),
+         matrix_test("usb3", "/dev/sda"),
+         # Beyond what the partition table reaches: installed on the first 2 TiB.
+         matrix_test("ide", "/dev/sda", "3T",
+                     ["WARNING: the partition table reaches only the first 2 TiB"]),
+         test_hard_disk_install_on_nvme,
+         test_network_install_on_nvme]
 
 
 def main():

@@ -7,15 +7,32 @@ import time
 import pexpect
 
 
-class Machine:
-    """Boots QEMU (always -accel tcg: KVM hangs on these machines) with an IDE disk and,
-    optionally, an IDE CD, or a kernel and initramfs given directly (netboot) with a network card
-    on a tap device inside a network namespace; -no-reboot makes the installer's reboot end QEMU."""
+# How the disk is attached for each kind of controller, and the machine that has it. "ide" is the
+# old PC (i440FX), every other kind a q35 machine, whose own SATA controller is AHCI.
+DISK_BUSES = {
+    "ide": ("pc", ["-device", "ide-hd,drive=disk,bus=ide.0,unit=0"]),
+    "ahci": ("q35", ["-device", "ide-hd,drive=disk,bus=ide.0"]),
+    "nvme": ("q35", ["-device", "nvme,drive=disk,serial=vela-e2e"]),
+    "virtio": ("q35", ["-device", "virtio-blk-pci,drive=disk"]),
+    "usb3": ("q35", ["-device", "qemu-xhci,id=xhci", "-device", "usb-storage,bus=xhci.0,drive=disk"]),
+}
 
-    def __init__(self, disk, cdrom=None, log=None, memory="512", netboot=None, tap=None):
-        command = ["qemu-system-x86_64", "-accel", "tcg", "-m", memory, "-no-reboot",
-                   "-display", "none", "-vga", "none", "-serial", "stdio", "-monitor", "none",
-                   "-drive", f"file={disk},format=raw,if=ide,index=0"]
+
+class Machine:
+    """Boots QEMU (always -accel tcg: KVM hangs on these machines) with a disk on the controller
+    that `bus` names and, optionally, a CD on the machine's own IDE or AHCI controller, or a kernel
+    and initramfs given directly (netboot) with a network card on a tap device inside a network
+    namespace; -no-reboot makes the installer's reboot end QEMU. The CD, when there is one, boots
+    first, then the disk."""
+
+    def __init__(self, disk, cdrom=None, log=None, memory="512", netboot=None, tap=None,
+                 bus="ide"):
+        machine, disk_device = DISK_BUSES[bus]
+        command = ["qemu-system-x86_64", "-accel", "tcg", "-machine", machine, "-m", memory,
+                   "-no-reboot", "-display", "none", "-vga", "none", "-serial", "stdio",
+                   "-monitor", "none", "-drive", f"file={disk},format=raw,if=none,id=disk"]
+        disk_device = disk_device[:-1] + [disk_device[-1] + f",bootindex={1 if cdrom else 0}"]
+        command += disk_device
         if tap:
             namespace, device = tap
             # QEMU opens the tap inside the namespace: nothing reaches the host's own network.
@@ -29,10 +46,10 @@ class Machine:
             command += ["-kernel", kernel, "-initrd", initrd,
                         "-append", "console=ttyS0,115200 quiet"]
         elif cdrom:
-            command += ["-drive", f"file={cdrom},format=raw,if=ide,index=2,media=cdrom",
-                        "-boot", "d"]
-        else:
-            command += ["-boot", "c"]
+            # The second IDE channel of the old PC, the third SATA port of q35.
+            cd_bus = "ide.1,unit=0" if machine == "pc" else "ide.2"
+            command += ["-drive", f"file={cdrom},format=raw,if=none,id=cd,media=cdrom",
+                        "-device", f"ide-cd,drive=cd,bus={cd_bus},bootindex=0"]
         self.started = time.monotonic()
         self.child = pexpect.spawn(command[0], command[1:], encoding="latin-1",
                                    codec_errors="replace", timeout=300)
