@@ -31,7 +31,8 @@ class Machine:
         command = ["qemu-system-x86_64", "-accel", "tcg", "-machine", machine, "-m", memory,
                    "-no-reboot", "-display", "none", "-vga", "none", "-serial", "stdio",
                    "-monitor", "none", "-drive", f"file={disk},format=raw,if=none,id=disk"]
-        disk_device = disk_device[:-1] + [disk_device[-1] + f",bootindex={1 if cdrom else 0}"]
+        # Index 0 is the CD's, or the directly given kernel's.
+        disk_device = disk_device[:-1] + [disk_device[-1] + ",bootindex=1"]
         command += disk_device
         if tap:
             namespace, device = tap
