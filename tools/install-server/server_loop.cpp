@@ -172,9 +172,10 @@ void ReportChanges(InstallServer* server, RouterSession* session, const Before& 
                {{"file", JsonText(CurrentFileName(*session))},
                 {"size", JsonNumber((unsigned long long)session->fileSize)}});
   }
-  bool finished =
-      state == RouterState::kFarewell || (session->drivers && state == RouterState::kListEnded);
-  if (state != before.state && finished) {
+  // A router goes from its driver package's end straight to its DSCV.
+  bool driversDone = session->drivers && session->filesSent > before.filesSent &&
+                     session->filesSent == session->profile->files.size();
+  if ((state != before.state && state == RouterState::kFarewell) || driversDone) {
     WriteEvent(server->events, "finished", address,
                {{"conversation", JsonText(Conversation(*session))},
                 {"profile", JsonText(session->profile->name)},

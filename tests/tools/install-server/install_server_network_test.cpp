@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -54,6 +55,9 @@ class InstallServerNetworkTest : public testing::Test {
     CloseServer(&server);
     if (server.log != stdout) {
       fclose(server.log);
+    }
+    if (server.events != nullptr) {
+      fclose(server.events);
     }
   }
 
@@ -160,6 +164,45 @@ TEST_F(InstallServerNetworkTest, ServesDriversAndEachRoutersProfile) {
   EXPECT_NE(log.find("02:00:00:00:00:02 finished: profile lab, 3 files, 208152 bytes"),
             std::string::npos)
       << log;
+}
+
+// The fleet view of one router's whole installation, each line parsed back by jq.
+TEST_F(InstallServerNetworkTest, EventsTellAWholeInstallation) {
+  server.events = fopen((dir / "events").c_str(), "w");
+  StartServer();
+  ASSERT_TRUE(RunRouters(2, "5.10.0-test")[1].finished);
+  StopServer();
+  fflush(server.events);
+  const std::string fields =
+      "[.event, .conversation, .profile, .keep, .interface, .identity1, .label, .architecture, "
+      ".file, .size, .bytes, .files, .repeated, (.time|type), (.seconds|type)] | "
+      "map(if . == null then \"-\" else tostring end) | join(\" \")";
+  ASSERT_EQ(std::system(("jq -r 'select(.router == \"02:00:00:00:00:02\") | " + fields + "' " +
+                         (dir / "events") + " > " + (dir / "parsed"))
+                            .c_str()),
+            0);
+  const std::string expected[] = {
+      "bound drivers drivers false eth0 - - - - - - - - number null",
+      "file-started - - - - - - - 5.10.0-test.vpk 9000 - - - number null",
+      "file-done - - - - - - - 5.10.0-test.vpk - 9000 - - number number",
+      "finished drivers drivers - - - - - - - 9000 1 0 number number",
+      "identity - - - - "
+      " Corvanta i386 - - - - - number null",
+      "bound installation lab true eth0 - - - - - - - - number null",
+      "file-started - - - - - - - lab.vpk 8152 - - - number null",
+      "file-done - - - - - - - lab.vpk - 8152 - - number number",
+      "file-started - - - - - - - empty.scr 0 - - - number null",
+      "file-done - - - - - - - empty.scr - 0 - - number number",
+      "file-started - - - - - - - base.vpk 200000 - - - number null",
+      "file-done - - - - - - - base.vpk - 200000 - - number number",
+      "finished installation lab - - - - - - - 208152 3 0 number number",
+  };
+  std::string parsed = ReadWholeTestFile(dir / "parsed");
+  std::string want;
+  for (const std::string& line : expected) {
+    want += line + "\n";
+  }
+  EXPECT_EQ(parsed, want);
 }
 
 // With a tenth of the datagrams dropped each way and some answers sent twice, every file still
