@@ -39,7 +39,7 @@ struct OpenFileCount {
   size_t limit = 0;
 };
 
-// A conversation takes about 4.3 KB whatever its profile: the last answer (one datagram), the
+// A conversation takes about 4.4 KB whatever its profile: the last answer (one datagram), the
 // counters and a reference to the shared profile.
 struct RouterSession {
   RouterSession() = default;
