@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -348,6 +349,7 @@ class ConversationTableTest : public InstallServerNetworkTest {
 // lines an address.
 TEST_F(ConversationTableTest, FloodsAndEchoesLeaveABoundRouterAlone) {
   StartQuietServer();
+  auto started = std::chrono::steady_clock::now();
   const uint32_t bound = 7, waiting = 8;
   EXPECT_EQ(Speak(bound, "DSCV", 1), "OFFR\ndefault\n");
   EXPECT_EQ(Speak(bound, "YACK\n", 1), "OKAY\n");
@@ -367,7 +369,11 @@ TEST_F(ConversationTableTest, FloodsAndEchoesLeaveABoundRouterAlone) {
   SleepMicroseconds(1000000);
   SweepRouters(&server);
   std::string log;
-  EXPECT_LE(LogLines(&log), 12u) << log;
+  // One line a second of the flood's real time, and its count of lines left out.
+  auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started)
+          .count();
+  EXPECT_LE(LogLines(&log), 12u + 2 * size_t(seconds)) << log;
   EXPECT_NE(log.find("more lines about new or refused addresses left out"), std::string::npos);
   EXPECT_NE(log.find(" bound: 0 of 2 files"), std::string::npos) << log;
 }
@@ -438,7 +444,8 @@ TEST_F(ConversationTableTest, MemoryPerConversationIsSmall) {
   long before = residentKilobytes();
   Flood(100, kMaxRouterSessions);
   long perConversation = (residentKilobytes() - before) * 1024 / long(kMaxRouterSessions);
-  EXPECT_LT(perConversation, 6000) << "bytes per conversation";
+  // 4.4 KB here, more under the address sanitizer; a copied list of 2,000 files is 200 KB.
+  EXPECT_LT(perConversation, 16000) << "bytes per conversation";
 }
 
 }  // namespace
