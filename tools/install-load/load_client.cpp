@@ -398,10 +398,12 @@ void ReceiveAll(LoadRun* run) {
     }
     auto found = run->byAddress.find(PackHardwareAddress(datagram + kDestinationOffset));
     if (found != run->byAddress.end()) {
-      // Back to the wait after each answer: a router's next answer follows its next request, so
-      // another receive now would mostly find nothing, one system call lost per datagram.
       TakeDatagram(run, &run->routers[found->second], datagram, int(got));
-      return;
+      // One router's next answer follows its next request: another receive now would find
+      // nothing, one system call lost per datagram. Many routers' answers queue up meanwhile.
+      if (run->routers.size() == 1) {
+        return;
+      }
     }
   }
 }
