@@ -128,16 +128,21 @@ TEST_F(NetworkSandbox, AKeyEndsAFarewellThatNobodyAnswers) {
   EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
 }
 
-// A server that stops answering at a file boundary has not said that the list is over: the run
-// ends as a failure, with what came before installed and no farewell.
-TEST_F(NetworkSandbox, ServerFallingSilentAtAFileBoundaryEndsTheRunAsAFailure) {
+// A file gone from the server since it started: the server used to fall silent on it, and with
+// every file open at once a real installer erased its disk, installed nothing and said "Software
+// installed.". Now the file is announced so that the installer stops at once, with what came
+// before installed and no farewell, and the server's summary names the file.
+TEST_F(NetworkSandbox, AFileGoneFromTheServerEndsTheRunAsAFailure) {
   StartServer();
-  // Gone once the server checked its files: it stops answering when it comes to this one.
+  // Gone once the server checked its files.
   ASSERT_TRUE(ServerLogged("install-server: serving")) << root_->Read("/.sandbox/server.log");
   unlink(root_->HostPath(kServed + "/packages/ppp.vpk").c_str());
   auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kVirtual, link_->Left());
-  ASSERT_TRUE(terminal->Expect("\r\nFATAL ERROR: the server stopped answering\r\n", 30000))
+  ASSERT_TRUE(terminal->Expect("\r\nFATAL ERROR: bad network connection\r\n", 30000))
       << terminal->Screen();
+  ASSERT_TRUE(ServerLogged("failed: 2 of 5 files")) << root_->Read("/.sandbox/server.log");
+  EXPECT_NE(root_->Read("/.sandbox/server.log").find("cannot send ppp.vpk: No such file"),
+            std::string::npos);
   ASSERT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
   terminal->Type("\r");
   EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/filter.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -209,41 +210,55 @@ bool OpenOutput(LoadRun* run, VirtualRouter* router, const std::string& name, bo
   return router->output >= 0;
 }
 
-// A FILE header: name up to its first 31 characters, and a size that is not negative.
-bool OpenFile(LoadRun* run, VirtualRouter* router, const std::string& payload, bool driver) {
+enum class Header { kOpened, kNone, kBroken };
+
+// A FILE header: name up to its first 31 characters, and a size in decimal from 0 to 2^31 - 1;
+// any other size is a broken header, which the installer stops on.
+Header OpenFile(LoadRun* run, VirtualRouter* router, const std::string& payload, bool driver) {
   size_t first = payload.find('\n');
-  size_t second = first == std::string::npos ? first : payload.find('\n', first + 1);
-  if (payload.compare(0, 4, "FILE") != 0 || second == std::string::npos) {
-    return false;
+  if (payload.compare(0, 4, "FILE") != 0) {
+    return Header::kNone;
   }
-  size_t third = payload.find('\n', second + 1);
+  size_t second = first == std::string::npos ? first : payload.find('\n', first + 1);
+  size_t third = second == std::string::npos ? second : payload.find('\n', second + 1);
   LoadFile file;
-  file.name = payload.substr(first + 1, second - first - 1).substr(0, kNameLength);
-  std::string sizeText = payload.substr(second + 1, third - second - 1);
+  file.name = second == std::string::npos
+                  ? ""
+                  : payload.substr(first + 1, second - first - 1).substr(0, kNameLength);
+  std::string sizeText =
+      second == std::string::npos ? "" : payload.substr(second + 1, third - second - 1);
   char* end = nullptr;
   file.size = strtoll(sizeText.c_str(), &end, 10);
-  if (file.size < 0) {
-    return false;
+  if (sizeText.empty() || *end != 0 || sizeText[0] == '-' || sizeText[0] == '+' ||
+      file.size > INT32_MAX) {
+    return Header::kBroken;
   }
   if (!OpenOutput(run, router, file.name, driver)) {
     Fail(router, "couldn't make a file");
-    return true;
+    return Header::kOpened;
   }
   if (driver) {
     router->result.driverName = file.name;
   }
   router->result.files.push_back(file);
-  return true;
+  return Header::kOpened;
 }
 
+// WTRM every second until TERM arrives, as the installer does (it also stops at a key press,
+// which a virtual router never gets; giveUpSeconds ends the wait).
 void Farewell(LoadRun* run, VirtualRouter* router) {
-  Request(run, router, "WTRM", Phase::kFarewell, kSecond, 30);
+  Request(run, router, "WTRM", Phase::kFarewell, kSecond, INT_MAX);
 }
 
 void TakeData(LoadRun* run, VirtualRouter* router, const uint8_t* payload, int length) {
   bool driver = router->phase == Phase::kDriverData;
   if (length == 0) {
     CloseOutput(router);
+    // The installer counts a file that ended short of its announced size as a broken transfer.
+    if (router->result.files.back().received != router->result.files.back().size) {
+      Fail(router, driver ? "could not install disk drivers" : "bad network connection");
+      return;
+    }
     if (driver) {
       router->result.files.clear();
       Discover(run, router);
@@ -277,8 +292,13 @@ void TakeAnswer(LoadRun* run, VirtualRouter* router, const uint8_t* datagram, in
     case Phase::kDriverOpen:
     case Phase::kOpen: {
       bool driver = router->phase == Phase::kDriverOpen;
-      if (!OpenFile(run, router, text, driver)) {
-        driver ? Fail(router, "could not retrieve disk drivers") : Farewell(run, router);
+      Header header = OpenFile(run, router, text, driver);
+      if (driver && header != Header::kOpened) {
+        Fail(router, "could not retrieve disk drivers");
+      } else if (header == Header::kBroken) {
+        Fail(router, "bad network connection");
+      } else if (header == Header::kNone) {
+        Farewell(run, router);
       } else if (router->phase != Phase::kFailed) {
         Request(run, router, "RETR", driver ? Phase::kDriverData : Phase::kData, kRetrieveAttempt,
                 kRetrieveAttempts);
@@ -333,7 +353,8 @@ void TimeOut(LoadRun* run, VirtualRouter* router) {
     case Phase::kStart:
       return Fail(router, "server refused to install");
     case Phase::kOpen:
-      return Farewell(run, router);
+      // Only an answer ends the list; silence in the middle of it is a failure.
+      return Fail(router, "the server stopped answering");
     case Phase::kDriverOpen:
       return Fail(router, "could not retrieve disk drivers");
     case Phase::kFarewell:
@@ -378,6 +399,11 @@ void ReceiveAll(LoadRun* run) {
     auto found = run->byAddress.find(PackHardwareAddress(datagram + kDestinationOffset));
     if (found != run->byAddress.end()) {
       TakeDatagram(run, &run->routers[found->second], datagram, int(got));
+      // One router's next answer follows its next request: another receive now would find
+      // nothing, one system call lost per datagram. Many routers' answers queue up meanwhile.
+      if (run->routers.size() == 1) {
+        return;
+      }
     }
   }
 }
@@ -401,6 +427,29 @@ bool WaitForAnswers(LoadRun* run) {
     ReceiveAll(run);
   }
   return true;
+}
+
+// The requests are broadcasts, which the kernel also hands back to this socket: a filter drops
+// the datagrams whose source field is one of our routers before they are queued (offset 0 is
+// the UDP header). Only when the routers' addresses share their first four bytes.
+void DropOwnRequests(int socket, const LoadOptions& options) {
+  uint64_t first = PackHardwareAddress(options.firstAddress);
+  uint64_t end = first + uint64_t(options.clients);
+  if (first >> 16 != (end - 1) >> 16 || (end & 0xffff) == 0) {
+    return;
+  }
+  sock_filter code[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 8),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, uint32_t(first >> 16), 0, 3),
+      BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 12),
+      BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, uint32_t(first & 0xffff), 0, 1),
+      BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, uint32_t(end & 0xffff), 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, 0xffffffff),
+      BPF_STMT(BPF_RET | BPF_K, 0),
+  };
+  sock_fprog program{sizeof code / sizeof code[0], code};
+  // Without it the loop drops them by address, only more slowly.
+  (void)setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
 }
 
 int OpenSocket(const std::string& interface) {
@@ -436,6 +485,7 @@ bool RunLoadClients(const LoadOptions& options, std::vector<LoadResult>* results
   if (run.socket < 0) {
     return false;
   }
+  DropOwnRequests(run.socket, options);
   run.routers.resize(size_t(options.clients));
   for (size_t i = 0; i < run.routers.size(); ++i) {
     Start(&run, i);

@@ -1,12 +1,14 @@
 #include "tools/install-server/router_session.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
+
+#include "platform/platform.h"
 
 namespace {
 
@@ -14,6 +16,9 @@ void CloseFile(RouterSession* session) {
   if (session->fileDescriptor >= 0) {
     close(session->fileDescriptor);
     session->fileDescriptor = -1;
+    if (session->openFiles != nullptr) {
+      --session->openFiles->open;
+    }
   }
 }
 
@@ -42,75 +47,147 @@ void Restart(RouterSession* session, RouterState state) {
   session->sendCounter = 0;
   session->lastRequest = 0;
   session->nextFile = 0;
+  session->inFile = false;
   session->filesSent = 0;
   session->bytesSent = 0;
   session->repeatedAnswers = 0;
-  session->startMicroseconds = ServerMicroseconds();
+  session->failure.clear();
+  session->startMicroseconds = MonotonicMicroseconds();
   session->progressChanged = true;
 }
 
-bool OpenServedFile(RouterSession* session, const ServedFile& file) {
-  session->fileDescriptor = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (session->fileDescriptor < 0) {
-    fprintf(stderr, "install-server: cannot open %s: %s\n", file.path.c_str(), strerror(errno));
+const ServedFile& CurrentFile(const RouterSession& session) {
+  return session.profile->files[session.nextFile - 1];
+}
+
+void Fail(RouterSession* session, const std::string& why) {
+  CloseFile(session);
+  session->inFile = false;
+  session->state = RouterState::kFailed;
+  session->failure = why;
+  session->progressChanged = true;
+}
+
+// Opens the file and reads its identity and size from the open descriptor, so that what is
+// announced is what is sent even when the file was replaced since the directory was read.
+bool OpenServedFile(RouterSession* session, const ServedFile& file, struct stat* status) {
+  if (session->openFiles != nullptr && session->openFiles->open >= session->openFiles->limit) {
+    errno = EMFILE;
     return false;
   }
-  session->fileLeft = file.size;
+  int descriptor = OpenBeneath(session->profile->root, file.relative);
+  if (descriptor < 0) {
+    return false;
+  }
+  if (fstat(descriptor, status) != 0 || !S_ISREG(status->st_mode)) {
+    close(descriptor);
+    errno = EINVAL;
+    return false;
+  }
+  session->fileDescriptor = descriptor;
+  if (session->openFiles != nullptr) {
+    ++session->openFiles->open;
+  }
   return true;
 }
 
-// The next file's FILE header, or the end of the list as a datagram that is not one.
-bool AnswerFileHeader(RouterSession* session, uint16_t acknowledgement) {
-  if (session->nextFile == session->files.size()) {
+// Why a file cannot be sent, as the router's summary says it.
+std::string OpenFailure(const ServedFile& file, int error) {
+  if (error == EXDEV || error == ELOOP) {
+    return "cannot send " + file.name + ": it leads out of the served directory";
+  }
+  if (error == EINVAL) {
+    return "cannot send " + file.name + ": not a regular file";
+  }
+  return "cannot send " + file.name + ": " + strerror(error);
+}
+
+// The next file's FILE header, or the end of the list as a datagram that is not one. A file that
+// cannot be sent is announced with size -1, which the router refuses as a broken header: told
+// that the list ended, it would report a complete installation.
+void AnswerFileHeader(RouterSession* session, uint16_t acknowledgement) {
+  if (session->nextFile == session->profile->files.size()) {
     session->state = RouterState::kListEnded;
     session->progressChanged = true;
     AnswerText(session, acknowledgement, "DONE\n");
-    return true;
+    return;
   }
-  const ServedFile& file = session->files[session->nextFile];
-  if (!OpenServedFile(session, file)) {
-    return false;
+  const ServedFile& file = session->profile->files[session->nextFile++];
+  struct stat status;
+  std::string refusal;
+  if (!OpenServedFile(session, file, &status)) {
+    refusal = OpenFailure(file, errno);
+  } else if (status.st_size > kLargestFile ||
+             session->sendCounter + AnswersForFile(status.st_size) + 2 > kMostAnswers) {
+    refusal = "cannot send " + file.name + ": it grew to " + std::to_string(status.st_size) +
+              " bytes, more than the conversation carries";
   }
-  ++session->nextFile;
+  if (!refusal.empty()) {
+    Fail(session, refusal);
+    AnswerText(session, acknowledgement, "FILE\n" + file.name + "\n-1\n");
+    return;
+  }
+  session->fileDevice = status.st_dev;
+  session->fileInode = status.st_ino;
+  session->fileChanged = status.st_ctim;
+  session->fileSize = status.st_size;
+  session->fileOffset = 0;
+  session->inFile = true;
+  session->fileStartMicroseconds = MonotonicMicroseconds();
   session->progressChanged = true;
   AnswerText(session, acknowledgement,
-             "FILE\n" + file.name + "\n" + std::to_string(file.size) + "\n");
+             "FILE\n" + file.name + "\n" + std::to_string(status.st_size) + "\n");
+}
+
+// Opens the file again after it was set aside; false with the failure set when it is not the
+// file that was announced.
+bool ReopenFile(RouterSession* session) {
+  const ServedFile& file = CurrentFile(*session);
+  struct stat status;
+  if (!OpenServedFile(session, file, &status)) {
+    Fail(session, OpenFailure(file, errno));
+    return false;
+  }
+  if (status.st_dev != session->fileDevice || status.st_ino != session->fileInode ||
+      status.st_ctim.tv_sec != session->fileChanged.tv_sec ||
+      status.st_ctim.tv_nsec != session->fileChanged.tv_nsec) {
+    Fail(session, file.name + " was replaced while it was sent");
+    return false;
+  }
   return true;
 }
 
-// The next block of the open file; the empty datagram after the last one ends the file.
-bool AnswerFileData(RouterSession* session, uint16_t acknowledgement) {
-  if (session->fileLeft == 0) {
+// The next block of the open file; the empty datagram after the last one ends the file. A file
+// that ends early (it shrank) or cannot be read gets its end at once: the router sees fewer
+// bytes than announced and stops with an error.
+void AnswerFileData(RouterSession* session, uint16_t acknowledgement) {
+  if (session->fileOffset == session->fileSize) {
     CloseFile(session);
+    session->inFile = false;
     ++session->filesSent;
     session->progressChanged = true;
     StampAnswer(session, acknowledgement, 0);
-    return true;
+    return;
   }
-  int64_t count = session->fileLeft < kMaxPayload ? session->fileLeft : kMaxPayload;
-  ssize_t got = read(session->fileDescriptor, session->answer + kDatagramHeaderSize, size_t(count));
+  if (session->fileDescriptor < 0 && !ReopenFile(session)) {
+    StampAnswer(session, acknowledgement, 0);
+    return;
+  }
+  int64_t left = session->fileSize - session->fileOffset;
+  size_t count = size_t(left < kMaxPayload ? left : kMaxPayload);
+  ssize_t got = pread(session->fileDescriptor, session->answer + kDatagramHeaderSize, count,
+                      off_t(session->fileOffset));
   if (got <= 0) {
-    fprintf(stderr, "install-server: %s ended early or cannot be read\n",
-            session->files[session->nextFile - 1].path.c_str());
-    return false;
+    const ServedFile& file = CurrentFile(*session);
+    Fail(session, got == 0 ? file.name + " ended after " + std::to_string(session->fileOffset) +
+                                 " of " + std::to_string(session->fileSize) + " bytes"
+                           : "cannot read " + file.name + ": " + strerror(errno));
+    StampAnswer(session, acknowledgement, 0);
+    return;
   }
-  session->fileLeft -= got;
+  session->fileOffset += got;
   session->bytesSent += uint64_t(got);
   StampAnswer(session, acknowledgement, int(got));
-  return true;
-}
-
-// A file that cannot be read fails the router: telling it that the list ended would make it
-// report a complete installation, so it is not answered any more.
-bool AnswerRetrieve(RouterSession* session, uint16_t acknowledgement) {
-  bool answered = session->fileDescriptor >= 0 ? AnswerFileData(session, acknowledgement)
-                                               : AnswerFileHeader(session, acknowledgement);
-  if (!answered) {
-    CloseFile(session);
-    session->state = RouterState::kFailed;
-    session->progressChanged = true;
-  }
-  return answered;
 }
 
 bool Begins(const uint8_t* payload, int length, const char* word) {
@@ -124,6 +201,7 @@ bool AnswerNewRequest(RouterSession* session, const DatagramHeader& header,
   RouterState state = session->state;
   if (Begins(payload, length, "YACK") && state == RouterState::kOffered) {
     session->state = RouterState::kBound;
+    session->progressChanged = true;
     AnswerText(session, header.sequence, "OKAY\n");
     return true;
   }
@@ -138,8 +216,11 @@ bool AnswerNewRequest(RouterSession* session, const DatagramHeader& header,
        state == RouterState::kInstalling || state == RouterState::kListEnded)) {
     if (state == RouterState::kDriverOffer) {
       session->state = RouterState::kDrivers;
+      session->progressChanged = true;
     }
-    return AnswerRetrieve(session, header.sequence);
+    session->inFile ? AnswerFileData(session, header.sequence)
+                    : AnswerFileHeader(session, header.sequence);
+    return true;
   }
   if (Begins(payload, length, "WTRM") && state != RouterState::kDriverOffer &&
       state != RouterState::kOffered) {
@@ -188,31 +269,37 @@ const char* RouterStateName(RouterState state) {
   return "?";
 }
 
-void StartDriverConversation(RouterSession* session, const ServedFile& driver) {
+bool IsBoundState(RouterState state) {
+  return state == RouterState::kDrivers || state == RouterState::kBound ||
+         state == RouterState::kInstalling || state == RouterState::kListEnded;
+}
+
+void StartDriverConversation(RouterSession* session, const ServedFile& driver,
+                             const std::string& root) {
   Restart(session, RouterState::kDriverOffer);
-  session->profile = "drivers";
-  session->files = {driver};
+  session->profile = std::make_shared<const Profile>(Profile{root, "drivers", false, {driver}});
+  session->drivers = true;
   AnswerText(session, 0, "OFDR\n");
 }
 
-void StartInstallation(RouterSession* session, const Profile& profile) {
+void StartInstallation(RouterSession* session, std::shared_ptr<const Profile> profile) {
   Restart(session, RouterState::kOffered);
-  session->profile = profile.name;
-  session->files = profile.files;
-  AnswerText(session, 0, "OFFR\n" + profile.name + "\n" + (profile.keep ? "keep\n" : ""));
+  session->profile = std::move(profile);
+  session->drivers = false;
+  const Profile& offered = *session->profile;
+  AnswerText(session, 0, "OFFR\n" + offered.name + "\n" + (offered.keep ? "keep\n" : ""));
 }
 
 RequestOutcome AnswerRequest(RouterSession* session, const DatagramHeader& header,
                              const uint8_t* payload) {
-  if (session->state == RouterState::kFailed) {
-    return RequestOutcome::kIgnored;
-  }
   if (header.sequence == session->lastRequest && session->answerLength > 0 &&
       session->lastRequest != 0) {
     ++session->repeatedAnswers;
     return RequestOutcome::kRepeated;
   }
-  if (header.sequence != uint16_t(session->lastRequest + 1)) {
+  // A failed router was told so; only a lost refusal is sent again.
+  if (session->state == RouterState::kFailed ||
+      header.sequence != uint16_t(session->lastRequest + 1)) {
     return RequestOutcome::kIgnored;
   }
   if (!AnswerNewRequest(session, header, payload)) {
@@ -220,6 +307,14 @@ RequestOutcome AnswerRequest(RouterSession* session, const DatagramHeader& heade
   }
   session->lastRequest = header.sequence;
   return RequestOutcome::kAnswered;
+}
+
+void SetFileAside(RouterSession* session) {
+  CloseFile(session);
+}
+
+std::string CurrentFileName(const RouterSession& session) {
+  return session.nextFile == 0 ? "" : CurrentFile(session).name;
 }
 
 std::string DriverRelease(const uint8_t* payload, int length) {
@@ -248,10 +343,4 @@ std::vector<std::string> DiscoverLines(const uint8_t* payload, int length) {
     lines.push_back(Printable(start, size_t(stop - start)));
   }
   return lines;
-}
-
-uint64_t ServerMicroseconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return uint64_t(now.tv_sec) * 1000000 + uint64_t(now.tv_nsec) / 1000;
 }

@@ -1,10 +1,16 @@
 #include "tools/install-server/served_directory.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -14,14 +20,50 @@
 
 namespace {
 
-// Routers compare the 16-bit sequence number on the wire without wrapping.
-constexpr int64_t kMostAnswers = 65535;
-// The size in the FILE header is a signed 32-bit number at the router.
-constexpr int64_t kLargestFile = INT32_MAX;
+constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 
-bool LookUpFile(const std::string& path, const std::string& name, ServedFile* out) {
+// Kernels without openat2: every component opened with O_NOFOLLOW, which refuses links even
+// where they would stay inside; names here are "packages/NAME" or "drivers/NAME".
+int OpenWithoutLinks(int directory, const std::string& relative) {
+  size_t slash = relative.find('/');
+  if (slash == std::string::npos) {
+    return openat(directory, relative.c_str(), kOpenFlags | O_NOFOLLOW);
+  }
+  std::string first = relative.substr(0, slash);
+  if (first == "..") {
+    errno = EXDEV;
+    return -1;
+  }
+  int inner = openat(directory, first.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (inner < 0) {
+    return -1;
+  }
+  int file = OpenWithoutLinks(inner, relative.substr(slash + 1));
+  int saved = errno;
+  close(inner);
+  errno = saved;
+  return file;
+}
+
+// Looks the file up as a router would get it; false with a message when it cannot be served.
+bool LookUpFile(const std::string& root, const std::string& relative, const std::string& name,
+                ServedFile* out) {
+  std::string path = root + "/" + relative;
+  int file = OpenBeneath(root, relative);
+  if (file < 0) {
+    bool outside = errno == EXDEV || errno == ELOOP;
+    if (outside) {
+      fprintf(stderr, "install-server: %s leads out of the served directory (refused)\n",
+              path.c_str());
+    } else {
+      fprintf(stderr, "install-server: cannot open %s: %s\n", path.c_str(), strerror(errno));
+    }
+    return false;
+  }
   struct stat status;
-  if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+  bool regular = fstat(file, &status) == 0 && S_ISREG(status.st_mode);
+  close(file);
+  if (!regular) {
     fprintf(stderr, "install-server: %s is not a regular file\n", path.c_str());
     return false;
   }
@@ -29,7 +71,7 @@ bool LookUpFile(const std::string& path, const std::string& name, ServedFile* ou
     fprintf(stderr, "install-server: %s is larger than a router can take\n", path.c_str());
     return false;
   }
-  *out = ServedFile{path, name, status.st_size};
+  *out = ServedFile{path, relative, name, status.st_size};
   return true;
 }
 
@@ -37,19 +79,35 @@ bool EndsWithScr(const std::string& name) {
   return name.size() > 4 && name.compare(name.size() - 4, 4, ".scr") == 0;
 }
 
+// True when DIR/packages/NAME is a regular file inside DIR; a link leading out is skipped aloud.
+bool IsServableEntry(const std::string& root, const std::string& name) {
+  int file = OpenBeneath(root, "packages/" + name);
+  if (file < 0) {
+    if (errno == EXDEV || errno == ELOOP) {
+      fprintf(stderr,
+              "install-server: %s/packages/%s leads out of the served directory (skipped)\n",
+              root.c_str(), name.c_str());
+    }
+    return false;
+  }
+  struct stat status;
+  bool regular = fstat(file, &status) == 0 && S_ISREG(status.st_mode);
+  close(file);
+  return regular;
+}
+
 // Every servable regular file of DIR/packages: package files by name, then ".scr" files by name,
 // so that a configuration file is written after the packages that might bring the same file.
-bool ListPackageDirectory(const std::string& directory, std::vector<std::string>* names) {
+bool ListPackageDirectory(const std::string& root, std::vector<std::string>* names) {
+  std::string directory = root + "/packages";
   DIR* listing = opendir(directory.c_str());
   if (listing == nullptr) {
     perror(("install-server: " + directory).c_str());
     return false;
   }
   while (dirent* entry = readdir(listing)) {
-    struct stat status;
     std::string name = entry->d_name;
-    if (IsServableName(name) && stat((directory + "/" + name).c_str(), &status) == 0 &&
-        S_ISREG(status.st_mode)) {
+    if (IsServableName(name) && IsServableEntry(root, name)) {
       names->push_back(name);
     }
   }
@@ -64,7 +122,7 @@ bool ReadProfileFile(const std::string& root, const std::string& path, ProfileFi
   if (path.empty()) {
     ProfileEntry entry{"default", false, {}};
     out->profiles.push_back(entry);
-    return ListPackageDirectory(root + "/packages", &out->profiles[0].files);
+    return ListPackageDirectory(root, &out->profiles[0].files);
   }
   std::ifstream file(path);
   std::ostringstream text;
@@ -76,12 +134,13 @@ bool ReadProfileFile(const std::string& root, const std::string& path, ProfileFi
 }
 
 bool ResolveProfile(const std::string& root, const ProfileEntry& entry, Profile* out) {
+  out->root = root;
   out->name = entry.name;
   out->keep = entry.keep;
   int64_t answers = kConversationAnswers;
   for (const std::string& name : entry.files) {
     ServedFile file;
-    if (!LookUpFile(root + "/packages/" + name, name, &file)) {
+    if (!LookUpFile(root, "packages/" + name, name, &file)) {
       return false;
     }
     answers += AnswersForFile(file.size);
@@ -89,9 +148,14 @@ bool ResolveProfile(const std::string& root, const ProfileEntry& entry, Profile*
   }
   if (answers > kMostAnswers) {
     fprintf(stderr,
-            "install-server: profile '%s' needs %lld datagrams; one conversation carries %lld\n",
+            "install-server: profile '%s' needs %lld datagrams; one conversation carries %lld "
+            "(about 255 MiB)\n",
             entry.name.c_str(), (long long)answers, (long long)kMostAnswers);
     return false;
+  }
+  if (out->files.empty()) {
+    // Its routers would erase their disks and report an installation of nothing.
+    fprintf(stderr, "install-server: warning: profile '%s' has no files\n", entry.name.c_str());
   }
   return true;
 }
@@ -111,23 +175,49 @@ bool IsPlainRelease(const std::string& release) {
 
 }  // namespace
 
+int OpenBeneath(const std::string& root, const std::string& relative) {
+  int directory = open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) {
+    return -1;
+  }
+  open_how how{};
+  how.flags = kOpenFlags;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  int file = int(syscall(SYS_openat2, directory, relative.c_str(), &how, sizeof how));
+  if (file < 0 && errno == ENOSYS) {
+    file = OpenWithoutLinks(directory, relative);
+  }
+  int saved = errno;
+  close(directory);
+  errno = saved;
+  return file;
+}
+
 int64_t AnswersForFile(int64_t size) {
   // The FILE header, the data datagrams and the empty one that ends the file.
   return 1 + (size + kMaxPayload - 1) / kMaxPayload + 1;
 }
 
 bool LoadServedDirectory(const std::string& root, const std::string& profilesPath,
-                         ServedDirectory* out) {
+                         bool defaultDrivers, ServedDirectory* out) {
+  ServedFile driver;
+  if (defaultDrivers && !LookUpFile(root, "drivers/default.vpk", "default.vpk", &driver)) {
+    // Routers without it would wait for their drivers for ever.
+    fprintf(stderr, "install-server: give --no-default-drivers to serve without it\n");
+    return false;
+  }
   ProfileFile file;
   if (!ReadProfileFile(root, profilesPath, &file)) {
     return false;
   }
   out->root = root;
-  out->profiles.resize(file.profiles.size());
+  out->profiles.clear();
   for (size_t i = 0; i < file.profiles.size(); ++i) {
-    if (!ResolveProfile(root, file.profiles[i], &out->profiles[i])) {
+    auto profile = std::make_shared<Profile>();
+    if (!ResolveProfile(root, file.profiles[i], profile.get())) {
       return false;
     }
+    out->profiles.push_back(profile);
     if (file.profiles[i].name == "default") {
       out->defaultProfile = int(i);
     }
@@ -136,22 +226,31 @@ bool LoadServedDirectory(const std::string& root, const std::string& profilesPat
   return true;
 }
 
-const Profile* ProfileFor(const ServedDirectory& served, const uint8_t* address) {
+std::shared_ptr<const Profile> ProfileFor(const ServedDirectory& served, const uint8_t* address) {
   auto found = served.routerProfiles.find(PackHardwareAddress(address));
   if (found != served.routerProfiles.end()) {
-    return &served.profiles[found->second];
+    return served.profiles[found->second];
   }
-  return served.defaultProfile < 0 ? nullptr : &served.profiles[size_t(served.defaultProfile)];
+  return served.defaultProfile < 0 ? nullptr : served.profiles[size_t(served.defaultProfile)];
 }
 
 bool ChooseDriverFile(const ServedDirectory& served, const std::string& release, ServedFile* out) {
-  std::string drivers = served.root + "/drivers/";
-  struct stat status;
   std::string name = "default.vpk";
-  if (IsPlainRelease(release) && stat((drivers + release + ".vpk").c_str(), &status) == 0) {
-    name = release + ".vpk";
+  if (IsPlainRelease(release)) {
+    int special = OpenBeneath(served.root, "drivers/" + release + ".vpk");
+    if (special >= 0) {
+      close(special);
+      name = release + ".vpk";
+    }
   }
-  if (!LookUpFile(drivers + name, name, out)) {
+  int file = OpenBeneath(served.root, "drivers/" + name);
+  if (file < 0 && errno == ENOENT) {
+    return false;  // served with --no-default-drivers: such routers get no offer, quietly
+  }
+  if (file >= 0) {
+    close(file);
+  }
+  if (!LookUpFile(served.root, "drivers/" + name, name, out)) {
     return false;
   }
   if (kConversationAnswers + AnswersForFile(out->size) > kMostAnswers) {

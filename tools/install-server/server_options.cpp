@@ -7,7 +7,8 @@ namespace {
 
 const char usageText[] =
     "usage: install-server --directory DIR --interface NAME [--interface NAME]...\n"
-    "                      [--profiles FILE] [--duplicate-every N]\n"
+    "                      [--profiles FILE] [--events FILE|-] [--no-default-drivers]\n"
+    "                      [--duplicate-every N]\n"
     "\n"
     "Answers the network installation of routers on the Ethernet segments of the named\n"
     "interfaces (UDP port 5000, broadcasts): sends each router its driver package, then the\n"
@@ -17,6 +18,10 @@ const char usageText[] =
     "  --directory DIR      the directory to serve (layout below)\n"
     "  --interface NAME     an interface to answer on; give one per segment\n"
     "  --profiles FILE      which files each router gets (format below)\n"
+    "  --events FILE|-      append one JSON object a line for each router event to FILE\n"
+    "                       ('-': standard output, the log then goes to standard error)\n"
+    "  --no-default-drivers serve without DIR/drivers/default.vpk (routers whose kernel\n"
+    "                       release has no driver package then get no offer)\n"
     "  --duplicate-every N  send every Nth answer twice (to test routers' checks)\n"
     "  --help               this text\n"
     "\n"
@@ -24,6 +29,7 @@ const char usageText[] =
     "  DIR/drivers/RELEASE.vpk  driver package for routers running kernel release RELEASE\n"
     "  DIR/drivers/default.vpk  driver package for every other router\n"
     "  DIR/packages/NAME        package files and .scr configuration files\n"
+    "Names that lead out of DIR through a link are refused.\n"
     "\n"
     "Profile file (one entry a line; '#' starts a comment):\n"
     "  profile NAME keep|erase FILE...  a package set: files of DIR/packages in the order\n"
@@ -32,6 +38,13 @@ const char usageText[] =
     "A router not listed gets the profile named 'default'; without one it gets no offer.\n"
     "Without --profiles every file of DIR/packages is sent to every router, package files by\n"
     "name, then .scr files by name, and the old configuration is erased.\n"
+    "One conversation carries at most 65,535 datagrams, so a profile's files together may\n"
+    "hold about 255 MiB (4,076 bytes a datagram, two more per file); the driver package\n"
+    "likewise.\n"
+    "\n"
+    "A router silent for 20 minutes is forgotten (formatting a disk leaves it silent for\n"
+    "minutes). SIGHUP reads the profiles and the directory again; routers being served go on\n"
+    "with what they were offered.\n"
     "\n"
     "Exit status: 0 when stopped by SIGTERM or SIGINT, 1 when it cannot start or go on,\n"
     "2 for a wrong command line.\n";
@@ -81,6 +94,10 @@ bool ParseOne(int argc, char** argv, int* at, ServerOptions* out, bool* missing)
     out->profiles = value;
   } else if (OptionValue(argc, argv, at, "--interface", &value, missing)) {
     out->interfaces.push_back(value);
+  } else if (OptionValue(argc, argv, at, "--events", &value, missing)) {
+    out->events = value;
+  } else if (strcmp(argv[*at], "--no-default-drivers") == 0) {
+    out->defaultDrivers = false;
   } else if (OptionValue(argc, argv, at, "--duplicate-every", &value, missing)) {
     return *missing || ParseCount(value, &out->duplicateEvery);
   } else {

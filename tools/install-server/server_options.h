@@ -11,6 +11,8 @@ struct ServerOptions {
   std::string profiles;                 // the profile file; empty: one default profile
   std::vector<std::string> interfaces;  // at least one
   int duplicateEvery = 0;               // > 0: send every Nth answer twice
+  std::string events;                   // the fleet view's file; "-": standard output
+  bool defaultDrivers = true;           // false: serve without DIR/drivers/default.vpk
   bool help = false;
 };
 

@@ -23,8 +23,10 @@ int RunServer(const TemporaryDirectory& dir, const std::string& arguments) {
 TEST(InstallServerProgramTest, HelpUsageAndStartFailures) {
   TemporaryDirectory dir;
   EXPECT_EQ(RunServer(dir, "--help"), 0);
-  EXPECT_NE(ReadWholeTestFile(dir / "out").find("profile NAME keep|erase FILE..."),
-            std::string::npos);
+  for (const char* line : {"profile NAME keep|erase FILE...", "hold about 255 MiB",
+                           "silent for 20 minutes is forgotten"}) {
+    EXPECT_NE(ReadWholeTestFile(dir / "out").find(line), std::string::npos) << line;
+  }
   const std::pair<const char*, int> cases[] = {
       {"--directory /tmp", 2},
       {"--interface lo", 2},
@@ -33,6 +35,8 @@ TEST(InstallServerProgramTest, HelpUsageAndStartFailures) {
       {"--directory /tmp --interface lo --color", 2},
       {"--directory /nonexistent --interface lo", 1},
       {"--directory /tmp --profiles /nonexistent --interface lo", 1},
+      // Routers would wait for their drivers for ever.
+      {"--directory /tmp --interface lo", 1},
   };
   for (const auto& [arguments, status] : cases) {
     EXPECT_EQ(RunServer(dir, arguments), status) << arguments;
@@ -40,7 +44,8 @@ TEST(InstallServerProgramTest, HelpUsageAndStartFailures) {
   }
 }
 
-// SIGTERM ends the server with status 0 after it has closed its sockets.
+// SIGHUP reads the directory again; SIGTERM ends the server with status 0 after it has closed
+// its sockets.
 TEST(InstallServerProgramTest, StopsCleanlyOnSigterm) {
   TemporaryDirectory dir;
   VethLink link("prog");
@@ -52,13 +57,18 @@ TEST(InstallServerProgramTest, StopsCleanlyOnSigterm) {
   if (child == 0) {
     dup2(output[1], 1);
     execl("/usr/sbin/ip", "ip", "netns", "exec", link.Left().c_str(), program.c_str(),
-          "--directory", dir.Path().c_str(), "--interface", "eth0", nullptr);
+          "--directory", dir.Path().c_str(), "--interface", "eth0", "--no-default-drivers",
+          nullptr);
     _exit(127);
   }
   close(output[1]);
   char line[200] = {};
   ASSERT_GT(read(output[0], line, sizeof line - 1), 0);
   EXPECT_EQ(std::string(line).rfind("install-server: serving ", 0), 0u) << line;
+  kill(child, SIGHUP);
+  char reloaded[200] = {};
+  ASSERT_GT(read(output[0], reloaded, sizeof reloaded - 1), 0);
+  EXPECT_EQ(std::string(reloaded), "install-server: reloaded 1 profiles; 0 conversations go on\n");
   kill(child, SIGTERM);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "tests/support/test_files.h"
 
@@ -19,6 +20,10 @@ class ServedDirectoryTest : public testing::Test {
     WriteTestFile(dir / "drivers/default.vpk", "default");
     WriteTestFile(dir / "drivers/5.10.vpk", "5.10");
     WriteTestFile(dir / "..vpk", "outside");
+    // Planted by someone who may write the directory: one link stays inside, two lead out.
+    EXPECT_EQ(symlink("a.vpk", (dir / "packages/inside.vpk").c_str()), 0);
+    EXPECT_EQ(symlink("/etc/hostname", (dir / "packages/link.vpk").c_str()), 0);
+    EXPECT_EQ(symlink("../../..vpk", (dir / "packages/up.vpk").c_str()), 0);
   }
   TemporaryDirectory dir;
 };
@@ -26,22 +31,22 @@ class ServedDirectoryTest : public testing::Test {
 // Without a profile file every router gets the packages by name, then the configuration.
 TEST_F(ServedDirectoryTest, DefaultProfileIsTheWholePackageDirectory) {
   ServedDirectory served;
-  ASSERT_TRUE(LoadServedDirectory(dir.Path(), "", &served));
+  ASSERT_TRUE(LoadServedDirectory(dir.Path(), "", true, &served));
   uint8_t anyone[6] = {2, 1, 2, 3, 4, 5};
-  const Profile* profile = ProfileFor(served, anyone);
+  std::shared_ptr<const Profile> profile = ProfileFor(served, anyone);
   ASSERT_NE(profile, nullptr);
   std::vector<std::string> names;
   for (const ServedFile& file : profile->files) {
     names.push_back(file.name);
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"a.vpk", "b.vpk", "c.vpk", "a.scr"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"a.vpk", "b.vpk", "c.vpk", "inside.vpk", "a.scr"}));
   EXPECT_FALSE(profile->keep);
 }
 
 // A release names a driver file only as a plain name; anything else gets the default.
 TEST_F(ServedDirectoryTest, ChoosesTheDriverByRelease) {
   ServedDirectory served;
-  ASSERT_TRUE(LoadServedDirectory(dir.Path(), "", &served));
+  ASSERT_TRUE(LoadServedDirectory(dir.Path(), "", true, &served));
   const std::pair<const char*, const char*> cases[] = {
       {"5.10", "5.10.vpk"},    {"6.1", "default.vpk"}, {"", "default.vpk"},
       {"../.", "default.vpk"}, {".", "default.vpk"},   {"../drivers/5.10", "default.vpk"},
@@ -54,20 +59,39 @@ TEST_F(ServedDirectoryTest, ChoosesTheDriverByRelease) {
   }
 }
 
-// What cannot be served stops the server before it answers anyone.
+// What cannot be served stops the server before it answers anyone; what would leave routers
+// with nothing is said aloud.
 TEST_F(ServedDirectoryTest, RefusesProfilesItCannotServe) {
   std::string huge = dir / "packages/huge.vpk";
   ASSERT_EQ(truncate((WriteTestFile(huge, ""), huge).c_str(), 300 << 20), 0);
-  const std::pair<const char*, const char*> cases[] = {
-      {"profile default erase missing.vpk\n", "packages/missing.vpk is not a regular file"},
-      {"profile default erase sub\n", "packages/sub is not a regular file"},
-      {"profile default erase huge.vpk\n", "profile 'default' needs 77184 datagrams"},
+  ASSERT_EQ(mkfifo((dir / "packages/pipe.vpk").c_str(), 0644), 0);
+  const struct {
+    const char* profiles;
+    bool defaultDrivers;
+    bool loads;
+    const char* message;
+  } cases[] = {
+      {"profile default erase missing.vpk\n", true, false, "packages/missing.vpk: No such file"},
+      {"profile default erase sub\n", true, false, "packages/sub is not a regular file"},
+      {"profile default erase pipe.vpk\n", true, false, "packages/pipe.vpk is not a regular file"},
+      {"profile default erase huge.vpk\n", true, false, "profile 'default' needs 77184 datagrams"},
+      {"profile default erase link.vpk\n", true, false,
+       "packages/link.vpk leads out of the served directory (refused)"},
+      {"profile default erase up.vpk\n", true, false, "packages/up.vpk leads out"},
+      {"profile default erase inside.vpk\nprofile none keep\n", true, true,
+       "warning: profile 'none' has no files"},
+      {"profile default erase a.vpk\n", false, true, ""},
+      {"profile default erase a.vpk\n", true, false, "give --no-default-drivers"},
   };
-  for (const auto& [text, message] : cases) {
+  for (const auto& [text, defaultDrivers, loads, message] : cases) {
+    if (!defaultDrivers) {
+      ASSERT_EQ(rename((dir / "drivers/default.vpk").c_str(), (dir / "drivers/old").c_str()), 0);
+    }
     WriteTestFile(dir / "profiles", text);
     ServedDirectory served;
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(LoadServedDirectory(dir.Path(), dir / "profiles", &served)) << text;
+    EXPECT_EQ(LoadServedDirectory(dir.Path(), dir / "profiles", defaultDrivers, &served), loads)
+        << text;
     EXPECT_NE(testing::internal::GetCapturedStderr().find(message), std::string::npos) << text;
   }
 }
