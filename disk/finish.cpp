@@ -9,6 +9,7 @@
 #include <string>
 
 #include "disk/disk_names.h"
+#include "disk/prepare.h"
 #include "disk/tools.h"
 #include "platform/platform.h"
 
@@ -26,6 +27,9 @@ void FinishInstalledSystem(const TargetDisk& target) {
     close(marker);
   }
   SyncFileSystems();
+  if (StartedThroughUefi()) {
+    UnmountFileSystem("/flash/boot/efi");
+  }
   UnmountFileSystem("/flash/boot");  // fails harmlessly in the single-partition layout
   if (!target.moreThan1023Cylinders) {
     std::string root = PartitionDevice(target.device, 1);

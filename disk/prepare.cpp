@@ -21,6 +21,9 @@ namespace {
 constexpr uint32_t kBootPartitionBytes = 10485760;
 // The partition table counts sectors of 512 bytes in 32 bits: nothing beyond 2 TiB is reachable.
 constexpr uint64_t kAddressableBytes = uint64_t{0xFFFFFFFF} * 512;
+// The EFI system partition of a machine started through UEFI holds its boot manager, kernel and
+// initial RAM disk.
+constexpr uint32_t kEfiPartitionBytes = 33554432;
 // The smallest root partition the installation is tried on; mke2fs fails on much smaller ones.
 constexpr uint64_t kSmallestRootBytes = 2 * 1048576;
 
@@ -33,6 +36,10 @@ struct Layout {
   uint32_t bootCylinders;
   uint32_t cylinders;    // those the partition table can address
   const char* rootType;  // "ext3" or "ext2"
+  // Started through UEFI: an EFI system partition after the others, mounted at /boot/efi.
+  bool efiPartition;
+  uint32_t efiCylinders;
+  char efi[80];
 };
 
 Layout LayoutOf(const TargetDisk& target) {
@@ -46,6 +53,12 @@ Layout LayoutOf(const TargetDisk& target) {
   layout.cylinders = static_cast<uint32_t>(
       std::min<uint64_t>(target.cylinders, kAddressableBytes / target.cylinderBytes));
   layout.rootType = target.largerThan40MiB ? "ext3" : "ext2";
+  layout.efiPartition = StartedThroughUefi();
+  layout.efiCylinders = layout.efiPartition
+                            ? (kEfiPartitionBytes + target.cylinderBytes - 1) / target.cylinderBytes
+                            : 0;
+  int efiNumber = layout.bootPartition ? 3 : 2;
+  snprintf(layout.efi, sizeof layout.efi, "%s", PartitionDevice(target.device, efiNumber).c_str());
   return layout;
 }
 
@@ -56,9 +69,10 @@ uint64_t DiskBytes(const TargetDisk& target) {
 // Refuses a disk that cannot hold the layout, and warns about the part of a large disk that the
 // partition table cannot reach, before anything on the disk is changed.
 bool CheckDiskSize(const TargetDisk& target, const Layout& layout) {
-  uint64_t bootCylinders = layout.bootPartition ? layout.bootCylinders : 0;
-  uint64_t rootCylinders = layout.cylinders > bootCylinders ? layout.cylinders - bootCylinders : 0;
-  uint64_t needed = bootCylinders * target.cylinderBytes + kSmallestRootBytes;
+  uint64_t otherCylinders = (layout.bootPartition ? layout.bootCylinders : 0) + layout.efiCylinders;
+  uint64_t rootCylinders =
+      layout.cylinders > otherCylinders ? layout.cylinders - otherCylinders : 0;
+  uint64_t needed = otherCylinders * target.cylinderBytes + kSmallestRootBytes;
   if (rootCylinders * target.cylinderBytes < kSmallestRootBytes) {
     printf("ERROR: the disk is too small: %llu KiB, the installation needs at least %llu KiB\n",
            static_cast<unsigned long long>(DiskBytes(target) / 1024),
@@ -116,12 +130,17 @@ bool Partition(const Layout& layout) {
     return false;
   }
   int written = 1;
+  uint32_t rootEnd = layout.cylinders - layout.efiCylinders;
   if (layout.bootPartition) {
     fprintf(table, "0,%u,83,*\n", layout.bootCylinders);
-    fprintf(table, "%u,%u,83,-\n", layout.bootCylinders, layout.cylinders - layout.bootCylinders);
+    fprintf(table, "%u,%u,83,-\n", layout.bootCylinders, rootEnd - layout.bootCylinders);
     written = 2;
   } else {
-    fprintf(table, "0,%u,83,*\n", layout.cylinders);
+    fprintf(table, "0,%u,83,*\n", rootEnd);
+  }
+  if (layout.efiPartition) {
+    fprintf(table, "%u,%u,ef,-\n", rootEnd, layout.efiCylinders);
+    ++written;
   }
   // Every further entry of the old table is emptied.
   for (; written < oldEntries; ++written) {
@@ -146,6 +165,9 @@ bool Format(const TargetDisk& target, const Layout& layout) {
            MakeFileSystem(layout.second, target.largerThan40MiB);
   } else {
     done = MakeFileSystem(layout.first, target.largerThan40MiB);
+  }
+  if (done && layout.efiPartition) {
+    done = RunProgram(nullptr, "/sbin/mkfs.vfat", {layout.efi}) == 0;
   }
   StopProgress();
   if (!done) {
@@ -199,6 +221,9 @@ bool WriteFstab(const Layout& layout) {
   } else {
     fprintf(file, "%s  /     %s defaults 1 1\n", layout.first, layout.rootType);
   }
+  if (layout.efiPartition) {
+    fprintf(file, "%s  /boot/efi vfat defaults 0 2\n", layout.efi);
+  }
   fputs("none /proc proc defaults 0 0\n", file);
   fputs("none /dev/pts devpts gid=5,mode=620 0 0\n", file);
   CloseConfigurationFile(file, path);
@@ -227,6 +252,20 @@ void CreateBaseDirectories() {
   }
 }
 
+// The EFI system partition at /flash/boot/efi, where the system's post-install script puts its
+// boot manager.
+bool MountEfiPartition(const Layout& layout) {
+  if (!layout.efiPartition) {
+    return true;
+  }
+  for (const char* directory : {"/flash/boot", "/flash/boot/efi"}) {
+    if (mkdir(directory, 0755) != 0 && errno != EEXIST) {
+      return false;
+    }
+  }
+  return Mount(layout.efi, "/flash/boot/efi", "vfat");
+}
+
 ConfigChunk* KeepConfiguration(const TargetDisk& target) {
   if (!MountTarget(target, false)) {
     puts("WARNING: couldn't keep config - couldn't mount file system");
@@ -249,7 +288,7 @@ bool BuildNewSystem(const TargetDisk& target, const Layout& layout) {
   if (!Format(target, layout)) {
     return false;
   }
-  if (!MountTarget(target, true)) {
+  if (!MountTarget(target, true) || !MountEfiPartition(layout)) {
     puts("ERROR: could not mount filesystem");
     return false;
   }
@@ -262,6 +301,10 @@ bool BuildNewSystem(const TargetDisk& target, const Layout& layout) {
 }
 
 }  // namespace
+
+bool StartedThroughUefi() {
+  return access("/sys/firmware/efi", F_OK) == 0;
+}
 
 bool MountTarget(const TargetDisk& target, bool withBoot) {
   Layout layout = LayoutOf(target);

@@ -4,6 +4,11 @@
 
 #include "disk/discovery.h"
 
+// Whether the machine was started through UEFI firmware (the kernel shows /sys/firmware/efi). The
+// new system then gets an EFI system partition (type ef, FAT) after its others, mounted at
+// /boot/efi; on a BIOS machine the layout is the one without it.
+bool StartedThroughUefi();
+
 // Mounts the installed system of the disk at "/flash", finding its layout and file-system type by
 // trying partition 2 and 1 as ext3, then as ext2. In the boot-partition layout and with
 // `withBoot`, also mounts partition 1 at "/flash/boot". False when nothing could be mounted (or

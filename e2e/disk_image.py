@@ -27,17 +27,24 @@ def partitions(image):
     return table
 
 
-def expected_partitions(image):
+def expected_partitions(image, efi=False):
     """The table that the installer's layout gives a disk of this size, in sectors: a disk of
-    more than 1023 cylinders gets a boot partition of the fewest cylinders that hold 10 MiB."""
+    more than 1023 cylinders gets a boot partition of the fewest cylinders that hold 10 MiB, and
+    a machine started through UEFI an EFI system partition of 32 MiB's cylinders at the end."""
     # The table addresses 2^32 - 1 sectors at most: a larger disk is used up to there.
     cylinders = min(os.path.getsize(image), (2**32 - 1) * SECTOR) // CYLINDER_BYTES
     track, cylinder = SECTORS, HEADS * SECTORS
+    efi_cylinders = -(-32 * 1024 * 1024 // CYLINDER_BYTES) if efi else 0
+    end = cylinders - efi_cylinders
     if cylinders <= 1023:
-        return [(track, cylinders * cylinder - track, "83", True)]
-    boot = -(-10 * 1024 * 1024 // CYLINDER_BYTES)
-    return [(track, boot * cylinder - track, "83", True),
-            (boot * cylinder, (cylinders - boot) * cylinder, "83", False)]
+        table = [(track, end * cylinder - track, "83", True)]
+    else:
+        boot = -(-10 * 1024 * 1024 // CYLINDER_BYTES)
+        table = [(track, boot * cylinder - track, "83", True),
+                 (boot * cylinder, (end - boot) * cylinder, "83", False)]
+    if efi:
+        table.append((end * cylinder, efi_cylinders * cylinder, "ef", False))
+    return table
 
 
 @contextlib.contextmanager
@@ -55,7 +62,8 @@ def loop_device(image, partition, writable=False):
 def file_system_clean(image, partition):
     """e2fsck -fn's verdict and output for one partition."""
     with loop_device(image, partition) as device:
-        result = run("e2fsck", "-fn", device, check=False)
+        checker = "fsck.vfat" if partition[2] == "ef" else "e2fsck"
+        result = run(checker, "-n" if partition[2] == "ef" else "-fn", device, check=False)
     return result.returncode == 0, result.stdout + result.stderr
 
 
@@ -87,12 +95,15 @@ def lilo_conf(disk, boot_partition):
             f"  label=System\n  root={second if boot_partition else first}\n  read-only\n")
 
 
-def fstab(disk, boot_partition):
+def fstab(disk, boot_partition, efi=False):
     first, second = partition_device(disk, 1), partition_device(disk, 2)
     if boot_partition:
         devices = f"{second}  /     ext3 defaults 1 1\n{first}  /boot ext2 defaults 1 2\n"
     else:
         devices = f"{first}  /     ext3 defaults 1 1\n"
+    if efi:
+        efi_device = partition_device(disk, 3 if boot_partition else 2)
+        devices += f"{efi_device}  /boot/efi vfat defaults 0 2\n"
     return devices + "none /proc proc defaults 0 0\nnone /dev/pts devpts gid=5,mode=620 0 0\n"
 
 

@@ -25,11 +25,11 @@ def log_file(name):
     return open(os.path.join(WORK, name + ".log"), "w", encoding="latin-1")
 
 
-def install_from_cd(disk, keep, keys, bus="ide", log_name=None, expect=()):
+def install_from_cd(disk, keep, keys, bus="ide", log_name=None, expect=(), firmware="bios"):
     """Boots the CD, picks packages with the menu keys, answers the keep question, confirms;
     `expect` are lines the installation must show on its way."""
     machine = Machine(disk, cdrom=os.path.join(MEDIA, "vela-cd.iso"),
-                      log=log_file(log_name or f"cd-keep-{keep}"), bus=bus)
+                      log=log_file(log_name or f"cd-keep-{keep}"), bus=bus, firmware=firmware)
     try:
         machine.expect("select with 'spacebar'", timeout=240)
         machine.send(keys + "i")
@@ -48,10 +48,10 @@ def install_from_cd(disk, keep, keys, bus="ide", log_name=None, expect=()):
         machine.kill()
 
 
-def boot_installed(disk, name, bus="ide"):
+def boot_installed(disk, name, bus="ide", firmware="bios"):
     """The disk alone boots into the sample system, which shows its first screen and switches
     the machine off; returns that screen."""
-    machine = Machine(disk, log=log_file(name), bus=bus)
+    machine = Machine(disk, log=log_file(name), bus=bus, firmware=firmware)
     try:
         machine.expect("Vela router system", timeout=240)
         machine.expect("The installed system is up.", timeout=60)
@@ -62,18 +62,18 @@ def boot_installed(disk, name, bus="ide"):
         machine.kill()
 
 
-def check_installed_disk(image, packages, boot_partition, device="/dev/sda"):
+def check_installed_disk(image, packages, boot_partition, device="/dev/sda", efi=False):
     table = disk_image.partitions(image)
-    assert table == disk_image.expected_partitions(image), table
+    assert table == disk_image.expected_partitions(image, efi), table
     for partition in table:
         clean, output = disk_image.file_system_clean(image, partition)
         assert clean, output
-    root = table[-1]
+    root = table[1 if boot_partition else 0]
     with disk_image.mounted(image, root) as tree:
         assert sorted(os.listdir(os.path.join(tree, "var/pdb"))) == packages
         assert disk_image.read(tree, "etc/lilo.conf") == disk_image.lilo_conf(device,
                                                                              boot_partition)
-        assert disk_image.read(tree, "etc/fstab") == disk_image.fstab(device, boot_partition)
+        assert disk_image.read(tree, "etc/fstab") == disk_image.fstab(device, boot_partition, efi)
         for path in ["sbin/init", "bin/bash", "etc/rc.d/rc.postinstall"]:
             assert os.path.isfile(os.path.join(tree, path)), path
         for name in ["ppp", "vpn"]:
@@ -81,8 +81,17 @@ def check_installed_disk(image, packages, boot_partition, device="/dev/sda"):
             assert installed == (name in packages), name
     with disk_image.mounted(image, table[0]) as boot:
         prefix = "" if boot_partition else "boot/"
-        for name in ["vmlinuz", "initrd.img", "extlinux.conf", "ldlinux.sys"]:
+        loader = [] if efi else ["extlinux.conf", "ldlinux.sys"]
+        for name in ["vmlinuz", "initrd.img"] + loader:
             assert os.path.isfile(os.path.join(boot, prefix + name)), name
+    if efi:
+        # Read with mtools: the host need not mount FAT.
+        listing = subprocess.run(["mdir", "-b", "-/", "-i",
+                                  f"{image}@@{table[-1][0] * disk_image.SECTOR}", "::"],
+                                 check=True, capture_output=True, text=True).stdout
+        for name in ["EFI/BOOT/BOOTX64.EFI", "vela/vmlinuz", "vela/initrd.img",
+                     "loader/entries/vela.conf"]:
+            assert f"::/{name}" in listing, listing
 
 
 def test_cd_install_on_a_disk_of_more_than_1023_cylinders():
@@ -147,11 +156,39 @@ def matrix_test(bus, device, size="2G", expect=()):
     return test
 
 
-def hard_disk_install(bus="ide", device="/dev/sda"):
+UEFI_DISK = os.path.join(WORK, "uefi-disk.img")
+
+
+def test_cd_install_on_uefi_and_boot_alone():
+    """Under OVMF: the CD boots through its EFI image, the installer adds an EFI system partition
+    and the disk boots alone through the boot manager there."""
+    sparse_disk(UEFI_DISK, "2G")
+    install_from_cd(UEFI_DISK, "n", "", bus="ahci", log_name="cd-uefi", firmware="uefi")
+    check_installed_disk(UEFI_DISK, ["system"], False, efi=True)
+    screen = boot_installed(UEFI_DISK, "cd-uefi-boot", bus="ahci", firmware="uefi")
+    assert "root file system: /dev/sda1" in screen, screen
+
+
+def test_reinstall_on_uefi_keeps_the_old_store_byte_exact():
+    if not os.path.exists(UEFI_DISK):
+        raise AssertionError("needs the disk of the UEFI installation")
+    root = disk_image.partitions(UEFI_DISK)[0]
+    with disk_image.mounted(UEFI_DISK, root, writable=True) as tree:
+        before = seed_store(tree)
+    install_from_cd(UEFI_DISK, "y", "", bus="ahci", log_name="cd-uefi-keep", firmware="uefi")
+    check_installed_disk(UEFI_DISK, ["system"], False, efi=True)
+    with disk_image.mounted(UEFI_DISK, root) as tree:
+        after = disk_image.tree_state(os.path.join(tree, "vela/store"))
+    assert after == before, (sorted(before.items())[:2], sorted(after.items())[:2])
+    os.remove(UEFI_DISK)
+
+
+def hard_disk_install(bus="ide", device="/dev/sda", firmware="bios"):
     """The hard-disk medium installs on the disk it is on, attached to the controller `bus`."""
-    disk = os.path.join(WORK, f"hdd-{bus}-disk.img")
+    disk = os.path.join(WORK, f"hdd-{bus}-{firmware}-disk.img")
+    sparse_disk(disk, "0")  # a fresh variable store
     shutil.copyfile(os.path.join(MEDIA, "vela-hdd.img"), disk)
-    machine = Machine(disk, log=log_file(f"hdd-{bus}"), bus=bus)
+    machine = Machine(disk, log=log_file(f"hdd-{bus}-{firmware}"), bus=bus, firmware=firmware)
     try:
         machine.expect("hard disk installation", timeout=240)
         machine.expect("Software installed.", timeout=600)
@@ -165,11 +202,12 @@ def hard_disk_install(bus="ide", device="/dev/sda"):
         record = file.read(512)
     # The partitioning tool writes its disk signature and the table behind the boot program.
     assert record[:440] == mbr[:440] and record[510:] == mbr[510:]
-    check_installed_disk(disk, ALL_PACKAGES, boot_partition=False, device=device)
+    check_installed_disk(disk, ALL_PACKAGES, boot_partition=False, device=device,
+                         efi=firmware == "uefi")
     with disk_image.mounted(disk, disk_image.partitions(disk)[0]) as tree:
         with open(AUTORUN, encoding="latin-1") as file:
             assert disk_image.read(tree, "rw/autorun.scr") == file.read()
-    screen = boot_installed(disk, f"hdd-{bus}-boot", bus=bus)
+    screen = boot_installed(disk, f"hdd-{bus}-{firmware}-boot", bus=bus, firmware=firmware)
     assert f"root file system: {disk_image.partition_device(device, 1)}" in screen, screen
 
 
@@ -179,6 +217,10 @@ def test_hard_disk_install_on_a_disk_of_at_most_1023_cylinders():
 
 def test_hard_disk_install_on_nvme():
     hard_disk_install("nvme", "/dev/nvme0n1")
+
+
+def test_hard_disk_install_on_uefi():
+    hard_disk_install("ahci", firmware="uefi")
 
 
 def serve_directory(directory):
@@ -291,6 +333,9 @@ TESTS = [test_cd_install_on_a_disk_of_more_than_1023_cylinders,
          matrix_test("ide", "/dev/sda", "3T",
                      ["WARNING: the partition table reaches only the first 2 TiB"]),
          test_hard_disk_install_on_nvme,
+         test_cd_install_on_uefi_and_boot_alone,
+         test_reinstall_on_uefi_keeps_the_old_store_byte_exact,
+         test_hard_disk_install_on_uefi,
          test_network_install_on_nvme]
 
 

@@ -1,5 +1,7 @@
 """A PC under QEMU whose first serial port is the console, driven with pexpect."""
 
+import os
+import shutil
 import subprocess
 import sys
 import time
@@ -26,11 +28,13 @@ class Machine:
     first, then the disk."""
 
     def __init__(self, disk, cdrom=None, log=None, memory="512", netboot=None, tap=None,
-                 bus="ide"):
+                 bus="ide", firmware="bios"):
         machine, disk_device = DISK_BUSES[bus]
         command = ["qemu-system-x86_64", "-accel", "tcg", "-machine", machine, "-m", memory,
                    "-no-reboot", "-display", "none", "-vga", "none", "-serial", "stdio",
                    "-monitor", "none", "-drive", f"file={disk},format=raw,if=none,id=disk"]
+        if firmware == "uefi":
+            command += uefi_firmware(disk)
         # Index 0 is the CD's, or the directly given kernel's.
         disk_device = disk_device[:-1] + [disk_device[-1] + ",bootindex=1"]
         command += disk_device
@@ -80,6 +84,18 @@ class Machine:
             self.child.terminate(force=True)
 
 
+def uefi_firmware(disk):
+    """Debian's OVMF as the machine's firmware, with a variable store of the disk's own beside
+    it (made on first use, so that a machine's boots share it)."""
+    variables = disk + ".vars"
+    if not os.path.exists(variables):
+        shutil.copyfile("/usr/share/OVMF/OVMF_VARS_4M.fd", variables)
+    return ["-drive", "if=pflash,format=raw,readonly=on,file=/usr/share/OVMF/OVMF_CODE_4M.fd",
+            "-drive", f"if=pflash,format=raw,file={variables}"]
+
+
 def sparse_disk(path, size):
+    if os.path.exists(path + ".vars"):
+        os.remove(path + ".vars")  # a new disk starts with the firmware's first variables
     subprocess.run(["truncate", "-s", "0", path], check=True)
     subprocess.run(["truncate", "-s", size, path], check=True)

@@ -29,6 +29,7 @@ packages=(
 if [ "$e2e" = yes ]; then
   packages+=(
     qemu-system-x86           # the PC that boots the media (always -accel tcg)
+    ovmf                      # its UEFI firmware
     xorriso                   # the CD image
     mtools dosfstools syslinux  # the FAT image of the hard-disk installation, made bootable
     kmod                      # depmod for the medium's kernel modules

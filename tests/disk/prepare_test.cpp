@@ -49,6 +49,7 @@ TEST(PrepareDisk, EachLayoutGetsItsTableFormattingMountsFstabAndLiloConf) {
     const char* liloRoot;
     bool noCheckMarker;
     const char* warning = "";  // the one line printed before the disk is touched
+    bool uefi = false;         // the machine was started through UEFI
   } cases[] = {
       // clang-format off
       {kSingle, 4, "input 0,1023,83,*\\n0,0,0\\n0,0,0\\n0,0,0\\n",
@@ -89,11 +90,31 @@ TEST(PrepareDisk, EachLayoutGetsItsTableFormattingMountsFstabAndLiloConf) {
        "/dev/sdb1", "/dev/sdb2", true,
        "WARNING: the partition table reaches only the first 2 TiB of this 2999 GB disk; the rest "
        "stays unused\n"},
+      // Started through UEFI: an EFI system partition of 5 cylinders (32 MiB) at the end.
+      {kSingle, 4, "input 0,1018,83,*\\n1018,5,ef,-\\n0,0,0\\n0,0,0\\n",
+       {"exec /sbin/mke2fs -j /dev/sda1", "exec /sbin/mkfs.vfat /dev/sda2"},
+       {"mount /dev/sda2 /flash ext3 0x0 = -1", "mount /dev/sda1 /flash ext3 0x0 = 0",
+        "mount /dev/sda2 /flash/boot/efi vfat 0x0 = 0"},
+       "sda1.ext3",
+       "/dev/sda1  /     ext3 defaults 1 1\n/dev/sda2  /boot/efi vfat defaults 0 2\n",
+       "/dev/sda1", "/dev/sda1", true, "", true},
+      {kBoot, 4, "input 0,2,83,*\\n2,2081,83,-\\n2083,5,ef,-\\n0,0,0\\n",
+       {"exec /sbin/mke2fs /dev/sda1", "exec /sbin/mke2fs -j /dev/sda2",
+        "exec /sbin/mkfs.vfat /dev/sda3"},
+       {"mount /dev/sda2 /flash ext3 0x0 = 0", "mount /dev/sda1 /flash/boot ext2 0x0 = 0",
+        "mount /dev/sda3 /flash/boot/efi vfat 0x0 = 0"},
+       "sda2.ext3",
+       "/dev/sda2  /     ext3 defaults 1 1\n/dev/sda1  /boot ext2 defaults 1 2\n"
+       "/dev/sda3  /boot/efi vfat defaults 0 2\n",
+       "/dev/sda1", "/dev/sda2", true, "", true},
       // clang-format on
   };
   for (const auto& disk : cases) {
-    SCOPED_TRACE(disk.geometry);
-    SandboxRoot root({"/sbin/sfdisk", "/sbin/mke2fs"});
+    SCOPED_TRACE(disk.geometry + std::string(disk.uefi ? " UEFI" : ""));
+    SandboxRoot root({"/sbin/sfdisk", "/sbin/mke2fs", "/sbin/mkfs.vfat"});
+    if (disk.uefi) {
+      root.MakeDirectory("/sys/firmware/efi");
+    }
     SandboxOutcome outcome = Prepare(root, disk.geometry, false, disk.oldEntries);
     ASSERT_EQ(outcome.exitCode, 0) << outcome.output;
     // The tools' own output goes to the log terminal, not on the console.
@@ -105,7 +126,7 @@ TEST(PrepareDisk, EachLayoutGetsItsTableFormattingMountsFstabAndLiloConf) {
                                              "exec /sbin/sfdisk -q -uC " + device};
     EXPECT_EQ(root.Calls("exec /sbin/sfdisk"), sfdisk);
     EXPECT_EQ(root.Calls("input "), std::vector<std::string>{disk.table});
-    EXPECT_EQ(root.Calls("exec /sbin/mke2fs"), disk.formatting);
+    EXPECT_EQ(root.Calls("exec /sbin/mk"), disk.formatting);
     EXPECT_EQ(root.Calls("mount"), disk.mounts);
     std::string media = std::string(kMediaDirectory) + "/" + disk.rootMedia;
     EXPECT_EQ(root.Read(media + "/etc/fstab"),

@@ -1,7 +1,7 @@
 // Stands in for the external programs of the installation medium and of the new system
-// ("/sbin/sfdisk", "/sbin/mke2fs", "/bin/bash", "/bin/varo", "/sbin/fsck"): records how it was run
-// and what it was fed, fails when the test says so, and imitates what the installer relies on.
-// Built static, so that it runs inside any sandbox root.
+// ("/sbin/sfdisk", "/sbin/mke2fs", "/sbin/mkfs.vfat", "/bin/bash", "/bin/varo", "/sbin/fsck"):
+// records how it was run and what it was fed, fails when the test says so, and imitates what the
+// installer relies on. Built static, so that it runs inside any sandbox root.
 
 #include <unistd.h>
 
@@ -18,12 +18,13 @@ namespace {
 // Formatting leaves an empty file system of the new type where the device's old one was, or a
 // copy of format/DEVICE (its links as links) where a test wants later steps to find something in
 // the way.
-void Format(const std::string& device, bool journal) {
+void Format(const std::string& device, const std::string& type) {
   std::string base = fs::path(device).filename();
   std::string media = std::string(kMediaDirectory) + "/" + base;
-  fs::remove_all(media + ".ext2");
-  fs::remove_all(media + ".ext3");
-  std::string formatted = media + (journal ? ".ext3" : ".ext2");
+  for (const char* old : {".ext2", ".ext3", ".vfat"}) {
+    fs::remove_all(media + old);
+  }
+  std::string formatted = media + "." + type;
   fs::create_directories(formatted);
   std::error_code missing;
   fs::copy(std::string(kFormatTemplateDirectory) + "/" + base, formatted,
@@ -63,7 +64,9 @@ int main(int argc, char** argv) {
   if (name == "sfdisk") {
     Sfdisk(call);
   } else if (name == "mke2fs" && argc > 1) {
-    Format(argv[argc - 1], call.find(" -j ") != std::string::npos);
+    Format(argv[argc - 1], call.find(" -j ") != std::string::npos ? "ext3" : "ext2");
+  } else if (name == "mkfs.vfat" && argc > 1) {
+    Format(argv[argc - 1], "vfat");
   }
   return 0;
 }
