@@ -290,10 +290,15 @@ def network_install(bus="ide", device="/dev/sda"):
     with open(server_log, "w", encoding="latin-1") as log:
         server = subprocess.Popen(["ip", "netns", "exec", NET_NAMESPACE,
                                    os.path.join(PROGRAMS, "install-server"), "--directory",
-                                   served, "--interface", TAP, "--profiles",
+                                   served, "--interface", TAP, "--no-default-drivers",
+                                   "--profiles",
                                    os.path.join(served, "profiles")],
                                   stdout=log, stderr=subprocess.STDOUT)
     try:
+        time.sleep(1)
+        if server.poll() is not None:
+            with open(server_log, encoding="latin-1") as file:
+                raise AssertionError("install-server did not start: " + file.read())
         install_from_network(disk, server_log, bus)
     finally:
         server.terminate()
