@@ -63,26 +63,32 @@ struct ParentDirectory {
   void Forget() {
     CloseQuietly(descriptor);
     descriptor = -1;
+    error = 0;
     components.clear();
   }
 
+  // Set while nothing changes in the tree: a lookup that failed fails again, and is kept too.
+  bool treeFixed = false;
   std::vector<std::string> components;
   int descriptor = -1;  // O_PATH, owned
+  int error = 0;        // the errno of a kept failed lookup
 };
 
 // The parent directory of the place that components name, from the cache when it is the one
 // the last lookup opened; owned by the cache. -1 with errno as OpenTreeDirectory gives it.
 int OpenParent(int root, ParentDirectory& cache, const std::vector<std::string>& components) {
   std::size_t depth = components.empty() ? 0 : components.size() - 1;
-  if (cache.descriptor >= 0 && cache.components.size() == depth &&
+  if ((cache.descriptor >= 0 || cache.error != 0) && cache.components.size() == depth &&
       std::equal(cache.components.begin(), cache.components.end(), components.begin())) {
+    errno = cache.error;
     return cache.descriptor;
   }
   cache.Forget();
   std::vector<std::string> parent(components.begin(), components.begin() + depth);
   int directory = OpenTreeDirectory(root, parent);
-  if (directory >= 0) {
+  if (directory >= 0 || cache.treeFixed) {
     cache.descriptor = directory;
+    cache.error = directory >= 0 ? 0 : errno;
     cache.components = std::move(parent);
   }
   return directory;
@@ -604,6 +610,7 @@ bool UnpackFiles(Package& p, PartReader& reader, Staging& staging) {
   InflateStream archive(reader, false);
   Unpacking u{p, reader, archive, staging, std::vector<char>(kBlockSize), {}, 0, {}, {}};
   u.defaults = StagingDefaults(staging);
+  u.parent.treeFixed = true;
   return UnpackArchive(u);
 }
 
