@@ -16,8 +16,7 @@ done
 
 packages=(
   cmake ninja-build g++ pkg-config
-  zlib1g-dev             # deflating, and inflating where ISA-L is not linked (the static installer)
-  libisal-dev            # ISA-L's inflater, faster than zlib's, in every program but the installer
+  zlib1g-dev             # the one library the programs link
   libgtest-dev libgmock-dev
   libssl-dev libsodium-dev  # test-only: independent SHA-1 and X25519 to compare against
   tmux                      # test-only: the terminal emulator that shows the menu screens
