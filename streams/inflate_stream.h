@@ -4,18 +4,7 @@
 
 #include <cstdint>
 #include <istream>
-#include <memory>
 #include <streambuf>
-
-struct inflate_state;
-
-// Which inflater InflateBuf uses: zlib's, or ISA-L's faster one for the same formats. ISA-L's is
-// chosen when the program is linked with it (the static installer is not: it has zlib's).
-enum class InflateEngine { kZlib, kIsal };
-
-// Makes every InflateBuf built from now on use engine. False, changing nothing, when the program
-// lacks it. Meant for the tests, which compare the engines.
-bool SelectInflateEngine(InflateEngine engine);
 
 // A stream buffer that decompresses what it reads from a source buffer (not owned), 4096 bytes
 // per underflow. Corrupt data and a source that ends early both read as end of file. One byte can
@@ -41,21 +30,13 @@ class InflateBuf : public std::streambuf {
   pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
                    std::ios_base::openmode which) override;
   pos_type seekpos(pos_type target, std::ios_base::openmode which) override;
-  // Large reads are decompressed straight into out, past the get area; the last byte read stays
-  // available for put-back.
-  std::streamsize xsgetn(char* out, std::streamsize size) override;
 
  private:
   static constexpr int kBufferSize = 4096;
 
-  // Decompresses into out (size bytes) until at least one byte comes out. Returns the count, or
+  // Decompresses into the output buffer until at least one byte comes out. Returns the count, or
   // 0 at the end of the data, on corrupt data or when the source runs dry.
-  int Inflate(char* out, int size);
-  // One step of the engine on the input at hand; false on corrupt data. Sets streamEnded.
-  bool StepZlib();
-  bool StepIsal();
-  // The engine's remaining output room.
-  int OutputRoom() const;
+  int Inflate();
   // Decompresses and drops size bytes; false when the data ends first.
   bool Skip(std::uint64_t size);
   // Decompressed offset of the next byte that a read returns.
@@ -66,13 +47,8 @@ class InflateBuf : public std::streambuf {
   char output[1 + kBufferSize];
   char input[kBufferSize];
   z_stream zlib = {};
-  std::unique_ptr<inflate_state> isal;  // set when ISA-L inflates
   bool initialised = false;
   bool streamEnded = false;
-  // ISA-L is given the deflate data only: the zlib header is gathered and checked first.
-  bool headerPending = false;
-  int headerSize = 0;
-  unsigned char header[2] = {};
   std::uint64_t produced = 0;
 };
 
