@@ -1,6 +1,7 @@
 #include "streams/inflate_stream.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -27,7 +28,7 @@ InflateBuf::int_type InflateBuf::underflow() {
   if (keepByte) {
     output[0] = egptr()[-1];
   }
-  int count = Inflate();
+  int count = Inflate(output + 1, kBufferSize);
   if (count == 0) {
     return traits_type::eof();
   }
@@ -36,12 +37,12 @@ InflateBuf::int_type InflateBuf::underflow() {
   return traits_type::to_int_type(*gptr());
 }
 
-int InflateBuf::Inflate() {
+int InflateBuf::Inflate(char* out, int size) {
   if (!initialised) {
     return 0;
   }
-  zlib.next_out = reinterpret_cast<Bytef*>(output + 1);
-  zlib.avail_out = kBufferSize;
+  zlib.next_out = reinterpret_cast<Bytef*>(out);
+  zlib.avail_out = static_cast<uInt>(size);
   // Inflate may succeed without output (an input block ending inside a block header); handing
   // out a byte then would repeat a stale one, so read on until output comes or the data ends.
   for (;;) {
@@ -55,7 +56,7 @@ int InflateBuf::Inflate() {
     // Even without new input, inflate is called: after a full output buffer it may still hold
     // decompressed bytes of input it has already consumed, as at the end of raw data.
     int result = inflate(&zlib, Z_PARTIAL_FLUSH);
-    int count = kBufferSize - static_cast<int>(zlib.avail_out);
+    int count = size - static_cast<int>(zlib.avail_out);
     if (result != Z_OK && result != Z_STREAM_END) {
       return 0;
     }
@@ -64,6 +65,29 @@ int InflateBuf::Inflate() {
       return count;
     }
   }
+}
+
+std::streamsize InflateBuf::xsgetn(char* out, std::streamsize size) {
+  std::streamsize done = std::min<std::streamsize>(size, egptr() - gptr());
+  if (done > 0) {
+    std::memcpy(out, gptr(), static_cast<std::size_t>(done));
+    gbump(static_cast<int>(done));
+  }
+  while (size - done >= kBufferSize) {
+    int count =
+        Inflate(out + done, static_cast<int>(std::min<std::streamsize>(size - done, 1 << 20)));
+    if (count == 0) {
+      return done;
+    }
+    produced += count;
+    done += count;
+    output[0] = out[done - 1];
+    setg(output, output + 1, output + 1);
+  }
+  if (done < size) {
+    done += std::streambuf::xsgetn(out + done, size - done);
+  }
+  return done;
 }
 
 bool InflateBuf::Skip(std::uint64_t size) {

@@ -30,13 +30,16 @@ class InflateBuf : public std::streambuf {
   pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
                    std::ios_base::openmode which) override;
   pos_type seekpos(pos_type target, std::ios_base::openmode which) override;
+  // Reads of a whole buffer or more are decompressed straight into out, not through the get
+  // area; the last byte read stays available for put-back.
+  std::streamsize xsgetn(char* out, std::streamsize size) override;
 
  private:
   static constexpr int kBufferSize = 4096;
 
-  // Decompresses into the output buffer until at least one byte comes out. Returns the count, or
+  // Decompresses into out (size bytes) until at least one byte comes out. Returns the count, or
   // 0 at the end of the data, on corrupt data or when the source runs dry.
-  int Inflate();
+  int Inflate(char* out, int size);
   // Decompresses and drops size bytes; false when the data ends first.
   bool Skip(std::uint64_t size);
   // Decompressed offset of the next byte that a read returns.
