@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "streams/adler32.h"
+
 namespace {
 
 const std::streambuf::pos_type kSeekFailed(std::streambuf::off_type(-1));
@@ -12,6 +14,7 @@ const std::streambuf::pos_type kSeekFailed(std::streambuf::off_type(-1));
 InflateBuf::InflateBuf(std::streambuf* source, bool raw) : source(source) {
   int result = raw ? inflateInit2(&zlib, -15) : inflateInit(&zlib);
   initialised = result == Z_OK;
+  checking = initialised && !raw && inflateValidate(&zlib, 0) == Z_OK;
 }
 
 InflateBuf::~InflateBuf() {
@@ -38,7 +41,7 @@ InflateBuf::int_type InflateBuf::underflow() {
 }
 
 int InflateBuf::Inflate(char* out, int size) {
-  if (!initialised) {
+  if (!initialised || broken) {
     return 0;
   }
   zlib.next_out = reinterpret_cast<Bytef*>(out);
@@ -55,16 +58,40 @@ int InflateBuf::Inflate(char* out, int size) {
     }
     // Even without new input, inflate is called: after a full output buffer it may still hold
     // decompressed bytes of input it has already consumed, as at the end of raw data.
+    int before = size - static_cast<int>(zlib.avail_out);
+    const Bytef* consumed = zlib.next_in;
     int result = inflate(&zlib, Z_PARTIAL_FLUSH);
     int count = size - static_cast<int>(zlib.avail_out);
     if (result != Z_OK && result != Z_STREAM_END) {
       return 0;
     }
     streamEnded = result == Z_STREAM_END;
+    if (checking && !Check(out + before, count - before, consumed)) {
+      streamEnded = false;
+      broken = true;
+      return 0;
+    }
     if (count > 0 || result == Z_STREAM_END || sourceDry) {
       return count;
     }
   }
+}
+
+bool InflateBuf::Check(const char* output, int count, const Bytef* consumed) {
+  checksum = Adler32(checksum, reinterpret_cast<const std::uint8_t*>(output),
+                     static_cast<std::size_t>(count));
+  // Only the last four matter.
+  if (zlib.next_in - consumed > 4) {
+    consumed = zlib.next_in - 4;
+  }
+  for (; consumed < zlib.next_in; ++consumed) {
+    std::memmove(lastConsumed, lastConsumed + 1, 3);
+    lastConsumed[3] = *consumed;
+  }
+  std::uint32_t trailer = (std::uint32_t{lastConsumed[0]} << 24) |
+                          (std::uint32_t{lastConsumed[1]} << 16) |
+                          (std::uint32_t{lastConsumed[2]} << 8) | lastConsumed[3];
+  return !streamEnded || trailer == checksum;
 }
 
 std::streamsize InflateBuf::xsgetn(char* out, std::streamsize size) {

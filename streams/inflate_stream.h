@@ -40,6 +40,9 @@ class InflateBuf : public std::streambuf {
   // Decompresses into out (size bytes) until at least one byte comes out. Returns the count, or
   // 0 at the end of the data, on corrupt data or when the source runs dry.
   int Inflate(char* out, int size);
+  // Checksums count new output bytes and notes the input that inflate consumed from consumed on;
+  // false when the stream has just ended with a trailer that does not match.
+  bool Check(const char* output, int count, const Bytef* consumed);
   // Decompresses and drops size bytes; false when the data ends first.
   bool Skip(std::uint64_t size);
   // Decompressed offset of the next byte that a read returns.
@@ -52,6 +55,12 @@ class InflateBuf : public std::streambuf {
   z_stream zlib = {};
   bool initialised = false;
   bool streamEnded = false;
+  // The zlib format's checksum is computed here (zlib's own is slower) and compared with the
+  // trailer, the last four bytes that inflate consumed; a mismatch leaves the stream broken.
+  bool checking = false;
+  bool broken = false;
+  std::uint32_t checksum = 1;
+  std::uint8_t lastConsumed[4] = {};
   std::uint64_t produced = 0;
 };
 
