@@ -51,7 +51,7 @@ int InflateBuf::Inflate(char* out, int size) {
   for (;;) {
     bool sourceDry = false;
     if (zlib.avail_in == 0) {
-      std::streamsize got = source->sgetn(input, kBufferSize);
+      std::streamsize got = source->sgetn(input, kInputSize);
       sourceDry = got <= 0;
       zlib.next_in = reinterpret_cast<Bytef*>(input);
       zlib.avail_in = sourceDry ? 0 : static_cast<uInt>(got);

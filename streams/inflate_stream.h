@@ -36,6 +36,9 @@ class InflateBuf : public std::streambuf {
 
  private:
   static constexpr int kBufferSize = 4096;
+  // Compressed bytes are read in larger pieces: inflate's fast loop stops short of every end
+  // of its input, and each piece costs a pass through the part reader.
+  static constexpr int kInputSize = 32768;
 
   // Decompresses into out (size bytes) until at least one byte comes out. Returns the count, or
   // 0 at the end of the data, on corrupt data or when the source runs dry.
@@ -51,7 +54,7 @@ class InflateBuf : public std::streambuf {
   std::streambuf* source;
   // One put-back byte followed by the get area.
   char output[1 + kBufferSize];
-  char input[kBufferSize];
+  char input[kInputSize];
   z_stream zlib = {};
   bool initialised = false;
   bool streamEnded = false;
