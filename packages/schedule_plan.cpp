@@ -202,10 +202,80 @@ void DropWith(const NeedGraph& graph) {
   }
 }
 
-// ConflictsWith (a, b) can only hold when a has conflicts, provides or members, or b has provides
-// or members; two packages without any of them never conflict either way.
-bool TakesPartInConflicts(const Package& p) {
-  return !p.conflicts.empty() || !p.provides.empty() || !p.members.empty();
+// The names a package may conflict through. ConflictsWith(a, b) can hold only when a name that a
+// refers to (its own, its conflicts' and provides' names, those of its members, deeply) is one
+// that b bears (its own, a provided one, a member's).
+void AddReferredNames(const PackageInfo& a, std::vector<std::string_view>& names) {
+  names.push_back(a.name);
+  for (const auto* list : {&a.conflicts, &a.provides}) {
+    for (const Dependency& d : *list) {
+      names.push_back(d.name);
+    }
+  }
+  for (const auto& m : a.members) {
+    AddReferredNames(*m, names);
+  }
+}
+
+void AddBorneNames(const PackageInfo& b, std::vector<std::string_view>& names) {
+  names.push_back(b.name);
+  for (const Dependency& d : b.provides) {
+    names.push_back(d.name);
+  }
+  for (const auto& m : b.members) {
+    names.push_back(m->name);
+  }
+}
+
+// For every name, the positions of the packages that refer to it and of those that bear it.
+struct ConflictIndex {
+  std::unordered_map<std::string_view, std::vector<std::size_t>> referring;
+  std::unordered_map<std::string_view, std::vector<std::size_t>> bearing;
+};
+
+void AddPositions(std::unordered_map<std::string_view, std::vector<std::size_t>>& index,
+                  std::vector<std::string_view>& names, std::size_t position) {
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  for (std::string_view name : names) {
+    index[name].push_back(position);
+  }
+  names.clear();
+}
+
+ConflictIndex IndexConflictNames() {
+  auto packages = Packages();
+  ConflictIndex index;
+  std::vector<std::string_view> names;
+  for (std::size_t i = 0; i < packages.size(); ++i) {
+    AddReferredNames(*packages[i], names);
+    AddPositions(index.referring, names, i);
+    AddBorneNames(*packages[i], names);
+    AddPositions(index.bearing, names, i);
+  }
+  return index;
+}
+
+// The positions, in database order, of the packages that p may conflict with either way: all
+// others pass through ResolvePair without effect.
+std::vector<std::size_t> ConflictCandidates(const ConflictIndex& index, const PackageInfo& p) {
+  std::vector<std::size_t> candidates;
+  std::vector<std::string_view> names;
+  auto gather = [&](const auto& from) {
+    for (std::string_view name : names) {
+      if (auto found = from.find(name); found != from.end()) {
+        candidates.insert(candidates.end(), found->second.begin(), found->second.end());
+      }
+    }
+    names.clear();
+  };
+  AddReferredNames(p, names);
+  gather(index.bearing);
+  AddBorneNames(p, names);
+  gather(index.referring);
+  std::sort(candidates.begin(), candidates.end());
+  candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+  return candidates;
 }
 
 // ResolveConflicts for p and one other package q; false when p's enable was cancelled.
@@ -275,23 +345,16 @@ void PlanSchedule(std::vector<Package*>& removals, std::vector<Package*>& enable
       Ensure(*packages[i], context);
     }
   }
-  std::vector<Package*> parties;
-  for (const auto& p : packages) {
-    if (TakesPartInConflicts(*p)) {
-      parties.push_back(p.get());
-    }
-  }
+  // Every other package is as ResolveConflicts would see it, in the same order; the index only
+  // leaves out those that could not conflict either way.
+  ConflictIndex index = IndexConflictNames();
   for (std::size_t i = 0; i < packages.size(); ++i) {
     Package& p = *packages[i];
     if (!WillBeEnabled(p)) {
       continue;
     }
-    if (TakesPartInConflicts(p)) {
-      ResolveConflicts(p, verbosity);
-      continue;
-    }
-    for (Package* q : parties) {
-      if (!ResolvePair(p, *q, verbosity)) {
+    for (std::size_t q : ConflictCandidates(index, p)) {
+      if (!ResolvePair(p, *packages[q], verbosity)) {
         break;
       }
     }

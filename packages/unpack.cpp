@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -23,7 +24,11 @@
 
 namespace {
 
-constexpr std::size_t kBlockSize = 16384;
+// File data goes through one buffer of this size: the files of most packages in one write each.
+constexpr std::size_t kBlockSize = 128 << 10;
+
+// Longer than any link target a file system keeps.
+constexpr std::size_t kLinkTargetLimit = 16384;
 
 // What the list of staged entries may take of memory before the signature is checked: a few
 // thousand entries are a large package, while a deflated stream of repeated records would
@@ -48,6 +53,55 @@ struct StagedPlace {
   std::map<std::string, StagedPlace> below;
 };
 
+// The directory that the last entry was looked up in, kept open while the entries that follow
+// in an archive go into the same one.
+struct ParentDirectory {
+  ParentDirectory() = default;
+  ~ParentDirectory() { Forget(); }
+  ParentDirectory(const ParentDirectory&) = delete;
+  ParentDirectory& operator=(const ParentDirectory&) = delete;
+  void Forget() {
+    CloseQuietly(descriptor);
+    descriptor = -1;
+    error = 0;
+    components.clear();
+  }
+
+  // Set while nothing changes in the tree: a lookup that failed fails again, and is kept too.
+  bool treeFixed = false;
+  std::vector<std::string> components;
+  int descriptor = -1;  // O_PATH, owned
+  int error = 0;        // the errno of a kept failed lookup
+};
+
+// The parent directory of the place that components name, from the cache when it is the one
+// the last lookup opened; owned by the cache. -1 with errno as OpenTreeDirectory gives it.
+int OpenParent(int root, ParentDirectory& cache, const std::vector<std::string>& components) {
+  std::size_t depth = components.empty() ? 0 : components.size() - 1;
+  if ((cache.descriptor >= 0 || cache.error != 0) && cache.components.size() == depth &&
+      std::equal(cache.components.begin(), cache.components.end(), components.begin())) {
+    errno = cache.error;
+    return cache.descriptor;
+  }
+  cache.Forget();
+  std::vector<std::string> parent(components.begin(), components.begin() + depth);
+  int directory = OpenTreeDirectory(root, parent);
+  if (directory >= 0 || cache.treeFixed) {
+    cache.descriptor = directory;
+    cache.error = directory >= 0 ? 0 : errno;
+    cache.components = std::move(parent);
+  }
+  return directory;
+}
+
+// What a file made in the staging area gets without being told: the owner that the kernel gives
+// it, and the permission bits that survive the umask. Attributes that equal these are not set.
+struct Defaults {
+  std::uint32_t user = 0;
+  std::uint32_t group = 0;
+  mode_t umask = 0;
+};
+
 // What one unpacking works with.
 struct Unpacking {
   Package& p;
@@ -57,6 +111,8 @@ struct Unpacking {
   std::vector<char> block;
   StagedPlace places;
   std::size_t stagedListSize = 0;  // estimated bytes of staging.entries and of places
+  Defaults defaults;
+  ParentDirectory parent;
 };
 
 // Passes over size bytes of the archive; false when it ends first.
@@ -159,7 +215,7 @@ bool CopyData(Unpacking& u, const ArchiveEntry& entry, int descriptor) {
 }
 
 bool StageLink(Unpacking& u, const ArchiveEntry& entry, const std::string& temporary) {
-  if (entry.dataSize > kBlockSize) {
+  if (entry.dataSize > kLinkTargetLimit) {
     errno = ENAMETOOLONG;  // longer than any file system keeps; not held in memory
     return WriteFailed(u.p, entry.name);
   }
@@ -181,9 +237,11 @@ bool StageLink(Unpacking& u, const ArchiveEntry& entry, const std::string& tempo
   return true;
 }
 
+// The area is private (mode 0700), so a file may be made with its own permission bits at once.
 bool StageFile(Unpacking& u, const ArchiveEntry& entry, const std::string& temporary) {
+  mode_t permissions = entry.mode & 0777;
   int descriptor = openat(u.staging.area, temporary.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions);
   if (descriptor < 0) {
     return WriteFailed(u.p, entry.name);
   }
@@ -191,12 +249,16 @@ bool StageFile(Unpacking& u, const ArchiveEntry& entry, const std::string& tempo
     close(descriptor);  // already failing; the first report stands
     return false;
   }
-  if (fchown(descriptor, entry.user, entry.group) != 0) {
+  bool ownerGiven = entry.user == u.defaults.user && entry.group == u.defaults.group;
+  if (!ownerGiven && fchown(descriptor, entry.user, entry.group) != 0) {
     // ignored on purpose, as for every entry's owner
   }
   timespec times[2] = {{static_cast<time_t>(entry.modified), 0},
                        {static_cast<time_t>(entry.modified), 0}};
-  bool attributes = fchmod(descriptor, entry.mode & 07777) == 0 && futimens(descriptor, times) == 0;
+  // A change of owner clears the set-id bits, so the mode is set after it.
+  bool modeGiven = (entry.mode & 07777) == (permissions & ~u.defaults.umask);
+  bool attributes = (modeGiven || fchmod(descriptor, entry.mode & 07777) == 0) &&
+                    futimens(descriptor, times) == 0;
   int error = errno;
   if (close(descriptor) != 0 || !attributes) {
     errno = attributes ? errno : error;
@@ -231,7 +293,7 @@ bool StageSpecial(Unpacking& u, const ArchiveEntry& entry, const std::string& te
 // What stands at the entry's place in the tree today must let it in: a directory stays only for a
 // directory entry. Checked while staging, so that such a package fails before the installed
 // package it would replace is touched. A place whose directories are still to be made passes.
-bool PlaceIsFree(const Unpacking& u, const ArchiveEntry& entry,
+bool PlaceIsFree(Unpacking& u, const ArchiveEntry& entry,
                  const std::vector<std::string>& components) {
   for (const std::string& component : components) {
     if (component.size() > NAME_MAX) {
@@ -239,9 +301,8 @@ bool PlaceIsFree(const Unpacking& u, const ArchiveEntry& entry,
       return WriteFailed(u.p, entry.name);
     }
   }
-  std::vector<std::string> parent(components.begin(),
-                                  components.end() - (components.empty() ? 0 : 1));
-  int directory = OpenTreeDirectory(u.staging.root, parent);
+  // Nothing changes in the tree while the entries are staged, so an open parent stays right.
+  int directory = OpenParent(u.staging.root, u.parent, components);
   if (directory < 0) {
     return errno != EXDEV || Broken(u.p);
   }
@@ -250,7 +311,6 @@ bool PlaceIsFree(const Unpacking& u, const ArchiveEntry& entry,
   bool blocked = !S_ISDIR(entry.mode) &&
                  fstatat(directory, leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
                  S_ISDIR(existing.st_mode);
-  close(directory);  // O_PATH: nothing to report
   if (blocked) {
     errno = EISDIR;
     return WriteFailed(u.p, entry.name);
@@ -362,24 +422,27 @@ bool UnpackArchive(Unpacking& u) {
 }
 
 // Moves what stands at the entry's place (no directory) aside into the area, as "o" + the
-// entry's index, so that a failed placement can put it back. True when nothing stands there.
-bool MoveAside(const Staging& staging, int directory, const std::string& leaf, std::size_t index) {
+// entry's index, so that a failed placement can put it back. True when nothing stands there;
+// moved tells whether something stood there.
+bool MoveAside(const Staging& staging, int directory, const std::string& leaf, std::size_t index,
+               bool& moved) {
   struct stat existing;
   if (fstatat(directory, leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
     return errno == ENOENT;
   }
+  moved = true;
   return MovePlacementEntry(directory, leaf, staging.area, "o" + std::to_string(index));
 }
 
 // Makes a directory entry at its place; an existing directory is left as it is.
 bool PlaceDirectory(Package& p, const Staging& staging, int directory, const std::string& leaf,
-                    const StagedEntry& e, std::size_t index, bool& created) {
+                    const StagedEntry& e, std::size_t index, bool& created, bool& moved) {
   struct stat existing;
   if (fstatat(directory, leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISDIR(existing.st_mode)) {
       return true;
     }
-    if (!MoveAside(staging, directory, leaf, index)) {
+    if (!MoveAside(staging, directory, leaf, index, moved)) {
       return WriteFailed(p, e.name);
     }
   }
@@ -410,32 +473,40 @@ bool MoveIntoPlace(const Staging& staging, const StagedEntry& e, std::size_t ind
 
 // Moves one staged entry into its place, resolving the place now: a link that an earlier entry
 // placed leads the later ones as it will in the running system. What stood there is moved aside.
-bool PlaceEntry(Package& p, const Staging& staging, const StagedEntry& e, std::size_t index,
-                bool& created) {
-  std::vector<std::string> parent(e.components.begin(),
-                                  e.components.end() - (e.components.empty() ? 0 : 1));
-  if (!MakeTreeDirectories(staging.root, parent)) {
-    // ignored on purpose: looking up the parent below reports the reason
+// The parent stays open for the next entry unless this one may change where names lead: a link,
+// or anything moved aside (which may have been a link on the way).
+bool PlaceEntry(Package& p, const Staging& staging, ParentDirectory& parent, const StagedEntry& e,
+                std::size_t index, bool& created) {
+  int directory = OpenParent(staging.root, parent, e.components);
+  if (directory < 0) {
+    std::vector<std::string> missing(e.components.begin(),
+                                     e.components.end() - (e.components.empty() ? 0 : 1));
+    if (!MakeTreeDirectories(staging.root, missing)) {
+      // ignored on purpose: looking up the parent below reports the reason
+    }
+    directory = OpenParent(staging.root, parent, e.components);
   }
-  int directory = OpenTreeDirectory(staging.root, parent);
   if (directory < 0) {
     return errno == EXDEV ? Broken(p) : WriteFailed(p, e.name);
   }
   // A name without components is the root itself, which stands as a directory.
   std::string leaf = e.components.empty() ? "." : e.components.back();
   bool placed;
+  bool moved = false;
   if (e.temporary.empty()) {
-    placed = PlaceDirectory(p, staging, directory, leaf, e, index, created);
+    placed = PlaceDirectory(p, staging, directory, leaf, e, index, created, moved);
   } else {
     // A directory in the way makes the rename fail (EISDIR).
-    placed = (MoveAside(staging, directory, leaf, index) &&
+    placed = (MoveAside(staging, directory, leaf, index, moved) &&
               MoveIntoPlace(staging, e, index, directory, leaf)) ||
              WriteFailed(p, e.name);
     if (placed) {
       p.files.insert(e.recorded);
     }
   }
-  close(directory);  // O_PATH: nothing to report
+  if (moved || S_ISLNK(e.mode)) {
+    parent.Forget();
+  }
   return placed;
 }
 
@@ -514,9 +585,32 @@ bool MakeDirectories(const std::string& path, bool skipLast) {
   return true;
 }
 
+namespace {
+
+// A new file in the area is owned by the process's user, and by the area's group where the area
+// passes its group on (set-group-id), else by the process's group.
+Defaults StagingDefaults(const Staging& staging) {
+  Defaults defaults;
+  defaults.user = geteuid();
+  defaults.group = getegid();
+  struct stat area;
+  if (fstat(staging.area, &area) != 0) {
+    defaults.user = ~0u;  // unknown: every owner is set
+  } else if ((area.st_mode & S_ISGID) != 0) {
+    defaults.group = area.st_gid;
+  }
+  defaults.umask = umask(0);
+  umask(defaults.umask);  // read back at once: the umask cannot be read without setting it
+  return defaults;
+}
+
+}  // namespace
+
 bool UnpackFiles(Package& p, PartReader& reader, Staging& staging) {
   InflateStream archive(reader, false);
-  Unpacking u{p, reader, archive, staging, std::vector<char>(kBlockSize), {}, 0};
+  Unpacking u{p, reader, archive, staging, std::vector<char>(kBlockSize), {}, 0, {}, {}};
+  u.defaults = StagingDefaults(staging);
+  u.parent.treeFixed = true;
   return UnpackArchive(u);
 }
 
@@ -525,10 +619,11 @@ bool PlaceUnpackedFiles(Package& p, Staging& staging) {
     MakeDisabledTree(p);
   }
   std::vector<const StagedEntry*> made;
+  ParentDirectory parent;
   for (std::size_t i = 0; i < staging.entries.size(); ++i) {
     const StagedEntry& e = staging.entries[i];
     bool created = false;
-    if (!PlaceEntry(p, staging, e, i, created)) {
+    if (!PlaceEntry(p, staging, parent, e, i, created)) {
       return false;
     }
     if (created) {

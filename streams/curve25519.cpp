@@ -169,3 +169,110 @@ void ScalarMultiplyU(const std::uint8_t scalar[kScalarBytes], const std::uint8_t
   LadderResult r = Ladder(scalar, FieldFromBytes(u));
   FieldToBytes(FieldMultiply(r.x2, FieldInvert(r.z2)), out);
 }
+
+// Sums of multiples are taken on the twisted Edwards curve -x^2 + y^2 = 1 + d x^2 y^2 that the
+// map x = c u / v, y = (u - 1) / (u + 1) with c^2 = -(A + 2) makes of this one: its addition is
+// complete (no exceptional points) and cheaper than the ladder, and u = (1 + y) / (1 - y)
+// comes back without the other coordinate. Either root c gives the same u.
+namespace {
+
+// Extended coordinates: x = X/Z, y = Y/Z, x y = T/Z.
+struct EdwardsPoint {
+  FieldElement x, y, z, t;
+};
+
+enum { kYPlusX, kYMinusX, kTwoZ, kTwoDT };
+
+// 2d, d = -121665 / 121666.
+const FieldElement& TwoD() {
+  static const FieldElement twoD = [] {
+    FieldElement d =
+        FieldMultiply(FieldNegate(FieldFromInt(121665)), FieldInvert(FieldFromInt(121666)));
+    return FieldAdd(d, d);
+  }();
+  return twoD;
+}
+
+EdwardsPoint EdwardsFromCurve(const CurvePoint& point) {
+  static const FieldElement c = [] {
+    FieldElement root = FieldFromInt(0);
+    FieldSquareRoot(FieldNegate(FieldFromInt(kCurveA + 2)), &root);  // -486664 is a square
+    return root;
+  }();
+  if (point.infinity) {
+    return EdwardsPoint{FieldFromInt(0), FieldFromInt(1), FieldFromInt(1), FieldFromInt(0)};
+  }
+  // (0, 0) gives x = 0 (the inverse of 0 is 0) and y = -1, the point of order 2 here too.
+  FieldElement x = FieldMultiply(FieldMultiply(c, point.u), FieldInvert(point.y));
+  FieldElement one = FieldFromInt(1);
+  FieldElement y = FieldMultiply(FieldSubtract(point.u, one), FieldInvert(FieldAdd(point.u, one)));
+  return EdwardsPoint{x, y, one, FieldMultiply(x, y)};
+}
+
+// p + q with q prepared (add-2008-hwcd-3 for a = -1).
+EdwardsPoint AddPrepared(const EdwardsPoint& p, const FieldElement q[4]) {
+  FieldElement a = FieldMultiply(FieldSubtract(p.y, p.x), q[kYMinusX]);
+  FieldElement b = FieldMultiply(FieldAdd(p.y, p.x), q[kYPlusX]);
+  FieldElement c = FieldMultiply(p.t, q[kTwoDT]);
+  FieldElement d = FieldMultiply(p.z, q[kTwoZ]);
+  FieldElement e = FieldSubtract(b, a), f = FieldSubtract(d, c), g = FieldAdd(d, c),
+               h = FieldAdd(b, a);
+  return EdwardsPoint{FieldMultiply(e, f), FieldMultiply(g, h), FieldMultiply(f, g),
+                      FieldMultiply(e, h)};
+}
+
+// p + p (dbl-2008-hwcd for a = -1).
+EdwardsPoint DoubleEdwards(const EdwardsPoint& p) {
+  FieldElement a = FieldSquare(p.x), b = FieldSquare(p.y), zz = FieldSquare(p.z);
+  FieldElement c = FieldAdd(zz, zz);
+  FieldElement e = FieldSubtract(FieldSubtract(FieldSquare(FieldAdd(p.x, p.y)), a), b);
+  FieldElement g = FieldSubtract(b, a);
+  FieldElement f = FieldSubtract(g, c);
+  FieldElement h = FieldNegate(FieldAdd(a, b));
+  return EdwardsPoint{FieldMultiply(e, f), FieldMultiply(g, h), FieldMultiply(f, g),
+                      FieldMultiply(e, h)};
+}
+
+void Prepare(const EdwardsPoint& p, FieldElement out[4]) {
+  out[kYPlusX] = FieldAdd(p.y, p.x);
+  out[kYMinusX] = FieldSubtract(p.y, p.x);
+  out[kTwoZ] = FieldAdd(p.z, p.z);
+  out[kTwoDT] = FieldMultiply(p.t, TwoD());
+}
+
+int Nibble(const std::uint8_t scalar[kScalarBytes], int index) {
+  return (scalar[index / 2] >> (4 * (index % 2))) & 15;
+}
+
+}  // namespace
+
+void PrepareMultiples(const CurvePoint& point, PointMultiples* multiples) {
+  EdwardsPoint base = EdwardsFromCurve(point);
+  EdwardsPoint sum = EdwardsFromCurve(PointAtInfinity());
+  Prepare(sum, multiples->entry[0]);
+  Prepare(base, multiples->entry[1]);
+  for (int k = 2; k < 16; ++k) {
+    sum = AddPrepared(k == 2 ? base : sum, multiples->entry[1]);
+    Prepare(sum, multiples->entry[k]);
+  }
+}
+
+void SumOfMultiplesU(const std::uint8_t a[kScalarBytes], const PointMultiples& p,
+                     const std::uint8_t b[kScalarBytes], const PointMultiples& q,
+                     std::uint8_t u[kFieldBytes]) {
+  // Four bits of both scalars at a time, from the top: one chain of doublings serves both.
+  EdwardsPoint sum = EdwardsFromCurve(PointAtInfinity());
+  for (int index = 2 * kScalarBytes - 1; index >= 0; --index) {
+    for (int i = 0; i < 4 && index < 2 * kScalarBytes - 1; ++i) {
+      sum = DoubleEdwards(sum);
+    }
+    if (int n = Nibble(a, index); n != 0) {
+      sum = AddPrepared(sum, p.entry[n]);
+    }
+    if (int n = Nibble(b, index); n != 0) {
+      sum = AddPrepared(sum, q.entry[n]);
+    }
+  }
+  // u = (z + y) / (z - y); infinity has z = y, and the inverse of 0 is 0.
+  FieldToBytes(FieldMultiply(FieldAdd(sum.z, sum.y), FieldInvert(FieldSubtract(sum.z, sum.y))), u);
+}

@@ -39,3 +39,20 @@ CurvePoint ScalarMultiply(const std::uint8_t scalar[kScalarBytes], const CurvePo
 // fully reduced; 0 when the result is infinity. The scalar is used as is, every bit counts.
 void ScalarMultiplyU(const std::uint8_t scalar[kScalarBytes], const std::uint8_t u[kFieldBytes],
                      std::uint8_t out[kFieldBytes]);
+
+// The multiples 0 to 15 of one point, prepared for SumOfMultiplesU.
+struct PointMultiples {
+  // Each multiple on the equivalent twisted Edwards curve, as y + x, y - x, 2z and 2d t of
+  // extended coordinates.
+  FieldElement entry[16][4];
+};
+
+// Prepares the multiples of point (any point, also infinity or (0, 0)).
+void PrepareMultiples(const CurvePoint& point, PointMultiples* multiples);
+
+// The u-coordinate of a * P + b * Q, fully reduced; 0 when the sum is infinity. Scalars are
+// 256-bit little-endian, every bit counts. Time depends on the scalars: for public ones only,
+// as those of a signature check.
+void SumOfMultiplesU(const std::uint8_t a[kScalarBytes], const PointMultiples& p,
+                     const std::uint8_t b[kScalarBytes], const PointMultiples& q,
+                     std::uint8_t u[kFieldBytes]);

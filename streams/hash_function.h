@@ -11,6 +11,9 @@ class HashFunction {
   virtual void Init() = 0;
   // Mixes one 64-byte block into the state.
   virtual void Transform(const std::uint8_t* block) = 0;
+  // Mixes count consecutive 64-byte blocks into the state; engines that keep the state in
+  // registers across blocks replace it.
+  virtual void TransformBlocks(const std::uint8_t* blocks, std::size_t count);
   virtual ~HashFunction() = default;
   // Size in bytes of the digest that Digest writes.
   virtual int DigestSize() const = 0;
@@ -34,9 +37,18 @@ class Sha1Hash : public HashFunction {
  public:
   void Init() override;
   void Transform(const std::uint8_t* block) override;
+  void TransformBlocks(const std::uint8_t* blocks, std::size_t count) override;
   int DigestSize() const override { return 20; }
   void Digest(std::uint8_t* out) override;
 
  private:
   std::uint32_t state[5] = {};
 };
+
+// How Sha1Hash computes its blocks: the portable code, or the processor's SHA instructions. The
+// processor's are chosen once, at start, where the processor has them; both give the same digest.
+enum class Sha1Engine { kPortable, kProcessor };
+
+// Makes every Sha1Hash use engine from now on. False, changing nothing, when this processor
+// lacks it. Meant for the tests, which compare the engines.
+bool SelectSha1Engine(Sha1Engine engine);

@@ -30,13 +30,22 @@ class InflateBuf : public std::streambuf {
   pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
                    std::ios_base::openmode which) override;
   pos_type seekpos(pos_type target, std::ios_base::openmode which) override;
+  // Reads of a whole buffer or more are decompressed straight into out, not through the get
+  // area; the last byte read stays available for put-back.
+  std::streamsize xsgetn(char* out, std::streamsize size) override;
 
  private:
   static constexpr int kBufferSize = 4096;
+  // Compressed bytes are read in larger pieces: inflate's fast loop stops short of every end
+  // of its input, and each piece costs a pass through the part reader.
+  static constexpr int kInputSize = 32768;
 
-  // Decompresses into the output buffer until at least one byte comes out. Returns the count, or
+  // Decompresses into out (size bytes) until at least one byte comes out. Returns the count, or
   // 0 at the end of the data, on corrupt data or when the source runs dry.
-  int Inflate();
+  int Inflate(char* out, int size);
+  // Checksums count new output bytes and notes the input that inflate consumed from consumed on;
+  // false when the stream has just ended with a trailer that does not match.
+  bool Check(const char* output, int count, const Bytef* consumed);
   // Decompresses and drops size bytes; false when the data ends first.
   bool Skip(std::uint64_t size);
   // Decompressed offset of the next byte that a read returns.
@@ -45,10 +54,16 @@ class InflateBuf : public std::streambuf {
   std::streambuf* source;
   // One put-back byte followed by the get area.
   char output[1 + kBufferSize];
-  char input[kBufferSize];
+  char input[kInputSize];
   z_stream zlib = {};
   bool initialised = false;
   bool streamEnded = false;
+  // The zlib format's checksum is computed here (zlib's own is slower) and compared with the
+  // trailer, the last four bytes that inflate consumed; a mismatch leaves the stream broken.
+  bool checking = false;
+  bool broken = false;
+  std::uint32_t checksum = 1;
+  std::uint8_t lastConsumed[4] = {};
   std::uint64_t produced = 0;
 };
 

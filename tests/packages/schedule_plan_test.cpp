@@ -148,6 +148,7 @@ std::string RandomDatabase(std::mt19937& random) {
     text += (bundle ? "B" + std::to_string(pick(3)) : some()) + " " + std::to_string(1 + pick(3)) +
             ".0";
     text += bundle ? " bundle" : pick(4) == 0 ? " in:B" + std::to_string(pick(3)) : "";
+    text += bundle && pick(2) == 0 ? " has:" + some() : "";  // conflicts reach through members
     for (int k = pick(3); k > 0; --k) {
       text += " dep:" + some() + ranges[pick(4)];
     }

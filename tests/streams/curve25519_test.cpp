@@ -64,4 +64,40 @@ TEST(Curve25519Test, ScalarMultiplyMatchesLibsodium) {
   }
 }
 
+// The signature check's sum on the other curve form, against the ladders and the affine sum:
+// points of both y parities, the point of order 2 and infinity, scalars at the edges (0, 1, the
+// group order, whose multiple of the base point is infinity, and all 256 bits set).
+TEST(Curve25519Test, SumOfMultiplesMatchesTheLaddersAndTheAffineSum) {
+  std::mt19937_64 random(8);
+  CurvePoint zero{FieldFromInt(0), FieldFromInt(0), false}, other;
+  std::uint8_t four[kFieldBytes] = {4};
+  ASSERT_TRUE(PointFromU(four, &other));  // not in the base point's group
+  CurvePoint odd = ScalarMultiply(RandomBytes(random, 32).data(), BasePoint());
+  odd = PointYIsOdd(odd) ? odd : CurvePoint{odd.u, FieldNegate(odd.y), false};
+  CurvePoint infinity = AddPoints(zero, zero);
+  Bytes order = PlusBytes(BigNumber(kOrderDecimal), 0), ones(32, 0xff);
+  Bytes one(32, 0);
+  one[0] = 1;
+  std::vector<Bytes> scalars = {Bytes(32, 0), one, order, ones};
+  for (int i = 0; i < 4; ++i) {
+    scalars.push_back(RandomBytes(random, 32));
+  }
+  const CurvePoint* points[] = {&BasePoint(), &other, &odd, &zero, &infinity};
+  for (const CurvePoint* p : points) {
+    for (const CurvePoint* q : points) {
+      PointMultiples pm, qm;
+      PrepareMultiples(*p, &pm);
+      PrepareMultiples(*q, &qm);
+      for (const Bytes& a : scalars) {
+        const Bytes& b = scalars[(&a - scalars.data() + 3) % scalars.size()];
+        Bytes ours(32), theirs(32);
+        SumOfMultiplesU(a.data(), pm, b.data(), qm, ours.data());
+        PointU(AddPoints(ScalarMultiply(a.data(), *p), ScalarMultiply(b.data(), *q)),
+               theirs.data());
+        EXPECT_EQ(Hex(ours), Hex(theirs)) << Hex(a) << " " << Hex(b);
+      }
+    }
+  }
+}
+
 }  // namespace

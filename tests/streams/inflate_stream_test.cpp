@@ -83,6 +83,18 @@ TEST(InflateStreamTest, KeepsOneByteForPutBackAfterAnUnderflow) {
   EXPECT_TRUE(SameBytes(data.substr(position - 1), ReadAll(stream, 10000)));
 }
 
+// A read too large for the get area is inflated straight into the reader's memory; its last
+// byte must still be there for put-back.
+TEST(InflateStreamTest, KeepsTheLastByteOfALargeReadForPutBack) {
+  std::mt19937 random(13);
+  std::string data = Compressible(random, 30000);
+  std::istringstream source(ZlibCompress(data, 6));
+  InflateStream stream(source, false);
+  EXPECT_TRUE(SameBytes(data.substr(0, 20000), ReadAll(stream, 20000)));
+  EXPECT_TRUE(stream.unget());
+  EXPECT_TRUE(SameBytes(data.substr(19999), ReadAll(stream, data.size())));
+}
+
 TEST(InflateStreamTest, SeeksOnlyForward) {
   std::mt19937 random(12);
   std::string data = RandomBytes(random, 12000);
