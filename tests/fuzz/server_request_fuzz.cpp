@@ -18,7 +18,7 @@
 namespace {
 
 // A served directory with a driver package, a package and a configuration file.
-const ServedDirectory& Served() {
+ServedDirectory& Served() {
   static ScratchDirectory scratch("server");
   static ServedDirectory served;
   static bool loaded = [] {
@@ -28,7 +28,7 @@ const ServedDirectory& Served() {
     WriteBytes(root + "/drivers/default.vpk", std::string(5000, 'd'));
     WriteBytes(root + "/packages/base.vpk", std::string(9000, 'b'));
     WriteBytes(root + "/packages/site.scr", "set hostname r1\n");
-    return LoadServedDirectory(root, "", &served);
+    return LoadServedDirectory(root, "", true, &served);
   }();
   Require(loaded, "the served directory loads");
   return served;
@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(server.routers.size() <= senders.size(), "a router only for a sender");
     for (const auto& [address, router] : server.routers) {
       Require(senders.count(address) == 1, "each router is one that spoke");
-      Require(router->files.size() <= 2, "no file that is not served");
+      Require(router->profile == nullptr || router->profile->files.size() <= 2,
+              "no file that is not served");
     }
   }
   Require(CountOpenDescriptors() == descriptors, "every file opened is closed again");
