@@ -10,7 +10,7 @@ import time
 import traceback
 
 import disk_image
-from machine import Machine, sparse_disk
+from machine import Machine, forget_firmware_variables, sparse_disk
 
 MEDIA, PACKAGES, AUTORUN, WORK = sys.argv[1:5]
 # The bundle "extras" brings its members firewall and vpn along.
@@ -186,7 +186,7 @@ def test_reinstall_on_uefi_keeps_the_old_store_byte_exact():
 def hard_disk_install(bus="ide", device="/dev/sda", firmware="bios"):
     """The hard-disk medium installs on the disk it is on, attached to the controller `bus`."""
     disk = os.path.join(WORK, f"hdd-{bus}-{firmware}-disk.img")
-    sparse_disk(disk, "0")  # a fresh variable store
+    forget_firmware_variables(disk)
     shutil.copyfile(os.path.join(MEDIA, "vela-hdd.img"), disk)
     machine = Machine(disk, log=log_file(f"hdd-{bus}-{firmware}"), bus=bus, firmware=firmware)
     try:

@@ -97,8 +97,13 @@ def uefi_firmware(disk):
             "-drive", f"if=pflash,format=raw,file={variables}"]
 
 
+def forget_firmware_variables(disk):
+    """A new disk starts with the firmware's first variables."""
+    if os.path.exists(disk + ".vars"):
+        os.remove(disk + ".vars")
+
+
 def sparse_disk(path, size):
-    if os.path.exists(path + ".vars"):
-        os.remove(path + ".vars")  # a new disk starts with the firmware's first variables
+    forget_firmware_variables(path)
     subprocess.run(["truncate", "-s", "0", path], check=True)
     subprocess.run(["truncate", "-s", size, path], check=True)
