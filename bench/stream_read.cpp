@@ -94,7 +94,7 @@ bool Read() {
   }
   std::uint64_t total = 0;
   {
-    InflateStream files(reader, false);
+    InflateStream files(reader, false, Inflating::kAhead);
     static char buffer[1 << 16];
     while (files.read(buffer, sizeof buffer), files.gcount() > 0) {
       total += files.gcount();

@@ -27,6 +27,10 @@ namespace {
 // File data goes through one buffer of this size: the files of most packages in one write each.
 constexpr std::size_t kBlockSize = 128 << 10;
 
+// A files part at least this long is inflated on a helper thread while the entries are written:
+// below it, starting the thread costs more than it gains.
+constexpr std::uint32_t kInflateAheadFrom = 1 << 20;
+
 // Longer than any link target a file system keeps.
 constexpr std::size_t kLinkTargetLimit = 16384;
 
@@ -607,7 +611,9 @@ Defaults StagingDefaults(const Staging& staging) {
 }  // namespace
 
 bool UnpackFiles(Package& p, PartReader& reader, Staging& staging) {
-  InflateStream archive(reader, false);
+  Inflating where =
+      reader.PartLength() >= kInflateAheadFrom ? Inflating::kAhead : Inflating::kInReader;
+  InflateStream archive(reader, false, where);
   Unpacking u{p, reader, archive, staging, std::vector<char>(kBlockSize), {}, 0, {}, {}};
   u.defaults = StagingDefaults(staging);
   u.parent.treeFixed = true;

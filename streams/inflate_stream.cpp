@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "streams/adler32.h"
+#include "streams/inflate_ahead.h"
 
 namespace {
 
@@ -11,7 +12,13 @@ const std::streambuf::pos_type kSeekFailed(std::streambuf::off_type(-1));
 
 }  // namespace
 
-InflateBuf::InflateBuf(std::streambuf* source, bool raw) : source(source) {
+InflateBuf::InflateBuf(std::streambuf* source, bool raw, Inflating where) : source(source) {
+  if (where == Inflating::kAhead) {
+    ahead = std::make_unique<InflateAhead>(source, raw);
+    if (!ahead->Start()) {
+      ahead.reset();
+    }
+  }
   int result = raw ? inflateInit2(&zlib, -15) : inflateInit(&zlib);
   initialised = result == Z_OK;
   checking = initialised && !raw && inflateValidate(&zlib, 0) == Z_OK;
@@ -41,6 +48,11 @@ InflateBuf::int_type InflateBuf::underflow() {
 }
 
 int InflateBuf::Inflate(char* out, int size) {
+  if (ahead) {
+    int count = ahead->Take(out, size);
+    streamEnded = ahead->ReachedStreamEnd();
+    return count;
+  }
   if (!initialised || broken) {
     return 0;
   }
@@ -148,7 +160,7 @@ InflateBuf::pos_type InflateBuf::seekpos(pos_type target, std::ios_base::openmod
   return seekoff(off_type(target), std::ios_base::beg, which);
 }
 
-InflateStream::InflateStream(std::istream& source, bool raw)
-    : std::istream(nullptr), buf(source.rdbuf(), raw) {
+InflateStream::InflateStream(std::istream& source, bool raw, Inflating where)
+    : std::istream(nullptr), buf(source.rdbuf(), raw, where) {
   rdbuf(&buf);
 }

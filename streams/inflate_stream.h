@@ -4,7 +4,14 @@
 
 #include <cstdint>
 #include <istream>
+#include <memory>
 #include <streambuf>
+
+class InflateAhead;
+
+// Where the decompressing is done: on the reading thread, or on a helper thread that keeps ahead
+// of the reads (worth its start for a large archive; see inflate_ahead.h).
+enum class Inflating { kInReader, kAhead };
 
 // A stream buffer that decompresses what it reads from a source buffer (not owned), 4096 bytes
 // per underflow. Corrupt data and a source that ends early both read as end of file. One byte can
@@ -12,7 +19,8 @@
 class InflateBuf : public std::streambuf {
  public:
   // raw false: zlib format (header, deflate data, Adler-32 trailer); raw true: bare deflate data.
-  InflateBuf(std::streambuf* source, bool raw);
+  // kAhead falls back to kInReader when no helper thread can be started.
+  InflateBuf(std::streambuf* source, bool raw, Inflating where = Inflating::kInReader);
   ~InflateBuf() override;
   InflateBuf(const InflateBuf&) = delete;
   InflateBuf& operator=(const InflateBuf&) = delete;
@@ -52,6 +60,7 @@ class InflateBuf : public std::streambuf {
   std::uint64_t Position() const { return produced - (egptr() - gptr()); }
 
   std::streambuf* source;
+  std::unique_ptr<InflateAhead> ahead;  // null: inflated here
   // One put-back byte followed by the get area.
   char output[1 + kBufferSize];
   char input[kInputSize];
@@ -70,7 +79,7 @@ class InflateBuf : public std::streambuf {
 // An input stream of the decompressed content read from another input stream; owns its buffer.
 class InflateStream : public std::istream {
  public:
-  InflateStream(std::istream& source, bool raw);
+  InflateStream(std::istream& source, bool raw, Inflating where = Inflating::kInReader);
 
   // See InflateBuf::ReachedStreamEnd: tells a complete stream from a damaged or cut one.
   bool ReachedStreamEnd() const { return buf.ReachedStreamEnd(); }

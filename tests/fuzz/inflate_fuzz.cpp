@@ -3,7 +3,7 @@
 // when zlib does, and move only forward when it seeks.
 //
 // Input: 1 byte of settings (bit 0 raw, bits 1-3 the read size, bit 4 a forward seek after the
-// first read), then the compressed bytes.
+// first read, bit 5 inflating on the helper thread), then the compressed bytes.
 
 #include <zlib.h>
 
@@ -85,10 +85,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool raw = (data[0] & 1) != 0;
   std::streamsize readSize = kReadSizes[data[0] >> 1 & 7];
   bool seek = (data[0] & 16) != 0;
+  Inflating where = (data[0] & 32) != 0 ? Inflating::kAhead : Inflating::kInReader;
   std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
   Oracle oracle = InflateWithZlib(input, raw);
   std::istringstream source(input);
-  InflateStream stream(source, raw);
+  InflateStream stream(source, raw, where);
   std::string output = ReadStream(stream, readSize, seek, oracle);
   std::size_t compared = std::min(output.size(), oracle.output.size());
   Require(output.compare(0, compared, oracle.output, 0, compared) == 0,

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "tests/support/stream_bytes.h"
 
@@ -25,21 +27,53 @@ std::string ReadAll(std::istream& stream, std::size_t limit) {
   return data;
 }
 
+constexpr Inflating kBothWays[] = {Inflating::kInReader, Inflating::kAhead};
+
 // Runs of one byte matter for raw data: inflate takes in the whole input while the output
-// buffer is still full, and must be asked again for the rest.
+// buffer is still full, and must be asked again for the rest. The sizes pass the rings of the
+// helper thread several times over.
 TEST(InflateStreamTest, InflatesZlibAndRawDataOfManySizes) {
   std::mt19937 random(6);
-  for (std::size_t size : {0, 1, 4096, 4097, 300001}) {
+  for (std::size_t size : {0, 1, 4096, 4097, 300001, 3000017}) {
     for (std::string data :
          {RandomBytes(random, size), Compressible(random, size), std::string(size, 'r')}) {
       for (bool raw : {false, true}) {
-        std::istringstream source(ZlibCompress(data, 6, raw));
-        InflateStream stream(source, raw);
-        EXPECT_TRUE(SameBytes(data, ReadAll(stream, size + 1))) << size << raw;
-        EXPECT_TRUE(stream.eof());
-        EXPECT_TRUE(stream.ReachedStreamEnd()) << size << raw;
+        for (Inflating where : kBothWays) {
+          std::istringstream source(ZlibCompress(data, 6, raw));
+          InflateStream stream(source, raw, where);
+          EXPECT_TRUE(SameBytes(data, ReadAll(stream, size + 1))) << size << raw;
+          EXPECT_TRUE(stream.eof());
+          EXPECT_TRUE(stream.ReachedStreamEnd()) << size << raw;
+        }
       }
     }
+  }
+}
+
+// The source is read on the reader's thread only: a read of a socket may carry out an interrupt,
+// which must not happen on the helper. Reads in small pieces keep the helper waiting for input.
+TEST(InflateStreamTest, ReadsTheSourceOnlyOnTheReadersThread) {
+  struct RecordingSource : std::stringbuf {
+    using std::stringbuf::stringbuf;
+    std::streamsize xsgetn(char* out, std::streamsize size) override {
+      readers.insert(std::this_thread::get_id());
+      return std::stringbuf::xsgetn(out, std::min<std::streamsize>(size, 1000));
+    }
+    std::set<std::thread::id> readers;
+  };
+  std::mt19937 random(7);
+  std::string data = Compressible(random, 2000000);
+  RecordingSource source(ZlibCompress(data, 6));
+  std::istream sourceStream(&source);
+  InflateStream stream(sourceStream, false, Inflating::kAhead);
+  EXPECT_TRUE(SameBytes(data, ReadAll(stream, data.size() + 1)));
+  EXPECT_TRUE(stream.ReachedStreamEnd());
+  EXPECT_EQ(source.readers, std::set<std::thread::id>{std::this_thread::get_id()});
+  // A reader that stops early (a failed write) ends the helper while it still has work.
+  for (std::size_t prefix : {0, 1, 100000}) {
+    std::istringstream again(ZlibCompress(data, 6));
+    InflateStream early(again, false, Inflating::kAhead);
+    EXPECT_TRUE(SameBytes(data.substr(0, prefix), ReadAll(early, prefix)));
   }
 }
 
@@ -52,14 +86,16 @@ TEST(InflateStreamTest, DamagedDataYieldsAPrefixThenEndOfFile) {
   for (std::size_t cut = 0; cut <= good.size(); ++cut) {
     std::string damaged =
         cut < good.size() ? good.substr(0, cut) : good.substr(0, cut - 1) + char(good.back() ^ 1);
-    std::istringstream source(damaged);
-    InflateStream stream(source, false);
-    std::string read = ReadAll(stream, data.size() + 1);
-    EXPECT_TRUE(SameBytes(data.substr(0, read.size()), read)) << "cut " << cut;
-    EXPECT_TRUE(cut < good.size() || read.size() < data.size());
-    EXPECT_TRUE(stream.eof()) << "cut " << cut;
-    // Even a cut that leaves all the data but part of the checksum is no complete stream.
-    EXPECT_FALSE(stream.ReachedStreamEnd()) << "cut " << cut;
+    for (Inflating where : kBothWays) {
+      std::istringstream source(damaged);
+      InflateStream stream(source, false, where);
+      std::string read = ReadAll(stream, data.size() + 1);
+      EXPECT_TRUE(SameBytes(data.substr(0, read.size()), read)) << "cut " << cut;
+      EXPECT_TRUE(cut < good.size() || read.size() < data.size());
+      EXPECT_TRUE(stream.eof()) << "cut " << cut;
+      // Even a cut that leaves all the data but part of the checksum is no complete stream.
+      EXPECT_FALSE(stream.ReachedStreamEnd()) << "cut " << cut;
+    }
   }
 }
 
