@@ -14,7 +14,6 @@
 #include "packages/package_reports.h"
 #include "packages/package_script.h"
 #include "packages/placement_record.h"
-#include "packages/unpack.h"
 
 namespace {
 
@@ -197,6 +196,42 @@ bool SwapIntoPlace(const std::string& fresh, const std::string& dir, const std::
   // Without the swap a killed installation may leave the package unrecorded between the two
   // renames; its next run installs it afresh and removes both left-over directories.
   return rename(dir.c_str(), aside.c_str()) == 0 && rename(fresh.c_str(), dir.c_str()) == 0;
+}
+
+// Where dirname stops: the root, or "." for a relative name.
+bool IsTop(const std::string& path) {
+  return path.empty() || path == "/" || path == ".";
+}
+
+std::string Parent(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) {
+    return ".";
+  }
+  std::size_t end = path.find_last_not_of('/', slash);
+  return end == std::string::npos ? "/" : path.substr(0, end + 1);
+}
+
+// Creates path and its missing ancestors, outermost first, with mode 0770; with skipLast only the
+// ancestors. False, printing nothing, on an error other than an existing directory.
+bool MakeDirectories(const std::string& path, bool skipLast) {
+  std::string current = path;
+  while (current.size() > 1 && current.back() == '/') {
+    current.pop_back();
+  }
+  std::vector<std::string> chain;
+  for (; !IsTop(current); current = Parent(current)) {
+    chain.push_back(current);
+  }
+  if (skipLast && !chain.empty()) {
+    chain.erase(chain.begin());
+  }
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (mkdir(it->c_str(), 0770) != 0 && errno != EEXIST) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace

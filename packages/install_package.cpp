@@ -15,6 +15,7 @@
 #include "packages/package_file.h"
 #include "packages/package_reports.h"
 #include "packages/package_script.h"
+#include "packages/place_staged.h"
 #include "packages/placement_record.h"
 #include "packages/reporter.h"
 #include "packages/roots.h"

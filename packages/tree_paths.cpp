@@ -237,3 +237,31 @@ void DeleteDirectoryEntries(int directory, bool keepHidden) {
     return;  // the entries are deleted or not whatever close says
   }
 }
+
+int OpenParent(int root, ParentDirectory& cache, const std::vector<std::string>& components) {
+  std::size_t depth = components.empty() ? 0 : components.size() - 1;
+  if ((cache.descriptor >= 0 || cache.error != 0) && cache.components.size() == depth &&
+      std::equal(cache.components.begin(), cache.components.end(), components.begin())) {
+    errno = cache.error;
+    return cache.descriptor;
+  }
+  cache.Forget();
+  std::vector<std::string> parent(components.begin(), components.begin() + depth);
+  int directory = OpenTreeDirectory(root, parent);
+  if (directory >= 0 || cache.treeFixed) {
+    cache.descriptor = directory;
+    cache.error = directory >= 0 ? 0 : errno;
+    cache.components = std::move(parent);
+  }
+  return directory;
+}
+
+bool SetEntryAttributes(int directory, const std::string& leaf, std::uint32_t mode,
+                        std::uint32_t user, std::uint32_t group, std::uint32_t modified) {
+  if (fchownat(directory, leaf.c_str(), user, group, AT_SYMLINK_NOFOLLOW) != 0) {
+    // ignored on purpose: the owner is kept where it cannot be given
+  }
+  timespec times[2] = {{static_cast<time_t>(modified), 0}, {static_cast<time_t>(modified), 0}};
+  return fchmodat(directory, leaf.c_str(), mode & 07777, 0) == 0 &&
+         utimensat(directory, leaf.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}

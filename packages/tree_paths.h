@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,3 +36,34 @@ void CloseQuietly(int descriptor);
 // "." and "..", or with keepHidden all but the names beginning with "."; takes over directory.
 // Deletions never report: what could not be deleted stays.
 void DeleteDirectoryEntries(int directory, bool keepHidden);
+
+// The directory that the last entry was looked up in (by OpenParent), kept open while the entries
+// that follow in an archive go into the same one.
+struct ParentDirectory {
+  ParentDirectory() = default;
+  ~ParentDirectory() { Forget(); }
+  ParentDirectory(const ParentDirectory&) = delete;
+  ParentDirectory& operator=(const ParentDirectory&) = delete;
+  void Forget() {
+    CloseQuietly(descriptor);
+    descriptor = -1;
+    error = 0;
+    components.clear();
+  }
+
+  // Set while nothing changes in the tree: a lookup that failed fails again, and is kept too.
+  bool treeFixed = false;
+  std::vector<std::string> components;
+  int descriptor = -1;  // O_PATH, owned
+  int error = 0;        // the errno of a kept failed lookup
+};
+
+// The parent directory of the place that components name, from the cache when it is the one
+// the last lookup opened; owned by the cache. -1 with errno as OpenTreeDirectory gives it.
+int OpenParent(int root, ParentDirectory& cache, const std::vector<std::string>& components);
+
+// Owner (best effort: the entry's ids may not exist here), permissions and times of leaf, which
+// the caller has just made as no link; so chmod may look the name up without a flag. False with
+// errno when the permissions or times cannot be set.
+bool SetEntryAttributes(int directory, const std::string& leaf, std::uint32_t mode,
+                        std::uint32_t user, std::uint32_t group, std::uint32_t modified);

@@ -13,7 +13,6 @@
 
 #include "packages/package_database.h"
 #include "packages/package_reports.h"
-#include "packages/placement_record.h"
 #include "packages/reporter.h"
 #include "packages/roots.h"
 #include "packages/staging.h"
@@ -56,47 +55,6 @@ struct StagedPlace {
   bool nonDirectory = false;
   std::map<std::string, StagedPlace> below;
 };
-
-// The directory that the last entry was looked up in, kept open while the entries that follow
-// in an archive go into the same one.
-struct ParentDirectory {
-  ParentDirectory() = default;
-  ~ParentDirectory() { Forget(); }
-  ParentDirectory(const ParentDirectory&) = delete;
-  ParentDirectory& operator=(const ParentDirectory&) = delete;
-  void Forget() {
-    CloseQuietly(descriptor);
-    descriptor = -1;
-    error = 0;
-    components.clear();
-  }
-
-  // Set while nothing changes in the tree: a lookup that failed fails again, and is kept too.
-  bool treeFixed = false;
-  std::vector<std::string> components;
-  int descriptor = -1;  // O_PATH, owned
-  int error = 0;        // the errno of a kept failed lookup
-};
-
-// The parent directory of the place that components name, from the cache when it is the one
-// the last lookup opened; owned by the cache. -1 with errno as OpenTreeDirectory gives it.
-int OpenParent(int root, ParentDirectory& cache, const std::vector<std::string>& components) {
-  std::size_t depth = components.empty() ? 0 : components.size() - 1;
-  if ((cache.descriptor >= 0 || cache.error != 0) && cache.components.size() == depth &&
-      std::equal(cache.components.begin(), cache.components.end(), components.begin())) {
-    errno = cache.error;
-    return cache.descriptor;
-  }
-  cache.Forget();
-  std::vector<std::string> parent(components.begin(), components.begin() + depth);
-  int directory = OpenTreeDirectory(root, parent);
-  if (directory >= 0 || cache.treeFixed) {
-    cache.descriptor = directory;
-    cache.error = directory >= 0 ? 0 : errno;
-    cache.components = std::move(parent);
-  }
-  return directory;
-}
 
 // What a file made in the staging area gets without being told: the owner that the kernel gives
 // it, and the permission bits that survive the umask. Attributes that equal these are not set.
@@ -187,22 +145,6 @@ bool KnownType(const ArchiveEntry& entry) {
   }
 }
 
-// Owner (best effort: the entry's ids may not exist here), permissions and times of leaf, which
-// this unpacking has just made as no link; so chmod may look the name up without a flag.
-bool SetAttributes(int directory, const std::string& leaf, std::uint32_t mode, std::uint32_t user,
-                   std::uint32_t group, std::uint32_t modified) {
-  if (fchownat(directory, leaf.c_str(), user, group, AT_SYMLINK_NOFOLLOW) != 0) {
-    // ignored on purpose: the owner is kept where it cannot be given
-  }
-  timespec times[2] = {{static_cast<time_t>(modified), 0}, {static_cast<time_t>(modified), 0}};
-  return fchmodat(directory, leaf.c_str(), mode & 07777, 0) == 0 &&
-         utimensat(directory, leaf.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-bool SetEntryAttributes(int directory, const std::string& leaf, const ArchiveEntry& entry) {
-  return SetAttributes(directory, leaf, entry.mode, entry.user, entry.group, entry.modified);
-}
-
 // Copies the entry's data into descriptor; reports and returns false on a failure.
 bool CopyData(Unpacking& u, const ArchiveEntry& entry, int descriptor) {
   for (std::uint32_t left = entry.dataSize; left > 0;) {
@@ -291,7 +233,9 @@ bool StageSpecial(Unpacking& u, const ArchiveEntry& entry, const std::string& te
   if (made != 0) {
     return WriteFailed(u.p, entry.name);
   }
-  return SetEntryAttributes(u.staging.area, temporary, entry) || WriteFailed(u.p, entry.name);
+  return SetEntryAttributes(u.staging.area, temporary, entry.mode, entry.user, entry.group,
+                            entry.modified) ||
+         WriteFailed(u.p, entry.name);
 }
 
 // What stands at the entry's place in the tree today must let it in: a directory stays only for a
@@ -425,172 +369,6 @@ bool UnpackArchive(Unpacking& u) {
   return u.archive.ReachedStreamEnd() || Broken(u.p);
 }
 
-// Moves what stands at the entry's place (no directory) aside into the area, as "o" + the
-// entry's index, so that a failed placement can put it back. True when nothing stands there;
-// moved tells whether something stood there.
-bool MoveAside(const Staging& staging, int directory, const std::string& leaf, std::size_t index,
-               bool& moved) {
-  struct stat existing;
-  if (fstatat(directory, leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
-    return errno == ENOENT;
-  }
-  moved = true;
-  return MovePlacementEntry(directory, leaf, staging.area, "o" + std::to_string(index));
-}
-
-// Makes a directory entry at its place; an existing directory is left as it is.
-bool PlaceDirectory(Package& p, const Staging& staging, int directory, const std::string& leaf,
-                    const StagedEntry& e, std::size_t index, bool& created, bool& moved) {
-  struct stat existing;
-  if (fstatat(directory, leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-    if (S_ISDIR(existing.st_mode)) {
-      return true;
-    }
-    if (!MoveAside(staging, directory, leaf, index, moved)) {
-      return WriteFailed(p, e.name);
-    }
-  }
-  if (mkdirat(directory, leaf.c_str(), e.mode & 07777) != 0) {
-    return WriteFailed(p, e.name);
-  }
-  created = true;
-  return SetAttributes(directory, leaf, e.mode, e.user, e.group, e.modified) ||
-         WriteFailed(p, e.name);
-}
-
-// Moves the staged entry of index into its place. One on another file system (a separate /boot)
-// gets a copy that replaces it as a whole; the entry is first renamed to "c" + its index, so that
-// an undo knows that a copy may stand at its place.
-bool MoveIntoPlace(const Staging& staging, const StagedEntry& e, std::size_t index, int directory,
-                   const std::string& leaf) {
-  if (placementStepForTests != nullptr && !placementStepForTests()) {
-    return false;
-  }
-  if (renameat(staging.area, e.temporary.c_str(), directory, leaf.c_str()) == 0) {
-    return true;
-  }
-  std::string copying = "c" + std::to_string(index);
-  return errno == EXDEV &&
-         renameat(staging.area, e.temporary.c_str(), staging.area, copying.c_str()) == 0 &&
-         MovePlacementEntry(staging.area, copying, directory, leaf);
-}
-
-// Moves one staged entry into its place, resolving the place now: a link that an earlier entry
-// placed leads the later ones as it will in the running system. What stood there is moved aside.
-// The parent stays open for the next entry unless this one may change where names lead: a link,
-// or anything moved aside (which may have been a link on the way).
-bool PlaceEntry(Package& p, const Staging& staging, ParentDirectory& parent, const StagedEntry& e,
-                std::size_t index, bool& created) {
-  int directory = OpenParent(staging.root, parent, e.components);
-  if (directory < 0) {
-    std::vector<std::string> missing(e.components.begin(),
-                                     e.components.end() - (e.components.empty() ? 0 : 1));
-    if (!MakeTreeDirectories(staging.root, missing)) {
-      // ignored on purpose: looking up the parent below reports the reason
-    }
-    directory = OpenParent(staging.root, parent, e.components);
-  }
-  if (directory < 0) {
-    return errno == EXDEV ? Broken(p) : WriteFailed(p, e.name);
-  }
-  // A name without components is the root itself, which stands as a directory.
-  std::string leaf = e.components.empty() ? "." : e.components.back();
-  bool placed;
-  bool moved = false;
-  if (e.temporary.empty()) {
-    placed = PlaceDirectory(p, staging, directory, leaf, e, index, created, moved);
-  } else {
-    // A directory in the way makes the rename fail (EISDIR).
-    placed = (MoveAside(staging, directory, leaf, index, moved) &&
-              MoveIntoPlace(staging, e, index, directory, leaf)) ||
-             WriteFailed(p, e.name);
-    if (placed) {
-      p.files.insert(e.recorded);
-    }
-  }
-  if (moved || S_ISLNK(e.mode)) {
-    parent.Forget();
-  }
-  return placed;
-}
-
-// Entries made inside a directory changed its times; they are set again once all is in place.
-bool RestoreDirectoryTimes(Package& p, const Staging& staging,
-                           const std::vector<const StagedEntry*>& made) {
-  for (const StagedEntry* e : made) {
-    std::vector<std::string> parent(e->components.begin(), e->components.end() - 1);
-    int directory = OpenTreeDirectory(staging.root, parent);
-    timespec times[2] = {{static_cast<time_t>(e->modified), 0},
-                         {static_cast<time_t>(e->modified), 0}};
-    bool set = directory >= 0 &&
-               utimensat(directory, e->components.back().c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
-    int error = errno;
-    if (directory >= 0) {
-      close(directory);  // O_PATH: nothing to report
-    }
-    if (!set) {
-      errno = error;
-      return WriteFailed(p, e->name);
-    }
-  }
-  return true;
-}
-
-// A disabled package's files live under x/<name> of the target tree, with its own database
-// directory there, whatever the placement.
-void MakeDisabledTree(const Package& p) {
-  int target = OpenTreeRoot(TargetPath("/"));
-  if (target < 0) {
-    return;  // the entries report the unusable tree
-  }
-  for (const char* below : {"", "/var/pdb/"}) {
-    std::vector<std::string> components;
-    std::string name = "x/" + p.name + below + (*below ? p.name : "");
-    if (SplitTreeName(name, components) && !MakeTreeDirectories(target, components)) {
-      // ignored on purpose: the entries placed there report the reason
-    }
-  }
-  close(target);  // O_PATH: nothing to report
-}
-
-// Where dirname stops: the root, or "." for a relative name.
-bool IsTop(const std::string& path) {
-  return path.empty() || path == "/" || path == ".";
-}
-
-std::string Parent(const std::string& path) {
-  std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) {
-    return ".";
-  }
-  std::size_t end = path.find_last_not_of('/', slash);
-  return end == std::string::npos ? "/" : path.substr(0, end + 1);
-}
-
-}  // namespace
-
-bool MakeDirectories(const std::string& path, bool skipLast) {
-  std::string current = path;
-  while (current.size() > 1 && current.back() == '/') {
-    current.pop_back();
-  }
-  std::vector<std::string> chain;
-  for (; !IsTop(current); current = Parent(current)) {
-    chain.push_back(current);
-  }
-  if (skipLast && !chain.empty()) {
-    chain.erase(chain.begin());
-  }
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-    if (mkdir(it->c_str(), 0770) != 0 && errno != EEXIST) {
-      return false;
-    }
-  }
-  return true;
-}
-
-namespace {
-
 // A new file in the area is owned by the process's user, and by the area's group where the area
 // passes its group on (set-group-id), else by the process's group.
 Defaults StagingDefaults(const Staging& staging) {
@@ -618,23 +396,4 @@ bool UnpackFiles(Package& p, PartReader& reader, Staging& staging) {
   u.defaults = StagingDefaults(staging);
   u.parent.treeFixed = true;
   return UnpackArchive(u);
-}
-
-bool PlaceUnpackedFiles(Package& p, Staging& staging) {
-  if (p.disabled) {
-    MakeDisabledTree(p);
-  }
-  std::vector<const StagedEntry*> made;
-  ParentDirectory parent;
-  for (std::size_t i = 0; i < staging.entries.size(); ++i) {
-    const StagedEntry& e = staging.entries[i];
-    bool created = false;
-    if (!PlaceEntry(p, staging, parent, e, i, created)) {
-      return false;
-    }
-    if (created) {
-      made.push_back(&e);
-    }
-  }
-  return RestoreDirectoryTimes(p, staging, made);
 }

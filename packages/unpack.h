@@ -9,22 +9,12 @@
 
 // Unpacking a package's file archive into the target tree.
 
-// Creates path and its missing ancestors, outermost first, with mode 0770; with skipLast only the
-// ancestors. False, printing nothing, on an error other than an existing directory.
-bool MakeDirectories(const std::string& path, bool skipLast);
-
 // Unpacks the file archive of the PartFiles part the reader stands on into the staging area:
-// every entry waits there under a temporary name until PlaceUnpackedFiles; nothing is made in
-// the tree. The entries go under the staging's tree root (the target root or the working
+// every entry waits there under a temporary name until PlaceUnpackedFiles (place_staged.h); nothing
+// is made in the tree. The entries go under the staging's tree root (the target root or the working
 // directory, whose recorded paths begin with "."); a disabled package's entries go below
 // "/x/" + its name. Reports a broken package or a creation error and returns false at the first
 // failure: a ".." component, a link that climbs out of the tree, a directory standing where a
 // non-directory entry goes, a component longer than a file name may be, or a compressed stream
 // that does not come to its own end.
 bool UnpackFiles(Package& p, PartReader& reader, Staging& staging);
-
-// Moves the staged entries into their places in archive order, makes the directories (keeping
-// an existing one as it is) and adds each placed path to p.files. Names are resolved inside the
-// tree when they are placed (see tree_paths.h), so nothing is ever written outside it. Reports
-// and returns false at the first failure; what was placed stays listed in p.files.
-bool PlaceUnpackedFiles(Package& p, Staging& staging);

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "packages/package_database.h"
+#include "packages/place_staged.h"
 #include "packages/roots.h"
 #include "packages/unpack.h"
 #include "streams/byte_order.h"

@@ -1,4 +1,5 @@
 #include "packages/unpack.h"
+#include "packages/place_staged.h"
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
