@@ -36,7 +36,7 @@ InflateAhead::~InflateAhead() {
     std::lock_guard<std::mutex> lock(mutex);
     stopping = true;
   }
-  changed.notify_all();
+  helperWake.notify_one();
   pthread_join(thread, nullptr);
 }
 
@@ -59,19 +59,47 @@ void* InflateAhead::Run(void* self) {
   return nullptr;
 }
 
+// A whole step of room, not a byte of it: the helper then works in long stretches.
+bool InflateAhead::RoomForHelper() const {
+  return stopping || kOutputRing - outputCount >= kStep;
+}
+
+bool InflateAhead::InputForHelper() const {
+  return stopping || inputCount > 0 || sourceDry;
+}
+
+bool InflateAhead::ReaderMayGoOn() const {
+  return outputCount > 0 || finished || (inputWanted && inputCount == 0 && !sourceDry);
+}
+
+void InflateAhead::WakeHelper() {
+  if ((helperWaits == HelperWait::kRoom && RoomForHelper()) ||
+      (helperWaits == HelperWait::kInput && InputForHelper())) {
+    helperWake.notify_one();
+  }
+}
+
+void InflateAhead::WakeReader() {
+  if (readerWaits && ReaderMayGoOn()) {
+    readerWake.notify_one();
+  }
+}
+
 void InflateAhead::Inflate() {
   RingSource ring(*this);
   InflateBuf inflater(&ring, raw);
   std::unique_lock<std::mutex> lock(mutex);
   while (!finished) {
-    changed.wait(lock, [this] { return stopping || outputCount < kOutputRing; });
+    helperWaits = HelperWait::kRoom;
+    helperWake.wait(lock, [this] { return RoomForHelper(); });
+    helperWaits = HelperWait::kNone;
     if (stopping) {
       return;
     }
     std::size_t end = (outputStart + outputCount) % kOutputRing;
     std::size_t room = std::min({kOutputRing - outputCount, kOutputRing - end, kStep});
     lock.unlock();
-    // The caller reads only the filled part of the ring, so this part is the helper's alone.
+    // The reader takes only from the filled part of the ring, so this part is the helper's alone.
     std::streamsize got = inflater.sgetn(output.get() + end, static_cast<std::streamsize>(room));
     lock.lock();
     outputCount += static_cast<std::size_t>(got);
@@ -79,16 +107,18 @@ void InflateAhead::Inflate() {
       finished = true;
       helperEnded = inflater.ReachedStreamEnd();
     }
-    changed.notify_all();
+    WakeReader();
   }
 }
 
 std::size_t InflateAhead::TakeInput(char* out, std::size_t size) {
   std::unique_lock<std::mutex> lock(mutex);
-  if (inputCount == 0 && !sourceDry && !stopping) {
+  if (!InputForHelper()) {
     inputWanted = true;
-    changed.notify_all();
-    changed.wait(lock, [this] { return inputCount > 0 || sourceDry || stopping; });
+    WakeReader();
+    helperWaits = HelperWait::kInput;
+    helperWake.wait(lock, [this] { return InputForHelper(); });
+    helperWaits = HelperWait::kNone;
     inputWanted = false;
   }
   if (stopping) {
@@ -100,7 +130,6 @@ std::size_t InflateAhead::TakeInput(char* out, std::size_t size) {
   lock.lock();
   inputStart = (inputStart + count) % kInputRing;
   inputCount -= count;
-  changed.notify_all();
   return count;
 }
 
@@ -116,7 +145,7 @@ void InflateAhead::FillInput(std::unique_lock<std::mutex>& lock) {
     } else {
       inputCount += static_cast<std::size_t>(got);
     }
-    changed.notify_all();
+    WakeHelper();
   }
 }
 
@@ -134,15 +163,15 @@ int InflateAhead::Take(char* out, int size) {
       outputCount -= count;
       // Said as soon as the last byte is handed out, as the inflater says it with its last call.
       streamEnded = finished && outputCount == 0 && helperEnded;
-      changed.notify_all();
+      WakeHelper();
       return static_cast<int>(count);
     }
     if (finished) {
       streamEnded = helperEnded;
       return 0;
     }
-    changed.wait(lock, [this] {
-      return outputCount > 0 || finished || (inputWanted && inputCount == 0 && !sourceDry);
-    });
+    readerWaits = true;
+    readerWake.wait(lock, [this] { return ReaderMayGoOn(); });
+    readerWaits = false;
   }
 }

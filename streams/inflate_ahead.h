@@ -49,8 +49,20 @@ class InflateAhead {
   bool raw;
   std::unique_ptr<char[]> input;
   std::unique_ptr<char[]> output;
+  // Each side sleeps on its own condition and is woken only once it can go on: a wake-up for
+  // every small read would cost more than the thread saves.
+  enum class HelperWait { kNone, kRoom, kInput };
+  bool RoomForHelper() const;
+  bool InputForHelper() const;
+  bool ReaderMayGoOn() const;
+  void WakeHelper();
+  void WakeReader();
+
   std::mutex mutex;
-  std::condition_variable changed;
+  std::condition_variable helperWake;
+  std::condition_variable readerWake;
+  HelperWait helperWaits = HelperWait::kNone;
+  bool readerWaits = false;
   std::size_t inputStart = 0, inputCount = 0;
   std::size_t outputStart = 0, outputCount = 0;
   bool sourceDry = false;    // the source has no more bytes
