@@ -1,7 +1,7 @@
 #pragma once
 
 #include "disk/discovery.h"
-#include "flows/net_session.h"
+#include "net/session.h"
 
 // The network installation from its first message to its last. Returns true when the software was
 // installed and the farewell is over, false after a failure (having printed why).

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "flows/net_datagram.h"
-#include "flows/net_file_stream.h"
-#include "flows/net_messages.h"
-#include "flows/net_session.h"
+#include "net/datagram.h"
+#include "net/file_stream.h"
+#include "net/messages.h"
+#include "net/session.h"
 #include "streams/byte_order.h"
 #include "tests/fuzz/fuzz_support.h"
 

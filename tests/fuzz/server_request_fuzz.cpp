@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <set>
 
+#include "net/hardware_address.h"
 #include "streams/byte_order.h"
 #include "tests/fuzz/fuzz_support.h"
-#include "tools/install-server/hardware_address.h"
 #include "tools/install-server/server_loop.h"
 
 namespace {

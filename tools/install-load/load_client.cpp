@@ -16,7 +16,7 @@
 #include <ctime>
 #include <map>
 
-#include "tools/install-server/hardware_address.h"
+#include "net/hardware_address.h"
 
 namespace {
 

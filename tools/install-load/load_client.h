@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "flows/net_datagram.h"
+#include "net/datagram.h"
 
 // Many routers' side of the network installation at once, for loading and testing install-server:
 // each virtual router has its own hardware address and speaks exactly as the installer does

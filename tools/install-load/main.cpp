@@ -5,8 +5,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "net/hardware_address.h"
 #include "tools/install-load/load_client.h"
-#include "tools/install-server/hardware_address.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "tools/install-server/hardware_address.h"
+#include "net/hardware_address.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "flows/net_datagram.h"
+#include "net/datagram.h"
 #include "tools/install-server/served_directory.h"
 
 // One router's conversation with install-server: which answer each request gets. No sockets

@@ -14,8 +14,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "flows/net_datagram.h"
-#include "tools/install-server/hardware_address.h"
+#include "net/datagram.h"
+#include "net/hardware_address.h"
 #include "tools/install-server/profile_file.h"
 
 namespace {

@@ -14,9 +14,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "net/hardware_address.h"
 #include "platform/platform.h"
 #include "tools/install-server/event_log.h"
-#include "tools/install-server/hardware_address.h"
 
 std::atomic<bool> serverStopRequested{false};
 std::atomic<bool> serverReloadRequested{false};

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "flows/net_datagram.h"
+#include "net/datagram.h"
 #include "tools/install-server/router_session.h"
 #include "tools/install-server/served_directory.h"
 

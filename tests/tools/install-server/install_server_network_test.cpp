@@ -10,11 +10,11 @@
 #include <cstring>
 #include <thread>
 
+#include "net/hardware_address.h"
 #include "platform/platform.h"
 #include "tests/support/net_namespace.h"
 #include "tests/support/test_files.h"
 #include "tools/install-load/load_client.h"
-#include "tools/install-server/hardware_address.h"
 #include "tools/install-server/server_loop.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/install-server/hardware_address.h"
+#include "net/hardware_address.h"
 
 namespace {
 

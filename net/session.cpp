@@ -1,8 +1,8 @@
-#include "flows/net_session.h"
+#include "net/session.h"
 
 #include <cstring>
 
-#include "flows/net_interfaces.h"
+#include "net/interfaces.h"
 
 NetSession::~NetSession() {
   CloseInterfaces(*this);

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "flows/net_datagram.h"
+#include "net/datagram.h"
 
 // The client's protocol state of the network installation: its usable interfaces, the server it
 // talks to and the sequence counters, with the stamping and acceptance of single datagrams.

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "flows/net_datagram.h"
+#include "net/datagram.h"
 
 // Hardware addresses as install-server keeps and reads them.
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "flows/net_session.h"
+#include "net/session.h"
 
 // The transfer of one file from the server: a RETR for its FILE header, then one RETR for each
 // data datagram until an empty one ends the file.

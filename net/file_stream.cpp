@@ -1,12 +1,12 @@
-#include "flows/net_file_stream.h"
+#include "net/file_stream.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <string_view>
 
-#include "flows/net_exchange.h"
-#include "flows/net_messages.h"
+#include "net/exchange.h"
+#include "net/messages.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "flows/net_session.h"
+#include "net/session.h"
 
 // The network interfaces of the installation and the sending and receiving of single datagrams
 // on them. Every socket is non-blocking; waiting is left to the callers.

@@ -1,9 +1,9 @@
-#include "flows/net_messages.h"
+#include "net/messages.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "flows/net_datagram.h"
+#include "net/datagram.h"
 
 namespace {
 

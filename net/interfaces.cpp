@@ -1,4 +1,4 @@
-#include "flows/net_interfaces.h"
+#include "net/interfaces.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

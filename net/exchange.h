@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "flows/net_session.h"
+#include "net/session.h"
 
 // The conversations of the network installation: finding a server by broadcast and the
 // stop-and-wait exchange of one request and its answer.

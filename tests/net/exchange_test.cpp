@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "flows/net_exchange.h"
-#include "flows/net_file_stream.h"
-#include "flows/net_interfaces.h"
-#include "flows/net_messages.h"
 #include "gtest/gtest.h"
+#include "net/exchange.h"
+#include "net/file_stream.h"
+#include "net/interfaces.h"
+#include "net/messages.h"
 #include "tests/support/net_namespace.h"
 #include "tests/support/scripted_peer.h"
 

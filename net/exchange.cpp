@@ -1,12 +1,12 @@
-#include "flows/net_exchange.h"
+#include "net/exchange.h"
 
 #include <poll.h>
 
 #include <cstring>
 #include <vector>
 
-#include "flows/net_interfaces.h"
-#include "flows/net_messages.h"
+#include "net/interfaces.h"
+#include "net/messages.h"
 #include "platform/pending_interrupt.h"
 #include "platform/platform.h"
 

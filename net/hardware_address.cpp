@@ -1,4 +1,4 @@
-#include "tools/install-server/hardware_address.h"
+#include "net/hardware_address.h"
 
 #include "streams/hex_digit.h"
 

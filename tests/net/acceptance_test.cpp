@@ -4,10 +4,10 @@
 #include <cstring>
 #include <string>
 
-#include "flows/net_file_stream.h"
-#include "flows/net_messages.h"
-#include "flows/net_session.h"
 #include "gtest/gtest.h"
+#include "net/file_stream.h"
+#include "net/messages.h"
+#include "net/session.h"
 
 namespace {
 
