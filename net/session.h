@@ -1,23 +1,15 @@
 #pragma once
 
-#include <netinet/in.h>
-
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "net/acceptance.h"
 #include "net/datagram.h"
+#include "net/interfaces.h"
 
-// The client's protocol state of the network installation: its usable interfaces, the server it
-// talks to and the sequence counters, with the stamping and acceptance of single datagrams.
-
-// One usable network interface, with its own socket bound to the device and port 5000.
-struct NetInterface {
-  uint8_t hardwareAddress[kHardwareAddressSize] = {};
-  int socket = -1;
-  sockaddr_in destination{};  // 255.255.255.255, port 5000
-  sockaddr_in lastSender{};   // who sent the last datagram received here
-};
+// The installer's protocol state of the network installation: its usable interfaces, the
+// conversation with the server it talks to and the file being received.
 
 struct NetSession;
 
@@ -35,15 +27,11 @@ struct NetFileStream {
   NetSession* session = nullptr;
 };
 
-// The whole client state; one per installation, owned by the flow. Its interface sockets are
-// closed when it goes.
-struct NetSession {
+// The whole client state; one per installation, owned by the flow. Its interfaces close their
+// sockets when it goes.
+struct NetSession : ClientConversation {
   std::vector<NetInterface> interfaces;
   int32_t selectedInterface = -1;
-  uint32_t sendCounter = 0;
-  uint32_t receiveCounter = 0;
-  uint8_t ownAddress[kHardwareAddressSize] = {};
-  uint8_t peerAddress[kHardwareAddressSize] = {};
   std::unique_ptr<NetFileStream> currentFile;
   uint32_t broadcastCount = 0;
   uint64_t offerWait = 0;  // microseconds left of the wait for an offer
@@ -51,16 +39,10 @@ struct NetSession {
   NetSession() = default;
   NetSession(const NetSession&) = delete;
   NetSession& operator=(const NetSession&) = delete;
-  ~NetSession();
 };
 
-// Stamps an outgoing datagram: the payload length, the next own sequence number (sendCounter
-// goes up by one), receiveCounter as acknowledgement, ownAddress to peerAddress.
-void FillHeader(NetSession& session, uint8_t* datagram, uint16_t payloadLength);
-
-// Whether a received datagram of `length` bytes is the next one from the server, by the seven
-// rules in order; when it is, receiveCounter takes its sequence number. A datagram shorter than
-// a header has its header cleared in the buffer.
+// Whether a received datagram of `length` bytes is the next one from the server (JudgeDatagram
+// accepts it). A datagram shorter than a header has its header cleared in the buffer.
 bool AcceptDatagram(NetSession& session, uint8_t* datagram, int length);
 
 // The session's selected interface, or null while no server answered.

@@ -25,9 +25,10 @@ void CheckAccepted(NetSession& session, uint8_t* datagram, int length) {
   Require(memcmp(header.source, kOwnAddress, kHardwareAddressSize) != 0, "not our own datagram");
   Require(session.receiveCounter == header.sequence, "the counter takes the sequence number");
   Require(header.acknowledgement <= session.sendCounter, "nothing unsent is acknowledged");
-  bool keep = false;
-  if (IsZeroAddress(session.peerAddress) && PayloadBegins(datagram, "OFFR") &&
-      ReadOffer(datagram, keep)) {
+  Offer offer;
+  if (IsZeroAddress(session.peerAddress) && PayloadBegins(datagram, kOfferWord) &&
+      ReadOffer(PayloadText(datagram), offer)) {
+    Require(offer.profile.size() <= 512, "an offered profile line fits what the server may send");
     memcpy(session.peerAddress, header.source, kHardwareAddressSize);
   }
   NetFileStream stream;

@@ -1,11 +1,12 @@
-// The network installation's datagrams without a network: the bytes the client sends, the
-// acceptance of what it receives and the reading of offers and file names.
+// The acceptance rules and the stamping of requests, which the installer and install-load share:
+// the bytes a client sends and the verdict on each datagram it receives.
+
+#include "net/acceptance.h"
 
 #include <cstring>
 #include <string>
 
 #include "gtest/gtest.h"
-#include "net/file_stream.h"
 #include "net/messages.h"
 #include "net/session.h"
 
@@ -20,12 +21,8 @@ std::string Bytes(const uint8_t* data, size_t length) {
   return std::string(reinterpret_cast<const char*>(data), length);
 }
 
-TEST(FillHeader, StampsTheRequestsByteForByte) {
-  struct Case {
-    std::string payload;
-    std::string expected;
-  };
-  const Case cases[] = {
+TEST(StampRequest, StampsTheRequestsByteForByte) {
+  const std::pair<std::string, std::string> cases[] = {
       {DiscoverPayload("", "", "Corvanta"), std::string("DSCV\n\n\nCorvanta\ni386\n\0", 22)},
       {DriverRequestPayload("5.10.0"), std::string("DRVR\n5.10.0\0", 12)},
       {std::string(kAcceptOffer), "YACK\n"},
@@ -33,55 +30,58 @@ TEST(FillHeader, StampsTheRequestsByteForByte) {
       {std::string(kStartInstallation), "STRT"},
       {std::string(kFarewell), "WTRM"},
   };
-  for (const Case& c : cases) {
-    NetSession session;
-    memcpy(session.ownAddress, kOwn, 6);
-    memcpy(session.peerAddress, kServer, 6);
-    session.sendCounter = 0x1233;
-    session.receiveCounter = 0x10007;  // 16 bits on the wire
+  for (const auto& [payload, expected] : cases) {
+    ClientConversation conversation;
+    memcpy(conversation.ownAddress, kOwn, 6);
+    memcpy(conversation.peerAddress, kServer, 6);
+    conversation.sendCounter = 0x1233;
+    conversation.receiveCounter = 0x10007;  // 16 bits on the wire
     uint8_t datagram[kDatagramSize] = {};
-    FillHeader(session, datagram, WritePayload(datagram, c.payload));
+    StampRequest(conversation, datagram, WritePayload(datagram, payload));
     std::string header = Bytes(kOwn, 6) + Bytes(kServer, 6) + std::string(2, '\0') +
-                         char(c.expected.size()) + std::string("\0\x34\x12\x07\0", 5);
-    EXPECT_EQ(Bytes(datagram, kDatagramHeaderSize + c.expected.size()), header + c.expected);
-    EXPECT_EQ(session.sendCounter, 0x1234u);
+                         char(expected.size()) + std::string("\0\x34\x12\x07\0", 5);
+    EXPECT_EQ(Bytes(datagram, kDatagramHeaderSize + expected.size()), header + expected);
+    EXPECT_EQ(conversation.sendCounter, 0x1234u);
   }
-  EXPECT_EQ(kDatagramHeaderSize + DiscoverPayload("", "", "Corvanta").size(), 42u);
 }
 
-struct AcceptCase {
-  const char* what;
-  int length;  // received; -1: header plus payload
-  const uint8_t* source;
-  const uint8_t* destination;
-  bool serverKnown;
-  uint16_t payloadLength, sequence, acknowledgement;
-  bool accepted;
-};
-
-TEST(AcceptDatagram, TakesOnlyTheServersNextDatagramForThisClient) {
-  // The session has sent 3 datagrams and accepted 4.
-  const AcceptCase cases[] = {
-      {"the next one", -1, kServer, kOwn, true, 3, 5, 3, true},
-      {"an older acknowledgement", -1, kServer, kOwn, true, 0, 5, 1, true},
-      {"an offer before a server is known", -1, kServer, kOwn, false, 3, 5, 3, true},
-      {"to everyone before a server is known", -1, kServer, kNobody, false, 3, 5, 3, true},
-      {"shorter than a header", 19, kServer, kOwn, true, 0, 5, 3, false},
-      {"a payload length that is not what came", 24, kServer, kOwn, true, 3, 5, 3, false},
-      {"the own broadcast come back", -1, kOwn, kNobody, false, 3, 5, 3, false},
-      {"for another client", -1, kServer, kOther, true, 3, 5, 3, false},
-      {"to everyone once a server is known", -1, kServer, kNobody, true, 3, 5, 3, false},
-      {"another server once bound", -1, kOther, kOwn, true, 3, 5, 3, false},
-      {"acknowledging what was never sent", -1, kServer, kOwn, true, 3, 5, 4, false},
-      {"a repeated answer", -1, kServer, kOwn, true, 3, 4, 3, false},
-      {"an answer skipping one", -1, kServer, kOwn, true, 3, 6, 3, false},
+// The conversation has sent 3 datagrams and accepted 4 (or 65535, where the 16-bit number on
+// the wire can never be the next one).
+TEST(JudgeDatagram, TakesOnlyTheServersNextDatagramForThisClient) {
+  const struct {
+    const char* what;
+    int length;  // received; -1: header plus payload
+    const uint8_t *source, *destination;
+    bool serverKnown;
+    uint16_t payloadLength, sequence, acknowledgement;
+    Verdict verdict;
+    uint32_t received = 4;
+  } cases[] = {
+      {"the next one", -1, kServer, kOwn, true, 3, 5, 3, Verdict::kAccepted},
+      {"an older acknowledgement", -1, kServer, kOwn, true, 0, 5, 1, Verdict::kAccepted},
+      {"an offer before a server is known", -1, kServer, kOwn, false, 3, 5, 3, Verdict::kAccepted},
+      {"to everyone before a server is known", -1, kServer, kNobody, false, 3, 5, 3,
+       Verdict::kAccepted},
+      {"shorter than a header", 19, kServer, kOwn, true, 0, 5, 3, Verdict::kRefused},
+      {"a payload length that is not what came", 24, kServer, kOwn, true, 3, 5, 3,
+       Verdict::kRefused},
+      {"the own broadcast come back", -1, kOwn, kNobody, false, 3, 5, 3, Verdict::kRefused},
+      {"for another client", -1, kServer, kOther, true, 3, 5, 3, Verdict::kRefused},
+      {"to everyone once a server is known", -1, kServer, kNobody, true, 3, 5, 3,
+       Verdict::kRefused},
+      {"another server once bound", -1, kOther, kOwn, true, 3, 5, 3, Verdict::kRefused},
+      {"acknowledging what was never sent", -1, kServer, kOwn, true, 3, 5, 4, Verdict::kRefused},
+      {"a repeated answer", -1, kServer, kOwn, true, 3, 4, 3, Verdict::kRepeated},
+      {"an older answer", -1, kServer, kOwn, true, 3, 3, 3, Verdict::kRefused},
+      {"an answer skipping one", -1, kServer, kOwn, true, 3, 6, 3, Verdict::kRefused},
+      {"past 65535", -1, kServer, kOwn, true, 0, 0, 3, Verdict::kRefused, 65535},
   };
-  for (const AcceptCase& c : cases) {
-    NetSession session;
-    memcpy(session.ownAddress, kOwn, 6);
-    memcpy(session.peerAddress, c.serverKnown ? kServer : kNobody, 6);
-    session.sendCounter = 3;
-    session.receiveCounter = 4;
+  for (const auto& c : cases) {
+    ClientConversation conversation;
+    memcpy(conversation.ownAddress, kOwn, 6);
+    memcpy(conversation.peerAddress, c.serverKnown ? kServer : kNobody, 6);
+    conversation.sendCounter = 3;
+    conversation.receiveCounter = c.received;
     uint8_t datagram[kDatagramSize] = {};
     DatagramHeader header;
     memcpy(header.source, c.source, 6);
@@ -91,73 +91,54 @@ TEST(AcceptDatagram, TakesOnlyTheServersNextDatagramForThisClient) {
     header.acknowledgement = c.acknowledgement;
     StoreDatagramHeader(datagram, header);
     int length = c.length < 0 ? kDatagramHeaderSize + c.payloadLength : c.length;
-    EXPECT_EQ(AcceptDatagram(session, datagram, length), c.accepted) << c.what;
-    EXPECT_EQ(session.receiveCounter, c.accepted ? c.sequence : 4u) << c.what;
-    if (c.length >= 0 && c.length < kDatagramHeaderSize) {
-      EXPECT_EQ(Bytes(datagram, kDatagramHeaderSize), std::string(kDatagramHeaderSize, '\0'))
-          << c.what;
-    }
+    EXPECT_EQ(JudgeDatagram(conversation, datagram, length), c.verdict) << c.what;
+    bool accepted = c.verdict == Verdict::kAccepted;
+    EXPECT_EQ(conversation.receiveCounter, accepted ? c.sequence : c.received) << c.what;
   }
 }
 
-// The 16-bit number on the wire never catches up with a counter past 65535.
-TEST(AcceptDatagram, EndsTheConversationAfter65535Datagrams) {
-  NetSession session;
-  memcpy(session.ownAddress, kOwn, 6);
-  memcpy(session.peerAddress, kServer, 6);
-  session.receiveCounter = 65535;
-  uint8_t datagram[kDatagramSize] = {};
-  DatagramHeader header;
-  memcpy(header.source, kServer, 6);
-  memcpy(header.destination, kOwn, 6);
-  header.sequence = 0;
-  StoreDatagramHeader(datagram, header);
-  EXPECT_FALSE(AcceptDatagram(session, datagram, kDatagramHeaderSize));
-}
-
-TEST(ReadOffer, NeedsASecondLineOfAtMost512AndReadsKeep) {
-  struct Case {
+// An offer is judged as the first datagram of a new conversation and binds its sender.
+TEST(TakeOffer, TakesAnAddressedOfferWithItsWordAndBindsTheServer) {
+  const struct {
+    const char* what;
+    const uint8_t* destination;
     std::string payload;
-    bool read, keep;
+    uint16_t sequence;
+    bool taken;
+  } cases[] = {
+      {"an offer", kOwn, "OFFR\n\n", 1, true},
+      {"to everyone", kNobody, "OFFR\n\n", 1, false},
+      {"an empty payload", kOwn, "", 1, false},
+      {"another word", kOwn, "OFDR\n", 1, false},
+      {"not the first of a conversation", kOwn, "OFFR\n\n", 2, false},
   };
-  const Case cases[] = {
-      {"OFFR\n\n", true, false},
-      {"OFFR\nrouter 7\nkeep\n", true, true},
-      {"OFFR\n\nkeep", true, true},
-      {"OFFR\n\nkeeps\n", true, false},
-      {"OFFR\n" + std::string(512, 'i') + "\nkeep\n", true, true},
-      {"OFFR\n" + std::string(513, 'i') + "\nkeep\n", false, false},
-      {"OFFR\nno second line feed", false, false},
-      {"OFFR", false, false},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    ClientConversation conversation;
+    memcpy(conversation.ownAddress, kOwn, 6);
+    memcpy(conversation.peerAddress, kOther, 6);  // forgotten by the offer's new conversation
+    conversation.sendCounter = 9;
     uint8_t datagram[kDatagramSize] = {};
     DatagramHeader header;
+    memcpy(header.source, kServer, 6);
+    memcpy(header.destination, c.destination, 6);
     header.payloadLength = WritePayload(datagram, c.payload);
+    header.sequence = c.sequence;
     StoreDatagramHeader(datagram, header);
-    bool keep = false;
-    EXPECT_EQ(ReadOffer(datagram, keep), c.read) << c.payload;
-    EXPECT_EQ(keep, c.keep) << c.payload;
+    int length = kDatagramHeaderSize + header.payloadLength;
+    EXPECT_EQ(TakeOffer(conversation, datagram, length, c.payload.empty() ? "" : "OFFR"), c.taken)
+        << c.what;
+    EXPECT_EQ(Bytes(conversation.peerAddress, 6), Bytes(c.taken ? kServer : kNobody, 6)) << c.what;
+    EXPECT_EQ(conversation.sendCounter, 0u) << c.what;
   }
 }
 
-TEST(UsableFileName, RefusesNamesThatLeaveTheFolderAndKeeps31Characters) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"autorun.scr", "autorun.scr"},
-      {"", ""},
-      {".", ""},
-      {"..", ""},
-      {"/", ""},
-      {"../etc.scr", ""},
-      {"a/b.scr", ""},
-      {"...", "..."},
-      {std::string(31, 'n') + "/x", std::string(31, 'n')},
-  };
-  for (const auto& [announced, usable] : cases) {
-    NetFileStream stream;
-    memcpy(stream.name, announced.data(), announced.size());
-    EXPECT_EQ(UsableFileName(stream), usable) << announced;
-  }
+// The installer's buffer then holds no header of an earlier datagram that a later step could read.
+TEST(AcceptDatagram, ClearsTheHeaderOfAShortDatagram) {
+  NetSession session;
+  uint8_t datagram[kDatagramSize];
+  memset(datagram, 0xff, sizeof datagram);
+  EXPECT_FALSE(AcceptDatagram(session, datagram, kDatagramHeaderSize - 1));
+  EXPECT_EQ(Bytes(datagram, kDatagramHeaderSize), std::string(kDatagramHeaderSize, '\0'));
 }
 
 }  // namespace

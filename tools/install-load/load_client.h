@@ -44,4 +44,4 @@ struct LoadResult {
 
 // Runs options.clients virtual routers on one socket until each has finished or failed.
 // False (with "install-load: ..." printed) when the socket cannot be set up.
-bool RunLoadClients(const LoadOptions& options, std::vector<LoadResult>* results);
+bool RunLoadClients(const LoadOptions& options, std::vector<LoadResult>& results);

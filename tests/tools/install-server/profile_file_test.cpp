@@ -14,7 +14,7 @@ TEST(ProfileFileTest, ReadsProfilesAndRoutersWithComments) {
                        "\n"
                        "router 02:00:00:0a:0B:01 lab\n"
                        "profile lab keep base.vpk\n",
-                       "fleet", &file));
+                       "fleet", file));
   ASSERT_EQ(file.profiles.size(), 2u);
   EXPECT_FALSE(file.profiles[0].keep);
   EXPECT_EQ(file.profiles[0].files, (std::vector<std::string>{"base.vpk", "site.scr"}));
@@ -47,7 +47,7 @@ TEST(ProfileFileTest, RefusesMalformedLines) {
   for (const Case& c : cases) {
     ProfileFile file;
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(ParseProfileFile(c.text, "f", &file)) << c.text;
+    EXPECT_FALSE(ParseProfileFile(c.text, "f", file)) << c.text;
     EXPECT_NE(testing::internal::GetCapturedStderr().find(c.message), std::string::npos) << c.text;
   }
 }

@@ -42,7 +42,7 @@ class RouterSessionTest : public testing::Test {
     header.payloadLength = uint16_t(word.size());
     header.sequence = sequence;
     header.acknowledgement = session.sendCounter;
-    if (AnswerRequest(&session, header, reinterpret_cast<const uint8_t*>(word.data())) ==
+    if (AnswerRequest(session, header, reinterpret_cast<const uint8_t*>(word.data())) ==
         RequestOutcome::kIgnored) {
       return "<none>";
     }
@@ -70,8 +70,8 @@ class RouterSessionTest : public testing::Test {
 // The whole installation as the router asks for it: each answer carries the next sequence
 // number and acknowledges the request; the offer acknowledges nothing, because the router's
 // counters start again after its broadcast.
-TEST_F(RouterSessionTest, AnswersAnInstallationInOrder) {
-  StartInstallation(&session, profile);
+TEST_F(RouterSessionTest, AnswersAnInstallationAndADriverConversationInOrder) {
+  StartInstallation(session, profile);
   EXPECT_EQ(Answer(0), "OFFR\nlab\nkeep\n");
   EXPECT_EQ(lastSequence, 1);
   const std::pair<const char*, std::string> script[] = {
@@ -95,12 +95,19 @@ TEST_F(RouterSessionTest, AnswersAnInstallationInOrder) {
   EXPECT_EQ(session.filesSent, 2u);
   EXPECT_EQ(session.bytesSent, big.size());
   EXPECT_EQ(session.state, RouterState::kFarewell);
+  // The driver conversation serves its one file, then the end of the list; there is no YACK.
+  StartDriverConversation(session, profile->files[1], dir.Path());
+  EXPECT_EQ(Answer(0), "OFDR\n");
+  EXPECT_EQ(Ask("YACK\n", 1), "<none>");
+  EXPECT_EQ(Ask("RETR", 1), "FILE\nempty.scr\n0\n");
+  EXPECT_EQ(Ask("RETR", 2), "");
+  EXPECT_EQ(Ask("RETR", 3), "DONE\n");
 }
 
 // A request repeated after a lost answer gets the very same datagram; an old or skipped
 // sequence number and a request out of turn get nothing.
 TEST_F(RouterSessionTest, RepeatedRequestGetsTheSameAnswer) {
-  StartInstallation(&session, profile);
+  StartInstallation(session, profile);
   EXPECT_EQ(Ask("STRT", 1), "<none>");
   EXPECT_EQ(Ask("YACK\n", 2), "<none>");
   EXPECT_EQ(Ask("YACK\n", 1), "OKAY\n");
@@ -117,16 +124,6 @@ TEST_F(RouterSessionTest, RepeatedRequestGetsTheSameAnswer) {
   EXPECT_EQ(Ask("RETR", 5), "B" + std::string(9, 'b'));
   EXPECT_EQ(session.repeatedAnswers, 1u);
   EXPECT_EQ(session.bytesSent, big.size());
-}
-
-// The driver conversation serves its one file, then the end of the list.
-TEST_F(RouterSessionTest, DriverConversation) {
-  StartDriverConversation(&session, profile->files[1], dir.Path());
-  EXPECT_EQ(Answer(0), "OFDR\n");
-  EXPECT_EQ(Ask("YACK\n", 1), "<none>");
-  EXPECT_EQ(Ask("RETR", 1), "FILE\nempty.scr\n0\n");
-  EXPECT_EQ(Ask("RETR", 2), "");
-  EXPECT_EQ(Ask("RETR", 3), "DONE\n");
 }
 
 // Files changed while the server runs. Each used to go out in silence or under its old size,
@@ -149,17 +146,17 @@ TEST_F(RouterSessionTest, FilesChangedWhileServing) {
        "", "big.vpk ended after 4076 of 4086 bytes"},
       {"replaced while set aside", [] {},
        [&] {
-         SetFileAside(&session);
+         SetFileAside(session);
          WriteTestFile(path + ".new", big);
          ASSERT_EQ(rename((path + ".new").c_str(), path.c_str()), 0);
        },
        "FILE\nbig.vpk\n4086\n", "", "big.vpk was replaced while it was sent"},
-      {"set aside", [] {}, [&] { SetFileAside(&session); }, "FILE\nbig.vpk\n4086\n",
+      {"set aside", [] {}, [&] { SetFileAside(session); }, "FILE\nbig.vpk\n4086\n",
        "B" + std::string(9, 'b'), ""},
   };
   for (const auto& row : cases) {
     WriteTestFile(path, big);
-    StartInstallation(&session, profile);
+    StartInstallation(session, profile);
     EXPECT_EQ(Ask("YACK\n", 1), "OKAY\n");
     EXPECT_EQ(Ask("STRT", 2), "OKAY\n");
     row.beforeHeader();
@@ -177,27 +174,6 @@ TEST_F(RouterSessionTest, FilesChangedWhileServing) {
     EXPECT_EQ(session.state == RouterState::kFailed, !row.failure.empty()) << row.change;
     EXPECT_EQ(session.fileDescriptor < 0, !row.failure.empty()) << row.change;
   }
-}
-
-TEST(RouterPayloadTest, ReadsReleaseAndIdentityFromHostilePayloads) {
-  auto Bytes = [](const std::string& text) {
-    return std::pair(reinterpret_cast<const uint8_t*>(text.data()), int(text.size()));
-  };
-  const std::pair<std::string, std::string> releases[] = {
-      {std::string("DRVR\n5.10.0-test\0", 17), "5.10.0-test"},
-      {"DRVR\n6.1", "6.1"},
-      {"DRVR", ""},
-      {"DRVR\n" + std::string(100, 'x'), std::string(64, 'x')},
-  };
-  for (const auto& [payload, release] : releases) {
-    auto [bytes, length] = Bytes(payload);
-    EXPECT_EQ(DriverRelease(bytes, length), release) << payload;
-  }
-  std::string discover("DSCV\n\x01id\n\nCorvanta\ni386\n\0", 25);
-  auto [bytes, length] = Bytes(discover);
-  EXPECT_EQ(DiscoverLines(bytes, length),
-            (std::vector<std::string>{"?id", "", "Corvanta", "i386"}));
-  EXPECT_TRUE(DiscoverLines(bytes, 4).empty());
 }
 
 }  // namespace
