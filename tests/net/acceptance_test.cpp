@@ -21,6 +21,28 @@ std::string Bytes(const uint8_t* data, size_t length) {
   return std::string(reinterpret_cast<const char*>(data), length);
 }
 
+// A conversation of kOwn that has sent 3 datagrams and accepted `received`.
+ClientConversation Conversation(const uint8_t* peer, uint32_t received) {
+  ClientConversation conversation;
+  memcpy(conversation.ownAddress, kOwn, 6);
+  memcpy(conversation.peerAddress, peer, 6);
+  conversation.sendCounter = 3;
+  conversation.receiveCounter = received;
+  return conversation;
+}
+
+// Writes a header with these fields at the start of `datagram`.
+void Store(uint8_t* datagram, const uint8_t* source, const uint8_t* destination,
+           uint16_t payloadLength, uint16_t sequence, uint16_t acknowledgement = 0) {
+  DatagramHeader header;
+  memcpy(header.source, source, 6);
+  memcpy(header.destination, destination, 6);
+  header.payloadLength = payloadLength;
+  header.sequence = sequence;
+  header.acknowledgement = acknowledgement;
+  StoreDatagramHeader(datagram, header);
+}
+
 TEST(StampRequest, StampsTheRequestsByteForByte) {
   const std::pair<std::string, std::string> cases[] = {
       {DiscoverPayload("", "", "Corvanta"), std::string("DSCV\n\n\nCorvanta\ni386\n\0", 22)},
@@ -31,11 +53,8 @@ TEST(StampRequest, StampsTheRequestsByteForByte) {
       {std::string(kFarewell), "WTRM"},
   };
   for (const auto& [payload, expected] : cases) {
-    ClientConversation conversation;
-    memcpy(conversation.ownAddress, kOwn, 6);
-    memcpy(conversation.peerAddress, kServer, 6);
+    ClientConversation conversation = Conversation(kServer, 0x10007);  // 16 bits on the wire
     conversation.sendCounter = 0x1233;
-    conversation.receiveCounter = 0x10007;  // 16 bits on the wire
     uint8_t datagram[kDatagramSize] = {};
     StampRequest(conversation, datagram, WritePayload(datagram, payload));
     std::string header = Bytes(kOwn, 6) + Bytes(kServer, 6) + std::string(2, '\0') +
@@ -45,8 +64,8 @@ TEST(StampRequest, StampsTheRequestsByteForByte) {
   }
 }
 
-// The conversation has sent 3 datagrams and accepted 4 (or 65535, where the 16-bit number on
-// the wire can never be the next one).
+// The conversation has accepted 4 datagrams (or 65535, where the 16-bit number on the wire can
+// never be the next one).
 TEST(JudgeDatagram, TakesOnlyTheServersNextDatagramForThisClient) {
   const struct {
     const char* what;
@@ -77,19 +96,9 @@ TEST(JudgeDatagram, TakesOnlyTheServersNextDatagramForThisClient) {
       {"past 65535", -1, kServer, kOwn, true, 0, 0, 3, Verdict::kRefused, 65535},
   };
   for (const auto& c : cases) {
-    ClientConversation conversation;
-    memcpy(conversation.ownAddress, kOwn, 6);
-    memcpy(conversation.peerAddress, c.serverKnown ? kServer : kNobody, 6);
-    conversation.sendCounter = 3;
-    conversation.receiveCounter = c.received;
+    ClientConversation conversation = Conversation(c.serverKnown ? kServer : kNobody, c.received);
     uint8_t datagram[kDatagramSize] = {};
-    DatagramHeader header;
-    memcpy(header.source, c.source, 6);
-    memcpy(header.destination, c.destination, 6);
-    header.payloadLength = c.payloadLength;
-    header.sequence = c.sequence;
-    header.acknowledgement = c.acknowledgement;
-    StoreDatagramHeader(datagram, header);
+    Store(datagram, c.source, c.destination, c.payloadLength, c.sequence, c.acknowledgement);
     int length = c.length < 0 ? kDatagramHeaderSize + c.payloadLength : c.length;
     EXPECT_EQ(JudgeDatagram(conversation, datagram, length), c.verdict) << c.what;
     bool accepted = c.verdict == Verdict::kAccepted;
@@ -113,18 +122,12 @@ TEST(TakeOffer, TakesAnAddressedOfferWithItsWordAndBindsTheServer) {
       {"not the first of a conversation", kOwn, "OFFR\n\n", 2, false},
   };
   for (const auto& c : cases) {
-    ClientConversation conversation;
-    memcpy(conversation.ownAddress, kOwn, 6);
-    memcpy(conversation.peerAddress, kOther, 6);  // forgotten by the offer's new conversation
-    conversation.sendCounter = 9;
+    // The server of an earlier conversation is forgotten by the offer's new one.
+    ClientConversation conversation = Conversation(kOther, 7);
     uint8_t datagram[kDatagramSize] = {};
-    DatagramHeader header;
-    memcpy(header.source, kServer, 6);
-    memcpy(header.destination, c.destination, 6);
-    header.payloadLength = WritePayload(datagram, c.payload);
-    header.sequence = c.sequence;
-    StoreDatagramHeader(datagram, header);
-    int length = kDatagramHeaderSize + header.payloadLength;
+    uint16_t payloadLength = WritePayload(datagram, c.payload);
+    Store(datagram, kServer, c.destination, payloadLength, c.sequence);
+    int length = kDatagramHeaderSize + payloadLength;
     EXPECT_EQ(TakeOffer(conversation, datagram, length, c.payload.empty() ? "" : "OFFR"), c.taken)
         << c.what;
     EXPECT_EQ(Bytes(conversation.peerAddress, 6), Bytes(c.taken ? kServer : kNobody, 6)) << c.what;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "net/hardware_address.h"
@@ -228,21 +229,6 @@ TEST_F(InstallServerNetworkTest, ServesManyRoutersThroughLossWithFewDescriptors)
   EXPECT_GT(repeated, 0u);
 }
 
-// A file that cannot be opened is announced so that the router stops ("bad network connection")
-// instead of reporting a complete installation, and the server's summary names the file.
-TEST_F(InstallServerNetworkTest, MissingFileStopsTheRouterVisibly) {
-  StartServer();
-  ASSERT_EQ(unlink((dir / "served/packages/site.scr").c_str()), 0);
-  std::vector<LoadResult> results = RunRouters(1, "");
-  EXPECT_FALSE(results[0].finished);
-  EXPECT_EQ(results[0].failure, "bad network connection");
-  std::string log = ServerLog();
-  EXPECT_NE(log.find("02:00:00:00:00:01 failed: 1 of 2 files, 200000 bytes sent: cannot send "
-                     "site.scr: No such file or directory"),
-            std::string::npos)
-      << log;
-}
-
 // The server without sockets, driven datagram by datagram: answers go nowhere, and the clock is
 // the test build's, which SleepMicroseconds moves on at once.
 class ConversationTableTest : public InstallServerNetworkTest {
@@ -261,13 +247,14 @@ class ConversationTableTest : public InstallServerNetworkTest {
   }
 
   // Router number `router` sends `word`: a broadcast for DSCV and DRVR, else a request to the
-  // interface. The payload of the answer, or "<none>" when nothing was sent.
+  // interface. The payload of the answer, or "<none>" when nothing was sent. Checks that the
+  // answer goes from the interface to the router and acknowledges the request.
   std::string Speak(uint32_t router, const std::string& word, uint16_t sequence,
                     uint8_t index = 0) {
     DatagramHeader header;
     header.source[0] = 2;
     memcpy(header.source + 2, &router, sizeof router);
-    if (word != "DSCV" && word != "DRVR") {
+    if (!word.starts_with("DSCV") && !word.starts_with("DRVR")) {
       memcpy(header.destination, server.interfaces[index].address, kHardwareAddressSize);
     }
     header.payloadLength = uint16_t(word.size());
@@ -281,6 +268,11 @@ class ConversationTableTest : public InstallServerNetworkTest {
     if (server.answersSent == sent || session == nullptr) {
       return "<none>";
     }
+    DatagramHeader answer = LoadDatagramHeader(session->answer);
+    EXPECT_EQ(memcmp(answer.source, server.interfaces[index].address, 6), 0);
+    EXPECT_EQ(memcmp(answer.destination, header.source, 6), 0);
+    EXPECT_EQ(answer.acknowledgement, IsZeroAddress(header.destination) ? 0 : sequence) << word;
+    EXPECT_EQ(answer.payloadLength + kDatagramHeaderSize, session->answerLength);
     return std::string(reinterpret_cast<const char*>(session->answer + kDatagramHeaderSize),
                        size_t(session->answerLength - kDatagramHeaderSize));
   }
@@ -304,6 +296,112 @@ class ConversationTableTest : public InstallServerNetworkTest {
     return size_t(std::count(text->begin(), text->end(), '\n'));
   }
 };
+
+// The whole installation as the router asks for it: each answer carries the next sequence
+// number; the offer acknowledges nothing, because the router's counters start again after its
+// broadcast. A driver conversation serves its one file, then the end of the list.
+TEST_F(ConversationTableTest, AnswersAnInstallationAndADriverConversationInOrder) {
+  WriteTestFile(dir / "profiles", "profile default keep lab.vpk empty.scr\n");
+  StartQuietServer();
+  std::string lab = Pattern(8152, 4);
+  EXPECT_EQ(Speak(1, "DSCV", 1), "OFFR\ndefault\nkeep\n");
+  const std::pair<const char*, std::string> script[] = {
+      {"YACK\n", "OKAY\n"},
+      {"STRT", "OKAY\n"},
+      {"RETR", "FILE\nlab.vpk\n8152\n"},
+      {"RETR", lab.substr(0, kMaxPayload)},
+      {"RETR", lab.substr(kMaxPayload)},
+      {"RETR", ""},
+      {"RETR", "FILE\nempty.scr\n0\n"},
+      {"RETR", ""},
+      {"RETR", "DONE\n"},
+      {"WTRM", "TERM\n"},
+  };
+  uint16_t sequence = 1;
+  for (const auto& [request, answer] : script) {
+    EXPECT_EQ(Speak(1, request, sequence), answer) << request << " " << sequence;
+    EXPECT_EQ(Session(1)->sendCounter, ++sequence);
+  }
+  EXPECT_EQ(Session(1)->filesSent, 2u);
+  EXPECT_EQ(Session(1)->bytesSent, lab.size());
+  EXPECT_EQ(Session(1)->state, RouterState::kFarewell);
+  EXPECT_EQ(Speak(2, "DRVR\n6.1", 1), "OFDR\n");
+  EXPECT_EQ(Speak(2, "YACK\n", 1), "<none>");
+  EXPECT_EQ(Speak(2, "RETR", 1), "FILE\ndefault.vpk\n5000\n");
+}
+
+// A request repeated after a lost answer gets the very same answer; an old or skipped sequence
+// number and a request out of turn get nothing.
+TEST_F(ConversationTableTest, RepeatedRequestGetsTheSameAnswer) {
+  StartQuietServer();
+  std::string base = Pattern(200000, 3);
+  EXPECT_EQ(Speak(1, "DSCV", 1), "OFFR\ndefault\n");
+  EXPECT_EQ(Speak(1, "STRT", 1), "<none>");
+  EXPECT_EQ(Speak(1, "YACK\n", 2), "<none>");
+  EXPECT_EQ(Speak(1, "YACK\n", 1), "OKAY\n");
+  EXPECT_EQ(Speak(1, "STRT", 2), "OKAY\n");
+  EXPECT_EQ(Speak(1, "RETR", 3), "FILE\nbase.vpk\n200000\n");
+  EXPECT_EQ(Speak(1, "RETR", 4), base.substr(0, kMaxPayload));
+  EXPECT_EQ(Speak(1, "RETR", 4), base.substr(0, kMaxPayload));
+  EXPECT_EQ(Session(1)->sendCounter, 5);
+  EXPECT_EQ(Speak(1, "RETR", 3), "<none>");
+  EXPECT_EQ(Speak(1, "RETR", 6), "<none>");
+  EXPECT_EQ(Speak(1, "RETR", 5), base.substr(kMaxPayload, kMaxPayload));
+  EXPECT_EQ(Session(1)->repeatedAnswers, 1u);
+  EXPECT_EQ(Session(1)->bytesSent, 2u * kMaxPayload);
+}
+
+// Files changed while the server runs. Each used to go out in silence or under its old size,
+// and the router then reported a complete installation: now it is told the size of the file as
+// opened, or gets a header (size -1) or an early end that it stops on, and the router's summary
+// names the file. A file set aside to save descriptors goes on when it is still the same file.
+TEST_F(ConversationTableTest, FilesChangedWhileServing) {
+  WriteTestFile(dir / "profiles", "profile default erase lab.vpk\n");
+  StartQuietServer();
+  std::string path = dir / "served/packages/lab.vpk";
+  std::string lab = Pattern(8152, 4), grown = Pattern(3 * kMaxPayload, 5);
+  const struct {
+    const char* change;
+    std::function<void()> beforeHeader, afterFirstBlock;
+    std::string header, second, failure;
+  } cases[] = {
+      {"deleted", [&] { unlink(path.c_str()); }, [] {}, "FILE\nlab.vpk\n-1\n", "<none>",
+       "cannot send lab.vpk: No such file or directory"},
+      {"grown", [&] { WriteTestFile(path, grown); }, [] {}, "FILE\nlab.vpk\n12228\n",
+       grown.substr(kMaxPayload, kMaxPayload), ""},
+      {"shrunk", [] {}, [&] { ASSERT_EQ(truncate(path.c_str(), 100), 0); }, "FILE\nlab.vpk\n8152\n",
+       "", "lab.vpk ended after 4076 of 8152 bytes"},
+      {"replaced while set aside", [] {},
+       [&] {
+         SetFileAside(*Session(1));
+         WriteTestFile(path + ".new", lab);
+         ASSERT_EQ(rename((path + ".new").c_str(), path.c_str()), 0);
+       },
+       "FILE\nlab.vpk\n8152\n", "", "lab.vpk was replaced while it was sent"},
+      {"set aside", [] {}, [&] { SetFileAside(*Session(1)); }, "FILE\nlab.vpk\n8152\n",
+       lab.substr(kMaxPayload), ""},
+  };
+  for (const auto& row : cases) {
+    WriteTestFile(path, lab);
+    EXPECT_EQ(Speak(1, "DSCV", 1), "OFFR\ndefault\n");
+    EXPECT_EQ(Speak(1, "YACK\n", 1), "OKAY\n");
+    EXPECT_EQ(Speak(1, "STRT", 2), "OKAY\n");
+    row.beforeHeader();
+    EXPECT_EQ(Speak(1, "RETR", 3), row.header) << row.change;
+    if (row.header.ends_with("-1\n")) {
+      EXPECT_EQ(Speak(1, "RETR", 3), row.header) << "a lost refusal is sent again";
+    } else {
+      EXPECT_EQ(Speak(1, "RETR", 4), (row.change[0] == 'g' ? grown : lab).substr(0, kMaxPayload))
+          << row.change;
+    }
+    row.afterFirstBlock();
+    EXPECT_EQ(Speak(1, "RETR", 5), row.second) << row.change;
+    EXPECT_EQ(Session(1)->failure, row.failure) << row.change;
+    EXPECT_EQ(Session(1)->state == RouterState::kFailed, !row.failure.empty()) << row.change;
+    EXPECT_EQ(Session(1)->fileDescriptor < 0, !row.failure.empty()) << row.change;
+    SleepMicroseconds(kRecentMicroseconds);  // the next DSCV starts again
+  }
+}
 
 // A flood of discoveries from invented addresses fills the table of conversations only up to its
 // limit, taking the unbound conversations silent longest. It used to take a router preparing its
