@@ -32,7 +32,6 @@ namespace {
 
 constexpr size_t kBlockSize = 4096;
 constexpr size_t kLabelLength = 63;
-constexpr const char* kDefaultLabel = "Corvanta";
 // No device identity source is built in: both identity lines stay empty.
 constexpr std::string_view kIdentityLine1 = "";
 constexpr std::string_view kIdentityLine2 = "";
@@ -108,7 +107,7 @@ std::string DiskLabel() {
       label.push_back(c);
     }
   }
-  return label.empty() ? kDefaultLabel : label;
+  return label.empty() ? std::string(kDefaultDiskLabel) : label;
 }
 
 // Sends the request in an exchange on the selected interface, as YACK and STRT are sent.

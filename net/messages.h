@@ -32,7 +32,7 @@ inline constexpr std::string_view kListEnd = "DONE\n";  // any answer but FILE e
 inline constexpr std::string_view kFarewellAnswer = "TERM\n";
 
 // Writes `payload` after the header of `datagram` (cut to the room there is) and returns its
-// length, for FillHeader or BroadcastRequest.
+// length, for StampRequest or BroadcastRequest.
 uint16_t WritePayload(uint8_t* datagram, std::string_view payload);
 
 // The payload of a datagram, as long as its header says (at most the room there is).
@@ -40,6 +40,9 @@ std::string_view PayloadText(const uint8_t* datagram);
 
 // Whether the datagram's payload (its header's length) begins with `word`.
 bool PayloadBegins(const uint8_t* datagram, std::string_view word);
+
+// The disk label a client sends in its DSCV when it has none of its own.
+inline constexpr std::string_view kDefaultDiskLabel = "Corvanta";
 
 // The DSCV payload: the word, both identity lines, the disk label and the architecture, each
 // ended by a line feed, and a zero byte that the payload counts.
