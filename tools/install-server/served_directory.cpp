@@ -120,7 +120,7 @@ bool ListPackageDirectory(const std::string& root, std::vector<std::string>& nam
 
 bool ReadProfileFile(const std::string& root, const std::string& path, ProfileFile& out) {
   if (path.empty()) {
-    ProfileEntry entry{"default", false, {}};
+    ProfileEntry entry{.name = "default", .keep = false, .files = {}};
     out.profiles.push_back(entry);
     return ListPackageDirectory(root, out.profiles[0].files);
   }
