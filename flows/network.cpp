@@ -17,10 +17,12 @@
 #include "disk/prepare.h"
 #include "disk/tools.h"
 #include "flows/installer_child.h"
-#include "flows/net_exchange.h"
-#include "flows/net_file_stream.h"
-#include "flows/net_interfaces.h"
-#include "flows/net_messages.h"
+#include "net/exchange.h"
+#include "net/file_stream.h"
+#include "net/hardware_address.h"
+#include "net/interfaces.h"
+#include "net/messages.h"
+#include "net/timings.h"
 #include "packages/roots.h"
 #include "platform/kernel_modules.h"
 #include "platform/pending_interrupt.h"
@@ -28,17 +30,14 @@
 
 namespace {
 
-constexpr uint64_t kHandshakeWait = 1000000;
-constexpr int kHandshakeAttempts = 5;
 constexpr size_t kBlockSize = 4096;
 constexpr size_t kLabelLength = 63;
-constexpr const char* kDefaultLabel = "Corvanta";
 // No device identity source is built in: both identity lines stay empty.
 constexpr std::string_view kIdentityLine1 = "";
 constexpr std::string_view kIdentityLine2 = "";
 
 bool PrepareInterfaces(NetSession& session) {
-  ScanInterfaces(session);
+  ScanInterfaces(session.interfaces);
   session.broadcastCount = 0;
   if (session.interfaces.empty()) {
     puts("\nFATAL ERROR: no network card found");
@@ -46,9 +45,7 @@ bool PrepareInterfaces(NetSession& session) {
   }
   puts("");
   for (const NetInterface& interface : session.interfaces) {
-    char address[18];
-    FormatHardwareAddress(interface.hardwareAddress, address);
-    printf("mac-address: %s\n", address);
+    printf("mac-address: %s\n", HardwareAddressText(interface.hardwareAddress).c_str());
   }
   puts("");
   puts("Waiting for drivers...");
@@ -61,7 +58,7 @@ std::string KernelRelease() {
 }
 
 // Broadcasts the payload until an offer that begins with `word` answers it.
-void BroadcastUntilOffer(NetSession& session, const std::string& payload, const char* word) {
+void BroadcastUntilOffer(NetSession& session, const std::string& payload, std::string_view word) {
   uint8_t reply[kDatagramSize];
   for (;;) {
     uint8_t datagram[kDatagramSize] = {};
@@ -73,13 +70,13 @@ void BroadcastUntilOffer(NetSession& session, const std::string& payload, const 
 }
 
 bool FetchDrivers(NetSession& session) {
-  BroadcastUntilOffer(session, DriverRequestPayload(KernelRelease()), "OFDR");
+  BroadcastUntilOffer(session, DriverRequestPayload(KernelRelease()), kDriverOfferWord);
   if (OpenNextFile(ReplaceCurrentFile(session)) != FileHeader::kOpened) {
     puts("\nFATAL ERROR: could not retrieve disk drivers");
     return false;
   }
   puts("Retrieving drivers...");
-  Received drivers = ReceivePackages(session, false, true);
+  Received drivers = ReceivePackages(session, {.keepImage = false, .quiet = true});
   if (drivers == Received::kNotInstalled) {
     puts("\nFATAL ERROR: could not install disk drivers");
   }
@@ -110,7 +107,7 @@ std::string DiskLabel() {
       label.push_back(c);
     }
   }
-  return label.empty() ? kDefaultLabel : label;
+  return label.empty() ? std::string(kDefaultDiskLabel) : label;
 }
 
 // Sends the request in an exchange on the selected interface, as YACK and STRT are sent.
@@ -118,7 +115,7 @@ bool HandshakeExchange(NetSession& session, std::string_view payload) {
   NetInterface* interface = SelectedInterface(session);
   uint8_t request[kDatagramSize] = {};
   uint8_t reply[kDatagramSize];
-  FillHeader(session, request, WritePayload(request, payload));
+  StampRequest(session, request, WritePayload(request, payload));
   return interface != nullptr &&
          Exchange(*interface, session, request, reply, kHandshakeWait, kHandshakeAttempts) >= 0;
 }
@@ -129,12 +126,14 @@ bool OfferAccepted(NetSession& session, const std::string& label, bool& keep) {
   uint8_t datagram[kDatagramSize] = {};
   BroadcastRequest(session, datagram,
                    WritePayload(datagram, DiscoverPayload(kIdentityLine1, kIdentityLine2, label)));
-  uint8_t offer[kDatagramSize];
+  uint8_t reply[kDatagramSize];
+  Offer offer;
   do {
-    if (!WaitForOffer(session, offer, "OFFR")) {
+    if (!WaitForOffer(session, reply, kOfferWord)) {
       return false;
     }
-  } while (!ReadOffer(offer, keep));
+  } while (!ReadOffer(PayloadText(reply), offer));
+  keep = offer.keep;
   return HandshakeExchange(session, kAcceptOffer);
 }
 
@@ -144,9 +143,7 @@ void FindServer(NetSession& session, const std::string& label, bool& keep) {
   puts("Waiting for installation server...");
   while (!OfferAccepted(session, label, keep)) {
   }
-  char address[18];
-  FormatHardwareAddress(session.peerAddress, address);
-  printf("Found server at %s\n", address);
+  printf("Found server at %s\n", HardwareAddressText(session.peerAddress).c_str());
   puts("");
 }
 
@@ -215,7 +212,7 @@ bool ReceiveFiles(NetSession& session, InstallTally& tally) {
       }
       continue;
     }
-    Received package = ReceivePackages(session, true, false);
+    Received package = ReceivePackages(session, {.keepImage = true, .quiet = false});
     if (package == Received::kFailed) {
       return false;
     }
@@ -235,7 +232,7 @@ void MarkInstallation() {
 bool FarewellAnswered(NetSession& session, NetInterface& interface) {
   uint8_t reply[kDatagramSize];
   pollfd inputs[2] = {{STDIN_FILENO, POLLIN, 0}, {interface.socket, POLLIN, 0}};
-  uint64_t left = kOfferWait;
+  uint64_t left = kFarewellWait;
   while (WaitReadable(inputs, 2, left)) {
     if (inputs[0].revents != 0) {
       return true;  // the key stays unread for the ending
@@ -244,7 +241,7 @@ bool FarewellAnswered(NetSession& session, NetInterface& interface) {
     if (length < 0) {
       return false;
     }
-    if (AcceptDatagram(session, reply, length) && PayloadBegins(reply, "TERM")) {
+    if (AcceptDatagram(session, reply, length) && PayloadBegins(reply, kFarewellAnswerWord)) {
       return true;
     }
   }
@@ -255,7 +252,7 @@ bool FarewellAnswered(NetSession& session, NetInterface& interface) {
 void SayFarewell(NetSession& session) {
   NetInterface* interface = SelectedInterface(session);
   uint8_t datagram[kDatagramSize] = {};
-  FillHeader(session, datagram, WritePayload(datagram, kFarewell));
+  StampRequest(session, datagram, WritePayload(datagram, kFarewell));
   if (interface == nullptr) {
     return;
   }
@@ -268,8 +265,8 @@ void SayFarewell(NetSession& session) {
 
 }  // namespace
 
-Received ReceivePackages(NetSession& session, bool keepImage, bool quiet) {
-  FILE* child = StartInstallerChild(keepImage, quiet);
+Received ReceivePackages(NetSession& session, ChildOptions options) {
+  FILE* child = StartInstallerChild(options.keepImage, options.quiet);
   if (child == nullptr) {
     puts("\nFATAL ERROR: couldn't start install");
     return Received::kFailed;

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "flows/net_datagram.h"
-#include "flows/net_file_stream.h"
-#include "flows/net_messages.h"
-#include "flows/net_session.h"
+#include "net/datagram.h"
+#include "net/file_stream.h"
+#include "net/messages.h"
+#include "net/session.h"
 #include "streams/byte_order.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -25,9 +25,10 @@ void CheckAccepted(NetSession& session, uint8_t* datagram, int length) {
   Require(memcmp(header.source, kOwnAddress, kHardwareAddressSize) != 0, "not our own datagram");
   Require(session.receiveCounter == header.sequence, "the counter takes the sequence number");
   Require(header.acknowledgement <= session.sendCounter, "nothing unsent is acknowledged");
-  bool keep = false;
-  if (IsZeroAddress(session.peerAddress) && PayloadBegins(datagram, "OFFR") &&
-      ReadOffer(datagram, keep)) {
+  Offer offer;
+  if (IsZeroAddress(session.peerAddress) && PayloadBegins(datagram, kOfferWord) &&
+      ReadOffer(PayloadText(datagram), offer)) {
+    Require(offer.profile.size() <= 512, "an offered profile line fits what the server may send");
     memcpy(session.peerAddress, header.source, kHardwareAddressSize);
   }
   NetFileStream stream;

@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <set>
 
+#include "net/hardware_address.h"
 #include "streams/byte_order.h"
 #include "tests/fuzz/fuzz_support.h"
-#include "tools/install-server/hardware_address.h"
 #include "tools/install-server/server_loop.h"
 
 namespace {
@@ -28,7 +28,7 @@ ServedDirectory& Served() {
     WriteBytes(root + "/drivers/default.vpk", std::string(5000, 'd'));
     WriteBytes(root + "/packages/base.vpk", std::string(9000, 'b'));
     WriteBytes(root + "/packages/site.scr", "set hostname r1\n");
-    return LoadServedDirectory(root, "", true, &served);
+    return LoadServedDirectory(root, "", DefaultDrivers::kRequired, served);
   }();
   Require(loaded, "the served directory loads");
   return served;
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (length >= size_t(kDatagramHeaderSize)) {
         senders.insert(PackHardwareAddress(datagram));
       }
-      HandleDatagram(&server, 0, datagram, int(length));
+      HandleDatagram(server, 0, datagram, int(length));
       data += 2 + length;
       size -= 2 + length;
     }

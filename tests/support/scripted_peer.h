@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "flows/net_datagram.h"
+#include "net/datagram.h"
 
 // The server's side of the network installation as a test scripts it: sockets inside one
 // namespace of a VethLink, bound to its eth0 and to port 5000 (and 5001, to speak from the wrong

@@ -16,17 +16,14 @@
 #include <ctime>
 #include <map>
 
-#include "tools/install-server/hardware_address.h"
+#include "net/acceptance.h"
+#include "net/hardware_address.h"
+#include "net/messages.h"
+#include "net/timings.h"
 
 namespace {
 
-// The installer's times: offers and handshakes wait a second, each data request 20 ms.
-constexpr uint64_t kSecond = 1000000;
-constexpr uint64_t kRetrieveAttempt = 20000;
-constexpr int kRetrieveAttempts = 300;
-constexpr int kHandshakeAttempts = 5;
-// Names are used up to their first 31 characters, as the installer does.
-constexpr size_t kNameLength = 31;
+constexpr uint64_t kMicrosecondsPerSecond = 1000000;
 
 enum class Phase {
   kDriverSearch,
@@ -45,9 +42,7 @@ enum class Phase {
 struct VirtualRouter {
   LoadResult result;
   Phase phase = Phase::kSearch;
-  uint32_t sendCounter = 0;
-  uint32_t receiveCounter = 0;
-  uint8_t peer[kHardwareAddressSize] = {};
+  ClientConversation conversation;  // its own address is result.address
   uint8_t request[kDatagramSize] = {};
   int requestLength = 0;
   uint64_t attemptEnd = 0;
@@ -67,124 +62,77 @@ struct LoadRun {
 uint64_t Now() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return uint64_t(now.tv_sec) * kSecond + uint64_t(now.tv_nsec) / 1000;
+  return uint64_t(now.tv_sec) * kMicrosecondsPerSecond + uint64_t(now.tv_nsec) / 1000;
 }
 
-void Send(LoadRun* run, VirtualRouter* router) {
+void Send(LoadRun& run, VirtualRouter& router) {
   sockaddr_in destination{};
   destination.sin_family = AF_INET;
   destination.sin_port = htons(kProtocolPort);
   destination.sin_addr.s_addr = htonl(INADDR_BROADCAST);
   // A failed send is a lost request; the attempt's time runs out and it is sent again.
-  (void)sendto(run->socket, router->request, size_t(router->requestLength), 0,
+  (void)sendto(run.socket, router.request, size_t(router.requestLength), 0,
                reinterpret_cast<sockaddr*>(&destination), sizeof destination);
-  router->attemptEnd = Now() + router->attemptLength;
+  router.attemptEnd = Now() + router.attemptLength;
 }
 
-void FillHeader(VirtualRouter* router, int payloadLength) {
-  DatagramHeader header;
-  memcpy(header.source, router->result.address, kHardwareAddressSize);
-  memcpy(header.destination, router->peer, kHardwareAddressSize);
-  header.payloadLength = uint16_t(payloadLength);
-  header.sequence = uint16_t(++router->sendCounter);
-  header.acknowledgement = uint16_t(router->receiveCounter);
-  StoreDatagramHeader(router->request, header);
-  router->requestLength = kDatagramHeaderSize + payloadLength;
-}
-
-void Request(LoadRun* run, VirtualRouter* router, const std::string& payload, Phase phase,
+void Request(LoadRun& run, VirtualRouter& router, std::string_view payload, Phase phase,
              uint64_t attemptLength, int attempts) {
-  memset(router->request, 0, sizeof router->request);
-  memcpy(router->request + kDatagramHeaderSize, payload.data(), payload.size());
-  FillHeader(router, int(payload.size()));
-  router->phase = phase;
-  router->attemptLength = attemptLength;
-  router->attemptsLeft = attempts;
+  memset(router.request, 0, sizeof router.request);
+  uint16_t length = WritePayload(router.request, payload);
+  StampRequest(router.conversation, router.request, length);
+  router.requestLength = kDatagramHeaderSize + length;
+  router.phase = phase;
+  router.attemptLength = attemptLength;
+  router.attemptsLeft = attempts;
   Send(run, router);
 }
 
 // A broadcast forgets the server and starts the counters again, as the installer's does.
-void Broadcast(LoadRun* run, VirtualRouter* router, const std::string& payload, Phase phase) {
-  router->sendCounter = 0;
-  router->receiveCounter = 0;
-  memset(router->peer, 0, sizeof router->peer);
-  Request(run, router, payload, phase, kSecond, INT_MAX);
-  router->sendCounter = 0;
-  router->receiveCounter = 0;
+void Broadcast(LoadRun& run, VirtualRouter& router, std::string_view payload, Phase phase) {
+  RestartConversation(router.conversation);
+  Request(run, router, payload, phase, kOfferWait, INT_MAX);
+  RestartConversation(router.conversation);
 }
 
-void Discover(LoadRun* run, VirtualRouter* router) {
-  std::string payload = "DSCV\n\n\n" + run->options->label + "\ni386\n";
-  payload.push_back(0);
-  Broadcast(run, router, payload, Phase::kSearch);
+// Both identity lines stay empty, as the installer sends them.
+void Discover(LoadRun& run, VirtualRouter& router) {
+  Broadcast(run, router, DiscoverPayload("", "", run.options->label), Phase::kSearch);
 }
 
-void CloseOutput(VirtualRouter* router) {
-  if (router->output >= 0) {
-    close(router->output);
-    router->output = -1;
+void CloseOutput(VirtualRouter& router) {
+  if (router.output >= 0) {
+    close(router.output);
+    router.output = -1;
   }
 }
 
-void Fail(VirtualRouter* router, const char* why) {
+void Fail(VirtualRouter& router, const char* why) {
   CloseOutput(router);
-  router->phase = Phase::kFailed;
-  router->result.failure = why;
+  router.phase = Phase::kFailed;
+  router.result.failure = why;
 }
 
-// The installer's acceptance test, its seven rules in their order.
-bool AcceptDatagram(VirtualRouter* router, const uint8_t* datagram, int length) {
-  if (length < kDatagramHeaderSize) {
-    return false;
-  }
-  DatagramHeader header = LoadDatagramHeader(datagram);
-  const uint8_t* own = router->result.address;
-  bool serverKnown = !IsZeroAddress(router->peer);
-  if (header.payloadLength != length - kDatagramHeaderSize ||
-      memcmp(header.source, own, kHardwareAddressSize) == 0 ||
-      (IsZeroAddress(header.destination)
-           ? serverKnown
-           : memcmp(header.destination, own, kHardwareAddressSize) != 0) ||
-      (serverKnown && memcmp(header.source, router->peer, kHardwareAddressSize) != 0) ||
-      header.acknowledgement > router->sendCounter) {
-    return false;
-  }
-  if (header.sequence != router->receiveCounter + 1) {
-    if (header.sequence == router->receiveCounter) {
-      ++router->result.refusedRepeats;
-    }
-    return false;
-  }
-  router->receiveCounter = header.sequence;
-  return true;
+// The installer's acceptance rules; a refused answer that repeats the last one is counted.
+bool Accept(VirtualRouter& router, const uint8_t* datagram, int length) {
+  Verdict verdict = JudgeDatagram(router.conversation, datagram, length);
+  router.result.refusedRepeats += verdict == Verdict::kRepeated;
+  return verdict == Verdict::kAccepted;
 }
 
-// An offer as the installer takes it: accepted with fresh counters, addressed, not empty,
-// beginning with the word; an OFFR also needs a second line of at most 512 characters.
-bool TakeOffer(VirtualRouter* router, const uint8_t* datagram, int length, const char* word) {
-  router->sendCounter = 0;
-  router->receiveCounter = 0;
-  memset(router->peer, 0, sizeof router->peer);
-  if (!AcceptDatagram(router, datagram, length)) {
+// An offer as the installer takes it; an OFFR also needs a second line of at most 512 characters.
+bool TakeOffer(VirtualRouter& router, const uint8_t* datagram, int length, std::string_view word) {
+  if (!TakeOffer(router.conversation, datagram, length, word)) {
     return false;
   }
-  DatagramHeader header = LoadDatagramHeader(datagram);
-  std::string payload(reinterpret_cast<const char*>(datagram + kDatagramHeaderSize),
-                      header.payloadLength);
-  if (IsZeroAddress(header.destination) || payload.empty() || payload.compare(0, 4, word) != 0) {
-    return false;
-  }
-  if (strcmp(word, "OFFR") == 0) {
-    size_t first = payload.find('\n');
-    size_t second = first == std::string::npos ? first : payload.find('\n', first + 1);
-    if (second == std::string::npos || second - first - 1 > 512) {
+  Offer offer;
+  if (word == kOfferWord) {
+    if (!ReadOffer(PayloadText(datagram), offer)) {
       return false;
     }
-    router->result.offerLine = payload.substr(first + 1, second - first - 1);
-    size_t third = payload.find('\n', second + 1);
-    router->result.keep = payload.substr(second + 1, third - second - 1) == "keep";
+    router.result.offerLine = offer.profile;
+    router.result.keep = offer.keep;
   }
-  memcpy(router->peer, header.source, kHardwareAddressSize);
   return true;
 }
 
@@ -194,114 +142,102 @@ bool MakeDirectory(const std::string& path) {
 
 // Opens where a received file goes, or nothing when the data is dropped. The names the installer
 // refuses are refused here too.
-bool OpenOutput(LoadRun* run, VirtualRouter* router, const std::string& name, bool driver) {
-  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+bool OpenOutput(LoadRun& run, VirtualRouter& router, const std::string& name, bool driver) {
+  if (name.empty()) {
     return false;
   }
-  if (run->options->output.empty()) {
+  if (run.options->output.empty()) {
     return true;
   }
-  std::string directory = run->options->output + "/" + HardwareAddressText(router->result.address);
+  std::string directory = run.options->output + "/" + HardwareAddressText(router.result.address);
   if (!MakeDirectory(directory) || (driver && !MakeDirectory(directory + "/driver"))) {
     return false;
   }
   std::string path = directory + (driver ? "/driver/" : "/") + name;
-  router->output = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  return router->output >= 0;
+  router.output = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  return router.output >= 0;
 }
 
-enum class Header { kOpened, kNone, kBroken };
-
-// A FILE header: name up to its first 31 characters, and a size in decimal from 0 to 2^31 - 1;
-// any other size is a broken header, which the installer stops on.
-Header OpenFile(LoadRun* run, VirtualRouter* router, const std::string& payload, bool driver) {
-  size_t first = payload.find('\n');
-  if (payload.compare(0, 4, "FILE") != 0) {
-    return Header::kNone;
+// A FILE header as the installer reads it; a name the installer refuses fails the router.
+FileHeader OpenFile(LoadRun& run, VirtualRouter& router, std::string_view payload, bool driver) {
+  std::string_view announced;
+  int32_t size = 0;
+  FileHeader header = ReadFileHeader(payload, announced, size);
+  if (header != FileHeader::kOpened) {
+    return header;
   }
-  size_t second = first == std::string::npos ? first : payload.find('\n', first + 1);
-  size_t third = second == std::string::npos ? second : payload.find('\n', second + 1);
   LoadFile file;
-  file.name = second == std::string::npos
-                  ? ""
-                  : payload.substr(first + 1, second - first - 1).substr(0, kNameLength);
-  std::string sizeText =
-      second == std::string::npos ? "" : payload.substr(second + 1, third - second - 1);
-  char* end = nullptr;
-  file.size = strtoll(sizeText.c_str(), &end, 10);
-  if (sizeText.empty() || *end != 0 || sizeText[0] == '-' || sizeText[0] == '+' ||
-      file.size > INT32_MAX) {
-    return Header::kBroken;
-  }
+  file.name = UsableFileName(announced);
+  file.size = size;
   if (!OpenOutput(run, router, file.name, driver)) {
     Fail(router, "couldn't make a file");
-    return Header::kOpened;
+    return header;
   }
   if (driver) {
-    router->result.driverName = file.name;
+    router.result.driverName = file.name;
   }
-  router->result.files.push_back(file);
-  return Header::kOpened;
+  router.result.files.push_back(file);
+  return header;
 }
 
 // WTRM every second until TERM arrives, as the installer does (it also stops at a key press,
 // which a virtual router never gets; giveUpSeconds ends the wait).
-void Farewell(LoadRun* run, VirtualRouter* router) {
-  Request(run, router, "WTRM", Phase::kFarewell, kSecond, INT_MAX);
+void Farewell(LoadRun& run, VirtualRouter& router) {
+  Request(run, router, kFarewell, Phase::kFarewell, kFarewellWait, INT_MAX);
 }
 
-void TakeData(LoadRun* run, VirtualRouter* router, const uint8_t* payload, int length) {
-  bool driver = router->phase == Phase::kDriverData;
+void TakeData(LoadRun& run, VirtualRouter& router, const uint8_t* payload, int length) {
+  bool driver = router.phase == Phase::kDriverData;
   if (length == 0) {
     CloseOutput(router);
     // The installer counts a file that ended short of its announced size as a broken transfer.
-    if (router->result.files.back().received != router->result.files.back().size) {
+    if (router.result.files.back().received != router.result.files.back().size) {
       Fail(router, driver ? "could not install disk drivers" : "bad network connection");
       return;
     }
     if (driver) {
-      router->result.files.clear();
+      router.result.files.clear();
       Discover(run, router);
     } else {
-      Request(run, router, "RETR", Phase::kOpen, kRetrieveAttempt, kRetrieveAttempts);
+      Request(run, router, kRequestData, Phase::kOpen, kDataRequestWait, kDataRequestAttempts);
     }
     return;
   }
-  router->result.files.back().received += length;
+  router.result.files.back().received += length;
   if (!driver) {
-    router->result.bytes += uint64_t(length);
+    router.result.bytes += uint64_t(length);
   }
-  if (router->output >= 0 && write(router->output, payload, size_t(length)) != length) {
+  if (router.output >= 0 && write(router.output, payload, size_t(length)) != length) {
     Fail(router, "installation failed");
     return;
   }
-  Request(run, router, "RETR", router->phase, kRetrieveAttempt, kRetrieveAttempts);
+  Request(run, router, kRequestData, router.phase, kDataRequestWait, kDataRequestAttempts);
 }
 
-void TakeAnswer(LoadRun* run, VirtualRouter* router, const uint8_t* datagram, int length) {
+void TakeAnswer(LoadRun& run, VirtualRouter& router, const uint8_t* datagram, int length) {
   const uint8_t* payload = datagram + kDatagramHeaderSize;
   int payloadLength = length - kDatagramHeaderSize;
-  std::string text(reinterpret_cast<const char*>(payload), size_t(payloadLength));
-  switch (router->phase) {
+  std::string_view text(reinterpret_cast<const char*>(payload), size_t(payloadLength));
+  switch (router.phase) {
     case Phase::kYack:
-      Request(run, router, "STRT", Phase::kStart, kSecond, kHandshakeAttempts);
+      Request(run, router, kStartInstallation, Phase::kStart, kHandshakeWait, kHandshakeAttempts);
       return;
     case Phase::kStart:
-      Request(run, router, "RETR", Phase::kOpen, kRetrieveAttempt, kRetrieveAttempts);
+      Request(run, router, kRequestData, Phase::kOpen, kDataRequestWait, kDataRequestAttempts);
       return;
     case Phase::kDriverOpen:
     case Phase::kOpen: {
-      bool driver = router->phase == Phase::kDriverOpen;
-      Header header = OpenFile(run, router, text, driver);
-      if (driver && header != Header::kOpened) {
+      bool driver = router.phase == Phase::kDriverOpen;
+      FileHeader header = OpenFile(run, router, text, driver);
+      if (driver && header != FileHeader::kOpened) {
         Fail(router, "could not retrieve disk drivers");
-      } else if (header == Header::kBroken) {
+      } else if (header == FileHeader::kBroken) {
         Fail(router, "bad network connection");
-      } else if (header == Header::kNone) {
+      } else if (header == FileHeader::kNone) {
         Farewell(run, router);
-      } else if (router->phase != Phase::kFailed) {
-        Request(run, router, "RETR", driver ? Phase::kDriverData : Phase::kData, kRetrieveAttempt,
-                kRetrieveAttempts);
+      } else if (router.phase != Phase::kFailed) {
+        Request(run, router, kRequestData, driver ? Phase::kDriverData : Phase::kData,
+                kDataRequestWait, kDataRequestAttempts);
       }
       return;
     }
@@ -310,10 +246,10 @@ void TakeAnswer(LoadRun* run, VirtualRouter* router, const uint8_t* datagram, in
       TakeData(run, router, payload, payloadLength);
       return;
     case Phase::kFarewell:
-      if (text.compare(0, 4, "TERM") == 0) {
-        router->phase = Phase::kDone;
-        router->result.finished = true;
-        router->result.seconds = double(Now() - router->started) / 1e6;
+      if (text.starts_with(kFarewellAnswerWord)) {
+        router.phase = Phase::kDone;
+        router.result.finished = true;
+        router.result.seconds = double(Now() - router.started) / double(kMicrosecondsPerSecond);
       }
       return;
     default:
@@ -321,32 +257,33 @@ void TakeAnswer(LoadRun* run, VirtualRouter* router, const uint8_t* datagram, in
   }
 }
 
-void TakeDatagram(LoadRun* run, VirtualRouter* router, const uint8_t* datagram, int length) {
-  if (router->phase == Phase::kDriverSearch) {
-    if (TakeOffer(router, datagram, length, "OFDR")) {
-      Request(run, router, "RETR", Phase::kDriverOpen, kRetrieveAttempt, kRetrieveAttempts);
+void TakeDatagram(LoadRun& run, VirtualRouter& router, const uint8_t* datagram, int length) {
+  if (router.phase == Phase::kDriverSearch) {
+    if (TakeOffer(router, datagram, length, kDriverOfferWord)) {
+      Request(run, router, kRequestData, Phase::kDriverOpen, kDataRequestWait,
+              kDataRequestAttempts);
     }
     return;
   }
-  if (router->phase == Phase::kSearch) {
-    if (TakeOffer(router, datagram, length, "OFFR")) {
-      Request(run, router, "YACK\n", Phase::kYack, kSecond, kHandshakeAttempts);
+  if (router.phase == Phase::kSearch) {
+    if (TakeOffer(router, datagram, length, kOfferWord)) {
+      Request(run, router, kAcceptOffer, Phase::kYack, kHandshakeWait, kHandshakeAttempts);
     }
     return;
   }
-  if (router->phase != Phase::kDone && router->phase != Phase::kFailed &&
-      AcceptDatagram(router, datagram, length)) {
+  if (router.phase != Phase::kDone && router.phase != Phase::kFailed &&
+      Accept(router, datagram, length)) {
     TakeAnswer(run, router, datagram, length);
   }
 }
 
 // An attempt whose time ran out: send again, or do what the installer does when all have failed.
-void TimeOut(LoadRun* run, VirtualRouter* router) {
-  if (--router->attemptsLeft > 0) {
+void TimeOut(LoadRun& run, VirtualRouter& router) {
+  if (--router.attemptsLeft > 0) {
     Send(run, router);
     return;
   }
-  switch (router->phase) {
+  switch (router.phase) {
     case Phase::kYack:
       Discover(run, router);
       return;
@@ -368,27 +305,26 @@ bool Active(const VirtualRouter& router) {
   return router.phase != Phase::kDone && router.phase != Phase::kFailed;
 }
 
-void Start(LoadRun* run, size_t index) {
-  VirtualRouter& router = run->routers[index];
-  uint64_t first = PackHardwareAddress(run->options->firstAddress);
+void Start(LoadRun& run, size_t index) {
+  VirtualRouter& router = run.routers[index];
+  uint64_t first = PackHardwareAddress(run.options->firstAddress);
   UnpackHardwareAddress(first + index, router.result.address);
-  run->byAddress[first + index] = index;
+  memcpy(router.conversation.ownAddress, router.result.address, kHardwareAddressSize);
+  run.byAddress[first + index] = index;
   router.started = Now();
-  if (run->options->release.empty()) {
-    Discover(run, &router);
+  if (run.options->release.empty()) {
+    Discover(run, router);
     return;
   }
-  std::string payload = "DRVR\n" + run->options->release;
-  payload.push_back(0);
-  Broadcast(run, &router, payload, Phase::kDriverSearch);
+  Broadcast(run, router, DriverRequestPayload(run.options->release), Phase::kDriverSearch);
 }
 
-void ReceiveAll(LoadRun* run) {
+void ReceiveAll(LoadRun& run) {
   uint8_t datagram[kDatagramSize];
   for (;;) {
     sockaddr_in sender{};
     socklen_t senderLength = sizeof sender;
-    ssize_t got = recvfrom(run->socket, datagram, sizeof datagram, 0,
+    ssize_t got = recvfrom(run.socket, datagram, sizeof datagram, 0,
                            reinterpret_cast<sockaddr*>(&sender), &senderLength);
     if (got < 0) {
       return;
@@ -396,12 +332,12 @@ void ReceiveAll(LoadRun* run) {
     if (got < kDatagramHeaderSize || ntohs(sender.sin_port) != kProtocolPort) {
       continue;
     }
-    auto found = run->byAddress.find(PackHardwareAddress(datagram + kDestinationOffset));
-    if (found != run->byAddress.end()) {
-      TakeDatagram(run, &run->routers[found->second], datagram, int(got));
+    auto found = run.byAddress.find(PackHardwareAddress(datagram + kDestinationOffset));
+    if (found != run.byAddress.end()) {
+      TakeDatagram(run, run.routers[found->second], datagram, int(got));
       // One router's next answer follows its next request: another receive now would find
       // nothing, one system call lost per datagram. Many routers' answers queue up meanwhile.
-      if (run->routers.size() == 1) {
+      if (run.routers.size() == 1) {
         return;
       }
     }
@@ -409,9 +345,9 @@ void ReceiveAll(LoadRun* run) {
 }
 
 // Waits for the socket until the earliest attempt ends; false when no router is active.
-bool WaitForAnswers(LoadRun* run) {
+bool WaitForAnswers(LoadRun& run) {
   uint64_t earliest = UINT64_MAX;
-  for (const VirtualRouter& router : run->routers) {
+  for (const VirtualRouter& router : run.routers) {
     if (Active(router) && router.attemptEnd < earliest) {
       earliest = router.attemptEnd;
     }
@@ -421,8 +357,8 @@ bool WaitForAnswers(LoadRun* run) {
   }
   uint64_t now = Now();
   uint64_t wait = earliest > now ? earliest - now : 0;
-  timespec limit{time_t(wait / kSecond), long(wait % kSecond) * 1000};
-  pollfd socketWait{run->socket, POLLIN, 0};
+  timespec limit{time_t(wait / kMicrosecondsPerSecond), long(wait % kMicrosecondsPerSecond) * 1000};
+  pollfd socketWait{run.socket, POLLIN, 0};
   if (ppoll(&socketWait, 1, &limit, nullptr) > 0) {
     ReceiveAll(run);
   }
@@ -478,7 +414,7 @@ int OpenSocket(const std::string& interface) {
 
 }  // namespace
 
-bool RunLoadClients(const LoadOptions& options, std::vector<LoadResult>* results) {
+bool RunLoadClients(const LoadOptions& options, std::vector<LoadResult>& results) {
   LoadRun run;
   run.options = &options;
   run.socket = OpenSocket(options.interface);
@@ -488,22 +424,22 @@ bool RunLoadClients(const LoadOptions& options, std::vector<LoadResult>* results
   DropOwnRequests(run.socket, options);
   run.routers.resize(size_t(options.clients));
   for (size_t i = 0; i < run.routers.size(); ++i) {
-    Start(&run, i);
+    Start(run, i);
   }
-  uint64_t giveUp = Now() + uint64_t(options.giveUpSeconds) * kSecond;
-  while (Now() < giveUp && WaitForAnswers(&run)) {
+  uint64_t giveUp = Now() + uint64_t(options.giveUpSeconds) * kMicrosecondsPerSecond;
+  while (Now() < giveUp && WaitForAnswers(run)) {
     for (VirtualRouter& router : run.routers) {
       if (Active(router) && Now() >= router.attemptEnd) {
-        TimeOut(&run, &router);
+        TimeOut(run, router);
       }
     }
   }
   close(run.socket);
   for (VirtualRouter& router : run.routers) {
     if (Active(router)) {
-      Fail(&router, "gave up");
+      Fail(router, "gave up");
     }
-    results->push_back(router.result);
+    results.push_back(router.result);
   }
   return true;
 }

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "flows/net_datagram.h"
+#include "net/datagram.h"
+#include "net/messages.h"
 
 // Many routers' side of the network installation at once, for loading and testing install-server:
 // each virtual router has its own hardware address and speaks exactly as the installer does
@@ -15,10 +16,10 @@ struct LoadOptions {
   std::string interface;
   uint8_t firstAddress[kHardwareAddressSize] = {0x02, 0, 0, 0, 0, 1};  // the others count up
   int clients = 1;
-  std::string release;             // kernel release for DRVR; empty: no driver conversation
-  std::string label = "Corvanta";  // the disk label sent in DSCV
-  std::string output;              // files go to OUTPUT/ADDRESS/NAME; empty: they are dropped
-  int giveUpSeconds = 120;         // routers not finished by then count as failed
+  std::string release;                   // kernel release for DRVR; empty: no driver conversation
+  std::string label{kDefaultDiskLabel};  // the disk label sent in DSCV
+  std::string output;                    // files go to OUTPUT/ADDRESS/NAME; empty: they are dropped
+  int giveUpSeconds = 120;               // routers not finished by then count as failed
 };
 
 // One file as a virtual router received it.
@@ -44,4 +45,4 @@ struct LoadResult {
 
 // Runs options.clients virtual routers on one socket until each has finished or failed.
 // False (with "install-load: ..." printed) when the socket cannot be set up.
-bool RunLoadClients(const LoadOptions& options, std::vector<LoadResult>* results);
+bool RunLoadClients(const LoadOptions& options, std::vector<LoadResult>& results);

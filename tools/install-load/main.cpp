@@ -5,8 +5,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "net/hardware_address.h"
 #include "tools/install-load/load_client.h"
-#include "tools/install-server/hardware_address.h"
 
 namespace {
 
@@ -21,35 +21,35 @@ const char usageText[] =
     "Prints one line per router and a summary; exit status 0 when every router finished,\n"
     "1 when one did not, 2 for a wrong command line.\n";
 
-bool ParseNumber(const char* text, int low, int high, int* out) {
+bool ParseNumber(const char* text, int low, int high, int& out) {
   char* end = nullptr;
   long value = strtol(text, &end, 10);
   if (*text == 0 || *end != 0 || value < low || value > high) {
     fprintf(stderr, "install-load: cannot use '%s' as a number\n", text);
     return false;
   }
-  *out = int(value);
+  out = int(value);
   return true;
 }
 
-bool ParseOption(const char* name, const char* value, LoadOptions* options) {
+bool ParseOption(const char* name, const char* value, LoadOptions& options) {
   if (strcmp(name, "--interface") == 0) {
-    options->interface = value;
+    options.interface = value;
   } else if (strcmp(name, "--address") == 0) {
-    if (!ParseHardwareAddress(value, options->firstAddress)) {
+    if (!ParseHardwareAddress(value, options.firstAddress)) {
       fprintf(stderr, "install-load: cannot use '%s' as a hardware address\n", value);
       return false;
     }
   } else if (strcmp(name, "--clients") == 0) {
-    return ParseNumber(value, 1, 10000, &options->clients);
+    return ParseNumber(value, 1, 10000, options.clients);
   } else if (strcmp(name, "--release") == 0) {
-    options->release = value;
+    options.release = value;
   } else if (strcmp(name, "--label") == 0) {
-    options->label = value;
+    options.label = value;
   } else if (strcmp(name, "--output") == 0) {
-    options->output = value;
+    options.output = value;
   } else if (strcmp(name, "--give-up") == 0) {
-    return ParseNumber(value, 1, 86400, &options->giveUpSeconds);
+    return ParseNumber(value, 1, 86400, options.giveUpSeconds);
   } else {
     fprintf(stderr, "install-load: unknown option '%s'\n", name);
     return false;
@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
       fputs(usageText, stdout);
       return 0;
     }
-    if (at + 1 >= argc || !ParseOption(argv[at], argv[at + 1], &options)) {
+    if (at + 1 >= argc || !ParseOption(argv[at], argv[at + 1], options)) {
       fputs(usageText, stderr);
       return 2;
     }
@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
   std::vector<LoadResult> results;
   timespec start, end;
   clock_gettime(CLOCK_MONOTONIC, &start);
-  if (!RunLoadClients(options, &results)) {
+  if (!RunLoadClients(options, results)) {
     return 1;
   }
   clock_gettime(CLOCK_MONOTONIC, &end);

@@ -28,17 +28,17 @@ bool CatchSignals() {
 }
 
 // The fleet view's stream: standard output for "-" (the log then moves to standard error).
-bool OpenEvents(const std::string& path, InstallServer* server) {
+bool OpenEvents(const std::string& path, InstallServer& server) {
   if (path.empty()) {
     return true;
   }
   if (path == "-") {
-    server->events = stdout;
-    server->log = stderr;
+    server.events = stdout;
+    server.log = stderr;
     return true;
   }
-  server->events = fopen(path.c_str(), "ae");
-  if (server->events == nullptr) {
+  server.events = fopen(path.c_str(), "ae");
+  if (server.events == nullptr) {
     perror(("install-server: " + path).c_str());
     return false;
   }
@@ -49,7 +49,7 @@ bool OpenEvents(const std::string& path, InstallServer* server) {
 
 int main(int argc, char** argv) {
   ServerOptions options;
-  if (!ParseServerOptions(argc, argv, &options)) {
+  if (!ParseServerOptions(argc, argv, options)) {
     PrintServerUsage(stderr);
     return kExitUsage;
   }
@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     return kExitStopped;
   }
   ServedDirectory served;
-  if (!LoadServedDirectory(options.directory, options.profiles, options.defaultDrivers, &served)) {
+  if (!LoadServedDirectory(options.directory, options.profiles, options.defaultDrivers, served)) {
     return kExitFailed;
   }
   InstallServer server;
@@ -67,27 +67,27 @@ int main(int argc, char** argv) {
   server.profilesPath = options.profiles;
   server.defaultDrivers = options.defaultDrivers;
   server.duplicateEvery = options.duplicateEvery;
-  if (!OpenEvents(options.events, &server)) {
+  if (!OpenEvents(options.events, server)) {
     return kExitFailed;
   }
   for (const std::string& name : options.interfaces) {
     ServerInterface interface;
-    if (!OpenServerInterface(name, &interface)) {
-      CloseServer(&server);
+    if (!OpenServerInterface(name, interface)) {
+      CloseServer(server);
       return kExitFailed;
     }
     server.interfaces.push_back(interface);
   }
   if (!CatchSignals()) {
     perror("install-server: cannot catch SIGTERM and SIGHUP");
-    CloseServer(&server);
+    CloseServer(server);
     return kExitFailed;
   }
   fprintf(server.log, "install-server: serving %s on %zu interfaces, %zu profiles\n",
           options.directory.c_str(), server.interfaces.size(), served.profiles.size());
   fflush(server.log);
-  bool served_well = ServeRouters(&server);
-  CloseServer(&server);
+  bool served_well = ServeRouters(server);
+  CloseServer(server);
   fprintf(server.log, "install-server: stopped\n");
   if (server.events != nullptr && server.events != stdout && fclose(server.events) != 0) {
     perror("install-server: the events file");

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "tools/install-server/hardware_address.h"
+#include "net/hardware_address.h"
 
 namespace {
 
@@ -30,14 +30,14 @@ int FindProfile(const ProfileFile& file, const std::string& name) {
 }
 
 // A profile line: "profile NAME keep|erase FILE...". Returns the problem, or "" when it is good.
-std::string AddProfile(const std::vector<std::string>& words, ProfileFile* out) {
+std::string AddProfile(const std::vector<std::string>& words, ProfileFile& out) {
   if (words.size() < 3 || (words[2] != "keep" && words[2] != "erase")) {
     return "expected 'profile NAME keep|erase FILE...'";
   }
   if (!IsServableName(words[1])) {
     return "cannot use '" + words[1] + "' as a profile name";
   }
-  if (FindProfile(*out, words[1]) >= 0) {
+  if (FindProfile(out, words[1]) >= 0) {
     return "profile '" + words[1] + "' is defined twice";
   }
   ProfileEntry entry{words[1], words[2] == "keep", {}};
@@ -47,13 +47,13 @@ std::string AddProfile(const std::vector<std::string>& words, ProfileFile* out) 
     }
     entry.files.push_back(words[i]);
   }
-  out->profiles.push_back(entry);
+  out.profiles.push_back(entry);
   return "";
 }
 
 // A router line: "router ADDRESS NAME"; the name is looked up once the whole file is read.
 std::string AddRouter(const std::vector<std::string>& words,
-                      std::map<uint64_t, std::string>* routers) {
+                      std::map<uint64_t, std::string>& routers) {
   uint8_t address[kHardwareAddressSize];
   if (words.size() != 3) {
     return "expected 'router HH:HH:HH:HH:HH:HH PROFILE'";
@@ -61,7 +61,7 @@ std::string AddRouter(const std::vector<std::string>& words,
   if (!ParseHardwareAddress(words[1], address) || IsZeroAddress(address)) {
     return "cannot use '" + words[1] + "' as a hardware address";
   }
-  if (!routers->emplace(PackHardwareAddress(address), words[2]).second) {
+  if (!routers.emplace(PackHardwareAddress(address), words[2]).second) {
     return "router " + words[1] + " is listed twice";
   }
   return "";
@@ -81,7 +81,7 @@ bool IsServableName(const std::string& name) {
   return true;
 }
 
-bool ParseProfileFile(const std::string& text, const std::string& label, ProfileFile* out) {
+bool ParseProfileFile(const std::string& text, const std::string& label, ProfileFile& out) {
   std::map<uint64_t, std::string> routers;
   std::istringstream lines(text);
   std::string line;
@@ -93,7 +93,7 @@ bool ParseProfileFile(const std::string& text, const std::string& label, Profile
     } else if (words[0] == "profile") {
       problem = AddProfile(words, out);
     } else if (words[0] == "router") {
-      problem = AddRouter(words, &routers);
+      problem = AddRouter(words, routers);
     } else {
       problem = "unknown line '" + words[0] + "'";
     }
@@ -103,7 +103,7 @@ bool ParseProfileFile(const std::string& text, const std::string& label, Profile
     }
   }
   for (const auto& [address, name] : routers) {
-    int index = FindProfile(*out, name);
+    int index = FindProfile(out, name);
     if (index < 0) {
       uint8_t bytes[kHardwareAddressSize];
       UnpackHardwareAddress(address, bytes);
@@ -111,7 +111,7 @@ bool ParseProfileFile(const std::string& text, const std::string& label, Profile
               HardwareAddressText(bytes).c_str(), name.c_str());
       return false;
     }
-    out->routers[address] = size_t(index);
+    out.routers[address] = size_t(index);
   }
   return true;
 }

@@ -29,7 +29,7 @@ struct ProfileFile {
 // Parses the text of a profile file; `label` names it in messages. Prints
 // "install-server: LABEL:LINE: ..." and returns false on the first malformed line, a repeated
 // profile or router, a router of an unknown profile, or a file name that a router would refuse.
-bool ParseProfileFile(const std::string& text, const std::string& label, ProfileFile* out);
+bool ParseProfileFile(const std::string& text, const std::string& label, ProfileFile& out);
 
 // True when a router accepts name as a file name: 1 to 31 characters, none of them "/", a blank
 // or a control character, and not "." or "..".

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "flows/net_datagram.h"
+#include "net/datagram.h"
 #include "tools/install-server/served_directory.h"
 
 // One router's conversation with install-server: which answer each request gets. No sockets
@@ -88,31 +88,23 @@ struct RouterSession {
 enum class RequestOutcome { kIgnored, kAnswered, kRepeated };
 
 // Begins a driver conversation after a DRVR broadcast: the answer is OFDR (sequence 1, ack 0).
-void StartDriverConversation(RouterSession* session, const ServedFile& driver,
+void StartDriverConversation(RouterSession& session, const ServedFile& driver,
                              const std::string& root);
 
 // Begins an installation after a DSCV broadcast: the answer is OFFR with the profile's name as
 // line 2 and "keep" as line 3 when the profile keeps the configuration.
-void StartInstallation(RouterSession* session, std::shared_ptr<const Profile> profile);
+void StartInstallation(RouterSession& session, std::shared_ptr<const Profile> profile);
 
 // Handles a request addressed to us. The same sequence number as the last answered request
 // gives that answer again; the next one gets a new answer; anything else is ignored. A file that
 // cannot be opened is announced with size -1 and one that ends early gets its end at once, both
 // of which the router refuses visibly; the session is then failed with `failure` set.
-RequestOutcome AnswerRequest(RouterSession* session, const DatagramHeader& header,
+RequestOutcome AnswerRequest(RouterSession& session, const DatagramHeader& header,
                              const uint8_t* payload);
 
 // Closes the file being sent without ending it: the next data request reopens it and goes on,
 // or fails the router when the file is not the one announced any more.
-void SetFileAside(RouterSession* session);
+void SetFileAside(RouterSession& session);
 
 // The name of the file being sent or last sent; empty before the first.
 std::string CurrentFileName(const RouterSession& session);
-
-// The release text of a DRVR payload: after the first line feed, up to a NUL or the end, at most
-// 64 characters; empty when there is no line feed.
-std::string DriverRelease(const uint8_t* payload, int length);
-
-// The identity lines, disk label and architecture of a DSCV payload, each cut at 128 characters
-// and with unprintable characters shown as "?".
-std::vector<std::string> DiscoverLines(const uint8_t* payload, int length);

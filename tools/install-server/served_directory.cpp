@@ -14,8 +14,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "flows/net_datagram.h"
-#include "tools/install-server/hardware_address.h"
+#include "net/datagram.h"
+#include "net/hardware_address.h"
 #include "tools/install-server/profile_file.h"
 
 namespace {
@@ -47,7 +47,7 @@ int OpenWithoutLinks(int directory, const std::string& relative) {
 
 // Looks the file up as a router would get it; false with a message when it cannot be served.
 bool LookUpFile(const std::string& root, const std::string& relative, const std::string& name,
-                ServedFile* out) {
+                ServedFile& out) {
   std::string path = root + "/" + relative;
   int file = OpenBeneath(root, relative);
   if (file < 0) {
@@ -71,7 +71,7 @@ bool LookUpFile(const std::string& root, const std::string& relative, const std:
     fprintf(stderr, "install-server: %s is larger than a router can take\n", path.c_str());
     return false;
   }
-  *out = ServedFile{path, relative, name, status.st_size};
+  out = ServedFile{path, relative, name, status.st_size};
   return true;
 }
 
@@ -98,7 +98,7 @@ bool IsServableEntry(const std::string& root, const std::string& name) {
 
 // Every servable regular file of DIR/packages: package files by name, then ".scr" files by name,
 // so that a configuration file is written after the packages that might bring the same file.
-bool ListPackageDirectory(const std::string& root, std::vector<std::string>* names) {
+bool ListPackageDirectory(const std::string& root, std::vector<std::string>& names) {
   std::string directory = root + "/packages";
   DIR* listing = opendir(directory.c_str());
   if (listing == nullptr) {
@@ -108,21 +108,21 @@ bool ListPackageDirectory(const std::string& root, std::vector<std::string>* nam
   while (dirent* entry = readdir(listing)) {
     std::string name = entry->d_name;
     if (IsServableName(name) && IsServableEntry(root, name)) {
-      names->push_back(name);
+      names.push_back(name);
     }
   }
   closedir(listing);
-  std::sort(names->begin(), names->end(), [](const std::string& a, const std::string& b) {
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
     return EndsWithScr(a) != EndsWithScr(b) ? EndsWithScr(b) : a < b;
   });
   return true;
 }
 
-bool ReadProfileFile(const std::string& root, const std::string& path, ProfileFile* out) {
+bool ReadProfileFile(const std::string& root, const std::string& path, ProfileFile& out) {
   if (path.empty()) {
-    ProfileEntry entry{"default", false, {}};
-    out->profiles.push_back(entry);
-    return ListPackageDirectory(root, &out->profiles[0].files);
+    ProfileEntry entry{.name = "default", .keep = false, .files = {}};
+    out.profiles.push_back(entry);
+    return ListPackageDirectory(root, out.profiles[0].files);
   }
   std::ifstream file(path);
   std::ostringstream text;
@@ -133,18 +133,18 @@ bool ReadProfileFile(const std::string& root, const std::string& path, ProfileFi
   return ParseProfileFile(text.str(), path, out);
 }
 
-bool ResolveProfile(const std::string& root, const ProfileEntry& entry, Profile* out) {
-  out->root = root;
-  out->name = entry.name;
-  out->keep = entry.keep;
+bool ResolveProfile(const std::string& root, const ProfileEntry& entry, Profile& out) {
+  out.root = root;
+  out.name = entry.name;
+  out.keep = entry.keep;
   int64_t answers = kConversationAnswers;
   for (const std::string& name : entry.files) {
     ServedFile file;
-    if (!LookUpFile(root, "packages/" + name, name, &file)) {
+    if (!LookUpFile(root, "packages/" + name, name, file)) {
       return false;
     }
     answers += AnswersForFile(file.size);
-    out->files.push_back(file);
+    out.files.push_back(file);
   }
   if (answers > kMostAnswers) {
     fprintf(stderr,
@@ -153,7 +153,7 @@ bool ResolveProfile(const std::string& root, const ProfileEntry& entry, Profile*
             entry.name.c_str(), (long long)answers, (long long)kMostAnswers);
     return false;
   }
-  if (out->files.empty()) {
+  if (out.files.empty()) {
     // Its routers would erase their disks and report an installation of nothing.
     fprintf(stderr, "install-server: warning: profile '%s' has no files\n", entry.name.c_str());
   }
@@ -199,30 +199,31 @@ int64_t AnswersForFile(int64_t size) {
 }
 
 bool LoadServedDirectory(const std::string& root, const std::string& profilesPath,
-                         bool defaultDrivers, ServedDirectory* out) {
+                         DefaultDrivers defaultDrivers, ServedDirectory& out) {
   ServedFile driver;
-  if (defaultDrivers && !LookUpFile(root, "drivers/default.vpk", "default.vpk", &driver)) {
+  if (defaultDrivers == DefaultDrivers::kRequired &&
+      !LookUpFile(root, "drivers/default.vpk", "default.vpk", driver)) {
     // Routers without it would wait for their drivers for ever.
     fprintf(stderr, "install-server: give --no-default-drivers to serve without it\n");
     return false;
   }
   ProfileFile file;
-  if (!ReadProfileFile(root, profilesPath, &file)) {
+  if (!ReadProfileFile(root, profilesPath, file)) {
     return false;
   }
-  out->root = root;
-  out->profiles.clear();
+  out.root = root;
+  out.profiles.clear();
   for (size_t i = 0; i < file.profiles.size(); ++i) {
     auto profile = std::make_shared<Profile>();
-    if (!ResolveProfile(root, file.profiles[i], profile.get())) {
+    if (!ResolveProfile(root, file.profiles[i], *profile)) {
       return false;
     }
-    out->profiles.push_back(profile);
+    out.profiles.push_back(profile);
     if (file.profiles[i].name == "default") {
-      out->defaultProfile = int(i);
+      out.defaultProfile = int(i);
     }
   }
-  out->routerProfiles = file.routers;
+  out.routerProfiles = file.routers;
   return true;
 }
 
@@ -234,7 +235,7 @@ std::shared_ptr<const Profile> ProfileFor(const ServedDirectory& served, const u
   return served.defaultProfile < 0 ? nullptr : served.profiles[size_t(served.defaultProfile)];
 }
 
-bool ChooseDriverFile(const ServedDirectory& served, const std::string& release, ServedFile* out) {
+bool ChooseDriverFile(const ServedDirectory& served, const std::string& release, ServedFile& out) {
   std::string name = "default.vpk";
   if (IsPlainRelease(release)) {
     int special = OpenBeneath(served.root, "drivers/" + release + ".vpk");
@@ -253,9 +254,9 @@ bool ChooseDriverFile(const ServedDirectory& served, const std::string& release,
   if (!LookUpFile(served.root, "drivers/" + name, name, out)) {
     return false;
   }
-  if (kConversationAnswers + AnswersForFile(out->size) > kMostAnswers) {
+  if (kConversationAnswers + AnswersForFile(out.size) > kMostAnswers) {
     fprintf(stderr, "install-server: %s is larger than one conversation carries\n",
-            out->path.c_str());
+            out.path.c_str());
     return false;
   }
   return true;

@@ -33,6 +33,10 @@ struct Profile {
   std::vector<ServedFile> files;
 };
 
+// Whether DIR/drivers/default.vpk must be there: routers without a driver package of their own
+// would otherwise wait for their drivers for ever (--no-default-drivers makes it optional).
+enum class DefaultDrivers { kRequired, kOptional };
+
 // Everything served, as read at start or at the last reload.
 struct ServedDirectory {
   std::string root;
@@ -45,10 +49,10 @@ struct ServedDirectory {
 // every file in DIR/packages: package files by name, then ".scr" files by name, no keep) and looks
 // up every file. Prints "install-server: ..." and returns false when a file is missing, not a
 // regular file, leads out of DIR, or a profile holds more than one conversation can carry; and,
-// when defaultDrivers is set, when DIR/drivers/default.vpk cannot be served. Warns about a profile
-// without files.
+// when drivers/default.vpk is required, when it cannot be served. Warns about a profile without
+// files.
 bool LoadServedDirectory(const std::string& root, const std::string& profilesPath,
-                         bool defaultDrivers, ServedDirectory* out);
+                         DefaultDrivers defaultDrivers, ServedDirectory& out);
 
 // The profile of the router with this hardware address; empty when there is none for it.
 std::shared_ptr<const Profile> ProfileFor(const ServedDirectory& served, const uint8_t* address);
@@ -56,7 +60,7 @@ std::shared_ptr<const Profile> ProfileFor(const ServedDirectory& served, const u
 // The driver package for the kernel release a router sent: DIR/drivers/RELEASE.vpk when the
 // release is a plain name and that file exists, else DIR/drivers/default.vpk. False (with a
 // message) when neither is a regular file inside DIR that one conversation can carry.
-bool ChooseDriverFile(const ServedDirectory& served, const std::string& release, ServedFile* out);
+bool ChooseDriverFile(const ServedDirectory& served, const std::string& release, ServedFile& out);
 
 // Opens DIR/relative for reading, resolved beneath DIR (no link out of it, no "..", no magic
 // links) and without blocking on a special file. The descriptor, or -1 with errno (EXDEV or

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "flows/net_datagram.h"
+#include "net/datagram.h"
+#include "net/timings.h"
 #include "tools/install-server/router_session.h"
 #include "tools/install-server/served_directory.h"
 
@@ -30,9 +31,9 @@ constexpr size_t kMaxRouterSessions = 4096;
 // between YACK and STRT while it partitions and formats its disk, which can take minutes on a
 // large, slow disk.
 constexpr uint64_t kIdleTimeoutMicroseconds = 20 * 60 * 1000000ull;
-// A router gives up a data request after 6 s: silent longer, its file is set aside (closed, and
-// reopened should it speak again).
-constexpr uint64_t kFileIdleMicroseconds = 10 * 1000000ull;
+// A router gives up a data request after kDataRequestGiveUp (6 s): silent longer, its file is set
+// aside (closed, and reopened should it speak again).
+constexpr uint64_t kFileIdleMicroseconds = kDataRequestGiveUp + 4 * 1000000ull;
 // A broadcast from a router being served that spoke within this time is ignored: it does not
 // restart the conversation, and when it comes in on a second interface it is not answered there.
 constexpr uint64_t kRecentMicroseconds = 10 * 1000000ull;
@@ -45,7 +46,7 @@ struct InstallServer {
   ServedDirectory* served = nullptr;  // replaced in place by a reload
   std::string directory;              // what a reload reads again
   std::string profilesPath;
-  bool defaultDrivers = true;
+  DefaultDrivers defaultDrivers = DefaultDrivers::kRequired;
   std::vector<ServerInterface> interfaces;
   std::map<uint64_t, std::unique_ptr<RouterSession>> routers;  // by packed hardware address
   OpenFileCount openFiles{0, kMaxOpenFiles};
@@ -66,23 +67,23 @@ extern std::atomic<bool> serverReloadRequested;
 // Opens a UDP socket bound to the named interface and port 5000 (non-blocking, broadcasts
 // allowed) and reads the interface's hardware address. Prints "install-server: ..." and returns
 // false when any step fails.
-bool OpenServerInterface(const std::string& name, ServerInterface* out);
+bool OpenServerInterface(const std::string& name, ServerInterface& out);
 
 // Closes every interface socket and forgets every router.
-void CloseServer(InstallServer* server);
+void CloseServer(InstallServer& server);
 
 // Answers routers on every interface until serverStopRequested is set. Open files are held to
 // what RLIMIT_NOFILE leaves. False (with a message) only when waiting on the sockets fails.
-bool ServeRouters(InstallServer* server);
+bool ServeRouters(InstallServer& server);
 
 // Handles one datagram received on interface `index`: starts or continues the sender's
 // conversation and sends the answer, if any.
-void HandleDatagram(InstallServer* server, size_t index, const uint8_t* datagram, int length);
+void HandleDatagram(InstallServer& server, size_t index, const uint8_t* datagram, int length);
 
 // Forgets conversations silent past the idle timeout and sets aside files of silent routers;
 // writes the count of lines left out by the once-a-second limit.
-void SweepRouters(InstallServer* server);
+void SweepRouters(InstallServer& server);
 
 // Reads the profiles and the directory again. Conversations under way go on with what they were
 // offered, their files open. On failure the previous profiles stay, with a message; false.
-bool ReloadServedDirectory(InstallServer* server);
+bool ReloadServedDirectory(InstallServer& server);

@@ -49,59 +49,59 @@ const char usageText[] =
     "Exit status: 0 when stopped by SIGTERM or SIGINT, 1 when it cannot start or go on,\n"
     "2 for a wrong command line.\n";
 
-// The value of option `name` at argv[*at] ("--name=VALUE" or "--name VALUE"), advancing *at past
-// a separate value. False when argv[*at] is not that option.
-bool OptionValue(int argc, char** argv, int* at, const char* name, std::string* value,
-                 bool* missing) {
+// The value of option `name` at argv[at] ("--name=VALUE" or "--name VALUE"), advancing *at past
+// a separate value. False when argv[at] is not that option.
+bool OptionValue(int argc, char** argv, int& at, const char* name, std::string& value,
+                 bool& missing) {
   size_t length = strlen(name);
-  const char* argument = argv[*at];
+  const char* argument = argv[at];
   if (strncmp(argument, name, length) != 0) {
     return false;
   }
   if (argument[length] == '=') {
-    *value = argument + length + 1;
+    value = argument + length + 1;
     return true;
   }
   if (argument[length] != 0) {
     return false;
   }
-  if (*at + 1 >= argc) {
-    *missing = true;
+  if (at + 1 >= argc) {
+    missing = true;
     return true;
   }
-  *value = argv[++*at];
+  value = argv[++at];
   return true;
 }
 
-bool ParseCount(const std::string& text, int* out) {
+bool ParseCount(const std::string& text, int& out) {
   char* end = nullptr;
   long value = strtol(text.c_str(), &end, 10);
   if (text.empty() || *end != 0 || value < 1 || value > 1000000) {
     fprintf(stderr, "install-server: cannot use '%s' as a count\n", text.c_str());
     return false;
   }
-  *out = int(value);
+  out = int(value);
   return true;
 }
 
-bool ParseOne(int argc, char** argv, int* at, ServerOptions* out, bool* missing) {
+bool ParseOne(int argc, char** argv, int& at, ServerOptions& out, bool& missing) {
   std::string value;
-  if (strcmp(argv[*at], "--help") == 0) {
-    out->help = true;
-  } else if (OptionValue(argc, argv, at, "--directory", &value, missing)) {
-    out->directory = value;
-  } else if (OptionValue(argc, argv, at, "--profiles", &value, missing)) {
-    out->profiles = value;
-  } else if (OptionValue(argc, argv, at, "--interface", &value, missing)) {
-    out->interfaces.push_back(value);
-  } else if (OptionValue(argc, argv, at, "--events", &value, missing)) {
-    out->events = value;
-  } else if (strcmp(argv[*at], "--no-default-drivers") == 0) {
-    out->defaultDrivers = false;
-  } else if (OptionValue(argc, argv, at, "--duplicate-every", &value, missing)) {
-    return *missing || ParseCount(value, &out->duplicateEvery);
+  if (strcmp(argv[at], "--help") == 0) {
+    out.help = true;
+  } else if (OptionValue(argc, argv, at, "--directory", value, missing)) {
+    out.directory = value;
+  } else if (OptionValue(argc, argv, at, "--profiles", value, missing)) {
+    out.profiles = value;
+  } else if (OptionValue(argc, argv, at, "--interface", value, missing)) {
+    out.interfaces.push_back(value);
+  } else if (OptionValue(argc, argv, at, "--events", value, missing)) {
+    out.events = value;
+  } else if (strcmp(argv[at], "--no-default-drivers") == 0) {
+    out.defaultDrivers = DefaultDrivers::kOptional;
+  } else if (OptionValue(argc, argv, at, "--duplicate-every", value, missing)) {
+    return missing || ParseCount(value, out.duplicateEvery);
   } else {
-    fprintf(stderr, "install-server: unknown option '%s'\n", argv[*at]);
+    fprintf(stderr, "install-server: unknown option '%s'\n", argv[at]);
     return false;
   }
   return true;
@@ -109,10 +109,10 @@ bool ParseOne(int argc, char** argv, int* at, ServerOptions* out, bool* missing)
 
 }  // namespace
 
-bool ParseServerOptions(int argc, char** argv, ServerOptions* out) {
+bool ParseServerOptions(int argc, char** argv, ServerOptions& out) {
   for (int at = 1; at < argc; ++at) {
     bool missing = false;
-    if (!ParseOne(argc, argv, &at, out, &missing)) {
+    if (!ParseOne(argc, argv, at, out, missing)) {
       return false;
     }
     if (missing) {
@@ -120,10 +120,10 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions* out) {
       return false;
     }
   }
-  if (out->help) {
+  if (out.help) {
     return true;
   }
-  if (out->directory.empty() || out->interfaces.empty()) {
+  if (out.directory.empty() || out.interfaces.empty()) {
     fprintf(stderr, "install-server: give --directory and at least one --interface\n");
     return false;
   }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/install-server/served_directory.h"
+
 // The command line of install-server.
 
 struct ServerOptions {
@@ -12,7 +14,7 @@ struct ServerOptions {
   std::vector<std::string> interfaces;  // at least one
   int duplicateEvery = 0;               // > 0: send every Nth answer twice
   std::string events;                   // the fleet view's file; "-": standard output
-  bool defaultDrivers = true;           // false: serve without DIR/drivers/default.vpk
+  DefaultDrivers defaultDrivers = DefaultDrivers::kRequired;
   bool help = false;
 };
 
@@ -24,7 +26,7 @@ constexpr int kExitUsage = 2;    // the command line is wrong
 // Parses argv[1..argc-1]: "--name VALUE" or "--name=VALUE". Prints "install-server: ..." and
 // returns false for an unknown option, a missing value, a bad number, or no directory or interface
 // (unless --help was given).
-bool ParseServerOptions(int argc, char** argv, ServerOptions* out);
+bool ParseServerOptions(int argc, char** argv, ServerOptions& out);
 
 // Writes the --help text: options, the directory layout, the profile file and the exit statuses.
 void PrintServerUsage(FILE* out);

@@ -1,4 +1,6 @@
-#include "tools/install-server/hardware_address.h"
+#include "net/hardware_address.h"
+
+#include <cstdio>
 
 #include "streams/hex_digit.h"
 
@@ -34,6 +36,7 @@ bool ParseHardwareAddress(const std::string& text, uint8_t* address) {
 
 std::string HardwareAddressText(const uint8_t* address) {
   char text[18];
-  FormatHardwareAddress(address, text);
+  snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", address[0], address[1], address[2],
+           address[3], address[4], address[5]);
   return text;
 }

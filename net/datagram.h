@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "streams/byte_order.h"
@@ -62,10 +61,4 @@ inline bool IsZeroAddress(const uint8_t* address) {
     }
   }
   return true;
-}
-
-// Writes a hardware address as "%02X:%02X:%02X:%02X:%02X:%02X" into text (18 bytes with the NUL).
-inline void FormatHardwareAddress(const uint8_t* address, char (&text)[18]) {
-  snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", address[0], address[1], address[2],
-           address[3], address[4], address[5]);
 }

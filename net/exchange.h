@@ -2,25 +2,23 @@
 
 #include <cstdint>
 
-#include "flows/net_session.h"
+#include <string_view>
+
+#include "net/session.h"
 
 // The conversations of the network installation: finding a server by broadcast and the
 // stop-and-wait exchange of one request and its answer.
 
-// How long one broadcast waits for its offers, shared by all waits after it.
-constexpr uint64_t kOfferWait = 1000000;
-// Every 60 broadcasts without an offer the interfaces are scanned again.
-constexpr uint32_t kBroadcastsPerScan = 60;
-
 // Sends the request (its payload written after a cleared header) once on every interface, as
 // the start of a new conversation: the server is forgotten, the counters start again and
-// offerWait is a whole second. A failed send leaves out the remaining interfaces.
+// offerWait is kOfferWait; every kBroadcastsPerScan broadcasts the interfaces are scanned again
+// first. A failed send leaves out the remaining interfaces.
 void BroadcastRequest(NetSession& session, uint8_t* datagram, uint16_t payloadLength);
 
 // Waits, for what is left of offerWait, for an offer addressed to this client whose payload
 // begins with `word`. On true the offer is in `buffer` (kDatagramSize bytes), its interface
 // selected and its sender the session's server; false when the time ran out.
-bool WaitForOffer(NetSession& session, uint8_t* buffer, const char* word);
+bool WaitForOffer(NetSession& session, uint8_t* buffer, std::string_view word);
 
 // Sends the stamped request on the interface and waits `microsecondsPerAttempt` for a reply that
 // AcceptDatagram takes, sending the same request again up to `attempts` times in all. Returns

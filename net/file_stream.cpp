@@ -1,16 +1,13 @@
-#include "flows/net_file_stream.h"
+#include "net/file_stream.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <string_view>
 
-#include "flows/net_exchange.h"
-#include "flows/net_messages.h"
+#include "net/exchange.h"
+#include "net/timings.h"
 
 namespace {
-
-constexpr size_t kUsedNameLength = 31;
 
 // One RETR, its answer in the stream's buffer; the answer's payload length, or -1.
 int RequestData(NetFileStream& stream) {
@@ -18,24 +15,10 @@ int RequestData(NetFileStream& stream) {
     return -1;
   }
   uint8_t request[kDatagramSize] = {};
-  FillHeader(*stream.session, request, WritePayload(request, kRequestData));
+  StampRequest(*stream.session, request, WritePayload(request, kRequestData));
   int length = Exchange(*stream.interface, *stream.session, request, stream.buffer,
                         kDataRequestWait, kDataRequestAttempts);
   return length < 0 ? -1 : length - kDatagramHeaderSize;
-}
-
-// The text of the payload's line `index` (0 is the word), empty where the payload ends first.
-std::string_view PayloadLine(std::string_view payload, int index) {
-  for (; index > 0; --index) {
-    size_t end = payload.find('\n');
-    payload = end == payload.npos ? std::string_view() : payload.substr(end + 1);
-  }
-  return payload.substr(0, payload.find('\n'));
-}
-
-bool ParseSize(std::string_view text, int32_t& size) {
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
-  return !text.empty() && error == std::errc() && end == text.data() + text.size() && size >= 0;
 }
 
 }  // namespace
@@ -56,23 +39,22 @@ FileHeader OpenNextFile(NetFileStream& stream) {
 }
 
 FileHeader ReadFileHeader(NetFileStream& stream, int payloadLength) {
-  std::string_view payload(reinterpret_cast<const char*>(stream.buffer + kDatagramHeaderSize),
-                           std::clamp(payloadLength, 0, kMaxPayload));
-  if (payloadLength < 0 || !payload.starts_with("FILE")) {
-    stream.name[0] = '\0';
-    return payloadLength < 0 ? FileHeader::kNoReply : FileHeader::kNone;
+  stream.name[0] = '\0';
+  if (payloadLength < 0) {
+    return FileHeader::kNoReply;
   }
-  std::string_view name = PayloadLine(payload, 1).substr(0, sizeof stream.name - 1);
+  std::string_view payload(reinterpret_cast<const char*>(stream.buffer + kDatagramHeaderSize),
+                           std::min(payloadLength, kMaxPayload));
+  std::string_view name;
+  FileHeader header = ReadFileHeader(payload, name, stream.size);
+  name = name.substr(0, sizeof stream.name - 1);
   name.copy(stream.name, name.size());  // the view of a missing line has no data at all
   stream.name[name.size()] = '\0';
-  return ParseSize(PayloadLine(payload, 2), stream.size) ? FileHeader::kOpened
-                                                         : FileHeader::kBroken;
+  return header;
 }
 
 std::string UsableFileName(const NetFileStream& stream) {
-  std::string name(stream.name, strnlen(stream.name, kUsedNameLength));
-  bool plain = name != "." && name != ".." && name.find('/') == name.npos;
-  return plain ? name : "";
+  return UsableFileName(std::string_view(stream.name));
 }
 
 int ReadFileData(NetFileStream& stream, uint8_t* buffer, size_t maximum) {

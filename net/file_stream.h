@@ -4,22 +4,11 @@
 #include <cstdint>
 #include <string>
 
-#include "flows/net_session.h"
+#include "net/messages.h"
+#include "net/session.h"
 
 // The transfer of one file from the server: a RETR for its FILE header, then one RETR for each
 // data datagram until an empty one ends the file.
-
-// Per RETR: 20 milliseconds per attempt, 300 attempts.
-constexpr uint64_t kDataRequestWait = 20000;
-constexpr int kDataRequestAttempts = 300;
-
-// What the RETR that opens a file brought.
-enum class FileHeader {
-  kOpened,   // a FILE header: name and size are set
-  kNone,     // a reply that is no FILE header: the server has no more files
-  kNoReply,  // no reply in all the attempts
-  kBroken,   // a FILE header whose size is no decimal number from 0 to 2^31 - 1
-};
 
 // Replaces the session's current file by a new stream on the selected interface; returns it.
 NetFileStream& ReplaceCurrentFile(NetSession& session);
@@ -32,8 +21,7 @@ FileHeader OpenNextFile(NetFileStream& stream);
 // decimal number from 0 to 2^31-1. The parsing half of OpenNextFile, callable without a network.
 FileHeader ReadFileHeader(NetFileStream& stream, int payloadLength);
 
-// The name under which the file is stored: the first 31 characters of the announced name, or
-// empty when they are empty, "." or "..", or hold a "/" (the file would land outside its folder).
+// The name under which the file is stored (UsableFileName of the announced name).
 std::string UsableFileName(const NetFileStream& stream);
 
 // Hands out up to `maximum` bytes of the file into `buffer`, asking for the next data datagram

@@ -1,4 +1,4 @@
-#include "flows/net_interfaces.h"
+#include "net/interfaces.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "platform/pending_interrupt.h"
 #include "platform/platform.h"
@@ -97,7 +98,7 @@ bool OpenInterface(const std::string& name, NetInterface& interface) {
 }
 
 // Adds the interfaces of the remaining lines of `table`; false when an address query failed.
-bool AddInterfaces(FILE* table, int query, NetSession& session) {
+bool AddInterfaces(FILE* table, int query, std::vector<NetInterface>& interfaces) {
   char line[512];
   while (fgets(line, sizeof line, table) != nullptr) {
     std::string name = InterfaceName(line);
@@ -108,7 +109,7 @@ bool AddInterfaces(FILE* table, int query, NetSession& session) {
     NetInterface interface;
     memcpy(interface.hardwareAddress, request.ifr_hwaddr.sa_data, kHardwareAddressSize);
     if (!IsZeroAddress(interface.hardwareAddress) && OpenInterface(name, interface)) {
-      session.interfaces.push_back(interface);
+      interfaces.push_back(std::move(interface));
     }
   }
   return true;
@@ -116,35 +117,49 @@ bool AddInterfaces(FILE* table, int query, NetSession& session) {
 
 }  // namespace
 
-void ScanInterfaces(NetSession& session) {
-  CloseInterfaces(session);
+NetInterface::NetInterface(NetInterface&& other) noexcept {
+  *this = std::move(other);
+}
+
+NetInterface& NetInterface::operator=(NetInterface&& other) noexcept {
+  if (this != &other) {
+    if (socket >= 0) {
+      close(socket);
+    }
+    memcpy(hardwareAddress, other.hardwareAddress, kHardwareAddressSize);
+    socket = other.socket;
+    destination = other.destination;
+    lastSender = other.lastSender;
+    other.socket = -1;
+  }
+  return *this;
+}
+
+NetInterface::~NetInterface() {
+  if (socket >= 0) {
+    close(socket);
+  }
+}
+
+void ScanInterfaces(std::vector<NetInterface>& interfaces) {
+  interfaces.clear();
   FILE* table = fopen("/proc/net/dev", "r");
   if (table == nullptr) {
     return;
   }
   int lines = CountLines(table);
-  session.interfaces.reserve(lines > 2 ? lines - 2 : 0);
+  interfaces.reserve(lines > 2 ? lines - 2 : 0);
   int query = socket(AF_INET, SOCK_RAW, kAddressQueryProtocol);
   char line[512];
   bool skipped = query >= 0 && fgets(line, sizeof line, table) != nullptr &&
                  fgets(line, sizeof line, table) != nullptr;
-  if (skipped && !AddInterfaces(table, query, session)) {
-    CloseInterfaces(session);
+  if (skipped && !AddInterfaces(table, query, interfaces)) {
+    interfaces.clear();
   }
   if (query >= 0) {
     close(query);
   }
   fclose(table);
-}
-
-void CloseInterfaces(NetSession& session) {
-  for (NetInterface& interface : session.interfaces) {
-    if (interface.socket >= 0) {
-      close(interface.socket);
-    }
-  }
-  session.interfaces.clear();
-  session.selectedInterface = -1;
 }
 
 bool SendDatagram(const NetInterface& interface, const uint8_t* datagram) {

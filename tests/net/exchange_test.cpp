@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "flows/net_exchange.h"
-#include "flows/net_file_stream.h"
-#include "flows/net_interfaces.h"
-#include "flows/net_messages.h"
+#include "net/exchange.h"
+
 #include "gtest/gtest.h"
+#include "net/file_stream.h"
+#include "net/interfaces.h"
+#include "net/messages.h"
+#include "net/timings.h"
 #include "tests/support/net_namespace.h"
 #include "tests/support/scripted_peer.h"
 
@@ -33,7 +35,7 @@ class NetProtocol : public testing::Test {
     ASSERT_TRUE(peer_->Ready());
     NamespaceVisit visit(link_->Left());
     ASSERT_TRUE(visit.Entered());  // never the host's interfaces
-    ScanInterfaces(session_);
+    ScanInterfaces(session_.interfaces);
     ASSERT_EQ(session_.interfaces.size(), 1u);
   }
 
@@ -78,59 +80,24 @@ TEST_F(NetProtocol, ScanRaisesTheInterfaceAndPassesOverLoopback) {
   EXPECT_EQ(link_->RunIn(link_->Left(), "ip link show eth0 | grep -q PROMISC"), 0);
 }
 
-TEST_F(NetProtocol, BroadcastCarriesTheDiscoveryFromTheInterfaceAddress) {
-  uint8_t datagram[kDatagramSize] = {};
-  BroadcastRequest(session_, datagram, WritePayload(datagram, DiscoverPayload("", "", "Corvanta")));
-  uint8_t received[kDatagramSize];
-  ASSERT_EQ(peer_->Receive(received, 1000), 42);
-  DatagramHeader header = LoadDatagramHeader(received);
-  EXPECT_EQ(std::string(header.source, header.source + 6), std::string(kClient, kClient + 6));
-  EXPECT_TRUE(IsZeroAddress(header.destination));
-  EXPECT_EQ(header.sequence, 1);
-  EXPECT_EQ(header.acknowledgement, 0);
-  EXPECT_EQ(session_.offerWait, kOfferWait);
-}
-
-// Each row comes alone after a broadcast (whose own echo also reaches the client).
-TEST_F(NetProtocol, WaitForOfferTakesOnlyAnOfferForThisClient) {
-  struct Case {
-    const char* what;
-    DatagramHeader header;
-    std::string payload;
-    bool wrongPort, taken;
-  };
-  DatagramHeader toEveryone = Offer();
-  memset(toEveryone.destination, 0, 6);
-  DatagramHeader otherClient = Offer();
-  otherClient.destination[5] = 0x0b;
-  DatagramHeader second = Offer();
-  second.sequence = 2;
-  const Case cases[] = {
-      {"an offer", Offer(), "OFFR\n\n", false, true},
-      {"to everyone", toEveryone, "OFFR\n\n", false, false},
-      {"an empty payload", Offer(), "", false, false},
-      {"another word", Offer(), "OFDR", false, false},
-      {"from another port", Offer(), "OFFR\n\n", true, false},
-      {"for another client", otherClient, "OFFR\n\n", false, false},
-      {"not the first of a conversation", second, "OFFR\n\n", false, false},
-  };
-  for (const Case& c : cases) {
+// Which offers count is the acceptance rules' affair; here only what the network adds: the
+// client's own broadcast comes back, and a datagram from another port is passed over.
+TEST_F(NetProtocol, WaitForOfferTakesAnOfferFromPort5000) {
+  for (bool wrongPort : {true, false}) {
     uint8_t datagram[kDatagramSize] = {};
     BroadcastRequest(session_, datagram, WritePayload(datagram, kAcceptOffer));
-    ASSERT_TRUE(peer_->Send(c.header, c.payload, c.wrongPort));
+    ASSERT_TRUE(peer_->Send(Offer(), "OFFR\n\n", wrongPort));
     session_.offerWait = 200000;
     uint8_t offer[kDatagramSize];
-    EXPECT_EQ(WaitForOffer(session_, offer, c.payload.empty() ? "" : "OFFR"), c.taken) << c.what;
-    EXPECT_EQ(session_.selectedInterface, c.taken ? 0 : -1) << c.what;
-    if (c.taken) {
-      EXPECT_EQ(memcmp(session_.peerAddress, peer_->Address(), 6), 0);
-      EXPECT_EQ(session_.receiveCounter, 1u);
-    }
+    EXPECT_EQ(WaitForOffer(session_, offer, kOfferWord), !wrongPort);
+    EXPECT_EQ(session_.selectedInterface, wrongPort ? -1 : 0);
   }
+  EXPECT_EQ(memcmp(session_.peerAddress, peer_->Address(), 6), 0);
+  EXPECT_EQ(session_.receiveCounter, 1u);
 }
 
 TEST_F(NetProtocol, BroadcastsScanTheInterfacesAgainEverySixtieth) {
-  CloseInterfaces(session_);
+  session_.interfaces.clear();
   session_.broadcastCount = kBroadcastsPerScan - 2;
   NamespaceVisit visit(link_->Left());
   ASSERT_TRUE(visit.Entered());
@@ -146,7 +113,7 @@ TEST_F(NetProtocol, ExchangeRepeatsTheSameRequestUntilItsAttemptsRunOut) {
   Bind();
   peer_->Serve({});
   uint8_t request[kDatagramSize] = {};
-  FillHeader(session_, request, WritePayload(request, kStartInstallation));
+  StampRequest(session_, request, WritePayload(request, kStartInstallation));
   uint8_t reply[kDatagramSize];
   EXPECT_EQ(Exchange(session_.interfaces[0], session_, request, reply, 20000, 3), -1);
   std::vector<PeerRequest> requests = peer_->Finish();
@@ -189,10 +156,6 @@ TEST_F(NetProtocol, FileHeadersAndEndsAsTheServerSendsThem) {
        "x"},
       {{{"FILE\nshort\n6\n"}, {"abc"}, {""}}, FileHeader::kOpened, "short", "abc<-1>"},
       {{{"FILE\nlonger\n2\n"}, {"abc"}, {""}}, FileHeader::kOpened, "longer", "abc"},
-      {{{"FILE\nnegative\n-1\n"}}, FileHeader::kBroken, "negative", ""},
-      {{{"FILE\nhuge\n2147483648\n"}}, FileHeader::kBroken, "huge", ""},
-      {{{"FILE\nnumber\n12x\n"}}, FileHeader::kBroken, "number", ""},
-      {{{"FILE\nnone\n"}}, FileHeader::kBroken, "none", ""},
       {{{"DONE"}}, FileHeader::kNone, "", ""},
   };
   for (const Case& c : cases) {

@@ -1,12 +1,12 @@
-#include "flows/net_exchange.h"
+#include "net/exchange.h"
 
 #include <poll.h>
 
 #include <cstring>
 #include <vector>
 
-#include "flows/net_interfaces.h"
-#include "flows/net_messages.h"
+#include "net/interfaces.h"
+#include "net/timings.h"
 #include "platform/pending_interrupt.h"
 #include "platform/platform.h"
 
@@ -15,36 +15,19 @@ namespace {
 void StartConversation(NetSession& session) {
   session.offerWait = kOfferWait;
   session.selectedInterface = -1;
-  session.sendCounter = 0;
-  session.receiveCounter = 0;
-  memset(session.peerAddress, 0, kHardwareAddressSize);
-}
-
-// Tests one received datagram as an offer to the interface's address. Every candidate is tested
-// as the first datagram of a new conversation.
-bool IsOffer(NetSession& session, const NetInterface& interface, uint8_t* datagram, int length,
-             const char* word) {
-  session.sendCounter = 0;
-  session.receiveCounter = 0;
-  memset(session.peerAddress, 0, kHardwareAddressSize);
-  memcpy(session.ownAddress, interface.hardwareAddress, kHardwareAddressSize);
-  if (!AcceptDatagram(session, datagram, length)) {
-    return false;
-  }
-  DatagramHeader header = LoadDatagramHeader(datagram);
-  return !IsZeroAddress(header.destination) && header.payloadLength != 0 &&
-         PayloadBegins(datagram, word);
+  RestartConversation(session);
 }
 
 // Receives everything waiting on the interface; true at the first offer, which then binds the
-// session to this interface and its sender.
-bool TakeOffer(NetSession& session, size_t index, uint8_t* buffer, const char* word) {
+// session to this interface and its sender. Every candidate is judged as the first datagram of a
+// new conversation on the interface's address.
+bool OfferOnInterface(NetSession& session, size_t index, uint8_t* buffer, std::string_view word) {
   NetInterface& interface = session.interfaces[index];
   for (int length = ReceiveDatagram(interface, buffer); length >= 0;
        length = ReceiveDatagram(interface, buffer)) {
-    if (IsOffer(session, interface, buffer, length, word)) {
+    memcpy(session.ownAddress, interface.hardwareAddress, kHardwareAddressSize);
+    if (TakeOffer(session, buffer, length, word)) {
       session.selectedInterface = int32_t(index);
-      memcpy(session.peerAddress, buffer + kSourceOffset, kHardwareAddressSize);
       return true;
     }
   }
@@ -55,13 +38,13 @@ bool TakeOffer(NetSession& session, size_t index, uint8_t* buffer, const char* w
 
 void BroadcastRequest(NetSession& session, uint8_t* datagram, uint16_t payloadLength) {
   if (++session.broadcastCount == kBroadcastsPerScan) {
-    ScanInterfaces(session);
+    ScanInterfaces(session.interfaces);
     session.broadcastCount = 0;
   }
   StartConversation(session);
   for (const NetInterface& interface : session.interfaces) {
     memcpy(session.ownAddress, interface.hardwareAddress, kHardwareAddressSize);
-    FillHeader(session, datagram, payloadLength);
+    StampRequest(session, datagram, payloadLength);
     session.sendCounter = 0;
     session.receiveCounter = 0;
     if (!SendDatagram(interface, datagram)) {
@@ -70,7 +53,7 @@ void BroadcastRequest(NetSession& session, uint8_t* datagram, uint16_t payloadLe
   }
 }
 
-bool WaitForOffer(NetSession& session, uint8_t* buffer, const char* word) {
+bool WaitForOffer(NetSession& session, uint8_t* buffer, std::string_view word) {
   if (session.interfaces.empty()) {
     // Nothing to listen on: the wait is only time passing.
     if (SleepMicroseconds(session.offerWait) != 0) {
@@ -85,7 +68,7 @@ bool WaitForOffer(NetSession& session, uint8_t* buffer, const char* word) {
   }
   while (WaitReadable(sockets.data(), sockets.size(), session.offerWait)) {
     for (size_t i = 0; i < sockets.size(); ++i) {
-      if (sockets[i].revents != 0 && TakeOffer(session, i, buffer, word)) {
+      if (sockets[i].revents != 0 && OfferOnInterface(session, i, buffer, word)) {
         return true;
       }
     }

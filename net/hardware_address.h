@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "flows/net_datagram.h"
+#include "net/datagram.h"
 
-// Hardware addresses as install-server keeps and reads them.
+// Hardware addresses as the programs show, read and keep them.
 
 // The six bytes of an address packed into one number, for use as a table key.
 uint64_t PackHardwareAddress(const uint8_t* address);
