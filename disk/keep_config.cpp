@@ -14,7 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "disk/tools.h"
+#include "console/progress.h"
+#include "packages/roots.h"
 #include "platform/memory_figures.h"
 
 namespace {
@@ -279,19 +280,18 @@ TreeWalk StartWalk(const std::string& source) {
 
 ConfigChunk* ReadOldConfiguration() {
   struct stat status;
-  const char* source = nullptr;
-  if (stat("/flash/vela/store", &status) == 0) {
-    source = "/flash/vela/store";
-  } else if (lstat("/flash/rw/store", &status) == 0) {
-    source = "/flash/rw/store";
-  } else {
-    return nullptr;
+  std::string source = TargetPath("/vela/store");
+  if (stat(source.c_str(), &status) != 0) {
+    source = TargetPath("/rw/store");
+    if (lstat(source.c_str(), &status) != 0) {
+      return nullptr;
+    }
   }
   StartProgress("Reading old configuration...");
   ConfigChunk* first = NewChunk(kChunkCapacity, nullptr);
   ConfigChunk* current = first;
   TreeWalk walk = StartWalk(source);
-  if (first != nullptr && ReadTree(current, source, walk)) {
+  if (first != nullptr && ReadTree(current, source.c_str(), walk)) {
     Seal(current);
   } else {
     FreeChunks(first);

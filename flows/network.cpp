@@ -269,8 +269,8 @@ void SayFarewell(NetSession& session) {
 }  // namespace
 
 Received ReceivePackages(NetSession& session, bool keepImage, bool quiet) {
-  FILE* child = StartInstallerChild(keepImage, quiet);
-  if (child == nullptr) {
+  PipedChild child = StartInstallerChild({.keepImage = keepImage, .quiet = quiet});
+  if (!child.IsOpen()) {
     puts("\nFATAL ERROR: couldn't start install");
     return Received::kFailed;
   }
@@ -279,7 +279,7 @@ Received ReceivePackages(NetSession& session, bool keepImage, bool quiet) {
     int count = session.currentFile ? ReadFileData(*session.currentFile, block, sizeof block) : -1;
     if (count < 0) {
       puts("\nFATAL ERROR: bad network connection");
-    } else if (count > 0 && fwrite(block, 1, count, child) != size_t(count)) {
+    } else if (count > 0 && fwrite(block, 1, count, child.Stream()) != size_t(count)) {
       puts("");
       count = -1;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 
@@ -25,3 +27,8 @@ std::string TargetPath(std::string_view path);
 
 // The system root followed by path, which begins with "/": SystemPath("/rw/pckg/").
 std::string SystemPath(std::string_view path);
+
+// Creates the empty marker file `path` (beginning with "/") in the target tree, with `mode`: a
+// hint for the installed system. False when it could not be created; callers ignore that on
+// purpose, since a missing marker only loses the hint.
+bool WriteMarker(std::string_view path, mode_t mode = 0600);
