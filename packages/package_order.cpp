@@ -77,8 +77,8 @@ CandidateState ClassifyCandidates(const std::vector<Package*>& list) {
   return state;
 }
 
-void OrderPackages(std::vector<Package*>& list, bool downgrade, bool announce) {
-  DropSuperseded(list, downgrade, announce);
+void OrderPackages(std::vector<Package*>& list, OrderOptions options) {
+  DropSuperseded(list, options.downgrade, options.announce);
   std::vector<Package*> ordered;
   ordered.reserve(list.size());
   for (Package* taken : list) {
@@ -113,7 +113,7 @@ std::vector<SelectablePackage*> OrderPackageFiles(const std::vector<SelectablePa
     list.push_back(standIn.get());
     standIns.push_back(std::move(standIn));
   }
-  OrderPackages(list, downgrade, true);
+  OrderPackages(list, {.downgrade = downgrade, .announce = true});
   std::vector<SelectablePackage*> ordered;
   for (const Package* standIn : list) {
     ordered.push_back(fileOf[standIn]);
