@@ -105,7 +105,7 @@ bool InstallerChildMain(InstallerChildOptions options) {
     return false;
   }
   GetPackageDatabase();
-  LoadDatabase(options.quiet);
+  LoadDatabase({.quiet = options.quiet});
   __gnu_cxx::stdio_filebuf<char> standardInput(0, std::ios::in);
   std::istream input(&standardInput);
   return options.keepImage ? InstallKeepingImage(input) : InstallDirectly(input);

@@ -31,7 +31,10 @@ bool MakeTreeDirectories(int root, const std::vector<std::string>& components);
 // -1 is passed over.
 void CloseQuietly(int descriptor);
 
+// Whether DeleteDirectoryEntries leaves the names beginning with ".".
+enum class HiddenEntries { kDelete, kKeep };
+
 // Deletes the files, links and nodes of the open directory (not its subdirectories), all but
-// "." and "..", or with keepHidden all but the names beginning with "."; takes over directory.
-// Deletions never report: what could not be deleted stays.
-void DeleteDirectoryEntries(int directory, bool keepHidden);
+// "." and "..", or with HiddenEntries::kKeep all but the names beginning with "."; takes over
+// directory. Deletions never report: what could not be deleted stays.
+void DeleteDirectoryEntries(int directory, HiddenEntries hidden);

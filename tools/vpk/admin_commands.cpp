@@ -128,7 +128,7 @@ bool OpenTree(const char* command, TreeUse use, const AdminArguments& arguments,
   if (use == TreeUse::kInstall && stat(TargetPath("/var/pdb").c_str(), &status) != 0) {
     return true;
   }
-  return LoadDatabase(false);
+  return LoadDatabase({.quiet = false});
 }
 
 // A name read from an unverified file, fit for the terminal: bytes that are not printable ASCII,
@@ -359,7 +359,7 @@ int BootInstallCommand(int argc, char** argv) {
     return 1;
   }
   // Without a database the files are installed all the same: they may bring the system back.
-  if (!LoadDatabase(false)) {
+  if (!LoadDatabase({.quiet = false})) {
     std::fprintf(stderr, "vpk: boot-install: no package database in %s\n",
                  TargetPath("/var/pdb").c_str());
   }
