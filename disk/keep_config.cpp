@@ -254,7 +254,8 @@ bool WriteEntries(ConfigChunk* first) {
 // How many bytes the copy may take: what the kernel says is available, less the margin.
 uint64_t CopyBudget() {
   std::map<std::string, uint64_t> figures;
-  if (!ReadMemoryFigures("/proc/meminfo", figures) || figures.count("MemAvailable") == 0) {
+  if (!ReadMemoryFigures(SystemPath("/proc/meminfo"), figures) ||
+      figures.count("MemAvailable") == 0) {
     return kBudgetWithoutFigure;
   }
   uint64_t available = figures["MemAvailable"] * 1024;
