@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -25,28 +26,22 @@ struct KeptTree {
   ~KeptTree() { GetPackageRoots() = saved; }
 
   // Copies the store of the system at /flash, puts that system aside at /old as formatting would,
-  // and writes the copy back into a new /flash with its base directories; what it printed.
-  int CopyAndWriteBack(std::string* output = nullptr) {
+  // and writes the copy back into a new /flash with its base directories; its output lands in said.
+  int CopyAndWriteBack() {
     testing::internal::CaptureStdout();
     ConfigChunk* first = ReadOldConfiguration();
-    int result = rename(root.HostPath("/flash").c_str(), root.HostPath("/old").c_str()) != 0 ? 3
-                 : first == nullptr                                                          ? 1
-                                                                                             : 0;
+    EXPECT_EQ(rename(root.HostPath("/flash").c_str(), root.HostPath("/old").c_str()), 0);
     for (const char* directory : {"/flash", "/flash/rw", "/flash/vela"}) {
       mkdir(root.HostPath(directory).c_str(), 0755);
     }
-    if (result == 0 && !WriteBackConfiguration(first)) {
-      result = 2;
-    }
-    std::string said = testing::internal::GetCapturedStdout();
-    if (output != nullptr) {
-      *output = said;
-    }
+    int result = first == nullptr ? 1 : WriteBackConfiguration(first) ? 0 : 2;
+    said = testing::internal::GetCapturedStdout();
     return result;
   }
 
   SandboxRoot root;  // only a temporary tree here: nothing runs inside it
   PackageRoots saved;
+  std::string said;
 };
 
 // The status of a path in the root, following links.
@@ -85,9 +80,8 @@ TEST(KeepConfiguration, StoreComesBackWholeWhereverItsEntriesMeetTheChunkEnds) {
       root.Write("/flash" + file, std::string(example.size, file.back()));
       ASSERT_EQ(utimensat(AT_FDCWD, root.HostPath("/flash" + file).c_str(), kTimes, 0), 0);
     }
-    std::string output;
-    EXPECT_EQ(tree.CopyAndWriteBack(&output), example.kept ? 0 : 1) << output;
-    EXPECT_EQ(output.empty(), example.kept == nullptr);  // nothing to keep: silence
+    EXPECT_EQ(tree.CopyAndWriteBack(), example.kept ? 0 : 1) << tree.said;
+    EXPECT_EQ(tree.said.empty(), example.kept == nullptr);  // nothing to keep: silence
     for (const std::string& file : example.files) {
       bool kept = example.kept != nullptr && file.rfind(example.kept, 0) == 0;
       EXPECT_EQ(root.Exists("/flash" + file), kept) << file;
@@ -157,20 +151,17 @@ TEST(KeepConfiguration, LinksBackUpAreLeftOutAndTheCopyStaysWithinMemory) {
     const SandboxRoot& root = tree.root;
     root.Write("/flash/vela/store/sub/f", std::string(example.fileSize, 'f'));
     std::string store = root.HostPath("/flash/vela/store/");
-    // The target root is the temporary one here.
-    std::string target = example.target;
-    if (target.rfind("/flash", 0) == 0) {
-      target = root.HostPath(target);
-    }
+    // "/flash" stands for the target root, here the temporary one's.
+    std::string target =
+        strcmp(example.target, "/flash") == 0 ? root.HostPath("/flash") : example.target;
     ASSERT_EQ(symlink(target.c_str(), (store + example.link).c_str()), 0);
     bool fits = example.memAvailable == nullptr || example.kept != nullptr;
     if (example.memAvailable != nullptr) {
       root.Write("/proc/meminfo", std::string("MemAvailable: ") + example.memAvailable + " kB\n");
     }
-    std::string output;
-    ASSERT_EQ(tree.CopyAndWriteBack(&output), fits ? 0 : 1) << output;
+    ASSERT_EQ(tree.CopyAndWriteBack(), fits ? 0 : 1) << tree.said;
     if (!fits) {
-      EXPECT_NE(output.find("couldn't keep config"), std::string::npos) << output;
+      EXPECT_NE(tree.said.find("couldn't keep config"), std::string::npos) << tree.said;
       continue;
     }
     EXPECT_EQ(root.Read("/flash/vela/store/sub/f"), std::string(example.fileSize, 'f'));
