@@ -17,7 +17,7 @@ std::string UnderRoot(const std::string& root, std::string_view path) {
     joined.pop_back();
   }
   joined += path;
-  return joined;
+  return joined.empty() ? "/" : joined;
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ enum class Placement { kTargetRoot, kWorkingDirectory };
 PackageRoots& GetPackageRoots();
 
 // The target root followed by path, which names a place in the target tree and begins with "/":
-// TargetPath("/var/pdb/") is "/flash/var/pdb/" under the default roots.
+// TargetPath("/var/pdb/") is "/flash/var/pdb/" under the default roots. An empty path gives the
+// root itself, as a mount point ("/" for a root of "/").
 std::string TargetPath(std::string_view path);
 
 // The system root followed by path, which begins with "/": SystemPath("/rw/pckg/").
