@@ -43,7 +43,7 @@ struct OrderOptions {
 // packages that conflict with them.
 void OrderPackages(std::vector<Package*>& list, OrderOptions options);
 
-// OrderPackages for package files: the files of the list without those that others supersede
-// (announced), each after what it needs. The files themselves are not changed.
+// OrderPackages for package files: the files of the list without those that others supersede,
+// each after what it needs. The files themselves are not changed.
 std::vector<SelectablePackage*> OrderPackageFiles(const std::vector<SelectablePackage*>& files,
-                                                  bool downgrade);
+                                                  OrderOptions options);
