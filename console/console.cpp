@@ -92,8 +92,8 @@ bool AskYesNo(const char* question) {
   }
 }
 
-void PrintLine(const char* text, size_t count, bool centred) {
-  if (centred && count <= kScreenWidth) {
+void PrintLine(const char* text, size_t count, LineAlignment alignment) {
+  if (alignment == LineAlignment::kCentred && count <= kScreenWidth) {
     printf("%*s", static_cast<int>((kScreenWidth - count) / 2), "");
   }
   fwrite(text, 1, count, stdout);
@@ -113,20 +113,20 @@ void PrintWrapped(const char* text) {
     size_t length = strcspn(word, " \n");
     // An empty line is never printed ahead of a word too long for any line.
     if (line.size() + length > kWrapWidth && !line.empty()) {
-      PrintLine(line.data(), line.size(), false);
+      PrintLine(line.data(), line.size(), LineAlignment::kLeft);
       line.clear();
     }
     line.append(word, length).push_back(' ');
     word += length;
   }
-  PrintLine(line.data(), line.size(), false);
+  PrintLine(line.data(), line.size(), LineAlignment::kLeft);
 }
 
 void ShowWelcome(const char* modeLabel) {
   EnterRawMode(processConsole);
   fputs("\033[?25l", stdout);
   fputs("\033[2J\033[H", stdout);
-  printf("Welcome to Corvanta Router Software %s\n", modeLabel);
+  printf("Welcome to %s Router Software %s\n", kProductName, modeLabel);
   puts("Press Ctrl-Alt-Delete to abort");
   fflush(stdout);
   if (lcdDescriptor != -1 && write(lcdDescriptor, "netdeploy", 9) != 9) {

@@ -36,9 +36,12 @@ int ReadConsoleByte();
 // prints nothing more.
 bool AskYesNo(const char* question);
 
-// Prints `count` bytes of `text` as they are and a line end; when `centred`, first
-// (80 - count) / 2 blanks.
-void PrintLine(const char* text, size_t count, bool centred);
+// Where PrintLine puts a line: at the left edge, or centred on the 80 columns.
+enum class LineAlignment { kLeft, kCentred };
+
+// Prints `count` bytes of `text` as they are and a line end; centred, first (80 - count) / 2
+// blanks.
+void PrintLine(const char* text, size_t count, LineAlignment alignment);
 
 // Prints a zero-terminated text word-wrapped in lines of at most 77 characters of words and blanks,
 // each line ending in one blank. A longer word stands alone on its line, whole.
@@ -47,3 +50,6 @@ void PrintWrapped(const char* text);
 // Enters raw mode on the process-wide console, clears the screen, hides the cursor and shows the
 // banner with the mode label; writes the LCD label when there is a front-panel LCD.
 void ShowWelcome(const char* modeLabel);
+
+// The product's name, as the screens show it.
+inline constexpr const char* kProductName = "Corvanta";

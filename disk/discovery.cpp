@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "console/progress.h"
 #include "disk/disk_names.h"
 #include "disk/tools.h"
 #include "platform/platform.h"
@@ -117,19 +118,19 @@ namespace {
 
 // Runs the geometry query once and records the whole disks it lists; returns how many.
 int QueryDisks() {
-  FILE* output = OpenSfdiskOutput({"-g"});
-  if (output == nullptr) {
+  PipedChild sfdisk = OpenSfdiskOutput({"-g"});
+  if (!sfdisk.IsOpen()) {
     return 0;
   }
   int count = 0;
   char line[128];
-  while (count < kDiskTableSize && fgets(line, sizeof line, output) != nullptr) {
+  while (count < kDiskTableSize && fgets(line, sizeof line, sfdisk.Stream()) != nullptr) {
     // A partition, loop or RAM device listed by some other tool is never a disk to install on.
     if (ParseGeometryLine(line, diskTable[count]) && IsWholeDiskDevice(diskTable[count].device)) {
       ++count;
     }
   }
-  ClosePipedChild(output);  // the listing is what counts, not the tool's status
+  sfdisk.Close();  // the listing is what counts, not the tool's status
   return count;
 }
 

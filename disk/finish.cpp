@@ -8,37 +8,38 @@
 #include <cstdio>
 #include <string>
 
+#include "console/progress.h"
 #include "disk/disk_names.h"
 #include "disk/prepare.h"
 #include "disk/tools.h"
+#include "packages/roots.h"
 #include "platform/platform.h"
 
 void FinishInstalledSystem(const TargetDisk& target) {
+  std::string root = TargetPath("");
   struct stat status;
   // The exit statuses belong to the new system's packages; the installation goes on regardless.
-  if (stat("/flash/etc/rc.d/rc.postinstall", &status) == 0) {
-    RunProgram("/flash", "/bin/bash", {"-c", "/etc/rc.d/rc.postinstall"});
+  if (stat(TargetPath("/etc/rc.d/rc.postinstall").c_str(), &status) == 0) {
+    RunProgram(root.c_str(), "/bin/bash", {"-c", "/etc/rc.d/rc.postinstall"});
   } else {
-    RunProgram("/flash", "/bin/varo", {"varo"});
+    RunProgram(root.c_str(), "/bin/varo", {"varo"});
   }
   // Written here, while the new system is still mounted and writable; a failure is ignored.
-  int marker = open("/flash/SHOW_LICENSE", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (marker >= 0) {
-    close(marker);
-  }
+  WriteMarker("/SHOW_LICENSE");
   SyncFileSystems();
   if (StartedThroughUefi()) {
-    UnmountFileSystem("/flash/boot/efi");
+    UnmountFileSystem(TargetPath("/boot/efi").c_str());
   }
-  UnmountFileSystem("/flash/boot");  // fails harmlessly in the single-partition layout
+  // Fails harmlessly in the single-partition layout.
+  UnmountFileSystem(TargetPath("/boot").c_str());
   if (!target.moreThan1023Cylinders) {
-    std::string root = PartitionDevice(target.device, 1);
+    std::string device = PartitionDevice(target.device, 1);
     const char* type = target.largerThan40MiB ? "ext3" : "ext2";
-    if (MountFileSystem(root.c_str(), "/flash", type, MS_REMOUNT | MS_RDONLY, nullptr) == 0) {
+    if (MountFileSystem(device.c_str(), root.c_str(), type, MS_REMOUNT | MS_RDONLY, nullptr) == 0) {
       StartProgress("Checking disk integrity...");
-      RunProgram("/flash", "/sbin/fsck", {"-d", "-v"});
+      RunProgram(root.c_str(), "/sbin/fsck", {"-d", "-v"});
       StopProgress();
     }
   }
-  UnmountFileSystem("/flash");
+  UnmountFileSystem(root.c_str());
 }

@@ -14,7 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "disk/tools.h"
+#include "console/progress.h"
+#include "packages/roots.h"
 #include "platform/memory_figures.h"
 
 namespace {
@@ -253,7 +254,8 @@ bool WriteEntries(ConfigChunk* first) {
 // How many bytes the copy may take: what the kernel says is available, less the margin.
 uint64_t CopyBudget() {
   std::map<std::string, uint64_t> figures;
-  if (!ReadMemoryFigures("/proc/meminfo", figures) || figures.count("MemAvailable") == 0) {
+  if (!ReadMemoryFigures(SystemPath("/proc/meminfo"), figures) ||
+      figures.count("MemAvailable") == 0) {
     return kBudgetWithoutFigure;
   }
   uint64_t available = figures["MemAvailable"] * 1024;
@@ -279,19 +281,18 @@ TreeWalk StartWalk(const std::string& source) {
 
 ConfigChunk* ReadOldConfiguration() {
   struct stat status;
-  const char* source = nullptr;
-  if (stat("/flash/vela/store", &status) == 0) {
-    source = "/flash/vela/store";
-  } else if (lstat("/flash/rw/store", &status) == 0) {
-    source = "/flash/rw/store";
-  } else {
-    return nullptr;
+  std::string source = TargetPath("/vela/store");
+  if (stat(source.c_str(), &status) != 0) {
+    source = TargetPath("/rw/store");
+    if (lstat(source.c_str(), &status) != 0) {
+      return nullptr;
+    }
   }
   StartProgress("Reading old configuration...");
   ConfigChunk* first = NewChunk(kChunkCapacity, nullptr);
   ConfigChunk* current = first;
   TreeWalk walk = StartWalk(source);
-  if (first != nullptr && ReadTree(current, source, walk)) {
+  if (first != nullptr && ReadTree(current, source.c_str(), walk)) {
     Seal(current);
   } else {
     FreeChunks(first);

@@ -18,17 +18,17 @@ struct ConfigChunk {
 
 inline constexpr uint32_t kChunkCapacity = 16000;
 
-// Copies the store of the old system mounted at "/flash" ("/flash/vela/store", else
-// "/flash/rw/store") into memory, showing progress dots; a link that leads back to a directory on
+// Copies the store of the old system mounted at the target root (its /vela/store, else
+// /rw/store) into memory, showing progress dots; a link that leads back to a directory on
 // the current path ("/" included) is left out, and a copy larger than the available memory less a
 // margin fails. Returns the first chunk, or null: silently when there is no store, after
 // "ERROR: couldn't keep config - probably not enough memory" when the copy failed for any reason.
 ConfigChunk* ReadOldConfiguration();
 
-// Recreates the copied entries in the new system mounted at "/flash" with their modes, owners and
-// times, showing progress dots, and frees the chain. On failure prints "ERROR: couldn't write old
-// configuration - proboably not enough space on the disk" and returns false; entries written
-// before stay.
+// Recreates the copied entries in the new system mounted at the target root with their modes,
+// owners and times, showing progress dots, and frees the chain. On failure prints "ERROR: couldn't
+// write old configuration - proboably not enough space on the disk" and returns false; entries
+// written before stay.
 bool WriteBackConfiguration(ConfigChunk* first);
 
 // Frees the chain, clearing each chunk's fields first.

@@ -9,11 +9,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "console/progress.h"
 #include "disk/boot_program.h"
 #include "disk/disk_names.h"
 #include "disk/keep_config.h"
 #include "disk/tools.h"
+#include "packages/roots.h"
 #include "platform/platform.h"
 
 namespace {
@@ -88,42 +91,44 @@ bool CheckDiskSize(const TargetDisk& target, const Layout& layout) {
   return true;
 }
 
-bool Mount(const char* device, const char* target, const char* type) {
-  return MountFileSystem(device, target, type, 0, nullptr) == 0;
+bool Mount(const char* device, const std::string& target, const char* type) {
+  return MountFileSystem(device, target.c_str(), type, 0, nullptr) == 0;
 }
 
-bool MountBootPartition(const Layout& layout, bool withBoot) {
-  if (!withBoot) {
+bool MountBootPartition(const Layout& layout, BootMount boot) {
+  if (boot == BootMount::kRootOnly) {
     return true;
   }
-  if (mkdir("/flash/boot", 0755) != 0 && errno != EEXIST) {
+  std::string directory = TargetPath("/boot");
+  if (mkdir(directory.c_str(), 0755) != 0 && errno != EEXIST) {
     // The mount below fails then and says so.
   }
-  if (Mount(layout.first, "/flash/boot", "ext2")) {
+  if (Mount(layout.first, directory, "ext2")) {
     return true;
   }
-  UnmountFileSystem("/flash");
+  UnmountFileSystem(TargetPath("").c_str());
   return false;
 }
 
 // The number of partition entries in the disk's current table.
 bool CountOldPartitions(const Layout& layout, int& count) {
-  FILE* dump = OpenSfdiskOutput({"-d", "-uC", layout.disk});
-  if (dump == nullptr) {
+  PipedChild dump = OpenSfdiskOutput({"-d", "-uC", layout.disk});
+  if (!dump.IsOpen()) {
     return false;
   }
-  count = CountTableEntries(dump);
-  ClosePipedChild(dump);
+  count = CountTableEntries(dump.Stream());
+  dump.Close();
   return true;
 }
 
 bool Partition(const Layout& layout) {
   StartProgress("Creating partition...");
   int oldEntries = 0;
-  FILE* table = nullptr;
+  PipedChild sfdisk;
   if (CountOldPartitions(layout, oldEntries)) {
-    table = OpenSfdiskInput({"-q", "-uC", layout.disk, ">null"});
+    sfdisk = OpenSfdiskInput({"-q", "-uC", layout.disk, ">null"});
   }
+  FILE* table = sfdisk.Stream();
   if (table == nullptr) {
     StopProgress();
     puts("ERROR: could not create partitions");
@@ -146,14 +151,21 @@ bool Partition(const Layout& layout) {
   for (; written < oldEntries; ++written) {
     fputs("0,0,0\n", table);
   }
-  ClosePipedChild(table);  // a rejected table shows when formatting fails
+  sfdisk.Close();  // a rejected table shows when formatting fails
   StopProgress();
   return true;
 }
 
-bool MakeFileSystem(const char* device, bool journal) {
-  int status = journal ? RunProgram(nullptr, "/sbin/mke2fs", {"-j", device})
-                       : RunProgram(nullptr, "/sbin/mke2fs", {device});
+// ext3 (with a journal) or ext2.
+enum class Journal { kWithout, kWith };
+
+Journal JournalFor(const TargetDisk& target) {
+  return target.largerThan40MiB ? Journal::kWith : Journal::kWithout;
+}
+
+bool MakeFileSystem(const char* device, Journal journal) {
+  int status = journal == Journal::kWith ? RunProgram(nullptr, "/sbin/mke2fs", {"-j", device})
+                                         : RunProgram(nullptr, "/sbin/mke2fs", {device});
   return status == 0;
 }
 
@@ -161,10 +173,10 @@ bool Format(const TargetDisk& target, const Layout& layout) {
   StartProgress("Formatting disk...");
   bool done;
   if (layout.bootPartition) {
-    done = MakeFileSystem(layout.first, false) &&
-           MakeFileSystem(layout.second, target.largerThan40MiB);
+    done = MakeFileSystem(layout.first, Journal::kWithout) &&
+           MakeFileSystem(layout.second, JournalFor(target));
   } else {
-    done = MakeFileSystem(layout.first, target.largerThan40MiB);
+    done = MakeFileSystem(layout.first, JournalFor(target));
   }
   if (done && layout.efiPartition) {
     done = RunProgram(nullptr, "/sbin/mkfs.vfat", {layout.efi}) == 0;
@@ -177,20 +189,20 @@ bool Format(const TargetDisk& target, const Layout& layout) {
 }
 
 // Opens a configuration file of the new system for writing, with its directory.
-FILE* CreateConfigurationFile(const char* path) {
-  if (mkdir("/flash/etc", 0755) != 0) {
+FILE* CreateConfigurationFile(const std::string& path) {
+  if (mkdir(TargetPath("/etc").c_str(), 0755) != 0) {
     // Ignored on purpose: an existing directory is fine, a missing one shows at the open.
   }
-  return fopen(path, "w");
+  return fopen(path.c_str(), "w");
 }
 
-void CloseConfigurationFile(FILE* file, const char* path) {
+void CloseConfigurationFile(FILE* file, const std::string& path) {
   fclose(file);
-  chmod(path, 0644);
+  chmod(path.c_str(), 0644);
 }
 
 bool WriteLiloConf(const Layout& layout) {
-  const char* path = "/flash/etc/lilo.conf";
+  std::string path = TargetPath("/etc/lilo.conf");
   FILE* file = CreateConfigurationFile(path);
   if (file == nullptr) {
     puts("ERROR: could not create lilo.conf");
@@ -209,7 +221,7 @@ bool WriteLiloConf(const Layout& layout) {
 }
 
 bool WriteFstab(const Layout& layout) {
-  const char* path = "/flash/etc/fstab";
+  std::string path = TargetPath("/etc/fstab");
   FILE* file = CreateConfigurationFile(path);
   if (file == nullptr) {
     puts("ERROR: could not create fstab");
@@ -235,45 +247,40 @@ void WriteNoCheckMarker(const TargetDisk& target) {
   if (!target.largerThan40MiB) {
     return;
   }
-  int marker = open("/flash/.nofsck", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (marker >= 0) {
-    close(marker);
-  }
+  WriteMarker("/.nofsck", 0644);
 }
 
 void CreateBaseDirectories() {
   static const char* const directories[] = {"/rw", "/vela", "/vela/etc", "/var", "/var/pdb"};
   for (const char* shortName : directories) {
-    char path[80];
-    snprintf(path, sizeof path, "/flash%s", shortName);
-    if (mkdir(path, 0755) != 0) {
+    if (mkdir(TargetPath(shortName).c_str(), 0755) != 0) {
       fprintf(stderr, "%s: %s\n", shortName, strerror(errno));
     }
   }
 }
 
-// The EFI system partition at /flash/boot/efi, where the system's post-install script puts its
-// boot manager.
+// The EFI system partition at /boot/efi of the new system, where the system's post-install script
+// puts its boot manager.
 bool MountEfiPartition(const Layout& layout) {
   if (!layout.efiPartition) {
     return true;
   }
-  for (const char* directory : {"/flash/boot", "/flash/boot/efi"}) {
-    if (mkdir(directory, 0755) != 0 && errno != EEXIST) {
+  for (const char* directory : {"/boot", "/boot/efi"}) {
+    if (mkdir(TargetPath(directory).c_str(), 0755) != 0 && errno != EEXIST) {
       return false;
     }
   }
-  return Mount(layout.efi, "/flash/boot/efi", "vfat");
+  return Mount(layout.efi, TargetPath("/boot/efi"), "vfat");
 }
 
 ConfigChunk* KeepConfiguration(const TargetDisk& target) {
-  if (!MountTarget(target, false)) {
+  if (!MountTarget(target, BootMount::kRootOnly)) {
     puts("WARNING: couldn't keep config - couldn't mount file system");
     return nullptr;
   }
   ConfigChunk* kept = ReadOldConfiguration();
-  UnmountFileSystem("/flash/boot");
-  UnmountFileSystem("/flash");
+  UnmountFileSystem(TargetPath("/boot").c_str());
+  UnmountFileSystem(TargetPath("").c_str());
   return kept;
 }
 
@@ -288,7 +295,7 @@ bool BuildNewSystem(const TargetDisk& target, const Layout& layout) {
   if (!Format(target, layout)) {
     return false;
   }
-  if (!MountTarget(target, true) || !MountEfiPartition(layout)) {
+  if (!MountTarget(target, BootMount::kWithBoot) || !MountEfiPartition(layout)) {
     puts("ERROR: could not mount filesystem");
     return false;
   }
@@ -306,18 +313,19 @@ bool StartedThroughUefi() {
   return access("/sys/firmware/efi", F_OK) == 0;
 }
 
-bool MountTarget(const TargetDisk& target, bool withBoot) {
+bool MountTarget(const TargetDisk& target, BootMount boot) {
   Layout layout = LayoutOf(target);
-  if (Mount(layout.second, "/flash", "ext3")) {
-    return MountBootPartition(layout, withBoot);
+  std::string root = TargetPath("");
+  if (Mount(layout.second, root, "ext3")) {
+    return MountBootPartition(layout, boot);
   }
-  if (Mount(layout.first, "/flash", "ext3")) {
+  if (Mount(layout.first, root, "ext3")) {
     return true;  // a single-partition system has nothing at /boot
   }
-  if (Mount(layout.second, "/flash", "ext2")) {
-    return MountBootPartition(layout, withBoot);
+  if (Mount(layout.second, root, "ext2")) {
+    return MountBootPartition(layout, boot);
   }
-  return Mount(layout.first, "/flash", "ext2");
+  return Mount(layout.first, root, "ext2");
 }
 
 int CountTableEntries(FILE* dump) {

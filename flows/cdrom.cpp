@@ -11,7 +11,6 @@
 #include "console/console.h"
 #include "disk/finish.h"
 #include "disk/prepare.h"
-#include "disk/tools.h"
 #include "flows/device_search.h"
 #include "flows/installer_child.h"
 #include "flows/package_menu.h"
@@ -63,13 +62,13 @@ FeedResult FeedFile(int file, FILE* child) {
 // One package file through one installer child, counted in the tally; false after the step's
 // message when the file could not be handed over.
 bool InstallPackageFile(const SelectablePackage& p, InstallTally& tally) {
-  FILE* child = StartInstallerChild(true, false);
-  if (child == nullptr) {
+  PipedChild child = StartInstallerChild({.keepImage = true, .quiet = false});
+  if (!child.IsOpen()) {
     puts("\nFATAL ERROR: couldn't start install");
     return false;
   }
   int file = open(p.path.c_str(), O_RDONLY);
-  FeedResult result = FeedFile(file, child);
+  FeedResult result = FeedFile(file, child.Stream());
   if (result == FeedResult::kWriteError) {
     puts("");
   }
@@ -82,14 +81,6 @@ bool InstallPackageFile(const SelectablePackage& p, InstallTally& tally) {
   }
   CountInstallation(tally, p.name, installed);
   return result == FeedResult::kFed;
-}
-
-// Tells the new system that it came from a CD; a failure only loses the hint.
-void MarkCdInstallation() {
-  int marker = open(TargetPath("/CDINSTALL").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (marker >= 0) {
-    close(marker);
-  }
 }
 
 }  // namespace
@@ -129,7 +120,7 @@ bool InstallFromCdrom(TargetDisk& target) {
   if (!AllInstalled(tally)) {
     return false;
   }
-  MarkCdInstallation();
+  WriteMarker("/CDINSTALL");  // tells the new system it came from a CD
   FinishInstalledSystem(target);
   puts("\nSoftware installed.");
   return true;

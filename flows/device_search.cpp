@@ -1,6 +1,6 @@
 #include "flows/device_search.h"
 
-#include "disk/tools.h"
+#include "console/progress.h"
 
 const char* SearchDevices(std::span<const char* const> devices, bool (*tryDevice)(const char*)) {
   for (int pass = 1; pass <= kDeviceSearchPasses; ++pass) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,9 +16,9 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/progress.h"
 #include "disk/finish.h"
 #include "disk/prepare.h"
-#include "disk/tools.h"
 #include "flows/device_search.h"
 #include "flows/installer_child.h"
 #include "flows/package_menu.h"
@@ -42,22 +43,42 @@ constexpr size_t kBlockSize = 4096;
 // Left to the running installation system and the children while the material is held.
 constexpr std::uint64_t kMemoryMargin = 16 << 20;
 
+// A whole file in memory.
+using FileBuffer = std::vector<unsigned char>;
+
 // Everything the flow holds in memory once the installation disk is unmounted.
 struct Material {
   std::array<FileBuffer, kMaxPackages> packages{};
   FileBuffer script;
   unsigned char bootRecord[kBootRecordSize] = {};
-
-  Material() = default;
-  Material(const Material&) = delete;
-  Material& operator=(const Material&) = delete;
-  ~Material() {
-    for (FileBuffer& buffer : packages) {
-      free(buffer.bytes);
-    }
-    free(script.bytes);
-  }
 };
+
+// Reads the whole file at `path` into `buffer`. Returns false (printing nothing) when the file
+// cannot be opened, examined, held in memory or read to its stated size.
+bool ReadWholeFile(const char* path, FileBuffer& buffer) {
+  buffer.clear();
+  int descriptor = open(path, O_RDONLY);
+  if (descriptor < 0) {
+    return false;
+  }
+  struct stat status;
+  bool fits = fstat(descriptor, &status) == 0 && status.st_size <= UINT32_MAX;
+  size_t size = fits ? static_cast<size_t>(status.st_size) : 0;
+  buffer.resize(size);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t count = read(descriptor, buffer.data() + done, size - done);
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count <= 0) {
+      break;  // an error, or a file shorter than its status said
+    }
+    done += static_cast<size_t>(count);
+  }
+  close(descriptor);
+  return fits && done == size;
+}
 
 bool Exists(const char* path) {
   struct stat status;
@@ -187,9 +208,9 @@ bool FindListedDisk(const char* device, TargetDisk& target) {
 }
 
 bool FeedBuffer(const FileBuffer& buffer, FILE* child) {
-  for (std::uint32_t position = 0; position < buffer.size;) {
-    size_t count = std::min<size_t>(kBlockSize, buffer.size - position);
-    if (fwrite(buffer.bytes + position, 1, count, child) != count) {
+  for (size_t position = 0; position < buffer.size();) {
+    size_t count = std::min<size_t>(kBlockSize, buffer.size() - position);
+    if (fwrite(buffer.data() + position, 1, count, child) != count) {
       return false;
     }
     position += count;
@@ -202,18 +223,17 @@ bool FeedBuffer(const FileBuffer& buffer, FILE* child) {
 bool InstallFromMemory(const std::vector<SelectablePackage*>& order, Material& material,
                        InstallTally& tally) {
   for (size_t i = 0; i < order.size(); ++i) {
-    FILE* child = StartInstallerChild(true, false);
-    if (child == nullptr) {
+    PipedChild child = StartInstallerChild({.keepImage = true, .quiet = false});
+    if (!child.IsOpen()) {
       puts("\nFATAL ERROR: Couldn't start install");
       return false;
     }
-    bool fed = FeedBuffer(material.packages[i], child);
+    bool fed = FeedBuffer(material.packages[i], child.Stream());
     if (!fed) {
       puts("");
     }
     CountInstallation(tally, order[i]->name, EndInstallerChild(child));
-    free(material.packages[i].bytes);
-    material.packages[i] = FileBuffer{};
+    material.packages[i] = FileBuffer();  // its memory goes back before the next package
     if (!fed) {
       return false;
     }
@@ -232,7 +252,7 @@ bool WriteConfigurationScript(const FileBuffer& script) {
     puts("\nFATAL ERROR: couldn't make script");
     return false;
   }
-  bool written = script.size == 0 || fwrite(script.bytes, script.size, 1, file) == 1;
+  bool written = script.empty() || fwrite(script.data(), script.size(), 1, file) == 1;
   if (fclose(file) != 0) {
     written = false;
   }

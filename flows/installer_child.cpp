@@ -10,7 +10,6 @@
 #include <istream>
 #include <string>
 
-#include "disk/tools.h"
 #include "packages/database_load.h"
 #include "packages/install_package.h"
 #include "packages/install_stream.h"
@@ -78,23 +77,23 @@ bool InstallDirectly(std::istream& input) {
 
 }  // namespace
 
-FILE* StartInstallerChild(bool keepImage, bool quiet) {
+PipedChild StartInstallerChild(InstallerChildOptions options) {
   // Standard output and error stay on the console, among the installer's own messages.
-  return OpenPipedChild(ChildPlan{}, false, [&](const ChildPlan& plan) {
+  return PipedChild::Start(ChildPlan{}, PipeDirection::kChildReads, [&](const ChildPlan& plan) {
     return StartChild(plan, [&] {
       // The installer's handler only records the interrupt; an abort must end this child.
       signal(SIGINT, SIG_DFL);
-      return InstallerChildMain(keepImage, quiet) ? 0 : 1;
+      return InstallerChildMain(options) ? 0 : 1;
     });
   });
 }
 
-bool EndInstallerChild(FILE* stream) {
-  int status = ClosePipedChild(stream);
+bool EndInstallerChild(PipedChild& child) {
+  int status = child.Close();
   return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-bool InstallerChildMain(bool keepImage, bool quiet) {
+bool InstallerChildMain(InstallerChildOptions options) {
   // Direct mode unpacks relative to the working directory: the running system's root.
   if (chdir(SystemPath("/").c_str()) != 0) {
     printf("ERROR: could not change to %s\n", SystemPath("/").c_str());
@@ -106,10 +105,10 @@ bool InstallerChildMain(bool keepImage, bool quiet) {
     return false;
   }
   GetPackageDatabase();
-  LoadDatabase(quiet);
+  LoadDatabase({.quiet = options.quiet});
   __gnu_cxx::stdio_filebuf<char> standardInput(0, std::ios::in);
   std::istream input(&standardInput);
-  return keepImage ? InstallKeepingImage(input) : InstallDirectly(input);
+  return options.keepImage ? InstallKeepingImage(input) : InstallDirectly(input);
 }
 
 void CountInstallation(InstallTally& tally, const std::string& name, bool installed) {

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "console/console.h"
 
 namespace {
 
-constexpr const char* kTitle = "Welcome to Corvanta Router Software installation\n";
 constexpr const char* kHelp =
     "Move around menu using 'p' and 'n' or arrow keys, select with 'spacebar'. Select all with "
     "'a', minimum with 'm'. Press 'i' to install locally or 'q' to cancel and reboot.";
@@ -46,10 +46,10 @@ bool RowVisible(const PackageMenu& menu, std::uint32_t row) {
 void PrintCentredLines(const char* text) {
   std::string_view rest = text;
   for (size_t end = rest.find('\n'); end != std::string_view::npos; end = rest.find('\n')) {
-    PrintLine(rest.data(), end, true);
+    PrintLine(rest.data(), end, LineAlignment::kCentred);
     rest.remove_prefix(end + 1);
   }
-  PrintLine(rest.data(), rest.size(), true);
+  PrintLine(rest.data(), rest.size(), LineAlignment::kCentred);
 }
 
 std::string DependencyLine(const PackageInfo& p) {
@@ -89,7 +89,7 @@ void PrintDescription(const std::string& description) {
     lines.back().push_back('~');
   }
   for (const std::string& line : lines) {
-    PrintLine(line.data(), line.size(), false);
+    PrintLine(line.data(), line.size(), LineAlignment::kLeft);
   }
 }
 
@@ -122,7 +122,8 @@ void DrawMenuFrame() {
   fputs("\033[2J\033[H", stdout);
   fputs("\033[?25l", stdout);
   SetAttributes(kBold);
-  PrintCentredLines(kTitle);
+  PrintCentredLines(
+      ("Welcome to " + std::string(kProductName) + " Router Software installation\n").c_str());
   SetAttributes(0);
   PrintWrapped(kHelp);
 }

@@ -220,14 +220,6 @@ bool ReceiveFiles(NetSession& session, InstallTally& tally) {
   }
 }
 
-// Tells the new system how it was installed; a failure only loses the hint.
-void MarkInstallation() {
-  int marker = open(TargetPath("/CDINSTALL").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (marker >= 0) {
-    close(marker);
-  }
-}
-
 // Waits up to a second after one WTRM; true when the farewell is over (TERM or a key).
 bool FarewellAnswered(NetSession& session, NetInterface& interface) {
   uint8_t reply[kDatagramSize];
@@ -265,9 +257,9 @@ void SayFarewell(NetSession& session) {
 
 }  // namespace
 
-Received ReceivePackages(NetSession& session, ChildOptions options) {
-  FILE* child = StartInstallerChild(options.keepImage, options.quiet);
-  if (child == nullptr) {
+Received ReceivePackages(NetSession& session, InstallerChildOptions options) {
+  PipedChild child = StartInstallerChild(options);
+  if (!child.IsOpen()) {
     puts("\nFATAL ERROR: couldn't start install");
     return Received::kFailed;
   }
@@ -276,7 +268,7 @@ Received ReceivePackages(NetSession& session, ChildOptions options) {
     int count = session.currentFile ? ReadFileData(*session.currentFile, block, sizeof block) : -1;
     if (count < 0) {
       puts("\nFATAL ERROR: bad network connection");
-    } else if (count > 0 && fwrite(block, 1, count, child) != size_t(count)) {
+    } else if (count > 0 && fwrite(block, 1, count, child.Stream()) != size_t(count)) {
       puts("");
       count = -1;
     }
@@ -318,7 +310,7 @@ bool InstallFromNetwork(TargetDisk& target) {
   if (!ReceiveFiles(session, tally) || !AllInstalled(tally)) {
     return false;
   }
-  MarkInstallation();
+  WriteMarker("/CDINSTALL");
   FinishInstalledSystem(target);
   installationFinished = 1;
   puts("\nSoftware installed.");

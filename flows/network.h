@@ -1,6 +1,7 @@
 #pragma once
 
 #include "disk/discovery.h"
+#include "flows/installer_child.h"
 #include "net/session.h"
 
 // The network installation from its first message to its last. Returns true when the software was
@@ -14,13 +15,7 @@ enum class Received {
   kFailed,        // the transfer failed; its message has been printed
 };
 
-// How the installer child takes one file: keepImage and quiet as InstallerChildMain has them.
-struct ChildOptions {
-  bool keepImage = false;  // the package's image is kept; without it the package is unpacked
-  bool quiet = false;      // its package database is loaded without a word
-};
-
 // Feeds the session's current file to a new installer child until the file ends. kFailed, after
 // its message, when the child cannot be started, the data stopped coming ("bad network
 // connection") or the child took no more (an empty line).
-Received ReceivePackages(NetSession& session, ChildOptions options);
+Received ReceivePackages(NetSession& session, InstallerChildOptions options);

@@ -30,14 +30,6 @@ PackageMenu MakePackageMenu(const PackageList& list);
 // own is undone before it returns; the cursor is left on row 25.
 bool RunPackageMenu(PackageMenu& menu);
 
-// Draws the package's row of the grid, highlighted when it is under the cursor; nothing when its
-// row lies outside the window.
-void DrawMenuRow(const PackageMenu& menu, std::uint32_t index);
-
-// Shows the name, the dependencies and the description of the package under the cursor on rows
-// 21 to 24.
-void ShowPackageDetails(const PackageMenu& menu);
-
 // The space bar: marks an unmarked package with everything it needs by name, transitively;
 // unmarks a marked one with the packages that directly depend on it. "system" stays marked.
 void ToggleSelection(PackageMenu& menu, std::uint32_t index);

@@ -169,5 +169,5 @@ void OrderSelectedPackages(const PackageList& list, std::vector<SelectablePackag
       selected.push_back(file.get());
     }
   }
-  order = OrderPackageFiles(selected, false);
+  order = OrderPackageFiles(selected, {.downgrade = false, .announce = true});
 }

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "console/console.h"
+
 // The messages of the network installation, as payloads after the datagram header: the words
 // that begin them, the texts both parties send and the reading of those that carry fields.
 
@@ -42,7 +44,7 @@ std::string_view PayloadText(const uint8_t* datagram);
 bool PayloadBegins(const uint8_t* datagram, std::string_view word);
 
 // The disk label a client sends in its DSCV when it has none of its own.
-inline constexpr std::string_view kDefaultDiskLabel = "Corvanta";
+inline constexpr std::string_view kDefaultDiskLabel = kProductName;
 
 // The DSCV payload: the word, both identity lines, the disk label and the architecture, each
 // ended by a line feed, and a zero byte that the payload counts.

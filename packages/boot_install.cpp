@@ -512,7 +512,8 @@ bool BootInstall(InstallMode mode) {
   for (const auto& file : files) {
     found.push_back(file.get());
   }
-  std::vector<SelectablePackage*> ordered = OrderPackageFiles(found, (mode & AllowDowngrade) != 0);
+  std::vector<SelectablePackage*> ordered =
+      OrderPackageFiles(found, {.downgrade = (mode & AllowDowngrade) != 0, .announce = true});
   Selection selection;
   std::set<std::string> enabledNames;
   NoteStates(selection, enabledNames);

@@ -184,11 +184,14 @@ void LoadSchedule(Package& p, bool consume) {
 
 }  // namespace
 
-// Adds the packages of the package files in directory: for each entry not beginning with ".",
-// directory + entry when fromImageDirectory, else the entry's package directory + "image". A
+// Where ScanImages finds the package files: directory + entry in an image directory, else the
+// entry's package directory + "image".
+enum class ImageSource { kPackageDirectories, kImageDirectory };
+
+// Adds the packages of the package files in directory, for each entry not beginning with ".". A
 // bundle adds its members (each referring to the bundle) and then itself. An image that cannot be
 // opened or whose headers are broken adds nothing. False when directory cannot be opened.
-bool ScanImages(const std::string& directory, bool fromImageDirectory) {
+bool ScanImages(const std::string& directory, ImageSource source) {
   std::vector<std::string> names;
   if (!ListEntries(directory, names)) {
     return false;
@@ -199,7 +202,7 @@ bool ScanImages(const std::string& directory, bool fromImageDirectory) {
   }
   for (const std::string& name : names) {
     auto record = std::make_unique<Package>(name);
-    std::string image = fromImageDirectory
+    std::string image = source == ImageSource::kImageDirectory
                             ? prefix + name
                             : PackageDirectory(*record, Placement::kTargetRoot) + "image";
     AddImagePackages(std::move(record), image);
@@ -223,20 +226,21 @@ void LoadPackageState(Package& p, bool consumeSchedule) {
   LoadSchedule(p, consumeSchedule);
 }
 
-bool LoadDatabase(bool quiet, bool consumeSchedules) {
+bool LoadDatabase(LoadOptions options) {
+  bool consumeSchedules = options.consumeSchedules;
   PackageDatabase& db = GetPackageDatabase();
-  db.quiet = quiet;
+  db.quiet = options.quiet;
   // A writer first completes or undoes a placement that a killed installation left, so that the
   // files and the records it loads agree.
   if (consumeSchedules) {
     RemoveStaleStaging(Placement::kTargetRoot);
   }
   std::string repository = TargetPath("/var/pdb/");
-  if (!ScanImages(repository, false)) {
+  if (!ScanImages(repository, ImageSource::kPackageDirectories)) {
     ReportWarning(db, "could not open repo");
     return false;
   }
-  ScanImages(SystemPath("/rw/pckg/.images/"), true);
+  ScanImages(SystemPath("/rw/pckg/.images/"), ImageSource::kImageDirectory);
   std::vector<std::string> names;
   ListEntries(repository, names);
   for (const std::string& name : names) {

@@ -61,7 +61,7 @@ void RemoveDatabaseDirectory(const std::string& path) {
   if (dir < 0) {
     return;
   }
-  DeleteDirectoryEntries(dir, true);
+  DeleteDirectoryEntries(dir, HiddenEntries::kKeep);
   if (rmdir(path.c_str()) != 0) {
     // Entries beginning with "." keep the directory; deletions never report.
   }
@@ -80,7 +80,7 @@ void RemovePackageDirectory(const Package& p) {
                 ? -1
                 : openat(database, p.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (dir >= 0) {
-    DeleteDirectoryEntries(dir, true);
+    DeleteDirectoryEntries(dir, HiddenEntries::kKeep);
     if (unlinkat(database, p.name.c_str(), AT_REMOVEDIR) != 0) {
       // Entries beginning with "." keep the directory; deletions never report.
     }

@@ -77,8 +77,8 @@ CandidateState ClassifyCandidates(const std::vector<Package*>& list) {
   return state;
 }
 
-void OrderPackages(std::vector<Package*>& list, bool downgrade, bool announce) {
-  DropSuperseded(list, downgrade, announce);
+void OrderPackages(std::vector<Package*>& list, OrderOptions options) {
+  DropSuperseded(list, options.downgrade, options.announce);
   std::vector<Package*> ordered;
   ordered.reserve(list.size());
   for (Package* taken : list) {
@@ -95,7 +95,7 @@ void OrderPackages(std::vector<Package*>& list, bool downgrade, bool announce) {
 // The ordering works on database records, so each file is ordered through a record that stands
 // in for it with the fields the ordering looks at; a bundle's members are lent for the time.
 std::vector<SelectablePackage*> OrderPackageFiles(const std::vector<SelectablePackage*>& files,
-                                                  bool downgrade) {
+                                                  OrderOptions options) {
   std::vector<std::unique_ptr<Package>> standIns;
   std::map<const Package*, SelectablePackage*> fileOf;
   std::vector<Package*> list;
@@ -113,7 +113,7 @@ std::vector<SelectablePackage*> OrderPackageFiles(const std::vector<SelectablePa
     list.push_back(standIn.get());
     standIns.push_back(std::move(standIn));
   }
-  OrderPackages(list, downgrade, true);
+  OrderPackages(list, options);
   std::vector<SelectablePackage*> ordered;
   for (const Package* standIn : list) {
     ordered.push_back(fileOf[standIn]);

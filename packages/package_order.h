@@ -29,15 +29,21 @@ void FindCandidates(const Dependency& d, std::vector<Package*>& out, bool includ
 // disabled), else kCandidateMissing.
 CandidateState ClassifyCandidates(const std::vector<Package*>& list);
 
+// How OrderPackages chooses between two packages of one name, and whether it says so.
+struct OrderOptions {
+  bool downgrade = false;  // the older one stays
+  bool announce = false;   // a dropped package is announced
+};
+
 // Filters list and puts it in installation order. A package is dropped when another remaining
 // package of the list bears its name (or it bears the other's) and is newer (older with
 // downgrade), or equal unless the dropped one would be a bundle preferred over a plain package;
 // with announce, a newer (older) one warns "omitting package <name>: newer (older) package is
 // already provided". The survivors are placed after the packages they depend on and after the
 // packages that conflict with them.
-void OrderPackages(std::vector<Package*>& list, bool downgrade, bool announce);
+void OrderPackages(std::vector<Package*>& list, OrderOptions options);
 
-// OrderPackages for package files: the files of the list without those that others supersede
-// (announced), each after what it needs. The files themselves are not changed.
+// OrderPackages for package files: the files of the list without those that others supersede,
+// each after what it needs. The files themselves are not changed.
 std::vector<SelectablePackage*> OrderPackageFiles(const std::vector<SelectablePackage*>& files,
-                                                  bool downgrade);
+                                                  OrderOptions options);

@@ -32,8 +32,9 @@ int CompareSameName(const PackageInfo& a, const PackageInfo& b) {
   return 0;
 }
 
-// Rules 2 and 3 of ConflictsWith: the provides priorities. Returns -1 when they do not decide,
-// otherwise 0 or 1.
+// The part of ConflictsWith decided by the priorities of provides entries: b's entry for a's name
+// first, then a's entries for b's name or for a name b also provides. Returns -1 when they do not
+// decide, otherwise 0 or 1.
 int ProvidesVerdict(const PackageInfo& a, const PackageInfo& b) {
   if (const Dependency* e = FindEntry(b.provides, a.name)) {
     return e->priority < 0;

@@ -1,5 +1,8 @@
 #include "packages/roots.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 PackageRoots& GetPackageRoots() {
   static PackageRoots roots;
   return roots;
@@ -14,7 +17,7 @@ std::string UnderRoot(const std::string& root, std::string_view path) {
     joined.pop_back();
   }
   joined += path;
-  return joined;
+  return joined.empty() ? "/" : joined;
 }
 
 }  // namespace
@@ -25,4 +28,9 @@ std::string TargetPath(std::string_view path) {
 
 std::string SystemPath(std::string_view path) {
   return UnderRoot(GetPackageRoots().system, path);
+}
+
+bool WriteMarker(std::string_view path, mode_t mode) {
+  int marker = open(TargetPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
+  return marker >= 0 && close(marker) == 0;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 
@@ -20,8 +22,14 @@ enum class Placement { kTargetRoot, kWorkingDirectory };
 PackageRoots& GetPackageRoots();
 
 // The target root followed by path, which names a place in the target tree and begins with "/":
-// TargetPath("/var/pdb/") is "/flash/var/pdb/" under the default roots.
+// TargetPath("/var/pdb/") is "/flash/var/pdb/" under the default roots. An empty path gives the
+// root itself, as a mount point ("/" for a root of "/").
 std::string TargetPath(std::string_view path);
 
 // The system root followed by path, which begins with "/": SystemPath("/rw/pckg/").
 std::string SystemPath(std::string_view path);
+
+// Creates the empty marker file `path` (beginning with "/") in the target tree, with `mode`: a
+// hint for the installed system. False when it could not be created; callers ignore that on
+// purpose, since a missing marker only loses the hint.
+bool WriteMarker(std::string_view path, mode_t mode = 0600);

@@ -147,7 +147,7 @@ void Ensure(Package& p, EnsureContext& context) {
     if (candidates.empty()) {
       break;
     }
-    OrderPackages(candidates, false, false);
+    OrderPackages(candidates, {.downgrade = false, .announce = false});
     if (!candidates.empty()) {
       Provide(*candidates.back(), p, context);
     }
@@ -328,7 +328,7 @@ void SettleBundle(Package& b) {
 
 // Puts the elements of ordered one by one in front of out, which then holds them reversed.
 void HandOver(std::vector<Package*>& ordered, std::vector<Package*>& out) {
-  OrderPackages(ordered, false, false);
+  OrderPackages(ordered, {.downgrade = false, .announce = false});
   out.insert(out.begin(), ordered.rbegin(), ordered.rend());
 }
 

@@ -28,7 +28,7 @@ void RemoveArea(int root, Placement placement) {
     close(area);  // read only: nothing to report
     return;       // what could not be put back stays for the next writer
   }
-  DeleteDirectoryEntries(area, false);
+  DeleteDirectoryEntries(area, HiddenEntries::kDelete);
   // Fails when an entry stayed: the next installation tries again.
   if (unlinkat(root, stagingAreaName, AT_REMOVEDIR) != 0) {
     return;

@@ -215,7 +215,7 @@ void CloseQuietly(int descriptor) {
   }
 }
 
-void DeleteDirectoryEntries(int directory, bool keepHidden) {
+void DeleteDirectoryEntries(int directory, HiddenEntries hidden) {
   DIR* stream = fdopendir(directory);
   if (stream == nullptr) {
     CloseQuietly(directory);
@@ -224,7 +224,7 @@ void DeleteDirectoryEntries(int directory, bool keepHidden) {
   std::vector<std::string> names;
   while (dirent* entry = readdir(stream)) {
     std::string name = entry->d_name;
-    if (keepHidden ? name[0] != '.' : name != "." && name != "..") {
+    if (hidden == HiddenEntries::kKeep ? name[0] != '.' : name != "." && name != "..") {
       names.push_back(name);
     }
   }

@@ -32,10 +32,13 @@ bool MakeTreeDirectories(int root, const std::vector<std::string>& components);
 // -1 is passed over.
 void CloseQuietly(int descriptor);
 
+// Whether DeleteDirectoryEntries leaves the names beginning with ".".
+enum class HiddenEntries { kDelete, kKeep };
+
 // Deletes the files, links and nodes of the open directory (not its subdirectories), all but
-// "." and "..", or with keepHidden all but the names beginning with "."; takes over directory.
-// Deletions never report: what could not be deleted stays.
-void DeleteDirectoryEntries(int directory, bool keepHidden);
+// "." and "..", or with HiddenEntries::kKeep all but the names beginning with "."; takes over
+// directory. Deletions never report: what could not be deleted stays.
+void DeleteDirectoryEntries(int directory, HiddenEntries hidden);
 
 // The directory that the last entry was looked up in (by OpenParent), kept open while the entries
 // that follow in an archive go into the same one.

@@ -159,3 +159,60 @@ int WaitForChild(pid_t child) {
   }
   return status;
 }
+
+PipedChild::PipedChild(PipedChild&& other) noexcept : pid_(other.pid_), stream_(other.stream_) {
+  other.pid_ = -1;
+  other.stream_ = nullptr;
+}
+
+PipedChild& PipedChild::operator=(PipedChild&& other) noexcept {
+  if (this != &other) {
+    Close();
+    pid_ = other.pid_;
+    stream_ = other.stream_;
+    other.pid_ = -1;
+    other.stream_ = nullptr;
+  }
+  return *this;
+}
+
+PipedChild::~PipedChild() {
+  Close();
+}
+
+PipedChild PipedChild::Start(ChildPlan plan, PipeDirection direction, const ChildStarter& start) {
+  PipedChild piped;
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) {
+    return piped;
+  }
+  bool childWrites = direction == PipeDirection::kChildWrites;
+  int parentEnd = childWrites ? ends[0] : ends[1];
+  int childEnd = childWrites ? ends[1] : ends[0];
+  (childWrites ? plan.output : plan.input).descriptor = childEnd;
+  pid_t child = start(plan);
+  close(childEnd);
+  FILE* stream = child > 0 ? fdopen(parentEnd, childWrites ? "r" : "w") : nullptr;
+  if (stream == nullptr) {
+    close(parentEnd);
+    if (child > 0) {
+      WaitForChild(child);  // its end of the pipe is alone now, so it ends at once
+    }
+    return piped;
+  }
+  piped.pid_ = child;
+  piped.stream_ = stream;
+  return piped;
+}
+
+int PipedChild::Close() {
+  if (stream_ == nullptr) {
+    return -1;
+  }
+  bool closed = fclose(stream_) == 0;
+  stream_ = nullptr;
+  // Waited for even when the close failed, so that no finished child is left behind.
+  int status = WaitForChild(pid_);
+  pid_ = -1;
+  return closed ? status : -1;
+}

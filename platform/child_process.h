@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstdio>
 #include <functional>
 
 // The one way the system starts a child process: the disk tools, package scripts, the init
@@ -39,3 +40,40 @@ pid_t StartChild(const ChildPlan& plan, const std::function<int()>& body);
 // Waits for the child through interrupted waits, carrying out a pending interrupt before and after
 // each. Returns the raw wait status, or -1 when waiting fails.
 int WaitForChild(pid_t child);
+
+// Starts a child from the plan it is given, e.g. with StartChild; its process id or -1.
+using ChildStarter = std::function<pid_t(const ChildPlan&)>;
+
+// Which standard stream of a piped child is the pipe: its output (read here) or its input
+// (written here).
+enum class PipeDirection { kChildWrites, kChildReads };
+
+// A child whose standard output or input is a pipe to a stream of this process. It owns the child
+// and the stream: moved, never copied; one still open when destroyed is closed and waited for.
+class PipedChild {
+ public:
+  PipedChild() = default;
+  PipedChild(PipedChild&& other) noexcept;
+  PipedChild& operator=(PipedChild&& other) noexcept;
+  PipedChild(const PipedChild&) = delete;
+  PipedChild& operator=(const PipedChild&) = delete;
+  ~PipedChild();
+
+  // Starts a child through `start` with a new pipe's end as its standard output or input; the
+  // rest of `plan` stays. The result is not open when a step failed (a started child is then
+  // waited for).
+  static PipedChild Start(ChildPlan plan, PipeDirection direction, const ChildStarter& start);
+
+  bool IsOpen() const { return stream_ != nullptr; }
+  // The stream on this process's end ("r" or "w"); null when not open.
+  FILE* Stream() const { return stream_; }
+  pid_t Pid() const { return pid_; }
+
+  // Closes the stream and waits for the child. Returns its raw wait status, or -1 when it was not
+  // open, the stream could not be closed or waiting failed.
+  int Close();
+
+ private:
+  pid_t pid_ = -1;
+  FILE* stream_ = nullptr;
+};

@@ -8,6 +8,8 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/platform.h"
+
 volatile sig_atomic_t installationFinished = 0;
 
 namespace {
@@ -30,12 +32,6 @@ void DrainInterruptPipe() {
   char bytes[64];
   while (wakeRead >= 0 && read(wakeRead, bytes, sizeof bytes) > 0) {
   }
-}
-
-int64_t RealMicroseconds() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
 }  // namespace
@@ -89,7 +85,7 @@ int InterruptDescriptor() {
 int WaitForDescriptors(pollfd* descriptors, int count, int64_t timeoutMicroseconds) {
   std::vector<pollfd> watched(descriptors, descriptors + count);
   watched.push_back(pollfd{wakeRead, POLLIN, 0});
-  int64_t end = RealMicroseconds() + timeoutMicroseconds;
+  int64_t end = int64_t(MonotonicMicroseconds()) + timeoutMicroseconds;
   for (;;) {
     if (interruptNoted) {
       bool registered = interruptAction != nullptr;
@@ -104,7 +100,7 @@ int WaitForDescriptors(pollfd* descriptors, int count, int64_t timeoutMicrosecon
     }
     int64_t left = -1;
     if (timeoutMicroseconds >= 0) {
-      left = std::max<int64_t>(0, end - RealMicroseconds());
+      left = std::max<int64_t>(0, end - int64_t(MonotonicMicroseconds()));
     }
     timespec span{time_t(left / 1000000), long(left % 1000000) * 1000};
     int ready = ppoll(watched.data(), watched.size(), left < 0 ? nullptr : &span, nullptr);

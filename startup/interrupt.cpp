@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "console/console.h"
+#include "packages/roots.h"
 #include "platform/pending_interrupt.h"
 #include "platform/platform.h"
 
@@ -23,8 +24,8 @@ void AbortInstallation() {
   aborting = true;
   fputs("\n\nInstallation aborted\n", stdout);
   fputs("Press ENTER to reboot\n", stdout);
-  UnmountFileSystem("/flash/boot");
-  UnmountFileSystem("/flash");
+  UnmountFileSystem(TargetPath("/boot").c_str());
+  UnmountFileSystem(TargetPath("").c_str());
   UnmountFileSystem("/floppy");
   WaitForEnter();
   RestoreConsole(processConsole);

@@ -16,6 +16,7 @@
 #include "flows/cdrom.h"
 #include "flows/hard_disk.h"
 #include "flows/network.h"
+#include "packages/roots.h"
 #include "platform/child_process.h"
 #include "platform/kernel_modules.h"
 #include "platform/pending_interrupt.h"
@@ -29,7 +30,7 @@ void MountKernelFileSystems() {
   MountFileSystem("proc", "/proc", "proc", 0, nullptr);
   mkdir("/sys", 0755);
   MountFileSystem("sysfs", "/sys", "sysfs", 0, nullptr);
-  mkdir("/flash", 0755);
+  mkdir(TargetPath("").c_str(), 0755);
   mkdir("/ram", 0755);
 }
 
@@ -40,7 +41,7 @@ void ChooseConsole() {
     close(virtualConsole);
     return;
   }
-  snprintf(logTerminalPath, sizeof logTerminalPath, "%s", "/dev/null");
+  SetLogTerminal("/dev/null");
   int input = open("/dev/ttyS0", O_RDONLY);
   int output = open("/dev/ttyS0", O_WRONLY);
   // Without the serial port the inherited streams are still better than none.
@@ -137,14 +138,11 @@ bool Dispatch(bool hardDiskInstall, const char* type, TargetDisk& target) {
 
 int EndRun(bool succeeded) {
   // A successful flow has written the marker into the new system already.
-  int marker = open("/flash/SHOW_LICENSE", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (marker >= 0) {
-    close(marker);
-  }
-  // As in the abort: a boot partition left mounted would keep "/flash" busy.
-  UnmountFileSystem("/flash/boot");
+  WriteMarker("/SHOW_LICENSE");
+  // As in the abort: a boot partition left mounted would keep the target root busy.
+  UnmountFileSystem(TargetPath("/boot").c_str());
   UnmountFileSystem("/floppy");
-  UnmountFileSystem("/flash");
+  UnmountFileSystem(TargetPath("").c_str());
   installationFinished = 1;
   if (!succeeded) {
     puts("Press ENTER to reboot");

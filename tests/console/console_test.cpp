@@ -98,18 +98,18 @@ TEST(PrintLine, CentresWhatFitsTheScreen) {
   std::string text(81, 'a');
   const struct {
     size_t count;
-    bool centred;
+    LineAlignment alignment;
     std::string screen;
   } cases[] = {
-      {3, true, std::string(38, ' ') + "aaa\n"},
-      {4, true, std::string(38, ' ') + "aaaa\n"},
-      {78, true, " " + std::string(78, 'a') + "\n"},
-      {80, true, std::string(80, 'a') + "\n"},
-      {81, true, text + "\n"},
-      {3, false, "aaa\n"},
+      {3, LineAlignment::kCentred, std::string(38, ' ') + "aaa\n"},
+      {4, LineAlignment::kCentred, std::string(38, ' ') + "aaaa\n"},
+      {78, LineAlignment::kCentred, " " + std::string(78, 'a') + "\n"},
+      {80, LineAlignment::kCentred, std::string(80, 'a') + "\n"},
+      {81, LineAlignment::kCentred, text + "\n"},
+      {3, LineAlignment::kLeft, "aaa\n"},
   };
   for (const auto& example : cases) {
-    EXPECT_EQ(ScreenOf([&] { PrintLine(text.data(), example.count, example.centred); }),
+    EXPECT_EQ(ScreenOf([&] { PrintLine(text.data(), example.count, example.alignment); }),
               example.screen)
         << example.count;
   }

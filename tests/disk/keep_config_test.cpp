@@ -1,14 +1,15 @@
 #include "disk/keep_config.h"
 
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "packages/roots.h"
 #include "tests/support/sandbox_root.h"
 
 namespace {
@@ -16,18 +17,32 @@ namespace {
 // The access time lies after the change time, so that reading the file leaves it alone.
 constexpr timespec kTimes[2] = {{4000000000, 0}, {1000000000, 0}};
 
-// Inside the root: copies the store of the system at /flash, puts that system aside at /old as
-// formatting would, and writes the copy back into a new /flash with its base directories.
-int CopyAndWriteBack() {
-  ConfigChunk* first = ReadOldConfiguration();
-  if (rename("/flash", "/old") != 0) {
-    return 3;
+// A throwaway root whose /flash is the target root and whose top is the system root, so that the
+// store is copied and written back in this process.
+struct KeptTree {
+  KeptTree() : saved(GetPackageRoots()) {
+    GetPackageRoots() = PackageRoots{root.HostPath("/flash"), root.Path()};
   }
-  for (const char* directory : {"/flash", "/flash/rw", "/flash/vela"}) {
-    mkdir(directory, 0755);
+  ~KeptTree() { GetPackageRoots() = saved; }
+
+  // Copies the store of the system at /flash, puts that system aside at /old as formatting would,
+  // and writes the copy back into a new /flash with its base directories; its output lands in said.
+  int CopyAndWriteBack() {
+    testing::internal::CaptureStdout();
+    ConfigChunk* first = ReadOldConfiguration();
+    EXPECT_EQ(rename(root.HostPath("/flash").c_str(), root.HostPath("/old").c_str()), 0);
+    for (const char* directory : {"/flash", "/flash/rw", "/flash/vela"}) {
+      mkdir(root.HostPath(directory).c_str(), 0755);
+    }
+    int result = first == nullptr ? 1 : WriteBackConfiguration(first) ? 0 : 2;
+    said = testing::internal::GetCapturedStdout();
+    return result;
   }
-  return first == nullptr ? 1 : WriteBackConfiguration(first) ? 0 : 2;
-}
+
+  SandboxRoot root;  // only a temporary tree here: nothing runs inside it
+  PackageRoots saved;
+  std::string said;
+};
 
 // The status of a path in the root, following links.
 struct stat Status(const SandboxRoot& root, const std::string& path) {
@@ -39,11 +54,11 @@ struct stat Status(const SandboxRoot& root, const std::string& path) {
 // The copy lies in chunks of 16000 bytes: a path that does not fit starts a chunk of its own, a
 // status record may span two, and a file may end exactly where a chunk does.
 TEST(KeepConfiguration, StoreComesBackWholeWhereverItsEntriesMeetTheChunkEnds) {
-  if (!SandboxAvailable()) {
-    GTEST_SKIP() << kNeedsRoot;
-  }
-  // What fills the first chunk after the entries of the store and of its file "a".
-  const uint32_t fill = kChunkCapacity - 18 - 20 - 2 * sizeof(struct stat);
+  // What fills the first chunk after the entries of the store and of its file "a", whose paths
+  // begin with the temporary root's.
+  const size_t rootLength = KeptTree().root.Path().size();
+  const uint32_t fill =
+      kChunkCapacity - (rootLength + 18) - (rootLength + 20) - 2 * sizeof(struct stat);
   const struct {
     std::vector<std::string> files;  // under /flash, of one size, so in any listing order
     uint32_t size;
@@ -59,14 +74,14 @@ TEST(KeepConfiguration, StoreComesBackWholeWhereverItsEntriesMeetTheChunkEnds) {
   };
   for (const auto& example : cases) {
     SCOPED_TRACE(example.files[0] + " of " + std::to_string(example.size));
-    SandboxRoot root;
+    KeptTree tree;
+    const SandboxRoot& root = tree.root;
     for (const std::string& file : example.files) {
       root.Write("/flash" + file, std::string(example.size, file.back()));
       ASSERT_EQ(utimensat(AT_FDCWD, root.HostPath("/flash" + file).c_str(), kTimes, 0), 0);
     }
-    SandboxOutcome outcome = RunInSandbox(root, CopyAndWriteBack);
-    EXPECT_EQ(outcome.exitCode, example.kept ? 0 : 1) << outcome.output;
-    EXPECT_EQ(outcome.output.empty(), example.kept == nullptr);  // nothing to keep: silence
+    EXPECT_EQ(tree.CopyAndWriteBack(), example.kept ? 0 : 1) << tree.said;
+    EXPECT_EQ(tree.said.empty(), example.kept == nullptr);  // nothing to keep: silence
     for (const std::string& file : example.files) {
       bool kept = example.kept != nullptr && file.rfind(example.kept, 0) == 0;
       EXPECT_EQ(root.Exists("/flash" + file), kept) << file;
@@ -82,10 +97,11 @@ TEST(KeepConfiguration, StoreComesBackWholeWhereverItsEntriesMeetTheChunkEnds) {
 // A change of owner after the mode once cleared the set-id bits, and a directory got its times
 // before its entries were written into it.
 TEST(KeepConfiguration, ModesOwnersTimesAndLinkTargetsComeBackAndPipesStayBehind) {
-  if (!SandboxAvailable()) {
-    GTEST_SKIP() << kNeedsRoot;
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "changing owners needs root";
   }
-  SandboxRoot root;
+  KeptTree tree;
+  const SandboxRoot& root = tree.root;
   std::string store = root.HostPath("/flash/vela/store");
   root.Write("/flash/vela/store/firewall/rules", std::string(40000, 'r'));  // over two chunks
   ASSERT_EQ(chmod((store + "/firewall").c_str(), 0750), 0);
@@ -94,7 +110,7 @@ TEST(KeepConfiguration, ModesOwnersTimesAndLinkTargetsComeBackAndPipesStayBehind
   ASSERT_EQ(symlink("firewall/rules", (store + "/current").c_str()), 0);
   ASSERT_EQ(mkfifo((store + "/pipe").c_str(), 0600), 0);
   ASSERT_EQ(utimensat(AT_FDCWD, (store + "/firewall").c_str(), kTimes, 0), 0);
-  ASSERT_EQ(RunInSandbox(root, CopyAndWriteBack).exitCode, 0);
+  ASSERT_EQ(tree.CopyAndWriteBack(), 0);
   for (const char* path : {"/firewall", "/firewall/rules", "/current"}) {
     struct stat was = Status(root, std::string("/old/vela/store") + path), is{};
     ASSERT_EQ(lstat((root.HostPath("/flash/vela/store") + path).c_str(), &is), 0) << path;
@@ -111,9 +127,6 @@ TEST(KeepConfiguration, ModesOwnersTimesAndLinkTargetsComeBackAndPipesStayBehind
 // included) would copy the machine or never end: it is left out. A copy beyond the available
 // memory (less 16 MiB) fails as a whole.
 TEST(KeepConfiguration, LinksBackUpAreLeftOutAndTheCopyStaysWithinMemory) {
-  if (!SandboxAvailable()) {
-    GTEST_SKIP() << kNeedsRoot;
-  }
   const struct {
     const char* link;  // in the store, "sub/" of it holding the file "f"
     const char* target;
@@ -134,24 +147,21 @@ TEST(KeepConfiguration, LinksBackUpAreLeftOutAndTheCopyStaysWithinMemory) {
   for (const auto& example : cases) {
     SCOPED_TRACE(std::string(example.link) + " -> " + example.target + " " +
                  std::to_string(example.fileSize));
-    SandboxRoot root;
+    KeptTree tree;
+    const SandboxRoot& root = tree.root;
     root.Write("/flash/vela/store/sub/f", std::string(example.fileSize, 'f'));
     std::string store = root.HostPath("/flash/vela/store/");
-    ASSERT_EQ(symlink(example.target, (store + example.link).c_str()), 0);
+    // "/flash" stands for the target root, here the temporary one's.
+    std::string target =
+        strcmp(example.target, "/flash") == 0 ? root.HostPath("/flash") : example.target;
+    ASSERT_EQ(symlink(target.c_str(), (store + example.link).c_str()), 0);
     bool fits = example.memAvailable == nullptr || example.kept != nullptr;
     if (example.memAvailable != nullptr) {
-      root.Write("/.meminfo", std::string("MemAvailable: ") + example.memAvailable + " kB\n");
+      root.Write("/proc/meminfo", std::string("MemAvailable: ") + example.memAvailable + " kB\n");
     }
-    SandboxOutcome outcome = RunInSandbox(root, [&example] {
-      if (example.memAvailable != nullptr &&
-          mount("/.meminfo", "/proc/meminfo", nullptr, MS_BIND, nullptr) != 0) {
-        return 4;
-      }
-      return CopyAndWriteBack();
-    });
-    ASSERT_EQ(outcome.exitCode, fits ? 0 : 1) << outcome.output;
+    ASSERT_EQ(tree.CopyAndWriteBack(), fits ? 0 : 1) << tree.said;
     if (!fits) {
-      EXPECT_NE(outcome.output.find("couldn't keep config"), std::string::npos) << outcome.output;
+      EXPECT_NE(tree.said.find("couldn't keep config"), std::string::npos) << tree.said;
       continue;
     }
     EXPECT_EQ(root.Read("/flash/vela/store/sub/f"), std::string(example.fileSize, 'f'));

@@ -18,11 +18,10 @@ namespace {
 // Runs with the log terminal path set to `path` for the call.
 int RunWithLogTerminal(const char* path, const char* root, const char* program,
                        ArgumentList arguments) {
-  char saved[sizeof logTerminalPath];
-  memcpy(saved, logTerminalPath, sizeof saved);
-  snprintf(logTerminalPath, sizeof logTerminalPath, "%s", path);
+  std::string saved = LogTerminal();
+  SetLogTerminal(path);
   int status = RunProgram(root, program, arguments);
-  memcpy(logTerminalPath, saved, sizeof saved);
+  SetLogTerminal(saved.c_str());
   return status;
 }
 
@@ -65,23 +64,6 @@ TEST(RunProgram, WithoutLogTerminalWritesToNullAndWithoutNullRunsNothing) {
   });
   EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
   EXPECT_TRUE(root.Calls().empty());
-}
-
-TEST(ReadWholeFile, ReadsTheWholeFileOrFails) {
-  char path[] = "/tmp/vela-file-XXXXXX";
-  int descriptor = mkstemp(path);
-  FileBuffer buffer;
-  EXPECT_TRUE(ReadWholeFile(path, buffer));  // empty: no bytes at all
-  EXPECT_EQ(buffer.size, 0u);
-  ASSERT_EQ(write(descriptor, "ab\0cd", 5), 5);
-  close(descriptor);
-  ASSERT_TRUE(ReadWholeFile(path, buffer));
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer.bytes), buffer.size),
-            std::string("ab\0cd", 5));
-  free(buffer.bytes);
-  unlink(path);
-  EXPECT_FALSE(ReadWholeFile(path, buffer));
-  EXPECT_FALSE(ReadWholeFile("/", buffer));
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <random>
 #include <string>
 
-#include "disk/tools.h"
 #include "packages/tree_lock.h"
 #include "tests/support/install_helpers.h"
 #include "tests/support/stream_bytes.h"
@@ -30,16 +29,14 @@ class InstallerChildTest : public InstallTest {
 
   // Feeds the bytes to a new image-mode child and waits for it; whether it says it installed them.
   bool Feed(const std::string& bytes) {
-    FILE* child = StartInstallerChild(true, false);
-    EXPECT_NE(child, nullptr);
-    if (child == nullptr) {
+    PipedChild child = StartInstallerChild({.keepImage = true, .quiet = false});
+    EXPECT_TRUE(child.IsOpen());
+    if (!child.IsOpen()) {
       return false;
     }
-    // Only one piped child at a time: a second start is refused while this one runs.
-    EXPECT_EQ(StartInstallerChild(true, false), nullptr);
-    EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), child), bytes.size());
+    EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), child.Stream()), bytes.size());
     bool installed = EndInstallerChild(child);
-    EXPECT_EQ(childPid, -1);
+    EXPECT_FALSE(child.IsOpen());
     return installed;
   }
 
@@ -110,9 +107,9 @@ TEST_F(InstallerChildTest, FullDiskSaysTheDiskIsTooSmall) {
   TestPackage system("system", "1.0");
   system.Image(RandomBytes(random, 256 * 1024)).File("/etc/version", "1.0\n");
   std::string bytes = system.Bytes(TestPackage::kSigned);
-  FILE* child = StartInstallerChild(true, false);
-  ASSERT_NE(child, nullptr);
-  if (fwrite(bytes.data(), 1, bytes.size(), child) != bytes.size()) {
+  PipedChild child = StartInstallerChild({.keepImage = true, .quiet = false});
+  ASSERT_TRUE(child.IsOpen());
+  if (fwrite(bytes.data(), 1, bytes.size(), child.Stream()) != bytes.size()) {
     // The child stopped reading when the disk was full: the rest found no reader.
   }
   EXPECT_FALSE(EndInstallerChild(child));
@@ -129,18 +126,18 @@ TEST_F(InstallerChildTest, ChildDyingInTheMiddleMakesTheNextWriteFailWithoutHarm
   TestPackage big("system", "2.0");
   big.Image(std::string(1 << 20, 'k'));
   std::string bytes = big.Bytes(TestPackage::kSigned);
-  FILE* child = StartInstallerChild(true, false);
-  ASSERT_NE(child, nullptr);
-  ASSERT_EQ(fwrite(bytes.data(), 1, 4096, child), 4096u);
-  kill(childPid, SIGKILL);
+  PipedChild child = StartInstallerChild({.keepImage = true, .quiet = false});
+  ASSERT_TRUE(child.IsOpen());
+  ASSERT_EQ(fwrite(bytes.data(), 1, 4096, child.Stream()), 4096u);
+  kill(child.Pid(), SIGKILL);
   // The pipe takes what fits until the child is gone; then a write fails instead of killing us.
   bool failed = false;
   for (size_t at = 4096; !failed && at + 4096 <= bytes.size(); at += 4096) {
-    failed = fwrite(bytes.data() + at, 1, 4096, child) != 4096;
+    failed = fwrite(bytes.data() + at, 1, 4096, child.Stream()) != 4096;
   }
   EXPECT_TRUE(failed);
-  pid_t pid = childPid;
-  ClosePipedChild(child);
+  pid_t pid = child.Pid();
+  child.Close();
   EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1);  // already reaped: nothing is left behind
   EXPECT_FALSE(PathExists(tree.Target("/var/pdb/system")));
 }

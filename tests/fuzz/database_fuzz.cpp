@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   GetPackageRoots() = {scratch.Path() + "/flash", scratch.Path() + "/system"};
   GetPackageDatabase().Reset();
   int descriptors = CountOpenDescriptors();
-  LoadDatabase(true);
+  LoadDatabase({.quiet = true});
   CheckRecords();
   Require(CountOpenDescriptors() == descriptors, "every descriptor opened is closed again");
   for (const std::string& path : ListTree(scratch.Top())) {

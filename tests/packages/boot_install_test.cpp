@@ -90,7 +90,7 @@ class BootInstallTest : public InstallTest {
       Empty(tree.System("/ram"));
     }
     GetPackageDatabase().Clear();
-    ASSERT_TRUE(LoadDatabase(false));
+    ASSERT_TRUE(LoadDatabase({.quiet = false}));
   }
 };
 

@@ -63,7 +63,7 @@ TEST(DatabaseLoadTest, WrittenPackagesLoadBackUnchanged) {
   for (int state : {0, 2}) {
     stored[state]->scheduledAction = kScheduleNone;
   }
-  ASSERT_TRUE(LoadDatabase(true));
+  ASSERT_TRUE(LoadDatabase({.quiet = true}));
   EXPECT_TRUE(GetPackageDatabase().quiet);
   EXPECT_EQ(Names(AllPackages()), "a b c d");
   for (const auto& p : stored) {
@@ -102,7 +102,7 @@ TEST(DatabaseLoadTest, ReadsEachEntryAsFarAsItGoes) {
         ASSERT_TRUE(unlink(path.c_str()) == 0 && mkfifo(path.c_str(), 0644) == 0);
       }
     }
-    ASSERT_TRUE(LoadDatabase(false));
+    ASSERT_TRUE(LoadDatabase({.quiet = false}));
     ASSERT_EQ(Names(AllPackages()), "p") << expected;
     EXPECT_EQ(Describe(*FindPackage("p")), expected);
     EXPECT_FALSE(PathExists(tree.System(schedule))) << expected;

@@ -264,7 +264,7 @@ void ExpectTreeIntact(const PackageTree& tree) {
   EXPECT_EQ(ReadTreeFile(tree.Target("/var/pdb/base/files")), "bin/base\n");
   EXPECT_FALSE(PathExists(tree.Target("/.vpk-staging")));
   GetPackageDatabase().Clear();
-  EXPECT_TRUE(LoadDatabase(false));
+  EXPECT_TRUE(LoadDatabase({.quiet = false}));
   EXPECT_EQ(InstalledStates().substr(0, 12), "base 1.0 on\n");
 }
 

@@ -62,7 +62,7 @@ TEST(PackageOrderTest, DropsSupersededPackagesAndOrdersTheRest) {
     PackageTree tree;
     AddScenarioPackages(c.packages);
     std::vector<Package*> list = AllPackages();
-    OrderPackages(list, c.downgrade, c.announce);
+    OrderPackages(list, {.downgrade = c.downgrade, .announce = c.announce});
     EXPECT_EQ(DisplayNames(list), c.expected) << c.packages;
     EXPECT_EQ(LogText(), c.log) << c.packages;
   }

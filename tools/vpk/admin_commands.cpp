@@ -71,13 +71,19 @@ enum class Outcome { kRun, kHelpShown, kWrong };
 
 constexpr std::uint64_t kLongestWait = 24 * 60 * 60;
 
-// Parses the roots (which it sets), the modes when withModes, and the operands. Prints the usage
-// for --help, and to standard error when operands are missing or not wanted.
-Outcome ParseAdmin(int argc, char** argv, const std::string& usage, bool withModes,
-                   bool wantsOperands, AdminArguments* out) {
+// What a command accepts besides the roots and --wait.
+struct AdminSyntax {
+  bool withModes = false;      // the installation modes (--allow-downgrade and the like)
+  bool wantsOperands = false;  // one operand at least, else none
+};
+
+// Parses the roots (which it sets), the modes when the syntax has them, and the operands. Prints
+// the usage for --help, and to standard error when operands are missing or not wanted.
+Outcome ParseAdmin(int argc, char** argv, const std::string& usage, AdminSyntax syntax,
+                   AdminArguments* out) {
   std::vector<KnownOption> known = {{"root", 0, true}, {"system-root", 0, true}, {"wait", 0, true}};
   for (const ModeOption& option : modeOptions) {
-    if (withModes) {
+    if (syntax.withModes) {
       known.push_back({option.name, 0, false});
     }
   }
@@ -85,7 +91,7 @@ Outcome ParseAdmin(int argc, char** argv, const std::string& usage, bool withMod
   if (!ParseArguments(argc, argv, known, &parsed)) {
     return Outcome::kWrong;
   }
-  if (parsed.help || parsed.operands.empty() == wantsOperands) {
+  if (parsed.help || parsed.operands.empty() == syntax.wantsOperands) {
     std::fputs(usage.c_str(), parsed.help ? stdout : stderr);
     return parsed.help ? Outcome::kHelpShown : Outcome::kWrong;
   }
@@ -108,19 +114,21 @@ Outcome ParseAdmin(int argc, char** argv, const std::string& usage, bool withMod
   return Outcome::kRun;
 }
 
+// Whether a command installs: an installation may start from a tree without a database.
+enum class TreeUse { kChange, kInstall };
+
 // Takes the tree's lock for command and loads its database. The tree must exist; an installation
 // starts from an empty database when it has none, and the first package it records makes the
 // database directory.
-bool OpenTree(const char* command, bool installing, const AdminArguments& arguments,
-              TreeLock* lock) {
+bool OpenTree(const char* command, TreeUse use, const AdminArguments& arguments, TreeLock* lock) {
   if (!TargetTreeExists(command) || !lock->Take("vpk: ", arguments.waitSeconds)) {
     return false;
   }
   struct stat status;
-  if (installing && stat(TargetPath("/var/pdb").c_str(), &status) != 0) {
+  if (use == TreeUse::kInstall && stat(TargetPath("/var/pdb").c_str(), &status) != 0) {
     return true;
   }
-  return LoadDatabase(false);
+  return LoadDatabase({.quiet = false});
 }
 
 // A name read from an unverified file, fit for the terminal: bytes that are not printable ASCII,
@@ -256,12 +264,13 @@ bool RunSchedule(int argc, char** argv, std::uint32_t action, const char* word) 
                       "packages\nor refuse the request.\n\n" +
                       rootHelp + "\n" + closingHelp;
   AdminArguments arguments;
-  Outcome outcome = ParseAdmin(argc, argv, usage, false, true, &arguments);
+  Outcome outcome =
+      ParseAdmin(argc, argv, usage, {.withModes = false, .wantsOperands = true}, &arguments);
   if (outcome != Outcome::kRun) {
     return outcome == Outcome::kHelpShown;
   }
   TreeLock lock;
-  if (!OpenTree(word, false, arguments, &lock)) {
+  if (!OpenTree(word, TreeUse::kChange, arguments, &lock)) {
     return false;
   }
   bool all = true;
@@ -297,12 +306,13 @@ bool InstallCommand(int argc, char** argv) {
                           "recorded and set up by the dependency rules.\n\n") +
                       rootHelp + modeHelp + "\n" + closingHelp;
   AdminArguments arguments;
-  Outcome outcome = ParseAdmin(argc, argv, usage, true, true, &arguments);
+  Outcome outcome =
+      ParseAdmin(argc, argv, usage, {.withModes = true, .wantsOperands = true}, &arguments);
   if (outcome != Outcome::kRun) {
     return outcome == Outcome::kHelpShown;
   }
   TreeLock lock;
-  if (!OpenTree("install", true, arguments, &lock)) {
+  if (!OpenTree("install", TreeUse::kInstall, arguments, &lock)) {
     return false;
   }
   bool all = true;
@@ -339,7 +349,8 @@ int BootInstallCommand(int argc, char** argv) {
       "arguments or a missing tree, 3 when no package is left installed (the system must not\n"
       "go on booting).\n";
   AdminArguments arguments;
-  Outcome outcome = ParseAdmin(argc, argv, usage, true, false, &arguments);
+  Outcome outcome =
+      ParseAdmin(argc, argv, usage, {.withModes = true, .wantsOperands = false}, &arguments);
   if (outcome != Outcome::kRun) {
     return outcome == Outcome::kHelpShown ? 0 : 1;
   }
@@ -348,7 +359,7 @@ int BootInstallCommand(int argc, char** argv) {
     return 1;
   }
   // Without a database the files are installed all the same: they may bring the system back.
-  if (!LoadDatabase(false)) {
+  if (!LoadDatabase({.quiet = false})) {
     std::fprintf(stderr, "vpk: boot-install: no package database in %s\n",
                  TargetPath("/var/pdb").c_str());
   }
@@ -365,12 +376,13 @@ bool PurgeIncompatibleCommand(int argc, char** argv) {
                           "3.22 or later.\n\n") +
                       rootHelp + "\n" + closingHelp;
   AdminArguments arguments;
-  Outcome outcome = ParseAdmin(argc, argv, usage, false, false, &arguments);
+  Outcome outcome =
+      ParseAdmin(argc, argv, usage, {.withModes = false, .wantsOperands = false}, &arguments);
   if (outcome != Outcome::kRun) {
     return outcome == Outcome::kHelpShown;
   }
   TreeLock lock;
-  if (!OpenTree("purge-incompatible", false, arguments, &lock)) {
+  if (!OpenTree("purge-incompatible", TreeUse::kChange, arguments, &lock)) {
     return false;
   }
   PurgeIncompatiblePackages();

@@ -58,7 +58,7 @@ bool ListCommand(int argc, char** argv) {
     return false;
   }
   // Listing must not use up the one-shot requests that the next real load is meant to carry out.
-  if (!LoadDatabase(false, false)) {
+  if (!LoadDatabase({.quiet = false, .consumeSchedules = false})) {
     return false;
   }
   PrintPackageTable();
