@@ -125,17 +125,23 @@ def seed_store(tree):
     return disk_image.tree_state(store)
 
 
-def test_reinstall_keeps_the_old_store_byte_exact():
-    if not os.path.exists(BIG_DISK):
-        raise AssertionError("needs the disk of the CD installation")
-    root = disk_image.partitions(BIG_DISK)[-1]
-    with disk_image.mounted(BIG_DISK, root, writable=True) as tree:
+def reinstall_keeps_the_store(disk, boot_partition, efi=False, **machine):
+    """Installs again, keeping the configuration, over the disk an earlier test installed; its
+    old store comes through byte-exact."""
+    if not os.path.exists(disk):
+        raise AssertionError("needs the disk of the earlier installation")
+    root = disk_image.partitions(disk)[1 if boot_partition else 0]
+    with disk_image.mounted(disk, root, writable=True) as tree:
         before = seed_store(tree)
-    install_from_cd(BIG_DISK, "y", "")
-    check_installed_disk(BIG_DISK, ["system"], boot_partition=True)
-    with disk_image.mounted(BIG_DISK, root) as tree:
+    install_from_cd(disk, "y", "", **machine)
+    check_installed_disk(disk, ["system"], boot_partition, efi=efi)
+    with disk_image.mounted(disk, root) as tree:
         after = disk_image.tree_state(os.path.join(tree, "vela/store"))
     assert after == before, (sorted(before.items())[:2], sorted(after.items())[:2])
+
+
+def test_reinstall_keeps_the_old_store_byte_exact():
+    reinstall_keeps_the_store(BIG_DISK, boot_partition=True)
 
 
 def matrix_test(bus, device, size="2G", expect=()):
@@ -170,16 +176,8 @@ def test_cd_install_on_uefi_and_boot_alone():
 
 
 def test_reinstall_on_uefi_keeps_the_old_store_byte_exact():
-    if not os.path.exists(UEFI_DISK):
-        raise AssertionError("needs the disk of the UEFI installation")
-    root = disk_image.partitions(UEFI_DISK)[0]
-    with disk_image.mounted(UEFI_DISK, root, writable=True) as tree:
-        before = seed_store(tree)
-    install_from_cd(UEFI_DISK, "y", "", bus="ahci", log_name="cd-uefi-keep", firmware="uefi")
-    check_installed_disk(UEFI_DISK, ["system"], False, efi=True)
-    with disk_image.mounted(UEFI_DISK, root) as tree:
-        after = disk_image.tree_state(os.path.join(tree, "vela/store"))
-    assert after == before, (sorted(before.items())[:2], sorted(after.items())[:2])
+    reinstall_keeps_the_store(UEFI_DISK, False, efi=True, bus="ahci", log_name="cd-uefi-keep",
+                              firmware="uefi")
     os.remove(UEFI_DISK)
 
 

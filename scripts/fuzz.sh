@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (clang, preset fuzz) and runs each for SECONDS (default 60, as CI does),
-# as many at once as there are processors, on a copy of its committed seed corpus. A crash is kept
-# as a reproducer under build/fuzz-findings/<target>/ (outside git) and makes the script exit 1;
+# as many at once as there are processors, on a copy of its seed corpus, which
+# tests/fuzz/make_corpus.sh makes with the fuzz build's vpk. A crash is kept as a reproducer
+# under build/fuzz-findings/<target>/ (outside git) and makes the script exit 1;
 # once fixed, the reproducer goes to tests/fuzz/regressions/<target>/, which `ctest --preset fuzz`
 # replays.
 # Usage: scripts/fuzz.sh [SECONDS] [TARGET...]
@@ -13,6 +14,8 @@ shift || true
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target fuzz_targets
 bin=build/fuzz/bin
+seeds=build/fuzz/fuzz-seeds
+tests/fuzz/make_corpus.sh "$bin/vpk" "$seeds" >/dev/null
 findings=$PWD/build/fuzz-findings
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
@@ -26,8 +29,8 @@ fi
 run_target() {
   local target=$1 corpus=build/fuzz-corpus/$1
   mkdir -p "$corpus" "$findings/$target"
-  if [ -d "tests/fuzz/corpus/$target" ]; then
-    cp -n tests/fuzz/corpus/"$target"/* "$corpus"/
+  if [ -d "$seeds/$target" ]; then
+    cp -n "$seeds/$target"/* "$corpus"/
   fi
   local failed=0
   # stdout closed: the package code's reports would only slow the run down.

@@ -1,15 +1,11 @@
 #!/usr/bin/env bash
 # Makes the seed corpus of every fuzz target from packages that vpk builds, signs, bundles and
-# installs. Usage: tests/fuzz/make_corpus.sh [VPK] (default: build/default/bin/vpk, built when
-# missing). Rewrites tests/fuzz/corpus/; the files are small and committed.
+# installs. Usage: tests/fuzz/make_corpus.sh VPK OUT. The fuzz build runs it before its replays,
+# with a vpk of its own, so the seeds always match what vpk writes today.
 set -euo pipefail
+vpk=$(realpath "$1")
+corpus=$(realpath -m "$2")
 cd "$(dirname "$0")/../.."
-vpk=${1:-build/default/bin/vpk}
-if [ ! -x "$vpk" ]; then
-  cmake --preset default >/dev/null
-  cmake --build --preset default --target vpk >/dev/null
-fi
-corpus=tests/fuzz/corpus
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -23,6 +19,8 @@ echo "lock" >"$work/ppp/etc/ppp/options"
 echo 'echo installed' >"$work/install.sh"
 
 time=1700000000
+# Fixed times, so that the seeds come out the same on every run.
+find "$work" -exec touch -h -d @$time {} +
 "$vpk" build --name system --version 2.9.5 --build-time $time --arch i386 \
   --description "base system" --owner 0:0 --sign keys/private_key.hex \
   -o "$work/system.vpk" "$work/system" >/dev/null

@@ -32,16 +32,3 @@ TEST(DatabaseLookupTest, FindsTheFirstExactNameAndTheEnabledProvider) {
   EXPECT_EQ(FindProvider("dhcp")->name, "udhcp");
   EXPECT_EQ(FindProvider("dhcpd"), nullptr);
 }
-
-TEST(DatabaseLookupTest, PrintsTheTableRightAligned) {
-  PackageTree tree;
-  Package& system = Add("system", false);
-  system.version = MakeVersion(2, 9, 'f', 5);
-  system.buildTime = 1700000000;
-  Add("ppp", true).version = MakeVersion(2, 4, 'b', 3);
-  EXPECT_EQ(CapturedStdout(PrintPackageTable),
-            "            Name           Version                     Built\n"
-            "------------------------------------------------------------\n"
-            "          system             2.9.5      Nov/14/2023 22:13:20\n"
-            "             ppp X        2.4beta3      Jan/01/1970 00:00:00\n");
-}

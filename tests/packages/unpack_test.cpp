@@ -2,7 +2,6 @@
 #include "packages/place_staged.h"
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -250,18 +249,4 @@ TEST_F(UnpackTest, RefusesArchivesThatWouldExhaustMemory) {
       Unpack(ContainerBytes(header + PartBytes(PartFiles, ZlibCompress(deepRecord.str(), 9)))));
   EXPECT_EQ(log.rfind(kFailed + "could not create /a/a/", 0), 0u) << log.substr(0, 200);
   EXPECT_TRUE(ListTree(tree.Target()).empty());
-}
-
-// A full disk: a 64 KiB file system on the tree, in a mount namespace of the test process.
-TEST_F(UnpackTest, SaysTheDiskIsTooSmallWhenItFills) {
-  if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
-      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    GTEST_SKIP() << "a small file system needs root and a private mount namespace";
-  }
-  ASSERT_EQ(mount("tmpfs", tree.Target().c_str(), "tmpfs", 0, "size=64k"), 0);
-  std::mt19937 random(5);
-  EXPECT_FALSE(
-      Unpack(TestPackage("ppp", "1.0").File("/big", RandomBytes(random, 256 * 1024)).Bytes()));
-  EXPECT_EQ(log, kFailed + "disk is too small\n");
-  EXPECT_EQ(umount(tree.Target().c_str()), 0);
 }
