@@ -67,6 +67,11 @@ TEST(PrintWrapped, FillsLinesOfAtMost77CharactersEachEndingInABlank) {
       // A word longer than a line stands alone and whole, with no empty line before it.
       {"a " + std::string(90, 'w') + " b", "a \n" + std::string(90, 'w') + " \nb \n"},
       {std::string(78, 'w'), std::string(78, 'w') + " \n"},
+      // 77 characters fill a line; one more goes to the next.
+      {std::string(38, 'a') + " " + std::string(38, 'b'),
+       std::string(38, 'a') + " " + std::string(38, 'b') + " \n"},
+      {std::string(38, 'a') + " " + std::string(39, 'b'),
+       std::string(38, 'a') + " \n" + std::string(39, 'b') + " \n"},
   };
   for (const auto& example : cases) {
     EXPECT_EQ(ScreenOf([&] { PrintWrapped(example.text.c_str()); }), example.screen)

@@ -43,6 +43,7 @@ TEST(ProfileFileTest, RefusesMalformedLines) {
       {"router 02:00:00:00:00:0g a\n", "cannot use '02:00:00:00:00:0g' as a hardware address"},
       {"router 02:00:00:00:00:011 a\n", "as a hardware address"},
       {"router 00:00:00:00:00:00 a\n", "as a hardware address"},
+      {"router 02:00:00:00:00-01 a\n", "as a hardware address"},
       {"profile a keep\nrouter 02:00:00:00:00:01 a\nrouter 02:00:00:00:00:01 a\n",
        "f:3: router 02:00:00:00:00:01 is listed twice"},
       {"router 02:00:00:00:00:01 lab\n", "router 02:00:00:00:00:01 has the unknown profile 'lab'"},

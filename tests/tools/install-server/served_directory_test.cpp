@@ -14,7 +14,8 @@ class ServedDirectoryTest : public testing::Test {
     mkdir((dir / "drivers").c_str(), 0755);
     mkdir((dir / "packages").c_str(), 0755);
     mkdir((dir / "packages/sub").c_str(), 0755);
-    for (const char* name : {"b.vpk", "a.scr", "c.vpk", "a.vpk"}) {
+    // A name with a blank cannot travel in a FILE line.
+    for (const char* name : {"b.vpk", "a.scr", "c.vpk", "a.vpk", "two words.vpk"}) {
       WriteTestFile(dir / ("packages/" + std::string(name)), name);
     }
     WriteTestFile(dir / "drivers/default.vpk", "default");
