@@ -14,3 +14,14 @@ void ReportWriteFailure(const Package& p, const std::string& item);
 // Reports "installation of <package> failed: broken package", or the write failure of the copy
 // of the package's bytes when one failed (PackageDatabase::copyWriteError) and stopped the reader.
 void ReportBrokenPackage(const Package& p);
+
+// The two reports above, returning false for a step that fails with them.
+inline bool Broken(const Package& p) {
+  ReportBrokenPackage(p);
+  return false;
+}
+
+inline bool WriteFailed(const Package& p, const std::string& item) {
+  ReportWriteFailure(p, item);
+  return false;
+}

@@ -15,16 +15,6 @@
 
 namespace {
 
-bool Broken(const Package& p) {
-  ReportBrokenPackage(p);
-  return false;
-}
-
-bool WriteFailed(const Package& p, const std::string& name) {
-  ReportWriteFailure(p, name);
-  return false;
-}
-
 // Moves what stands at the entry's place (no directory) aside into the area, as "o" + the
 // entry's index, so that a failed placement can put it back. True when nothing stands there;
 // moved tells whether something stood there.

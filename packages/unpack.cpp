@@ -83,16 +83,6 @@ bool SkipData(std::istream& archive, std::uint32_t size) {
   return static_cast<std::uint64_t>(archive.gcount()) == size;
 }
 
-bool Broken(const Package& p) {
-  ReportBrokenPackage(p);
-  return false;
-}
-
-bool WriteFailed(const Package& p, const std::string& name) {
-  ReportWriteFailure(p, name);
-  return false;
-}
-
 // The place an entry names, relative to the unpacking root; false for a name that would leave it.
 bool EntryComponents(const Package& p, const ArchiveEntry& entry,
                      std::vector<std::string>& components) {
