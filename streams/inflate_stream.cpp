@@ -15,9 +15,10 @@ const std::streambuf::pos_type kSeekFailed(std::streambuf::off_type(-1));
 InflateBuf::InflateBuf(std::streambuf* source, bool raw, Inflating where) : source(source) {
   if (where == Inflating::kAhead) {
     ahead = std::make_unique<InflateAhead>(source, raw);
-    if (!ahead->Start()) {
-      ahead.reset();
+    if (ahead->Start()) {
+      return;  // the helper keeps an inflater of its own
     }
+    ahead.reset();
   }
   int result = raw ? inflateInit2(&zlib, -15) : inflateInit(&zlib);
   initialised = result == Z_OK;
