@@ -212,9 +212,9 @@ std::string Parent(const std::string& path) {
   return end == std::string::npos ? "/" : path.substr(0, end + 1);
 }
 
-// Creates path and its missing ancestors, outermost first, with mode 0770; with skipLast only the
-// ancestors. False, printing nothing, on an error other than an existing directory.
-bool MakeDirectories(const std::string& path, bool skipLast) {
+// Creates path and its missing ancestors, outermost first, with mode 0770. False, printing nothing,
+// on an error other than an existing directory.
+bool MakeDirectories(const std::string& path) {
   std::string current = path;
   while (current.size() > 1 && current.back() == '/') {
     current.pop_back();
@@ -222,9 +222,6 @@ bool MakeDirectories(const std::string& path, bool skipLast) {
   std::vector<std::string> chain;
   for (; !IsTop(current); current = Parent(current)) {
     chain.push_back(current);
-  }
-  if (skipLast && !chain.empty()) {
-    chain.erase(chain.begin());
   }
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     if (mkdir(it->c_str(), 0770) != 0 && errno != EEXIST) {
@@ -245,7 +242,7 @@ bool CreatePackageDirectory(const Package& p, Placement placement) {
     ReportBrokenPackage(p);
     return false;
   }
-  return MakeDirectories(PackageDirectory(p, placement), false);
+  return MakeDirectories(PackageDirectory(p, placement));
 }
 
 bool WritePackageMetadata(const Package& p, Placement placement) {
@@ -270,7 +267,7 @@ bool WriteReplacement(const Package& p, const StagedScripts& scripts, Placement 
   }
   std::string fresh = FreshName(p, DirectoryWithoutSlash(p, placement));
   RemoveReplacementLeftovers(p, placement);
-  if (!MakeDirectories(fresh, false)) {
+  if (!MakeDirectories(fresh)) {
     ReportWriteFailure(p, "meta");
     return false;
   }

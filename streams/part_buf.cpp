@@ -23,7 +23,7 @@ bool PartBuf::ReadContainerHeader(std::uint8_t header[8]) {
     return false;
   }
   position = kContainerHeaderSize;
-  return Consume(reinterpret_cast<const char*>(header), kContainerHeaderSize, false);
+  return Consume(reinterpret_cast<const char*>(header), kContainerHeaderSize, InDigest::kNo);
 }
 
 int PartBuf::Advance() {
@@ -48,7 +48,7 @@ int PartBuf::Advance() {
   if (type == PartHeader) {
     FinishDigest();
   }
-  if (!Consume(reinterpret_cast<const char*>(header), kPartHeaderSize, true)) {
+  if (!Consume(reinterpret_cast<const char*>(header), kPartHeaderSize, InDigest::kYes)) {
     return -1;
   }
   position += kPartHeaderSize;
@@ -73,7 +73,7 @@ bool PartBuf::ReadUnhashed(std::uint8_t* out, std::size_t size) {
     return false;
   }
   remaining -= got;
-  return Consume(reinterpret_cast<const char*>(out), got, false) &&
+  return Consume(reinterpret_cast<const char*>(out), got, InDigest::kNo) &&
          got == static_cast<std::streamsize>(size);
 }
 
@@ -86,7 +86,7 @@ bool PartBuf::TakeDigest(std::uint8_t out[20]) {
   return true;
 }
 
-bool PartBuf::Consume(const char* data, std::size_t size, bool hashIt) {
+bool PartBuf::Consume(const char* data, std::size_t size, InDigest inDigest) {
   std::size_t again = std::min<std::uint64_t>(pendingSkip, size);
   pendingSkip -= again;
   data += again;
@@ -94,7 +94,7 @@ bool PartBuf::Consume(const char* data, std::size_t size, bool hashIt) {
   if (size == 0) {
     return true;
   }
-  if (hashing && hashIt) {
+  if (hashing && inDigest == InDigest::kYes) {
     hash.Update(data, size);
   }
   if (tee != nullptr && tee->sputn(data, size) != static_cast<std::streamsize>(size)) {
@@ -136,7 +136,7 @@ std::streamsize PartBuf::xsgetn(char* out, std::streamsize size) {
     return 0;
   }
   remaining -= got;
-  Consume(out, got, true);
+  Consume(out, got, InDigest::kYes);
   return got;
 }
 
@@ -157,7 +157,7 @@ PartBuf::int_type PartBuf::uflow() {
   }
   --remaining;
   char byte = traits_type::to_char_type(c);
-  Consume(&byte, 1, true);
+  Consume(&byte, 1, InDigest::kYes);
   return c;
 }
 

@@ -55,9 +55,12 @@ class PartBuf : public std::streambuf {
   pos_type seekpos(pos_type target, std::ios_base::openmode which) override;
 
  private:
-  // Hashes (when hashIt) and tees bytes just consumed, after dropping those that a put-back made
+  // Whether consumed bytes count toward the package digest (the container header and the
+  // signature itself do not).
+  enum class InDigest { kNo, kYes };
+  // Hashes (with kYes) and tees bytes just consumed, after dropping those that a put-back made
   // come around a second time. Returns false when the tee takes fewer bytes than given.
-  bool Consume(const char* data, std::size_t size, bool hashIt);
+  bool Consume(const char* data, std::size_t size, InDigest inDigest);
   // Reads and discards size content bytes in blocks of 4096; false on a short read.
   bool Discard(std::uint64_t size);
   // Moves to content offset target of the current part; returns it, or -1 on failure.

@@ -13,13 +13,13 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <map>
 
 #include "net/acceptance.h"
 #include "net/hardware_address.h"
 #include "net/messages.h"
 #include "net/timings.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -59,12 +59,6 @@ struct LoadRun {
   std::map<uint64_t, size_t> byAddress;
 };
 
-uint64_t Now() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return uint64_t(now.tv_sec) * kMicrosecondsPerSecond + uint64_t(now.tv_nsec) / 1000;
-}
-
 void Send(LoadRun& run, VirtualRouter& router) {
   sockaddr_in destination{};
   destination.sin_family = AF_INET;
@@ -73,7 +67,7 @@ void Send(LoadRun& run, VirtualRouter& router) {
   // A failed send is a lost request; the attempt's time runs out and it is sent again.
   (void)sendto(run.socket, router.request, size_t(router.requestLength), 0,
                reinterpret_cast<sockaddr*>(&destination), sizeof destination);
-  router.attemptEnd = Now() + router.attemptLength;
+  router.attemptEnd = MonotonicMicroseconds() + router.attemptLength;
 }
 
 void Request(LoadRun& run, VirtualRouter& router, std::string_view payload, Phase phase,
@@ -249,7 +243,8 @@ void TakeAnswer(LoadRun& run, VirtualRouter& router, const uint8_t* datagram, in
       if (text.starts_with(kFarewellAnswerWord)) {
         router.phase = Phase::kDone;
         router.result.finished = true;
-        router.result.seconds = double(Now() - router.started) / double(kMicrosecondsPerSecond);
+        router.result.seconds =
+            double(MonotonicMicroseconds() - router.started) / double(kMicrosecondsPerSecond);
       }
       return;
     default:
@@ -311,7 +306,7 @@ void Start(LoadRun& run, size_t index) {
   UnpackHardwareAddress(first + index, router.result.address);
   memcpy(router.conversation.ownAddress, router.result.address, kHardwareAddressSize);
   run.byAddress[first + index] = index;
-  router.started = Now();
+  router.started = MonotonicMicroseconds();
   if (run.options->release.empty()) {
     Discover(run, router);
     return;
@@ -355,7 +350,7 @@ bool WaitForAnswers(LoadRun& run) {
   if (earliest == UINT64_MAX) {
     return false;
   }
-  uint64_t now = Now();
+  uint64_t now = MonotonicMicroseconds();
   uint64_t wait = earliest > now ? earliest - now : 0;
   timespec limit{time_t(wait / kMicrosecondsPerSecond), long(wait % kMicrosecondsPerSecond) * 1000};
   pollfd socketWait{run.socket, POLLIN, 0};
@@ -426,10 +421,11 @@ bool RunLoadClients(const LoadOptions& options, std::vector<LoadResult>& results
   for (size_t i = 0; i < run.routers.size(); ++i) {
     Start(run, i);
   }
-  uint64_t giveUp = Now() + uint64_t(options.giveUpSeconds) * kMicrosecondsPerSecond;
-  while (Now() < giveUp && WaitForAnswers(run)) {
+  uint64_t giveUp =
+      MonotonicMicroseconds() + uint64_t(options.giveUpSeconds) * kMicrosecondsPerSecond;
+  while (MonotonicMicroseconds() < giveUp && WaitForAnswers(run)) {
     for (VirtualRouter& router : run.routers) {
-      if (Active(router) && Now() >= router.attemptEnd) {
+      if (Active(router) && MonotonicMicroseconds() >= router.attemptEnd) {
         TimeOut(run, router);
       }
     }

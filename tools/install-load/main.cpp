@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "net/hardware_address.h"
+#include "platform/platform.h"
 #include "tools/install-load/load_client.h"
 
 namespace {
@@ -98,14 +98,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::vector<LoadResult> results;
-  timespec start, end;
-  clock_gettime(CLOCK_MONOTONIC, &start);
+  uint64_t start = MonotonicMicroseconds();
   if (!RunLoadClients(options, results)) {
     return 1;
   }
-  clock_gettime(CLOCK_MONOTONIC, &end);
-  PrintResults(results,
-               double(end.tv_sec - start.tv_sec) + double(end.tv_nsec - start.tv_nsec) / 1e9);
+  PrintResults(results, double(MonotonicMicroseconds() - start) / 1e6);
   for (const LoadResult& result : results) {
     if (!result.finished) {
       return 1;

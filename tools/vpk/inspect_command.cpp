@@ -82,8 +82,11 @@ bool HasOwnText(PackageVersion version) {
   return ParseVersion(VersionText(version), parsed) && parsed == version;
 }
 
+enum class Bound { kLower, kUpper };
+
 // A bound as the command line writes it: ">= 2.9", or "> 2.9" for a strict one.
-std::string BoundText(PackageVersion bound, bool lower) {
+std::string BoundText(PackageVersion bound, Bound side) {
+  bool lower = side == Bound::kLower;
   if (!HasOwnText(bound) && HasOwnText(lower ? bound - 1 : bound + 1)) {
     return std::string(lower ? "> " : "< ") + VersionText(lower ? bound - 1 : bound + 1);
   }
@@ -96,10 +99,10 @@ std::string RangeText(const Dependency& entry) {
     return text + " = " + VersionText(entry.minVersion);
   }
   if (entry.minVersion != 0) {
-    text += " " + BoundText(entry.minVersion, true) + (entry.maxVersion != 0 ? "," : "");
+    text += " " + BoundText(entry.minVersion, Bound::kLower) + (entry.maxVersion != 0 ? "," : "");
   }
   if (entry.maxVersion != 0) {
-    text += " " + BoundText(entry.maxVersion, false);
+    text += " " + BoundText(entry.maxVersion, Bound::kUpper);
   }
   return text;
 }
