@@ -119,12 +119,12 @@ TEST_F(NetworkSandbox, InstallsWhatTheServerSendsKeepsTheStoreAndAKeyEndsTheFare
 }
 
 // ppp.vpk gone from the server since it started (true), or refused by its child (false).
-class NetworkFailure : public NetworkSandbox, public testing::WithParamInterface<bool> {};
+class NetworkSandboxFailure : public NetworkSandbox, public testing::WithParamInterface<bool> {};
 
 // A file gone from the server is announced, so that the installer stops at once with what came
 // before installed and the server's summary names it; a refused package is named at the end,
 // after the rest of the list came. Neither run says farewell.
-TEST_P(NetworkFailure, AFileGoneOrAPackageRefusedEndsTheRunAsAFailure) {
+TEST_P(NetworkSandboxFailure, AFileGoneOrAPackageRefusedEndsTheRunAsAFailure) {
   bool gone = GetParam();
   if (!gone) {
     ASSERT_TRUE(TestPackage("ppp", "1.0")
@@ -159,6 +159,6 @@ TEST_P(NetworkFailure, AFileGoneOrAPackageRefusedEndsTheRunAsAFailure) {
   EXPECT_EQ(terminal->Screen().find("Software installed."), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(GoneOrRefused, NetworkFailure, testing::Bool());
+INSTANTIATE_TEST_SUITE_P(GoneOrRefused, NetworkSandboxFailure, testing::Bool());
 
 }  // namespace
