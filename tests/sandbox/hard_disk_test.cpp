@@ -192,8 +192,6 @@ TEST_F(HardDiskSandbox, EachStepFailsInTurnWithItsMessageAndNothingAfterIt) {
        nullptr, "FATAL ERROR: No hard disk found", Reached::kNothing, 0, 20},
       {"too many packages", kMaterial + "/notes", Change::kWritten, "",
        "FATAL ERROR: 51 packages to install, at most 50 fit in memory", Reached::kNothing, 46},
-      {"a file that is no package", kMaterial + "/bad.vpk", Change::kWritten, "x",
-       "FATAL ERROR: Bad package -0.0"},
       {"a package gone when it is read", kMaterial + "/system.vpk", Change::kRemovedAtMenu, nullptr,
        "\r\nFATAL ERROR: could not read file /floppy/system.vpk\r\n"},
       {"an unreadable script", kMaterial + "/autorun.scr", Change::kSocket, nullptr,

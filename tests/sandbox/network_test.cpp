@@ -81,18 +81,26 @@ class NetworkSandbox : public testing::Test {
   pid_t server_ = -1;
 };
 
-TEST_F(NetworkSandbox, InstallsWhatTheServerSendsKeepsTheStoreAndSaysFarewell) {
+// Nobody answers the farewell: the server takes the WTRM, but its TERM never leaves its namespace.
+// The key typed once the server has finished ends the repeated WTRM, and the run counts as
+// installed.
+TEST_F(NetworkSandbox, InstallsWhatTheServerSendsKeepsTheStoreAndAKeyEndsTheFarewell) {
+  ASSERT_EQ(link_->RunIn(link_->Right(),
+                         "nft add table inet farewell && nft \"add chain inet farewell out { type "
+                         "filter hook output priority 0 ; }\" && nft add rule inet farewell out "
+                         "udp sport 5000 @th,224,32 0x5445524d drop"),
+            0);
   StartServer();
   auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kVirtual, link_->Left());
-  ASSERT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
-  // The server answers the farewell (logging its summary); only then is the key typed.
+  ASSERT_TRUE(terminal->Expect("\r\nSoftware installed.\r\nPress ENTER to reboot", 30000))
+      << terminal->Screen();
   ASSERT_TRUE(ServerLogged("finished:")) << root_->Read("/.sandbox/server.log");
   terminal->Type("\r");
   EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
   std::string screen = terminal->Screen();
-  for (const char* step : {"Waiting for drivers...", "Retrieving drivers...", "Loading drivers",
-                           "disk label: lab1", "Waiting for installation server...",
-                           "Found server at ", "Writing configuration...", "Software installed."}) {
+  for (const char* step :
+       {"Waiting for drivers...", "Retrieving drivers...", "Loading drivers", "disk label: lab1",
+        "Waiting for installation server...", "Found server at ", "Writing configuration..."}) {
     EXPECT_NE(screen.find(step), std::string::npos) << step << "\n" << screen;
   }
   for (const char* name : {"system", "ppp", "dhcp"}) {
@@ -110,65 +118,47 @@ TEST_F(NetworkSandbox, InstallsWhatTheServerSendsKeepsTheStoreAndSaysFarewell) {
       << root_->Read("/.sandbox/server.log");
 }
 
-// Nobody answers the farewell: the server's TERM never leaves its namespace. A key ends the
-// repeated WTRM, and the run counts as installed.
-TEST_F(NetworkSandbox, AKeyEndsAFarewellThatNobodyAnswers) {
-  ASSERT_EQ(link_->RunIn(link_->Right(),
-                         "nft add table inet farewell && nft \"add chain inet farewell out { type "
-                         "filter hook output priority 0 ; }\" && nft add rule inet farewell out "
-                         "udp sport 5000 @th,224,32 0x5445524d drop"),
-            0);
-  StartServer();
-  auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kVirtual, link_->Left());
-  ASSERT_TRUE(terminal->Expect("\r\nSoftware installed.\r\nPress ENTER to reboot", 30000))
-      << terminal->Screen();
-  // The server took the WTRM and sent its TERM, which the rule dropped.
-  ASSERT_TRUE(ServerLogged("finished:")) << root_->Read("/.sandbox/server.log");
-  terminal->Type("\r");
-  EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
-}
+// ppp.vpk gone from the server since it started (true), or refused by its child (false).
+class NetworkSandboxFailure : public NetworkSandbox, public testing::WithParamInterface<bool> {};
 
-// A file gone from the server since it started: the server used to fall silent on it, and with
-// every file open at once a real installer erased its disk, installed nothing and said "Software
-// installed.". Now the file is announced so that the installer stops at once, with what came
-// before installed and no farewell, and the server's summary names the file.
-TEST_F(NetworkSandbox, AFileGoneFromTheServerEndsTheRunAsAFailure) {
+// A file gone from the server is announced, so that the installer stops at once with what came
+// before installed and the server's summary names it; a refused package is named at the end,
+// after the rest of the list came. Neither run says farewell.
+TEST_P(NetworkSandboxFailure, AFileGoneOrAPackageRefusedEndsTheRunAsAFailure) {
+  bool gone = GetParam();
+  if (!gone) {
+    ASSERT_TRUE(TestPackage("ppp", "1.0")
+                    .File("/etc/ppp", "ppp\n")
+                    .Write(root_->HostPath(kServed + "/packages/ppp.vpk")));
+  }
   StartServer();
-  // Gone once the server checked its files.
-  ASSERT_TRUE(ServerLogged("install-server: serving")) << root_->Read("/.sandbox/server.log");
-  unlink(root_->HostPath(kServed + "/packages/ppp.vpk").c_str());
+  if (gone) {
+    // Gone once the server checked its files.
+    ASSERT_TRUE(ServerLogged("install-server: serving")) << root_->Read("/.sandbox/server.log");
+    unlink(root_->HostPath(kServed + "/packages/ppp.vpk").c_str());
+  }
   auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kVirtual, link_->Left());
-  ASSERT_TRUE(terminal->Expect("\r\nFATAL ERROR: bad network connection\r\n", 30000))
+  ASSERT_TRUE(
+      terminal->Expect(gone ? "\r\nFATAL ERROR: bad network connection\r\n"
+                            : "\r\nFATAL ERROR: 1 of 3 packages were not installed: ppp.vpk\r\n",
+                       30000))
       << terminal->Screen();
-  ASSERT_TRUE(ServerLogged("failed: 2 of 5 files")) << root_->Read("/.sandbox/server.log");
-  EXPECT_NE(root_->Read("/.sandbox/server.log").find("cannot send ppp.vpk: No such file"),
-            std::string::npos);
+  if (gone) {
+    ASSERT_TRUE(ServerLogged("failed: 2 of 5 files")) << root_->Read("/.sandbox/server.log");
+    EXPECT_NE(root_->Read("/.sandbox/server.log").find("cannot send ppp.vpk: No such file"),
+              std::string::npos);
+  }
   ASSERT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
   terminal->Type("\r");
   EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
   EXPECT_EQ(root_->Read(kNewRoot + "/etc/system"), "system\n");
   EXPECT_EQ(root_->Read(kNewRoot + "/site.scr"), "set hostname r1\n");
+  EXPECT_EQ(root_->Exists(kNewRoot + "/etc/dhcp"), !gone);
   EXPECT_FALSE(root_->Exists(kNewRoot + "/etc/ppp"));
   EXPECT_FALSE(root_->Exists(kNewRoot + "/CDINSTALL"));
   EXPECT_EQ(terminal->Screen().find("Software installed."), std::string::npos);
 }
 
-// A package that its child refuses is named at the end, after the rest of the list came.
-TEST_F(NetworkSandbox, APackageThatWasNotInstalledEndsTheRunAsAFailure) {
-  ASSERT_TRUE(TestPackage("ppp", "1.0")
-                  .File("/etc/ppp", "ppp\n")
-                  .Write(root_->HostPath(kServed + "/packages/ppp.vpk")));
-  StartServer();
-  auto terminal = root_->Start({"/bin/setup"}, ConsoleKind::kVirtual, link_->Left());
-  ASSERT_TRUE(
-      terminal->Expect("\r\nFATAL ERROR: 1 of 3 packages were not installed: ppp.vpk\r\n", 30000))
-      << terminal->Screen();
-  ASSERT_TRUE(terminal->Expect("Press ENTER to reboot")) << terminal->Screen();
-  terminal->Type("\r");
-  EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
-  EXPECT_EQ(root_->Read(kNewRoot + "/etc/dhcp"), "dhcp\n");
-  EXPECT_FALSE(root_->Exists(kNewRoot + "/etc/ppp"));
-  EXPECT_EQ(terminal->Screen().find("Software installed."), std::string::npos);
-}
+INSTANTIATE_TEST_SUITE_P(GoneOrRefused, NetworkSandboxFailure, testing::Bool());
 
 }  // namespace
