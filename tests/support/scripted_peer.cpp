@@ -71,22 +71,14 @@ int ScriptedPeer::Receive(uint8_t* buffer, int milliseconds) const {
   pollfd readable{socket_, POLLIN, 0};
   while (poll(&readable, 1, milliseconds) == 1) {
     ssize_t length = recv(socket_, buffer, kDatagramSize, 0);
-    if (length >= kDatagramHeaderSize && memcmp(buffer + kSourceOffset, address_, 6) != 0 &&
-        memcmp(buffer + kSourceOffset, RogueAddress().data(), 6) != 0) {
+    if (length >= kDatagramHeaderSize && memcmp(buffer + kSourceOffset, address_, 6) != 0) {
       return int(length);
     }
   }
   return -1;
 }
 
-std::array<uint8_t, kHardwareAddressSize> ScriptedPeer::RogueAddress() const {
-  std::array<uint8_t, kHardwareAddressSize> rogue;
-  memcpy(rogue.data(), address_, kHardwareAddressSize);
-  rogue.back() ^= 0x40;
-  return rogue;
-}
-
-void ScriptedPeer::Serve(std::vector<PeerReply> replies) {
+void ScriptedPeer::Serve(std::vector<std::string> replies) {
   stop_ = false;
   requests_.clear();
   thread_ = std::thread([this, replies] { Answer(replies); });
@@ -100,7 +92,7 @@ std::vector<PeerRequest> ScriptedPeer::Finish() {
   return requests_;
 }
 
-void ScriptedPeer::Answer(std::vector<PeerReply> replies) {
+void ScriptedPeer::Answer(std::vector<std::string> replies) {
   uint8_t buffer[kDatagramSize];
   size_t next = 0;
   uint16_t answered = 0;  // the client's sequence number that the last answer belongs to
@@ -127,23 +119,12 @@ void ScriptedPeer::Answer(std::vector<PeerReply> replies) {
     if (next == replies.size()) {
       continue;
     }
-    const PeerReply& script = replies[next];
-    if (script.staleFirst && next > 0) {
-      Send(reply, replyPayload);
-    }
     memcpy(reply.source, address_, kHardwareAddressSize);
     memcpy(reply.destination, request.source, kHardwareAddressSize);
     reply.sequence = uint16_t(++next);
     reply.acknowledgement = request.sequence;
-    replyPayload = script.payload;
+    replyPayload = replies[next - 1];
     answered = request.sequence;
-    if (script.rogueFirst) {
-      DatagramHeader rogue = reply;
-      memcpy(rogue.source, RogueAddress().data(), kHardwareAddressSize);
-      Send(rogue, std::string(replyPayload.size(), 'X'));
-    }
-    for (int copies = script.lost ? 0 : script.twice ? 2 : 1; copies > 0; --copies) {
-      Send(reply, replyPayload);
-    }
+    Send(reply, replyPayload);
   }
 }

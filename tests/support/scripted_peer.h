@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -13,15 +12,6 @@
 // The server's side of the network installation as a test scripts it: sockets inside one
 // namespace of a VethLink, bound to its eth0 and to port 5000 (and 5001, to speak from the wrong
 // port). Needs root.
-
-// One answer of the script.
-struct PeerReply {
-  std::string payload;
-  bool lost = false;        // the first sending is lost: only the repeated request gets the answer
-  bool twice = false;       // the answer goes out twice, with one sequence number
-  bool rogueFirst = false;  // a second server on the segment answers first, with the same numbers
-  bool staleFirst = false;  // the previous answer arrives once more just before this one
-};
 
 // A request as the peer received it.
 struct PeerRequest {
@@ -47,16 +37,14 @@ class ScriptedPeer {
   int Receive(uint8_t* buffer, int milliseconds) const;
 
   // Answers the client on a thread of its own as a server does: each new request gets the next
-  // reply (with the next sequence number), a repeated one the same answer again; once the
+  // reply payload (with the next sequence number), a repeated one the same answer again; once the
   // replies are used up, requests go unanswered.
-  void Serve(std::vector<PeerReply> replies);
+  void Serve(std::vector<std::string> replies);
   // Stops serving; every request received, repeats included, in order.
   std::vector<PeerRequest> Finish();
 
  private:
-  void Answer(std::vector<PeerReply> replies);
-  // The address the second server of rogueFirst speaks from; its datagrams are not requests.
-  std::array<uint8_t, kHardwareAddressSize> RogueAddress() const;
+  void Answer(std::vector<std::string> replies);
 
   int socket_ = -1;
   int wrongPortSocket_ = -1;

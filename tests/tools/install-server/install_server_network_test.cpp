@@ -297,39 +297,6 @@ class ConversationTableTest : public InstallServerNetworkTest {
   }
 };
 
-// The whole installation as the router asks for it: each answer carries the next sequence
-// number; the offer acknowledges nothing, because the router's counters start again after its
-// broadcast. A driver conversation serves its one file, then the end of the list.
-TEST_F(ConversationTableTest, AnswersAnInstallationAndADriverConversationInOrder) {
-  WriteTestFile(dir / "profiles", "profile default keep lab.vpk empty.scr\n");
-  StartQuietServer();
-  std::string lab = Pattern(8152, 4);
-  EXPECT_EQ(Speak(1, "DSCV", 1), "OFFR\ndefault\nkeep\n");
-  const std::pair<const char*, std::string> script[] = {
-      {"YACK\n", "OKAY\n"},
-      {"STRT", "OKAY\n"},
-      {"RETR", "FILE\nlab.vpk\n8152\n"},
-      {"RETR", lab.substr(0, kMaxPayload)},
-      {"RETR", lab.substr(kMaxPayload)},
-      {"RETR", ""},
-      {"RETR", "FILE\nempty.scr\n0\n"},
-      {"RETR", ""},
-      {"RETR", "DONE\n"},
-      {"WTRM", "TERM\n"},
-  };
-  uint16_t sequence = 1;
-  for (const auto& [request, answer] : script) {
-    EXPECT_EQ(Speak(1, request, sequence), answer) << request << " " << sequence;
-    EXPECT_EQ(Session(1)->sendCounter, ++sequence);
-  }
-  EXPECT_EQ(Session(1)->filesSent, 2u);
-  EXPECT_EQ(Session(1)->bytesSent, lab.size());
-  EXPECT_EQ(Session(1)->state, RouterState::kFarewell);
-  EXPECT_EQ(Speak(2, "DRVR\n6.1", 1), "OFDR\n");
-  EXPECT_EQ(Speak(2, "YACK\n", 1), "<none>");
-  EXPECT_EQ(Speak(2, "RETR", 1), "FILE\ndefault.vpk\n5000\n");
-}
-
 // A request repeated after a lost answer gets the very same answer; an old or skipped sequence
 // number and a request out of turn get nothing.
 TEST_F(ConversationTableTest, RepeatedRequestGetsTheSameAnswer) {

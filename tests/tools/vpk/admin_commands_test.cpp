@@ -1,4 +1,5 @@
-// The administration commands of vpk as their users run them, on a temporary tree.
+// The vpk program as its users run it: the administration commands on a temporary tree, and
+// building, signing and verifying a package.
 #include "tools/vpk/admin_commands.h"
 
 #include <gtest/gtest.h>
@@ -30,18 +31,24 @@ class AdminCommandsTest : public testing::Test {
     EXPECT_EQ(mkdir(Root().c_str(), 0755), 0);
   }
 
-  // Runs vpk with the command, the tree options and the arguments (each single-quoted), ended
-  // after 20 seconds should it block (status 124 then).
-  Outcome Vpk(const std::string& command, const std::vector<std::string>& arguments = {},
-              const std::optional<std::string>& root = std::nullopt) {
-    std::string line = "timeout 20 " VELA_BINARY_DIR "/bin/vpk " + command + " --root '" +
-                       root.value_or(Root()) + "' --system-root '" + (dir / "system") + "'";
+  // Runs vpk with the arguments (each single-quoted), ended after 20 seconds should it block
+  // (status 124 then).
+  Outcome Run(const std::vector<std::string>& arguments) {
+    std::string line = "timeout 20 " VELA_BINARY_DIR "/bin/vpk";
     for (const std::string& argument : arguments) {
       line += " '" + argument + "'";
     }
     int status = std::system((line + " >" + (dir / "out") + " 2>" + (dir / "err")).c_str());
     return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeTestFile(dir / "out"),
                    ReadWholeTestFile(dir / "err")};
+  }
+
+  // Runs an administration command on the test's tree (or on `root`).
+  Outcome Vpk(const std::string& command, std::vector<std::string> arguments = {},
+              const std::optional<std::string>& root = std::nullopt) {
+    arguments.insert(arguments.begin(),
+                     {command, "--root", root.value_or(Root()), "--system-root", dir / "system"});
+    return Run(arguments);
   }
 
   std::string Root(const std::string& path = "") { return dir / "root" + path; }
@@ -277,6 +284,32 @@ TEST_F(AdminCommandsTest, ListingNamesAnInterruptedInstallationThatTheNextComman
     EXPECT_FALSE(PathExists(Root("/.vpk-staging")));
     EXPECT_EQ(Vpk("list").status, 0);
   }
+}
+
+using VpkProgramTest = AdminCommandsTest;
+
+// An unsigned package is refused until it is signed; one refusal among the files makes the exit
+// status 1. A mistake fails with one message and leaves no output.
+TEST_F(VpkProgramTest, BuildSignAndVerifyAPackage) {
+  ASSERT_EQ(mkdir((dir / "tree").c_str(), 0755), 0);
+  ASSERT_TRUE(WriteTestFile(dir / "tree/options", "lock\n"));
+  Outcome build =
+      Run({"build", "--name=ppp", "--version", "2.9.5", "-o", dir / "ppp.vpk", dir / "tree"});
+  ASSERT_EQ(build.status, 0) << build.err;
+  EXPECT_EQ(build.out, dir / "ppp.vpk" + ": built ppp-2.9.5\n");
+  Outcome refused = Run({"verify", dir / "ppp.vpk"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.out.find(": refused ('ppp' is unsigned; digest "), std::string::npos);
+  std::string key = VELA_SOURCE_DIR "/keys/private_key.hex";
+  ASSERT_EQ(Run({"sign", key, dir / "ppp.vpk", "-o", dir / "signed.vpk"}).status, 0);
+  Outcome verify = Run({"verify", dir / "signed.vpk", dir / "ppp.vpk"});
+  EXPECT_EQ(verify.status, 1);
+  EXPECT_EQ(verify.out,
+            dir / "signed.vpk" + ": accepted ('ppp' signature verifies)\n" + refused.out);
+  Outcome mistake = Run({"build", "--name=x", "--version=1.0", "-o", dir / "x.vpk", dir / "none"});
+  EXPECT_EQ(mistake.status, 1);
+  EXPECT_EQ(mistake.err.find("vpk: cannot open directory "), 0u) << mistake.err;
+  EXPECT_EQ(ReadWholeTestFile(dir / "x.vpk"), "<unreadable>");
 }
 
 }  // namespace
