@@ -76,11 +76,6 @@ TEST(PrepareDisk, EachLayoutGetsItsTableFormattingMountsFstabAndLiloConf) {
        "nvme0n1p2.ext3",
        "/dev/nvme0n1p2  /     ext3 defaults 1 1\n/dev/nvme0n1p1  /boot ext2 defaults 1 2\n",
        "/dev/nvme0n1p1", "/dev/nvme0n1p2", true},
-      {"/dev/mmcblk0: 1023 cylinders, 255 heads, 63 sectors/track", 1, "input 0,1023,83,*\\n",
-       {"exec /sbin/mke2fs -j /dev/mmcblk0p1"},
-       {"mount /dev/mmcblk0p2 /flash ext3 0x0 = -1", "mount /dev/mmcblk0p1 /flash ext3 0x0 = 0"},
-       "mmcblk0p1.ext3", "/dev/mmcblk0p1  /     ext3 defaults 1 1\n", "/dev/mmcblk0p1",
-       "/dev/mmcblk0p1", true},
       // 3 TB: the table ends at the last whole cylinder below 2^32 sectors.
       {"/dev/sdb: 364729 cylinders, 255 heads, 63 sectors/track", 0, "input 0,2,83,*\\n2,267347,83,-\\n",
        {"exec /sbin/mke2fs /dev/sdb1", "exec /sbin/mke2fs -j /dev/sdb2"},
