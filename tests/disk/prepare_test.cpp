@@ -217,17 +217,14 @@ TEST(PrepareDisk, FailingStepPrintsItsOneMessage) {
 
 }  // namespace
 
+// Whole dumps of four entries and of none are counted by the layout table above.
 TEST(CountTableEntries, CountsWholeLinesThatNameADevice) {
   const std::string longLine = std::string(255, '#') + "/dev/sda9 : start= 0\n";
   const struct {
     std::string listing;
     int entries;
   } cases[] = {
-      {"# partition table of /dev/sda\nunit: cylinders\n\n/dev/sda1 : start= 0\n"
-       "/dev/sda2 : start= 9\n/dev/sda3 : start= 0\n/dev/sda4 : start= 0\n",
-       4},
       {"/dev/sda1 : start= 0", 1},  // the last line without its line end
-      {"", 0},
       // A line longer than the reader's buffer was counted again from its middle.
       {longLine + "/dev/sda1 : start= 0\n", 1},
       {std::string("x\0/dev/sda1\n/dev/sda2\n", 22), 1},
