@@ -43,17 +43,6 @@ class InstallerChildTest : public InstallTest {
   sighandler_t savedPipeAction = SIG_DFL;
 };
 
-TEST_F(InstallerChildTest, PackageWrittenThroughThePipeLandsWithItsImageLinks) {
-  TestPackage system("system", "2.0");
-  system.Flags(kFlagBootImage).Image("kernel bytes").File("/etc/version", "2.0\n");
-  std::string bytes = system.Bytes(TestPackage::kSigned);
-  EXPECT_TRUE(Feed(bytes));
-  EXPECT_EQ(ReadTreeFile(tree.Target("/etc/version")), "2.0\n");
-  EXPECT_EQ(ReadTreeFile(tree.Target("/var/pdb/system/image")), bytes);
-  EXPECT_EQ(ReadTreeFile(tree.Target("/bootimage")), bytes);
-  EXPECT_FALSE(PathExists(tree.Target("/image")));
-}
-
 TEST_F(InstallerChildTest, WhatTheManagerDoesNotStoreLeavesNoImage) {
   TestPackage plain("ppp", "1.0");  // installed, but without an image to keep
   plain.File("/etc/ppp", "lock\n");

@@ -20,14 +20,6 @@ inline const char* kPrimeDecimal =
 inline const char* kOrderDecimal =
     "7237005577332262213973186563042994240857116359379907606001950938285454250989";
 
-inline Bytes FromHex(const std::string& hex) {
-  Bytes bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
-}
-
 inline std::string Hex(const Bytes& bytes) {
   return HexBytes(bytes.data(), bytes.size());
 }

@@ -33,12 +33,9 @@ class Sha1HashTest : public testing::TestWithParam<Sha1Engine> {
   }
 };
 
-TEST_P(Sha1HashTest, MatchesPublishedVectorsAndLibcrypto) {
+TEST_P(Sha1HashTest, MatchesLibcrypto) {
   std::mt19937 random(1);
   Sha1Hash hash;
-  EXPECT_EQ(Sha1Hex(hash, "abc", random), "a9993e364706816aba3e25717850c26c9cd0d89d");
-  EXPECT_EQ(Sha1Hex(hash, std::string(1000000, 'a'), random),
-            "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
   // Every padding length of one and two last blocks, then a long input.
   for (std::size_t size = 0; size <= 141; ++size) {
     std::string data = RandomBytes(random, size == 141 ? 3000007 : size);
