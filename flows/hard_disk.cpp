@@ -299,7 +299,9 @@ bool InstallFromHardDisk(TargetDisk& target) {
     return false;
   }
   puts("");
-  if (!PrepareDisk(target, false)) {
+  // The whole disk is rewritten from the medium's configuration; nothing old is kept.
+  bool keepConfiguration = false;
+  if (!PrepareDisk(target, keepConfiguration)) {
     return false;
   }
   puts("");
