@@ -127,6 +127,17 @@ TEST_F(BootInstallTest, DowngradeMarkerLetsTheOlderFileIn) {
   EXPECT_TRUE(PathExists(newer));
 }
 
+TEST_F(BootInstallTest, FallbackDirectoryOnlyWhenTheDropDirectoryIsEmpty) {
+  Package("ppp", "1.0", Pckg());
+  std::string fallback = Package("pptp", "1.0", tree.Target("/var/pckg"));
+  EXPECT_TRUE(BootInstall(AllowUpgrade));
+  EXPECT_EQ(InstalledStates(), "ppp 1.0 on\n");
+  EXPECT_TRUE(PathExists(fallback));
+  EXPECT_TRUE(BootInstall(AllowUpgrade));
+  EXPECT_EQ(InstalledStates(), "ppp 1.0 on\npptp 1.0 on\n");
+  EXPECT_FALSE(PathExists(fallback));
+}
+
 // Only a file smaller than what is left of the RAM budget goes to RAM: copied while the flash has
 // room for what it installs, so the dropped file is never touched; moved when it has not, and
 // then a failed installation brings it back.
@@ -239,6 +250,21 @@ TEST_F(BootInstallTest, UserChoicesStayAndEnabledNamesComeBack) {
   std::string log = LogText();
   EXPECT_NE(log.find("installed (disabled) ppp-2.0\n"), std::string::npos);
   EXPECT_EQ(log.substr(log.rfind('\n') + 1), "enabled ppp-2.0");
+}
+
+// A file in RAM of the same name as a dropped one belongs to someone else: the dropped file is
+// installed from the flash, and no run, this one or the next, takes the other for its own.
+TEST_F(BootInstallTest, AnotherFileOfThatNameInRamIsLeftAlone) {
+  Install("base", "1.0");
+  Package("ppp", "2.0", Pckg());
+  WriteTreeFile(tree.System("/ram/ppp2.0.vpk"), "mine");
+  WriteTreeFile(tree.System("/proc/meminfo"), MemInfo(8192 + 131072));
+  flashFree = 0;
+  EXPECT_TRUE(BootInstall(AllowUpgrade));
+  EXPECT_FALSE(BootInstall(AllowUpgrade));
+  EXPECT_EQ(InstalledStates(), "base 1.0 on\nppp 2.0 on\n");
+  EXPECT_EQ(ReadTreeFile(tree.System("/ram/ppp2.0.vpk")), "mine");
+  EXPECT_EQ(ListTree(Pckg()), std::vector<std::string>{});
 }
 
 // A kernel package with an image, carrying the boot image.

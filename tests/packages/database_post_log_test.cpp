@@ -5,6 +5,34 @@
 
 #include "tests/support/package_tree.h"
 
+// Reading keeps the complete lines (a line cut off by a crash is dropped) and leaves the file, also
+// a missing one, as 4096 zero bytes. Saving then replaces it, even without messages, so the zero
+// bytes never read as a line; a file that was not read is appended to, and not created for nothing.
+TEST(PostLogTest, ReadReservesTheFileAndSaveReplacesIt) {
+  using Log = std::vector<std::string>;
+  const std::tuple<const char*, bool, Log, Log, const char*> cases[] = {
+      // before, read first, the log then, the log saved, after
+      {"one\n\ntwo\ncut", true, {"earlier", "one", "", "two"}, {"old", "new"}, "old\nnew\n"},
+      {nullptr, true, {"earlier"}, {}, ""},
+      {"kept\n", false, {"earlier"}, {"a", "b"}, "kept\na\nb\n"},
+      {nullptr, false, {"earlier"}, {}, "<missing>"}};
+  for (const auto& [before, read, logRead, logSaved, after] : cases) {
+    PackageTree tree;
+    if (before != nullptr) {
+      WriteTreeFile(tree.Target("/postlog"), before);
+    }
+    GetPackageDatabase().log = {"earlier"};
+    if (read) {
+      ReadPostLog();
+      EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), std::string(4096, '\0'));
+    }
+    EXPECT_EQ(GetPackageDatabase().log, logRead);
+    GetPackageDatabase().log = logSaved;
+    SavePostLog();
+    EXPECT_EQ(ReadTreeFile(tree.Target("/postlog")), after) << read << logSaved.size();
+  }
+}
+
 TEST(PostLogTest, NeverWritesThroughALink) {
   PackageTree tree;
   WriteTreeFile(tree.Outside("/victim"), "safe");

@@ -51,3 +51,20 @@ TEST(DatabaseRemoveTest, RemovesOnlyWhatThePackageOwns) {
   }
   EXPECT_EQ(ListTree(tree.Base()), before);
 }
+
+// "bootimage" is a hard link to a package's image; when the image goes and "bootimage" is its last
+// link, it goes too.
+TEST(DatabaseRemoveTest, BootImageFollowsItsLastLink) {
+  for (bool secondLink : {false, true}) {
+    PackageTree tree;
+    WriteTreeFile(tree.Target("/var/pdb/system/image"), "image");
+    ASSERT_EQ(link(tree.Target("/var/pdb/system/image").c_str(), tree.Target("/bootimage").c_str()),
+              0);
+    if (secondLink) {
+      ASSERT_EQ(link(tree.Target("/bootimage").c_str(), tree.Target("/image").c_str()), 0);
+    }
+    RemovePackageDirectory(Package("system"));
+    EXPECT_FALSE(PathExists(tree.Target("/var/pdb/system")));
+    EXPECT_EQ(PathExists(tree.Target("/bootimage")), secondLink);
+  }
+}

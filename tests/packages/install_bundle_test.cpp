@@ -64,6 +64,21 @@ TEST_F(InstallBundleTest, RefusedOrEmptyBundlesChangeNothing) {
   EXPECT_EQ(InstalledStates(), "ppp 2.0 on in:net\nnet 3.0 on\n");
 }
 
+// A bundle cut short after its first member used to uninstall every earlier member that it had
+// not reached, although the bundle still brings them.
+TEST_F(InstallBundleTest, BundleCutShortKeepsTheMembersItDidNotReach) {
+  ASSERT_EQ(
+      InstallTestFile(Bundle("1.0", {Package("ppp", "1.0"), Package("pptp", "1.0")}), AllowUpgrade),
+      kBundleInstalled);
+  std::string second = Package("pptp", "2.0");
+  std::string whole = ReadWholeTestFile(Bundle("2.0", {Package("ppp", "2.0"), second}));
+  // The second member's parts are everything of its file after the container header.
+  std::string cut = whole.substr(0, whole.size() - (ReadWholeTestFile(second).size() - 8));
+  ASSERT_TRUE(WriteTestFile(File("cut.bpk"), cut));
+  EXPECT_EQ(InstallTestFile(File("cut.bpk"), AllowUpgrade), kBundleInstalled);
+  EXPECT_EQ(InstalledStates(), "pptp 1.0 on in:net\nnet 2.0 on\nppp 2.0 on in:net\n");
+}
+
 // A member header that cannot be read leaves the reader on it: the bundle must not try it again
 // for ever.
 TEST_F(InstallBundleTest, UnreadableMemberHeaderEndsTheBundle) {

@@ -189,6 +189,63 @@ TEST_F(InstallPackageTest, PackageThatTheRulesWouldRemoveLeavesTheInstalledOneAl
   EXPECT_EQ(InstalledStates(), "base 1.0 on\nppp 1.0 on\n");
 }
 
+TEST_F(InstallPackageTest, ConflictingPackageIsInstalledDisabled) {
+  TestPackage pppd("pppd", "1.0");
+  ASSERT_TRUE(pppd.Conflicts("ppp").Write(File("pppd.vpk"), TestPackage::kSigned));
+  ASSERT_EQ(InstallTestFile(File("pppd.vpk"), AllowUpgrade), 0);
+  ASSERT_EQ(InstallTestFile(Package("ppp", "2.9"), AllowUpgrade), 0);
+  EXPECT_EQ(LogText(), "installed pppd-1.0\ninstalled (disabled) ppp-2.9");
+  EXPECT_EQ(Installed("/var/pdb/ppp/disabled"), "auto\n");
+  EXPECT_EQ(Installed("/x/ppp/ppp"), "2.9");
+  EXPECT_FALSE(PathExists(tree.Target("/ppp")));
+}
+
+TEST_F(InstallPackageTest, OnlyAuthenticPackagesStay) {
+  std::string known = Package("ppp", "2.0", "", TestPackage::kUnsigned);
+  std::string bytes = ReadWholeTestFile(Package("ppp", "4.0"));
+  bytes[8 + 6 + 20] ^= 1;  // the build time in the header: the signed digest no longer fits
+  ASSERT_TRUE(WriteTestFile(File("forged.vpk"), bytes));
+  struct Case {
+    std::string path;
+    const char* message;  // only the installed ones are left
+  } cases[] = {
+      {Package("ppp", "1.0"), "installed ppp-1.0"},
+      {known, "installed ppp-2.0"},
+      {Package("ppp", "3.0", "", TestPackage::kUnsigned),
+       "ERROR: installation of ppp-3.0 failed: broken package"},
+      {File("forged.vpk"), "ERROR: installation of ppp-4.0 failed: broken package"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    PackageTree fresh;
+    TestDigestTable table(known);  // after the fresh tree, whose database starts afresh
+    bool installed = c.message[0] == 'i';
+    EXPECT_EQ(InstallTestFile(c.path, AllowUpgrade), installed ? 0 : 1);
+    EXPECT_EQ(LogText(), c.message);
+    EXPECT_EQ(ListTree(fresh.Target()).size(),
+              installed ? 8u : 0u);  // a refused one leaves nothing
+  }
+}
+
+TEST_F(InstallPackageTest, BootImagePackageMarksTheUpgrade) {
+  TestPackage kernel("kernel", "5.4");
+  kernel.Flags(kFlagBootImage).File("/boot/vmlinuz", "k");
+  ASSERT_TRUE(kernel.Write(File("kernel.vpk"), TestPackage::kSigned));
+  bool bootImage = false;
+  ASSERT_EQ(InstallTestFile(File("kernel.vpk"), AllowUpgrade, {}, &bootImage), 0);
+  EXPECT_TRUE(bootImage);
+  EXPECT_EQ(Installed("/UPGRADED"), "");
+  EXPECT_EQ(Installed("/boot/vmlinuz"), "k");
+
+  // A system booted with this image has its files: they are not unpacked again.
+  PackageTree again;
+  ASSERT_EQ(setenv("bootimage", "1", 1), 0);
+  EXPECT_EQ(InstallTestFile(File("kernel.vpk"), AllowUpgrade), 0);
+  ASSERT_EQ(unsetenv("bootimage"), 0);
+  EXPECT_FALSE(PathExists(again.Target("/boot/vmlinuz")));
+  EXPECT_TRUE(PathExists(again.Target("/var/pdb/kernel/version")));
+}
+
 // An image package kept neither script once; its uninstall script must stay for its removal.
 TEST_F(InstallPackageTest, ImagePackageKeepsOnlyItsUninstallScript) {
   TestPackage ppp("ppp", "1.0");
@@ -270,6 +327,46 @@ TEST_F(InstallPackageTest, HostilePackagesAreRefusedOrHarmless) {
     EXPECT_EQ(InstalledStates(), "base 1.0 on\n" + installed);
   }
   EXPECT_EQ(ReadTreeFile(tree.Target("/bin/fifo")), "now a file");
+}
+
+// Damaged containers, and an unsigned package that would overwrite an installed package's file or
+// upgrade it: refused, with the installed package unchanged.
+TEST_F(InstallPackageTest, UnverifiedPackagesChangeNothing) {
+  TestPackage base("base", "1.0");
+  ASSERT_TRUE(base.File("/bin/base", "base").Write(File("base.vpk"), TestPackage::kSigned));
+  ASSERT_EQ(InstallTestFile(File("base.vpk"), AllowUpgrade), 0);
+  TestPackage upgrade("base", "2.0"), other("other", "1.0");
+  upgrade.File("/bin/base", "forged");
+  other.File("/bin/base", "forged");
+  std::string signedBytes = TestPackage("cut", "1.0").File("/f", "x").Bytes(TestPackage::kSigned);
+  std::string header = TestPackage("huge", "1.0").Bytes().substr(8);
+  // A files part whose length would wrap a 32-bit sum of offsets.
+  std::string huge = ContainerBytes(header + std::string("\x04\x00\xf0\xff\xff\xff", 6) + "xy");
+  const std::pair<std::string, std::string> cases[] = {
+      {upgrade.Bytes(), "ERROR: installation of base-2.0 failed: broken package"},
+      {other.Bytes(), "ERROR: installation of other-1.0 failed: broken package"},
+      {signedBytes.substr(0, signedBytes.size() / 2),
+       "ERROR: installation of cut-1.0 failed: broken package"},
+      {huge, "ERROR: installation of huge-1.0 failed: broken package"},
+  };
+  for (const auto& [bytes, message] : cases) {
+    SCOPED_TRACE(message);
+    ASSERT_TRUE(WriteTestFile(File("bad.vpk"), bytes));
+    GetPackageDatabase().log.clear();
+    EXPECT_EQ(InstallTestFile(File("bad.vpk"), AllowUpgrade), 1);
+    EXPECT_EQ(LogText(), message);
+    ExpectTreeIntact(tree);
+    EXPECT_EQ(InstalledStates(), "base 1.0 on\n");
+    EXPECT_EQ(ListTree(tree.Target()).size(), 8u);  // bin/base, and var/pdb/base with 3 files
+  }
+}
+
+// A 16-byte name fills its header field without a terminator and is read whole.
+TEST_F(InstallPackageTest, NameFillingItsFieldIsKept) {
+  TestPackage full("abcdefghijklmnop", "1.0");
+  ASSERT_TRUE(full.File("/f", "f").Write(File("full.vpk"), TestPackage::kSigned));
+  EXPECT_EQ(InstallTestFile(File("full.vpk"), AllowUpgrade), 0);
+  EXPECT_EQ(InstalledStates(), "abcdefghijklmnop 1.0 on\n");
 }
 
 // A full disk in the middle of a package: a 256 KiB file system on the tree, in a mount namespace

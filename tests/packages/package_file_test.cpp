@@ -27,6 +27,46 @@ static std::string TextPartHeader(int type, std::uint32_t length) {
   return header;
 }
 
+// A package file as the package tool writes it: every header part is read, and nothing else.
+TEST(OpenPackageFileTest, ReadsEveryHeaderPartAndTheSize) {
+  TemporaryDirectory directory;
+  TestPackage ppp("ppp", "2.9.5");
+  ppp.Flags(1).Depends("system>=2.9").Provides("net<3.0", -1).Conflicts("oldppp").Image("image");
+  ppp.Info().architecture = "x86_64";
+  ppp.Info().description = "point to point";
+  ASSERT_TRUE(ppp.File("/bin/pppd", "binary").Write(directory / "ppp.vpk"));
+  SelectablePackage p;
+  ASSERT_TRUE(OpenPackageFile(p, directory / "ppp.vpk"));
+  EXPECT_EQ(p.path + " " + p.sourcePath, directory / "ppp.vpk " + directory / "ppp.vpk");
+  EXPECT_EQ(p.fileSize, std::filesystem::file_size(directory / "ppp.vpk"));
+  EXPECT_EQ(DisplayName(p) + " " + p.architecture + " " + p.description + " " +
+                std::to_string(p.buildTime),
+            "ppp-2.9.5 x86_64 point to point 1700000000");
+  EXPECT_EQ(p.flags, 1u);  // read from a file, the flags word is there at once
+  EXPECT_TRUE(p.hasImage && !p.noFileList && p.members.empty());
+  ASSERT_EQ(p.dependencies.size() + p.provides.size() + p.conflicts.size(), 3u);
+  EXPECT_EQ(p.dependencies[0].name + " " + VersionText(p.dependencies[0].minVersion), "system 2.9");
+  EXPECT_EQ(p.provides[0].maxVersion, MakeVersion(3, 0, 'f', 0) - 1);
+  EXPECT_EQ(p.provides[0].priority, -1);
+  EXPECT_EQ(p.conflicts[0].name, "oldppp");
+}
+
+// From a pipe the header reads without waiting for a flags word yet to come; the next part follows.
+TEST(OpenPackageFileTest, HeaderReadDoesNotWaitForTheFlagsWord) {
+  PipeBuf pipe(ContainerBytes(Header("ppp", 1, PartHeader, std::string("\3\0\0\0", 4)) +
+                              PartBytes(PartDescription, "d")),
+               8 + 6 + 32);
+  std::istream source(&pipe);
+  PartReader reader(source, false);
+  reader.AcceptPartType(PartHeader);
+  reader.AcceptPartType(PartDescription);
+  ASSERT_EQ(reader.NextPart(), PartHeader);
+  PackageInfo info;
+  ASSERT_TRUE(ReadPackageHeader(info, reader));
+  EXPECT_EQ(info.flags, 0u);
+  EXPECT_EQ(info.description, "d");
+}
+
 // Short parts, names that cannot be a package's, and files that do not hold exactly one whole
 // package or a bundle with members are refused.
 TEST(OpenPackageFileTest, RefusesFilesThatDoNotHoldAWholePackage) {

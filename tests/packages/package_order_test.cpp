@@ -8,6 +8,30 @@
 
 namespace {
 
+TEST(PackageOrderTest, FindsCandidatesByNameRangeAndProvidesInDatabaseOrder) {
+  PackageTree tree;
+  AddScenarioPackages(
+      "dhcp 2.0\nrelay 1.0 disabled prov:dhcp\ndhcp 3.0 disabled\nold 1.0 prov:dhcp<2.0\n"
+      "client 1.0 dep:dhcp");
+  struct Case {
+    const char* dependency;
+    bool includeDisabled;
+    const char* expected;
+  } cases[] = {
+      {"dhcp", true, "dhcp-2.0 relay-1.0 dhcp-3.0 old-1.0"},
+      {"dhcp", false, "dhcp-2.0 old-1.0"},
+      {"dhcp>=3.0", true, "relay-1.0 dhcp-3.0"},
+      {"dhcp=2.5", true, "relay-1.0"},
+  };
+  for (const Case& c : cases) {
+    Dependency d;
+    ASSERT_TRUE(ParseDependency(c.dependency, d));
+    std::vector<Package*> out;
+    FindCandidates(d, out, c.includeDisabled);
+    EXPECT_EQ(DisplayNames(out), c.expected) << c.dependency << " " << c.includeDisabled;
+  }
+}
+
 // Superseded packages are dropped (announced as asked), the rest put after what they need and what
 // supersedes them.
 TEST(PackageOrderTest, DropsSupersededPackagesAndOrdersTheRest) {

@@ -9,6 +9,20 @@ const std::string kHide = "\033[?25l\r";
 const std::string kShow = "\r\033[?25h";
 const std::string kBar = "installing ppp-2.9.5 [#####     ]";
 
+TEST(ReporterTest, StatusLineIsRewrittenInPlaceAndPadded) {
+  PackageDatabase db;
+  const std::pair<const char*, std::string> steps[] = {{"abcdef", kHide + "abcdef" + kShow},
+                                                       {"abc", kHide + "abc   " + kShow},
+                                                       {"abc", ""},  // unchanged: nothing written
+                                                       {"abcdefgh", kHide + "abcdefgh" + kShow},
+                                                       {"", kHide + "        " + kShow}};
+  for (const auto& [text, bytes] : steps) {
+    EXPECT_EQ(CapturedStdout([&] { ShowStatus(db, text); }), bytes) << text;
+    EXPECT_EQ(db.statusLine, text);
+  }
+  EXPECT_TRUE(db.log.empty());
+}
+
 // A warning is printed above the bar, which is drawn again below it; an error or information
 // clears the bar for good first. Formatted text is cut to 255 characters after the prefix.
 TEST(ReporterTest, MessagesAroundTheBar) {

@@ -101,6 +101,31 @@ TEST_F(UnpackTest, CreatesEveryEntryTypeWithOwnerModeAndTimes) {
   EXPECT_EQ(GetPackageDatabase().statusLine.substr(0, 20), "installing ppp-1.0 [");
 }
 
+// A file is made with its own permission bits and the owner it is given, and neither is set
+// again when they already are what it needs; set-id bits and bits that the umask takes away
+// must still come out as the archive says.
+TEST_F(UnpackTest, GivesFilesTheirExactModeUnderAnyUmask) {
+  const mode_t modes[] = {0644, 0755, 0600, 0444, 0777, 04755, 02750, 01777, 0};
+  std::uint32_t user = geteuid(), group = getegid();
+  for (mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
+    mode_t saved = umask(mask);
+    TestPackage package("ppp", "1.0");
+    for (mode_t mode : modes) {
+      std::string name = "/m" + std::to_string(mode);
+      package.Entry({S_IFREG | mode, user, group, kTime, false, 1, name}, "x");
+    }
+    bool unpacked = Unpack(package.Bytes());
+    umask(saved);
+    ASSERT_TRUE(unpacked) << log;
+    for (mode_t mode : modes) {
+      struct stat status = {};
+      lstat(tree.Target("/m" + std::to_string(mode)).c_str(), &status);
+      EXPECT_EQ(status.st_mode, S_IFREG | mode) << std::oct << mode << " under umask " << mask;
+      EXPECT_EQ(status.st_uid * 1000 + status.st_gid, user * 1000 + group);
+    }
+  }
+}
+
 // The recorded path and the place in the tree follow the name, the disabled state and the mode; a
 // disabled package also gets its own database directory in its tree.
 TEST_F(UnpackTest, PlacesEntriesByNameStateAndMode) {
@@ -122,6 +147,30 @@ TEST_F(UnpackTest, PlacesEntriesByNameStateAndMode) {
   fs::current_path(saved);
   EXPECT_TRUE(fs::is_directory(tree.Target("/x/ppp/var/pdb/ppp")));
   EXPECT_FALSE(PathExists(work + "/x/ppp/var"));
+}
+
+// Files and links in the way are replaced, never written through (a hard link shares its file).
+// A non-empty directory in the way of a file is a creation error found before anything is placed
+// (it once named the later creation's "File exists").
+TEST_F(UnpackTest, ReplacesWhatStandsInTheWay) {
+  ASSERT_TRUE(WriteTestFile(tree.Outside("/shared"), "outside"));
+  MakeTestDirectories(tree.Target("/etc/ppp"));
+  fs::create_hard_link(tree.Outside("/shared"), tree.Target("/hosts"));
+  fs::create_symlink(tree.Outside("/victim"), tree.Target("/dangling"));
+  TestPackage blocked("ppp", "1.0");
+  blocked.File("/hosts", "new").File("/etc", "x").File("/after", "y");
+  EXPECT_FALSE(Unpack(blocked.Bytes()));
+  EXPECT_EQ(log, kFailed + "could not create /etc: Is a directory\n");
+  EXPECT_EQ(ListTree(tree.Target()),
+            (std::vector<std::string>{"dangling", "etc", "etc/ppp", "hosts"}));
+  TestPackage package("ppp", "1.0");
+  package.Directory("/etc").File("/hosts", "new").File("/dangling", "new");
+  EXPECT_TRUE(Unpack(package.Bytes())) << log;
+  EXPECT_EQ(ReadWholeTestFile(tree.Target("/hosts")) + ReadWholeTestFile(tree.Target("/dangling")),
+            "newnew");
+  EXPECT_TRUE(PathExists(tree.Target("/etc/ppp")));
+  EXPECT_EQ(ListTree(tree.Outside()), std::vector<std::string>{"shared"});
+  EXPECT_EQ(ReadWholeTestFile(tree.Outside("/shared")), "outside");
 }
 
 // Whatever an archive holds, nothing lands outside the tree, and a refused archive leaves
