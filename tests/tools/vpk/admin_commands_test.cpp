@@ -3,6 +3,8 @@
 #include "tools/vpk/admin_commands.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -228,13 +230,25 @@ TEST_F(AdminCommandsTest, OneWriterAtATime) {
   }
   EXPECT_EQ(Vpk("list").status, 0);
 
+  // The waiter opens the lock file once per try: a second open means it found the lock held and
+  // tried again instead of giving up.
+  int opens = inotify_init1(IN_CLOEXEC);
+  ASSERT_GE(inotify_add_watch(opens, Root("/.vpk-lock").c_str(), IN_OPEN), 0);
   pid_t waiter = fork();
   if (waiter == 0) {
     execl(VELA_BINARY_DIR "/bin/vpk", "vpk", "install", "--wait", "20", "--root", Root().c_str(),
           "--system-root", (dir / "system").c_str(), ppp.c_str(), nullptr);
     _exit(127);
   }
-  usleep(300 * 1000);
+  for (int seen = 0; seen < 2;) {
+    pollfd ready{opens, POLLIN, 0};
+    ASSERT_EQ(poll(&ready, 1, 20000), 1) << "the waiting writer did not try the lock twice";
+    char events[4096];
+    ssize_t got = read(opens, events, sizeof events);
+    ASSERT_GT(got, 0);
+    seen += int(got / sizeof(inotify_event));  // no name follows an event on the watched file
+  }
+  close(opens);
   EXPECT_EQ(waitpid(waiter, nullptr, WNOHANG), 0) << "the waiting writer did not wait";
   held.Release();
   int status = 0;
