@@ -86,7 +86,7 @@ bool Make(const std::string& directory, std::size_t size) {
 
 bool Read() {
   std::ifstream input("/dev/stdin", std::ios_base::binary);
-  PartReader reader(input, true);
+  PartReader reader(input, Hashing::kOn);
   reader.AcceptPartType(PartFiles);
   if (reader.NextPart() != PartFiles) {
     std::fprintf(stderr, "ERROR: no files part on standard input\n");
@@ -94,7 +94,7 @@ bool Read() {
   }
   std::uint64_t total = 0;
   {
-    InflateStream files(reader, false, Inflating::kAhead);
+    InflateStream files(reader, Framing::kZlib, Inflating::kAhead);
     static char buffer[1 << 16];
     while (files.read(buffer, sizeof buffer), files.gcount() > 0) {
       total += files.gcount();

@@ -65,7 +65,7 @@ bool InstallKeepingImage(std::istream& input) {
 
 // Direct mode installs one plain package relative to the working directory.
 bool InstallDirectly(std::istream& input) {
-  PartReader reader(input, true);
+  PartReader reader(input, Hashing::kOn);
   for (int type : {PartHeader, PartFiles, PartSignature}) {
     reader.AcceptPartType(type);
   }

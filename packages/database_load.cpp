@@ -52,7 +52,7 @@ void AddImagePackages(std::unique_ptr<Package> record, const std::string& image)
   if (!file) {
     return;
   }
-  PartReader reader(file, false);
+  PartReader reader(file, Hashing::kOff);
   for (int type : {PartBundleHeader, PartHeader, PartDependencies, PartProvides, PartConflicts}) {
     reader.AcceptPartType(std::uint32_t(type));
   }
@@ -139,9 +139,9 @@ bool ReadFilesList(const std::string& path, Package& p) {
 void LoadMetadata(Package& p, const std::string& dir) {
   bool ok = ReadVersionFile(dir + "version", p);
   // Each list is read even after a failure, so that the entries before a bad line stay.
-  ok = ReadDependencyFile(dir + "deps", p.dependencies, false) && ok;
-  ok = ReadDependencyFile(dir + "provides", p.provides, true) && ok;
-  ok = ReadDependencyFile(dir + "conflicts", p.conflicts, false) && ok;
+  ok = ReadDependencyFile(dir + "deps", p.dependencies, PriorityColumn::kAbsent) && ok;
+  ok = ReadDependencyFile(dir + "provides", p.provides, PriorityColumn::kPresent) && ok;
+  ok = ReadDependencyFile(dir + "conflicts", p.conflicts, PriorityColumn::kAbsent) && ok;
   ok = ReadBundleFile(dir + "bundle", p) && ok;
   ok = ReadFilesList(dir + "files", p) && ok;
   if (!ok) {

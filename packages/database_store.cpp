@@ -11,6 +11,7 @@
 
 #include "packages/database_files.h"
 #include "packages/database_remove.h"
+#include "packages/dependency_file.h"
 #include "packages/package_reports.h"
 #include "packages/package_script.h"
 #include "packages/placement_record.h"
@@ -52,11 +53,11 @@ bool FitsMetadataFiles(const Package& p) {
   return true;
 }
 
-std::string ListText(const std::vector<Dependency>& list, bool withPriority) {
+std::string ListText(const std::vector<Dependency>& list, PriorityColumn priority) {
   std::string text;
   for (const Dependency& d : list) {
     text += d.name + " " + std::to_string(d.minVersion) + " " + std::to_string(d.maxVersion);
-    if (withPriority) {
+    if (priority == PriorityColumn::kPresent) {
       text += " " + std::to_string(d.priority);
     }
     text += "\n";
@@ -91,13 +92,15 @@ bool WriteListFiles(const Package& p, const std::string& dir) {
   if (!WriteItem(p, dir, "version", VersionFileText(p))) {
     return false;
   }
-  if (!WriteItem(p, dir, "deps", ListText(p.dependencies, false))) {
+  if (!WriteItem(p, dir, "deps", ListText(p.dependencies, PriorityColumn::kAbsent))) {
     return false;
   }
-  if (!p.provides.empty() && !WriteItem(p, dir, "provides", ListText(p.provides, true))) {
+  if (!p.provides.empty() &&
+      !WriteItem(p, dir, "provides", ListText(p.provides, PriorityColumn::kPresent))) {
     return false;
   }
-  if (!p.conflicts.empty() && !WriteItem(p, dir, "conflicts", ListText(p.conflicts, false))) {
+  if (!p.conflicts.empty() &&
+      !WriteItem(p, dir, "conflicts", ListText(p.conflicts, PriorityColumn::kAbsent))) {
     return false;
   }
   if (p.bundle.name.empty()) {

@@ -82,8 +82,8 @@ bool NextNumber(std::string_view& text, T& out) {
 
 }  // namespace
 
-bool ReadDependencyFile(const std::string& path, std::vector<Dependency>& out, bool withPriority,
-                        std::string* error) {
+bool ReadDependencyFile(const std::string& path, std::vector<Dependency>& out,
+                        PriorityColumn priority, std::string* error) {
   std::string content;
   if (!LoadFile(path, content, error)) {
     return false;
@@ -106,7 +106,7 @@ bool ReadDependencyFile(const std::string& path, std::vector<Dependency>& out, b
     if (!NextNumber(text, d.maxVersion)) {
       return Fail(error, where + "bad maximum version");
     }
-    if (withPriority && !NextNumber(text, d.priority)) {
+    if (priority == PriorityColumn::kPresent && !NextNumber(text, d.priority)) {
       return Fail(error, where + "bad priority");
     }
     out.push_back(std::move(d));

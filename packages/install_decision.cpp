@@ -70,7 +70,7 @@ void JudgeArchitecture(const PackageInfo& p, Decision& decision) {
 void JudgeDependencies(const PackageInfo& p, Decision& decision) {
   for (const Dependency& d : p.dependencies) {
     std::vector<Package*> candidates;
-    FindCandidates(d, candidates, false);
+    FindCandidates(d, candidates, DisabledPackages::kSkip);
     if (!candidates.empty()) {
       continue;
     }

@@ -18,7 +18,7 @@ constexpr int installedPartTypes[] = {
 int InstallFromStream(std::istream& input, InstallMode mode, const Selection& selection,
                       std::streambuf* copy, const InstallOutputs& outputs) {
   DatabaseOperation operation;
-  PartReader reader(input, true, copy);
+  PartReader reader(input, Hashing::kOn, copy);
   for (int type : installedPartTypes) {
     reader.AcceptPartType(type);
   }

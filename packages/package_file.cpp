@@ -171,7 +171,7 @@ bool OpenPackageFile(SelectablePackage& p, const std::string& path) {
   if (!file) {
     return false;
   }
-  PartReader reader(file, true);
+  PartReader reader(file, Hashing::kOn);
   p.fileSize = static_cast<std::uint32_t>(reader.TotalSize());
   struct stat status;
   // The whole container size is compared: a length field near 4 GiB must not wrap into a match.

@@ -50,9 +50,9 @@ bool WillBeEnabled(const Package& p) {
          (p.scheduledAction == kScheduleNone && !p.disabled);
 }
 
-void FindCandidates(const Dependency& d, std::vector<Package*>& out, bool includeDisabled) {
+void FindCandidates(const Dependency& d, std::vector<Package*>& out, DisabledPackages disabled) {
   for (const auto& p : GetPackageDatabase().Records()) {
-    if (p->disabled && !includeDisabled) {
+    if (p->disabled && disabled == DisabledPackages::kSkip) {
       continue;
     }
     if (Satisfies(*p, d) || ProvidesMatch(*p, d)) {

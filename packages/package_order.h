@@ -21,8 +21,9 @@ enum CandidateState {
 bool WillBeEnabled(const Package& p);
 
 // Appends, in database order, every package that satisfies d by name and version or by one of its
-// provides entries; disabled packages only when includeDisabled is set.
-void FindCandidates(const Dependency& d, std::vector<Package*>& out, bool includeDisabled);
+// provides entries; disabled packages only when asked for.
+enum class DisabledPackages { kSkip, kInclude };
+void FindCandidates(const Dependency& d, std::vector<Package*>& out, DisabledPackages disabled);
 
 // The state of a candidate list, examined in order: kCandidateEnabled as soon as one candidate
 // will be enabled, else kCandidateDormant when one stays installed (disabled, or enabled and being

@@ -128,7 +128,7 @@ bool VerifyPackageFile(const std::string& path, const std::string& name) {
     file.open(path, std::ios::binary);
   }
   if (file) {
-    PartReader reader(file, true);
+    PartReader reader(file, Hashing::kOn);
     for (int type : {PartHeader, PartBundleHeader, PartImage, PartFiles, PartSignature}) {
       reader.AcceptPartType(type);
     }

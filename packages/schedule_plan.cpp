@@ -127,7 +127,7 @@ std::vector<Package*> CandidatesOf(const Package& p, std::size_t k, const Ensure
     return context.graph->candidates[context.graph->position.at(&p)][k];
   }
   std::vector<Package*> candidates;
-  FindCandidates(p.dependencies[k], candidates, true);
+  FindCandidates(p.dependencies[k], candidates, DisabledPackages::kInclude);
   return candidates;
 }
 

@@ -381,7 +381,7 @@ Defaults StagingDefaults(const Staging& staging) {
 bool UnpackFiles(Package& p, PartReader& reader, Staging& staging) {
   Inflating where =
       reader.PartLength() >= kInflateAheadFrom ? Inflating::kAhead : Inflating::kInReader;
-  InflateStream archive(reader, false, where);
+  InflateStream archive(reader, Framing::kZlib, where);
   Unpacking u{p, reader, archive, staging, std::vector<char>(kBlockSize), {}, 0, {}, {}};
   u.defaults = StagingDefaults(staging);
   u.parent.treeFixed = true;

@@ -22,9 +22,9 @@ class InflateAhead::RingSource : public std::streambuf {
   InflateAhead& owner;
 };
 
-InflateAhead::InflateAhead(std::streambuf* source, bool raw)
+InflateAhead::InflateAhead(std::streambuf* source, Framing framing)
     : source(source),
-      raw(raw),
+      framing(framing),
       input(new (std::nothrow) char[kInputRing]),
       output(new (std::nothrow) char[kOutputRing]) {}
 
@@ -87,7 +87,7 @@ void InflateAhead::WakeReader() {
 
 void InflateAhead::Inflate() {
   RingSource ring(*this);
-  InflateBuf inflater(&ring, raw);
+  InflateBuf inflater(&ring, framing);
   std::unique_lock<std::mutex> lock(mutex);
   while (!finished) {
     helperWaits = HelperWait::kRoom;

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <streambuf>
 
+#include "streams/inflate_options.h"
+
 // Decompression on a helper thread, so that a large archive is inflated while the caller writes
 // out what came before. The caller's thread still does every read from the source (which may wait
 // on a socket and carry out an interrupt there, as a reading thread must); the helper only turns
@@ -15,7 +17,7 @@
 // Bytes, ends and corruption come out exactly as an InflateBuf over the same source gives them.
 class InflateAhead {
  public:
-  InflateAhead(std::streambuf* source, bool raw);
+  InflateAhead(std::streambuf* source, Framing framing);
   ~InflateAhead();
   InflateAhead(const InflateAhead&) = delete;
   InflateAhead& operator=(const InflateAhead&) = delete;
@@ -46,7 +48,7 @@ class InflateAhead {
   std::size_t TakeInput(char* out, std::size_t size);
 
   std::streambuf* source;
-  bool raw;
+  Framing framing;
   std::unique_ptr<char[]> input;
   std::unique_ptr<char[]> output;
   // Each side sleeps on its own condition and is woken only once it can go on: a wake-up for

@@ -12,17 +12,17 @@ const std::streambuf::pos_type kSeekFailed(std::streambuf::off_type(-1));
 
 }  // namespace
 
-InflateBuf::InflateBuf(std::streambuf* source, bool raw, Inflating where) : source(source) {
+InflateBuf::InflateBuf(std::streambuf* source, Framing framing, Inflating where) : source(source) {
   if (where == Inflating::kAhead) {
-    ahead = std::make_unique<InflateAhead>(source, raw);
+    ahead = std::make_unique<InflateAhead>(source, framing);
     if (ahead->Start()) {
       return;  // the helper keeps an inflater of its own
     }
     ahead.reset();
   }
-  int result = raw ? inflateInit2(&zlib, -15) : inflateInit(&zlib);
+  int result = framing == Framing::kRaw ? inflateInit2(&zlib, -15) : inflateInit(&zlib);
   initialised = result == Z_OK;
-  checking = initialised && !raw && inflateValidate(&zlib, 0) == Z_OK;
+  checking = initialised && framing == Framing::kZlib && inflateValidate(&zlib, 0) == Z_OK;
 }
 
 InflateBuf::~InflateBuf() {
@@ -161,7 +161,7 @@ InflateBuf::pos_type InflateBuf::seekpos(pos_type target, std::ios_base::openmod
   return seekoff(off_type(target), std::ios_base::beg, which);
 }
 
-InflateStream::InflateStream(std::istream& source, bool raw, Inflating where)
-    : std::istream(nullptr), buf(source.rdbuf(), raw, where) {
+InflateStream::InflateStream(std::istream& source, Framing framing, Inflating where)
+    : std::istream(nullptr), buf(source.rdbuf(), framing, where) {
   rdbuf(&buf);
 }

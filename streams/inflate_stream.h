@@ -7,20 +7,17 @@
 #include <memory>
 #include <streambuf>
 
-class InflateAhead;
+#include "streams/inflate_options.h"
 
-// Where the decompressing is done: on the reading thread, or on a helper thread that keeps ahead
-// of the reads (worth its start for a large archive; see inflate_ahead.h).
-enum class Inflating { kInReader, kAhead };
+class InflateAhead;
 
 // A stream buffer that decompresses what it reads from a source buffer (not owned), 4096 bytes
 // per underflow. Corrupt data and a source that ends early both read as end of file. One byte can
 // be put back right after an underflow.
 class InflateBuf : public std::streambuf {
  public:
-  // raw false: zlib format (header, deflate data, Adler-32 trailer); raw true: bare deflate data.
   // kAhead falls back to kInReader when no helper thread can be started.
-  InflateBuf(std::streambuf* source, bool raw, Inflating where = Inflating::kInReader);
+  InflateBuf(std::streambuf* source, Framing framing, Inflating where = Inflating::kInReader);
   ~InflateBuf() override;
   InflateBuf(const InflateBuf&) = delete;
   InflateBuf& operator=(const InflateBuf&) = delete;
@@ -79,7 +76,7 @@ class InflateBuf : public std::streambuf {
 // An input stream of the decompressed content read from another input stream; owns its buffer.
 class InflateStream : public std::istream {
  public:
-  InflateStream(std::istream& source, bool raw, Inflating where = Inflating::kInReader);
+  InflateStream(std::istream& source, Framing framing, Inflating where = Inflating::kInReader);
 
   // See InflateBuf::ReachedStreamEnd: tells a complete stream from a damaged or cut one.
   bool ReachedStreamEnd() const { return buf.ReachedStreamEnd(); }

@@ -14,8 +14,8 @@ const std::streambuf::pos_type kSeekFailed(std::streambuf::off_type(-1));
 
 }  // namespace
 
-PartBuf::PartBuf(std::streambuf* source, bool hashing, std::streambuf* tee)
-    : source(source), tee(tee), hashing(hashing) {}
+PartBuf::PartBuf(std::streambuf* source, Hashing hashing, std::streambuf* tee)
+    : source(source), tee(tee), hashing(hashing == Hashing::kOn) {}
 
 bool PartBuf::ReadContainerHeader(std::uint8_t header[8]) {
   if (source->sgetn(reinterpret_cast<char*>(header), kContainerHeaderSize) !=

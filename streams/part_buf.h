@@ -6,13 +6,16 @@
 
 #include "streams/hash_function.h"
 
+// Whether a part reader computes the package digest of what it reads.
+enum class Hashing { kOff, kOn };
+
 // The stream buffer under a PartReader: it exposes the content of one part at a time and keeps no
 // data of its own; every read goes to the source buffer. Everything consumed from the source after
 // the container header is hashed when hashing is on, and everything consumed is copied to the tee
 // when one is given. Neither the source nor the tee is owned.
 class PartBuf : public std::streambuf {
  public:
-  PartBuf(std::streambuf* source, bool hashing, std::streambuf* tee);
+  PartBuf(std::streambuf* source, Hashing hashing, std::streambuf* tee);
 
   // Reads the 8-byte container header from the source (not hashed, copied to the tee). Returns
   // false when fewer than 8 bytes arrive or the copy to the tee fails.
@@ -32,7 +35,7 @@ class PartBuf : public std::streambuf {
 
   // The last finished digest (20 bytes), taken or not.
   const std::uint8_t* Digest() const { return digest; }
-  bool Hashing() const { return hashing; }
+  bool IsHashing() const { return hashing; }
   // Container offset of the current part's content, and the part's content length.
   std::uint64_t Position() const { return position; }
   std::uint32_t Length() const { return length; }

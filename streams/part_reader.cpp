@@ -6,7 +6,7 @@
 #include "streams/byte_order.h"
 #include "streams/signature_check.h"
 
-PartReader::PartReader(std::istream& source, bool hashing, std::streambuf* tee)
+PartReader::PartReader(std::istream& source, Hashing hashing, std::streambuf* tee)
     : std::istream(nullptr), buf(source.rdbuf(), hashing, tee) {
   rdbuf(&buf);
   std::uint8_t header[kContainerHeaderSize];
@@ -50,7 +50,7 @@ int PartReader::NextPart() {
 }
 
 bool PartReader::VerifySignature() {
-  if (!buf.Hashing() || currentType != PartSignature) {
+  if (!buf.IsHashing() || currentType != PartSignature) {
     return false;
   }
   buf.FinishDigest();

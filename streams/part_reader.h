@@ -16,7 +16,7 @@ class PartReader : public std::istream {
   // Reads the container header from source at once. A short header or an unknown magic sets the
   // bad state, and NextPart then returns -1. tee, when not null, receives a copy of every byte read
   // from source; neither source nor tee is owned.
-  PartReader(std::istream& source, bool hashing, std::streambuf* tee = nullptr);
+  PartReader(std::istream& source, Hashing hashing, std::streambuf* tee = nullptr);
   PartReader(const PartReader&) = delete;
   PartReader& operator=(const PartReader&) = delete;
 

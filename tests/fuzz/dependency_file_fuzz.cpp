@@ -20,7 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   WriteBytes(path, std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1));
   std::vector<Dependency> records;
   std::string error;
-  bool read = ReadDependencyFile(path, records, (data[0] & 1) != 0, &error);
+  bool read = ReadDependencyFile(
+      path, records, (data[0] & 1) != 0 ? PriorityColumn::kPresent : PriorityColumn::kAbsent,
+      &error);
   Require(read || !error.empty(), "a refused file has a reason");
   Require(error.find('\n') == std::string::npos, "the reason is one line");
   for (const Dependency& record : records) {

@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
   Oracle oracle = InflateWithZlib(input, raw);
   std::istringstream source(input);
-  InflateStream stream(source, raw, where);
+  InflateStream stream(source, raw ? Framing::kRaw : Framing::kZlib, where);
   std::string output = ReadStream(stream, readSize, seek, oracle);
   std::size_t compared = std::min(output.size(), oracle.output.size());
   Require(output.compare(0, compared, oracle.output, 0, compared) == 0,

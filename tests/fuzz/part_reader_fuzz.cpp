@@ -106,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       kReadSizes[data[3] >> 1 & 7],
       {data[4], data[5]}};
   std::istringstream source{std::string(s.container)};
-  PartReader reader(source, s.hashing);
+  PartReader reader(source, s.hashing ? Hashing::kOn : Hashing::kOff);
   std::uint32_t accepted = data[0] | data[1] << 8 | data[2] << 16;
   for (std::uint32_t type = 1; type <= 24; ++type) {
     if (accepted >> (type - 1) & 1) {

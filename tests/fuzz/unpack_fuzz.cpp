@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   GetPackageDatabase().quiet = true;
   int descriptors = CountOpenDescriptors();
   std::istringstream source(FilesContainer(data + 1, size - 1, data[0] >> 2 & 7));
-  PartReader reader(source, true);
+  PartReader reader(source, Hashing::kOn);
   reader.AcceptPartType(PartFiles);
   Require(reader.NextPart() == PartFiles, "the files part is found");
   Package p("fuzz");

@@ -12,8 +12,9 @@ TEST(DependencyFileTest, ReadsCompleteRecordsOfAListCutAnywhere) {
   TemporaryDirectory dir;
   const std::string full = "system 33646080 0 5\n  ppp\t1\n\n4294967295 -3\ndhcp 7 8 9\n";
   std::vector<Dependency> out = {{"kept"}};
-  ASSERT_TRUE(WriteTestFile(dir / "list", full) && ReadDependencyFile(dir / "list", out, true));
-  EXPECT_TRUE(ReadDependencyFile(dir / "absent", out, true));
+  ASSERT_TRUE(WriteTestFile(dir / "list", full) &&
+              ReadDependencyFile(dir / "list", out, PriorityColumn::kPresent));
+  EXPECT_TRUE(ReadDependencyFile(dir / "absent", out, PriorityColumn::kPresent));
   ASSERT_EQ(out.size(), 4u);
   EXPECT_EQ(out[1].minVersion, 33646080u);
   EXPECT_EQ(out[2].maxVersion, 4294967295u);
@@ -26,7 +27,9 @@ TEST(DependencyFileTest, ReadsCompleteRecordsOfAListCutAnywhere) {
     }
     out.clear();
     ASSERT_TRUE(WriteTestFile(dir / "list", full.substr(0, length)));
-    EXPECT_EQ(ReadDependencyFile(dir / "list", out, true), names.size() % 4 == 0) << length;
+    EXPECT_EQ(ReadDependencyFile(dir / "list", out, PriorityColumn::kPresent),
+              names.size() % 4 == 0)
+        << length;
     ASSERT_EQ(out.size(), names.size() / 4) << length;
     for (std::size_t i = 0; i < out.size(); ++i) {
       EXPECT_EQ(out[i].name, names[4 * i]) << length;

@@ -57,7 +57,7 @@ TEST(OpenPackageFileTest, HeaderReadDoesNotWaitForTheFlagsWord) {
                               PartBytes(PartDescription, "d")),
                8 + 6 + 32);
   std::istream source(&pipe);
-  PartReader reader(source, false);
+  PartReader reader(source, Hashing::kOff);
   reader.AcceptPartType(PartHeader);
   reader.AcceptPartType(PartDescription);
   ASSERT_EQ(reader.NextPart(), PartHeader);

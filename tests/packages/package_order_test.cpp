@@ -15,20 +15,20 @@ TEST(PackageOrderTest, FindsCandidatesByNameRangeAndProvidesInDatabaseOrder) {
       "client 1.0 dep:dhcp");
   struct Case {
     const char* dependency;
-    bool includeDisabled;
+    DisabledPackages disabled;
     const char* expected;
   } cases[] = {
-      {"dhcp", true, "dhcp-2.0 relay-1.0 dhcp-3.0 old-1.0"},
-      {"dhcp", false, "dhcp-2.0 old-1.0"},
-      {"dhcp>=3.0", true, "relay-1.0 dhcp-3.0"},
-      {"dhcp=2.5", true, "relay-1.0"},
+      {"dhcp", DisabledPackages::kInclude, "dhcp-2.0 relay-1.0 dhcp-3.0 old-1.0"},
+      {"dhcp", DisabledPackages::kSkip, "dhcp-2.0 old-1.0"},
+      {"dhcp>=3.0", DisabledPackages::kInclude, "relay-1.0 dhcp-3.0"},
+      {"dhcp=2.5", DisabledPackages::kInclude, "relay-1.0"},
   };
   for (const Case& c : cases) {
     Dependency d;
     ASSERT_TRUE(ParseDependency(c.dependency, d));
     std::vector<Package*> out;
-    FindCandidates(d, out, c.includeDisabled);
-    EXPECT_EQ(DisplayNames(out), c.expected) << c.dependency << " " << c.includeDisabled;
+    FindCandidates(d, out, c.disabled);
+    EXPECT_EQ(DisplayNames(out), c.expected) << c.dependency << " " << int(c.disabled);
   }
 }
 

@@ -17,7 +17,7 @@ namespace {
 bool StoreScript(const std::string& package, const std::string& name, const std::string& body,
                  std::int64_t length = -1) {
   std::istringstream file(ContainerBytes(PartBytes(PartInstallScript, body)));
-  PartReader reader(file, false);
+  PartReader reader(file, Hashing::kOff);
   reader.AcceptPartType(PartInstallScript);
   reader.NextPart();
   std::uint32_t size = length < 0 ? reader.PartLength() : std::uint32_t(length);

@@ -102,7 +102,7 @@ void DropUnsatisfiedByRestarting() {
     bool settled = action == 1 || action == 3 || (p.disabled && action == 0);
     for (const Dependency& d : p.dependencies) {
       std::vector<Package*> candidates;
-      FindCandidates(d, candidates, true);
+      FindCandidates(d, candidates, DisabledPackages::kInclude);
       CandidateState state = ClassifyCandidates(candidates);
       std::uint32_t wanted = state == kCandidateMissing               ? 1
                              : state == kCandidateDormant && !settled ? 3

@@ -27,7 +27,7 @@ class UnpackTest : public testing::Test {
   // Reads the header into p and unpacks the archive as installing does; messages land in log.
   bool Unpack(const std::string& packageBytes, bool relative = false) {
     std::istringstream source(packageBytes);
-    PartReader reader(source, true);
+    PartReader reader(source, Hashing::kOn);
     reader.AcceptPartType(PartHeader);
     reader.AcceptPartType(PartFiles);
     reader.NextPart();

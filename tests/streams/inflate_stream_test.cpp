@@ -40,7 +40,7 @@ TEST(InflateStreamTest, InflatesZlibAndRawDataOfManySizes) {
       for (bool raw : {false, true}) {
         for (Inflating where : kBothWays) {
           std::istringstream source(ZlibCompress(data, 6, raw));
-          InflateStream stream(source, raw, where);
+          InflateStream stream(source, raw ? Framing::kRaw : Framing::kZlib, where);
           EXPECT_TRUE(SameBytes(data, ReadAll(stream, size + 1))) << size << raw;
           EXPECT_TRUE(stream.eof());
           EXPECT_TRUE(stream.ReachedStreamEnd()) << size << raw;
@@ -65,7 +65,7 @@ TEST(InflateStreamTest, ReadsTheSourceOnlyOnTheReadersThread) {
   std::string data = Compressible(random, 2000000);
   RecordingSource source(ZlibCompress(data, 6));
   std::istream sourceStream(&source);
-  InflateStream stream(sourceStream, false, Inflating::kAhead);
+  InflateStream stream(sourceStream, Framing::kZlib, Inflating::kAhead);
   EXPECT_TRUE(SameBytes(data, ReadAll(stream, data.size() + 1)));
   EXPECT_TRUE(stream.ReachedStreamEnd());
   EXPECT_EQ(source.readers, std::set<std::thread::id>{std::this_thread::get_id()});
@@ -80,13 +80,13 @@ TEST(InflateStreamTest, ReadsTheSourceOnlyOnTheReadersThread) {
       "\x00\x62\x00\x62",
       10);
   std::istringstream blocks(empty);
-  InflateStream fromBlocks(blocks, false, Inflating::kAhead);
+  InflateStream fromBlocks(blocks, Framing::kZlib, Inflating::kAhead);
   EXPECT_EQ(ReadAll(fromBlocks, 2), "a");
   EXPECT_TRUE(fromBlocks.ReachedStreamEnd());
   // A reader that stops early (a failed write) ends the helper while it still has work.
   for (std::size_t prefix : {0, 1, 100000}) {
     std::istringstream again(ZlibCompress(data, 6));
-    InflateStream early(again, false, Inflating::kAhead);
+    InflateStream early(again, Framing::kZlib, Inflating::kAhead);
     EXPECT_TRUE(SameBytes(data.substr(0, prefix), ReadAll(early, prefix)));
   }
 }
@@ -102,7 +102,7 @@ TEST(InflateStreamTest, DamagedDataYieldsAPrefixThenEndOfFile) {
         cut < good.size() ? good.substr(0, cut) : good.substr(0, cut - 1) + char(good.back() ^ 1);
     for (Inflating where : kBothWays) {
       std::istringstream source(damaged);
-      InflateStream stream(source, false, where);
+      InflateStream stream(source, Framing::kZlib, where);
       std::string read = ReadAll(stream, data.size() + 1);
       EXPECT_TRUE(SameBytes(data.substr(0, read.size()), read)) << "cut " << cut;
       EXPECT_TRUE(cut < good.size() || read.size() < data.size());
@@ -120,7 +120,7 @@ TEST(InflateStreamTest, KeepsOneByteForPutBack) {
   std::mt19937 random(9);
   std::string data = RandomBytes(random, 10000) + Compressible(random, 30000);
   std::istringstream source(ZlibCompress(data, 6));
-  InflateStream stream(source, false);
+  InflateStream stream(source, Framing::kZlib);
   EXPECT_FALSE(stream.unget());
   stream.clear();
   EXPECT_EQ(stream.get(), static_cast<unsigned char>(data[0]));
@@ -153,7 +153,7 @@ TEST(InflateStreamTest, SeeksOnlyForward) {
   };
   for (const Case& c : cases) {
     std::istringstream source(ZlibCompress(data, 6));
-    InflateStream stream(source, false);
+    InflateStream stream(source, Framing::kZlib);
     ASSERT_EQ(ReadAll(stream, 10), data.substr(0, 10));
     stream.seekg(c.offset, c.direction);
     EXPECT_EQ(!stream.fail(), c.expected >= 0) << c.offset << " from " << c.direction;

@@ -17,7 +17,7 @@ struct Fixture {
   Fixture(bool seekable, bool hashing, std::streambuf* tee = nullptr)
       : pipeBuf(container, 3),
         source(seekable ? static_cast<std::streambuf*>(&stringBuf) : &pipeBuf) {
-    reader = std::make_unique<PartReader>(source, hashing, tee);
+    reader = std::make_unique<PartReader>(source, hashing ? Hashing::kOn : Hashing::kOff, tee);
     reader->AcceptPartType(PartFiles);
     reader->AcceptPartType(PartDescription);
   }

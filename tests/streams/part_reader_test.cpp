@@ -49,7 +49,7 @@ TEST(PartReaderTest, ReadsAContainerOrATeeCutAtEveryLength) {
   std::string container = ContainerBytes(package, kUnrecordedMagic, 3);
   const std::vector<int> types = {PartHeader, PartDependencies, PartFiles};
   std::istringstream whole(container);
-  PartReader wholeReader(whole, true);
+  PartReader wholeReader(whole, Hashing::kOn);
   EXPECT_TRUE(wholeReader.IsUnrecorded());
   EXPECT_EQ(wholeReader.TotalSize(), 11u);
   std::vector<Part> full = ReadAll(wholeReader, types);
@@ -57,14 +57,14 @@ TEST(PartReaderTest, ReadsAContainerOrATeeCutAtEveryLength) {
   EXPECT_EQ(std::get<1>(full[2]), 8u + 46 + 15 + 6);
   EXPECT_EQ(Digest(wholeReader), LibcryptoSha1(package));
   std::istringstream empty(ContainerBytes("")), other(ContainerBytes(package, 0x1ef1d0ba));
-  PartReader emptyReader(empty, true), otherReader(other, true);
+  PartReader emptyReader(empty, Hashing::kOn), otherReader(other, Hashing::kOn);
   EXPECT_EQ(emptyReader.NextPart(), -1);
   EXPECT_EQ(Digest(emptyReader), LibcryptoSha1(""));
   EXPECT_TRUE(otherReader.bad());
   EXPECT_EQ(ReadAll(otherReader, types), std::vector<Part>{});
   for (std::size_t cut = 0; cut < container.size(); ++cut) {
     std::istringstream source(container.substr(0, cut)), teed(container);
-    PartReader reader(source, true);
+    PartReader reader(source, Hashing::kOn);
     EXPECT_EQ(reader.bad(), cut < 8) << cut;
     std::vector<Part> read = ReadAll(reader, types);
     ASSERT_LE(read.size(), full.size()) << cut;
@@ -77,7 +77,7 @@ TEST(PartReaderTest, ReadsAContainerOrATeeCutAtEveryLength) {
     }
     EXPECT_NE(read, full) << cut;
     LimitedSink tee(cut);
-    PartReader teeReader(teed, true, &tee);
+    PartReader teeReader(teed, Hashing::kOn, &tee);
     ReadAll(teeReader, types);
     EXPECT_EQ(Digest(teeReader), "none") << cut;
     EXPECT_EQ(tee.written, source.str()) << cut;
@@ -92,7 +92,7 @@ TEST(PartReaderTest, HandsOutEachPackageDigestOnceWhenPackagesFollowEachOther) {
   std::string second = PartBytes(PartHeader, "second") + PartBytes(PartFiles, "two");
   for (bool hashing : {true, false}) {
     std::istringstream source(ContainerBytes(bundle + first + second));
-    PartReader reader(source, hashing);
+    PartReader reader(source, hashing ? Hashing::kOn : Hashing::kOff);
     reader.AcceptPartType(PartHeader);
     ASSERT_EQ(reader.NextPart(), PartHeader);
     EXPECT_EQ(Digest(reader), hashing ? LibcryptoSha1(bundle) : "none");
@@ -123,7 +123,7 @@ TEST(PartReaderTest, VerifySignatureHashesUpToTheSignatureAndChecksTheCopy) {
     signature.resize(c.size, 'x');
     std::istringstream source(ContainerBytes(hashed + signature));
     std::stringbuf tee;
-    PartReader reader(source, true, &tee);
+    PartReader reader(source, Hashing::kOn, &tee);
     reader.AcceptPartType(PartSignature);
     ASSERT_EQ(reader.NextPart(), PartSignature);
     EXPECT_FALSE(reader.VerifySignature()) << c.size;

@@ -79,7 +79,7 @@ bool DescribeData(std::istream& archive, const ListedEntry& entry, std::string* 
 }  // namespace
 
 bool ListArchive(PartReader& reader, std::FILE* out) {
-  InflateStream archive(reader, false);
+  InflateStream archive(reader, Framing::kZlib);
   std::uint64_t entries = 0, total = 0;
   for (;;) {
     char record[kFileRecordSize];

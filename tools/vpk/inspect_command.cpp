@@ -270,7 +270,7 @@ bool InspectPackageFile(const std::string& path, std::FILE* out) {
   }
   PrintLayout(path, layout, out);
   std::ifstream file(path, std::ios_base::binary);
-  PartReader reader(file, true);
+  PartReader reader(file, Hashing::kOn);
   for (const auto& part : partNames) {
     reader.AcceptPartType(part.type);
   }

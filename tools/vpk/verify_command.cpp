@@ -91,7 +91,7 @@ bool CheckPackageFile(const std::string& path, std::string* verdict, DigestLooku
     return false;
   }
   verdict->clear();
-  PartReader reader(file, true);
+  PartReader reader(file, Hashing::kOn);
   if (reader.bad()) {
     *verdict = "not a package file";
     return false;

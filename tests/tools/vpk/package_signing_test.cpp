@@ -17,7 +17,7 @@ TestPackage SmallPackage() {
 // Whether a reader that installs the package would accept its signature.
 bool SignatureAccepted(const std::string& bytes) {
   std::istringstream source(bytes);
-  PartReader reader(source, true);
+  PartReader reader(source, Hashing::kOn);
   reader.AcceptPartType(PartSignature);
   return reader.NextPart() == PartSignature && reader.VerifySignature();
 }

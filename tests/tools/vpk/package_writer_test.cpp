@@ -22,7 +22,7 @@ struct TestPart {
 // Every part of the package file at path, in order.
 std::vector<TestPart> ReadTestParts(const std::string& path) {
   std::ifstream file(path, std::ios_base::binary);
-  PartReader reader(file, false);
+  PartReader reader(file, Hashing::kOff);
   for (int type : {1, 2, 3, 4, 7, 8, 9, 16, 17, 18, 19, 20, 21}) {
     reader.AcceptPartType(type);
   }
