@@ -109,12 +109,11 @@ TEST_F(NetProtocol, BroadcastsScanTheInterfacesAgainEverySixtieth) {
 
 TEST_F(NetProtocol, ExchangeRepeatsTheSameRequestUntilItsAttemptsRunOut) {
   Bind();
-  peer_->Serve({});
   uint8_t request[kDatagramSize] = {};
   StampRequest(session_, request, WritePayload(request, kStartInstallation));
   uint8_t reply[kDatagramSize];
   EXPECT_EQ(Exchange(session_.interfaces[0], session_, request, reply, 20000, 3), -1);
-  std::vector<PeerRequest> requests = peer_->Finish();
+  std::vector<PeerRequest> requests = peer_->Requests();
   ASSERT_EQ(requests.size(), 3u);
   for (const PeerRequest& r : requests) {
     EXPECT_EQ(r.payload, "STRT");
@@ -142,14 +141,13 @@ TEST_F(NetProtocol, FileHeadersAndEndsAsTheServerSendsThem) {
     Bind();
     session_.sendCounter = 0;
     session_.receiveCounter = 0;
-    peer_->Serve(c.replies);
+    ASSERT_TRUE(peer_->Queue(c.replies, kClient));
     FileHeader header = OpenNextFile(ReplaceCurrentFile(session_));
     EXPECT_EQ(header, c.header) << c.replies[0];
     EXPECT_EQ(session_.currentFile->name, c.name);
     if (header == FileHeader::kOpened) {
       EXPECT_EQ(ReadAll(4096), c.data) << c.name;
     }
-    peer_->Finish();
   }
   // Silence is no end of the list: the flow must tell the two apart.
   EXPECT_EQ(ReadFileHeader(*session_.currentFile, -1), FileHeader::kNoReply);

@@ -1,10 +1,8 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "net/datagram.h"
@@ -36,21 +34,15 @@ class ScriptedPeer {
   // Receives the next datagram from someone else within `milliseconds`; its length or -1.
   int Receive(uint8_t* buffer, int milliseconds) const;
 
-  // Answers the client on a thread of its own as a server does: each new request gets the next
-  // reply payload (with the next sequence number), a repeated one the same answer again; once the
-  // replies are used up, requests go unanswered.
-  void Serve(std::vector<std::string> replies);
-  // Stops serving; every request received, repeats included, in order.
-  std::vector<PeerRequest> Finish();
+  // Sends the replies to `client` at once, numbered from 1 as a server numbers its answers: they
+  // wait in the client's socket, and each request of the client takes the next one.
+  bool Queue(const std::vector<std::string>& replies, const uint8_t* client) const;
+  // Every request received since the last call, in order.
+  std::vector<PeerRequest> Requests() const;
 
  private:
-  void Answer(std::vector<std::string> replies);
-
   int socket_ = -1;
   int wrongPortSocket_ = -1;
   uint8_t address_[kHardwareAddressSize] = {};
   bool ready_ = false;
-  std::thread thread_;
-  std::atomic<bool> stop_{false};
-  std::vector<PeerRequest> requests_;
 };
