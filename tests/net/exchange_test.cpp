@@ -73,8 +73,8 @@ class NetProtocol : public testing::Test {
   NetSession session_;
 };
 
-// Which offers count is the acceptance rules' affair; here only what the network adds: the
-// client's own broadcast comes back, and a datagram from another port is passed over.
+// Only what the network adds to the acceptance rules: the own broadcast comes back, and a
+// datagram from another port is passed over.
 TEST_F(NetProtocol, WaitForOfferTakesAnOfferFromPort5000) {
   for (bool wrongPort : {true, false}) {
     uint8_t datagram[kDatagramSize] = {};

@@ -7,9 +7,8 @@
 
 #include "net/datagram.h"
 
-// The server's side of the network installation as a test scripts it: sockets inside one
-// namespace of a VethLink, bound to its eth0 and to port 5000 (and 5001, to speak from the wrong
-// port). Needs root.
+// The server's side of the network installation as a test scripts it, on eth0 of a namespace at
+// port 5000 (and 5001, to speak from the wrong port). Root.
 
 // A request as the peer received it.
 struct PeerRequest {

@@ -44,8 +44,7 @@ TEST(InstallServerProgramTest, HelpUsageAndStartFailures) {
   }
 }
 
-// SIGHUP reads the directory again; SIGTERM ends the server with status 0 after it has closed
-// its sockets.
+// SIGHUP reads the directory again; SIGTERM ends the server with status 0.
 TEST(InstallServerProgramTest, StopsCleanlyOnSigterm) {
   TemporaryDirectory dir;
   VethLink link("prog");

@@ -60,8 +60,7 @@ TEST_F(ServedDirectoryTest, ChoosesTheDriverByRelease) {
   }
 }
 
-// What cannot be served stops the server before it answers anyone; what would leave routers
-// with nothing is said aloud.
+// What cannot be served stops the server before it answers anyone.
 TEST_F(ServedDirectoryTest, RefusesProfilesItCannotServe) {
   std::string huge = dir / "packages/huge.vpk";
   ASSERT_EQ(truncate((WriteTestFile(huge, ""), huge).c_str(), 300 << 20), 0);

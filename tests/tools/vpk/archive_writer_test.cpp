@@ -33,8 +33,7 @@ std::string Listing(const std::string& archive) {
   return listing;
 }
 
-// Bytes that readers do not read are zeros; a field wider than its stored size is refused, and
-// nothing is written then.
+// Bytes that readers do not read are zeros; a field wider than its stored size writes nothing.
 TEST(ArchiveWriterTest, RecordHasTheStoredLayoutAndRefusesFieldsThatDoNotFit) {
   // mode, owner, group, time, skip, data size, name
   FileRecord entry = {0100644, 0x1234, 0x5678, 0x01020304, true, 0x0a0b0c0d, "/etc/x"};
@@ -60,8 +59,7 @@ TEST(ArchiveWriterTest, RecordHasTheStoredLayoutAndRefusesFieldsThatDoNotFit) {
   }
 }
 
-// Entries come in byte order of their names, each directory right before its contents; they carry
-// type, permissions (set-id bits included), owner, time and data.
+// Byte order of names, each directory right before its contents.
 TEST(ArchiveWriterTest, WalksTheTreeInByteOrderWithTypeModeOwnerTimeAndData) {
   struct Expected {
     std::uint32_t mode;

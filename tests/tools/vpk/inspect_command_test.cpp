@@ -23,8 +23,7 @@ std::string Inspect(const std::string& bytes, bool* ok) {
   return result;
 }
 
-// Fields and entries of a full package, then damage, which is said in the output and makes the
-// result false, and names shown with escapes instead of reaching the terminal.
+// Damage is said and makes the result false; hostile names never reach the terminal.
 TEST(InspectCommandTest, ShowsFieldsEntriesAndDamageWithoutHostileText) {
   TestPackage ppp("ppp", "2.9.5");
   ppp.Depends("system>=2.9").Provides("net", 5).Conflicts("pppoe=2.9rc1").Conflicts("dhcp<3.0");

@@ -16,9 +16,7 @@ bool Keygen(std::vector<std::string> args) {
   return KeygenCommand(static_cast<int>(argv.size()), argv.data());
 }
 
-// The committed test key is what its seed gives (keys/README.md); the private key is readable by
-// its owner only, and a second run never overwrites it. Without a seed, every run makes another
-// key.
+// The committed test key is what its seed gives (keys/README.md); no run overwrites a key.
 TEST(KeygenTest, TheSeedGivesTheCommittedTestKeyAndNoKeyIsOverwritten) {
   TemporaryDirectory dir;
   ASSERT_TRUE(Keygen({dir / "keys", "--seed", "vela test key"}));

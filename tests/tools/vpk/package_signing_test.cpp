@@ -22,9 +22,7 @@ bool SignatureAccepted(const std::string& bytes) {
   return reader.NextPart() == PartSignature && reader.VerifySignature();
 }
 
-// The signature part is appended and the container length updated; its digest copy is SHA-1 of
-// everything from the type-1 part header through the signature part's own header. A flipped byte
-// anywhere after the container header makes the signature fail.
+// The digest copy is SHA-1 from the type-1 part header through the signature part's own header.
 TEST(PackageSigningTest, SignatureCoversHeaderThroughItsOwnPartHeader) {
   TemporaryDirectory dir;
   ASSERT_TRUE(SmallPackage().Write(dir / "ppp.vpk"));
