@@ -18,6 +18,7 @@
 #include "streams/package_format.h"
 #include "tests/support/package_builder.h"
 #include "tests/support/package_tree.h"
+#include "tools/vpk/keygen.h"
 
 namespace {
 
@@ -332,6 +333,29 @@ TEST_F(VpkProgramTest, BuildSignAndVerifyAPackage) {
   EXPECT_EQ(mistake.status, 1);
   EXPECT_EQ(mistake.err.find("vpk: cannot open directory "), 0u) << mistake.err;
   EXPECT_EQ(ReadWholeTestFile(dir / "x.vpk"), "<unreadable>");
+}
+
+// The committed test key is what its seed gives (keys/README.md); no run overwrites a key.
+TEST_F(VpkProgramTest, KeygenSeedGivesTheCommittedTestKey) {
+  ASSERT_EQ(Run({"keygen", dir / "keys", "--seed", "vela test key"}).status, 0);
+  for (std::string name :
+       {privateKeyFileName, packageKeyFileName, hashWordsFileName, knownDigestsFileName}) {
+    EXPECT_EQ(ReadWholeTestFile(dir / "keys/" + name),
+              ReadWholeTestFile(VELA_SOURCE_DIR "/keys/" + name))
+        << name;
+  }
+  struct stat info;
+  ASSERT_EQ(stat((dir / "keys/" + privateKeyFileName).c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(Run({"keygen", dir / "keys", "--seed", "another"}).status, 1);
+  EXPECT_EQ(Run({"keygen", dir / "keys"}).status, 1);
+  EXPECT_EQ(Run({"keygen", dir / "other", "--seed"}).status, 1);
+  EXPECT_EQ(ReadWholeTestFile(dir / "keys/" + privateKeyFileName),
+            ReadWholeTestFile(VELA_SOURCE_DIR "/keys/private_key.hex"));
+  ASSERT_EQ(Run({"keygen", dir / "a"}).status, 0);
+  ASSERT_EQ(Run({"keygen", dir / "b"}).status, 0);
+  EXPECT_NE(ReadWholeTestFile(dir / "a/" + privateKeyFileName),
+            ReadWholeTestFile(dir / "b/" + privateKeyFileName));
 }
 
 }  // namespace
