@@ -46,15 +46,6 @@ class NetProtocol : public testing::Test {
     memcpy(session_.peerAddress, peer_->Address(), 6);
   }
 
-  // A datagram from the peer to the client, as an offer is sent.
-  DatagramHeader Offer() const {
-    DatagramHeader header;
-    memcpy(header.source, peer_->Address(), 6);
-    memcpy(header.destination, kClient, 6);
-    header.sequence = 1;
-    return header;
-  }
-
   // Reads the whole current file in pieces of `piece` bytes; "<-1>" where ReadFileData failed.
   std::string ReadAll(size_t piece) {
     std::string data;
@@ -79,7 +70,7 @@ TEST_F(NetProtocol, WaitForOfferTakesAnOfferFromPort5000) {
   for (bool wrongPort : {true, false}) {
     uint8_t datagram[kDatagramSize] = {};
     BroadcastRequest(session_, datagram, WritePayload(datagram, kAcceptOffer));
-    ASSERT_TRUE(peer_->Send(Offer(), "OFFR\n\n", wrongPort));
+    ASSERT_TRUE(peer_->Queue({"OFFR\n\n"}, kClient, wrongPort));
     session_.offerWait = 200000;
     uint8_t offer[kDatagramSize];
     EXPECT_EQ(WaitForOffer(session_, offer, kOfferWord), !wrongPort);

@@ -77,13 +77,14 @@ int ScriptedPeer::Receive(uint8_t* buffer, int milliseconds) const {
   return -1;
 }
 
-bool ScriptedPeer::Queue(const std::vector<std::string>& replies, const uint8_t* client) const {
+bool ScriptedPeer::Queue(const std::vector<std::string>& replies, const uint8_t* client,
+                         bool wrongPort) const {
   DatagramHeader reply;
   memcpy(reply.source, address_, kHardwareAddressSize);
   memcpy(reply.destination, client, kHardwareAddressSize);
   for (const std::string& payload : replies) {
     ++reply.sequence;
-    if (!Send(reply, payload)) {
+    if (!Send(reply, payload, wrongPort)) {
       return false;
     }
   }
