@@ -64,8 +64,7 @@ TEST(StampRequest, StampsTheRequestsByteForByte) {
   }
 }
 
-// The conversation has accepted 4 datagrams (or 65535, where the 16-bit number on the wire can
-// never be the next one).
+// After 4 accepted datagrams (or 65535: the 16-bit number on the wire can never be the next).
 TEST(JudgeDatagram, TakesOnlyTheServersNextDatagramForThisClient) {
   const struct {
     const char* what;

@@ -46,15 +46,6 @@ class NetProtocol : public testing::Test {
     memcpy(session_.peerAddress, peer_->Address(), 6);
   }
 
-  // A datagram from the peer to the client, as an offer is sent.
-  DatagramHeader Offer() const {
-    DatagramHeader header;
-    memcpy(header.source, peer_->Address(), 6);
-    memcpy(header.destination, kClient, 6);
-    header.sequence = 1;
-    return header;
-  }
-
   // Reads the whole current file in pieces of `piece` bytes; "<-1>" where ReadFileData failed.
   std::string ReadAll(size_t piece) {
     std::string data;
@@ -73,13 +64,13 @@ class NetProtocol : public testing::Test {
   NetSession session_;
 };
 
-// Which offers count is the acceptance rules' affair; here only what the network adds: the
-// client's own broadcast comes back, and a datagram from another port is passed over.
+// Only what the network adds to the acceptance rules: the own broadcast comes back, and a
+// datagram from another port is passed over.
 TEST_F(NetProtocol, WaitForOfferTakesAnOfferFromPort5000) {
   for (bool wrongPort : {true, false}) {
     uint8_t datagram[kDatagramSize] = {};
     BroadcastRequest(session_, datagram, WritePayload(datagram, kAcceptOffer));
-    ASSERT_TRUE(peer_->Send(Offer(), "OFFR\n\n", wrongPort));
+    ASSERT_TRUE(peer_->Queue({"OFFR\n\n"}, kClient, wrongPort));
     session_.offerWait = 200000;
     uint8_t offer[kDatagramSize];
     EXPECT_EQ(WaitForOffer(session_, offer, kOfferWord), !wrongPort);
@@ -109,12 +100,11 @@ TEST_F(NetProtocol, BroadcastsScanTheInterfacesAgainEverySixtieth) {
 
 TEST_F(NetProtocol, ExchangeRepeatsTheSameRequestUntilItsAttemptsRunOut) {
   Bind();
-  peer_->Serve({});
   uint8_t request[kDatagramSize] = {};
   StampRequest(session_, request, WritePayload(request, kStartInstallation));
   uint8_t reply[kDatagramSize];
   EXPECT_EQ(Exchange(session_.interfaces[0], session_, request, reply, 20000, 3), -1);
-  std::vector<PeerRequest> requests = peer_->Finish();
+  std::vector<PeerRequest> requests = peer_->Requests();
   ASSERT_EQ(requests.size(), 3u);
   for (const PeerRequest& r : requests) {
     EXPECT_EQ(r.payload, "STRT");
@@ -142,14 +132,13 @@ TEST_F(NetProtocol, FileHeadersAndEndsAsTheServerSendsThem) {
     Bind();
     session_.sendCounter = 0;
     session_.receiveCounter = 0;
-    peer_->Serve(c.replies);
+    ASSERT_TRUE(peer_->Queue(c.replies, kClient));
     FileHeader header = OpenNextFile(ReplaceCurrentFile(session_));
     EXPECT_EQ(header, c.header) << c.replies[0];
     EXPECT_EQ(session_.currentFile->name, c.name);
     if (header == FileHeader::kOpened) {
       EXPECT_EQ(ReadAll(4096), c.data) << c.name;
     }
-    peer_->Finish();
   }
   // Silence is no end of the list: the flow must tell the two apart.
   EXPECT_EQ(ReadFileHeader(*session_.currentFile, -1), FileHeader::kNoReply);

@@ -2,12 +2,8 @@
 
 #include <string>
 
-// Network namespaces made by a test for itself, joined by a veth link, so that the network
-// installation speaks over real interfaces without anything leaving the test's own namespaces.
-// Needs root. Names are made unique per process, so tests may run side by side.
-
-// Two namespaces with one veth pair between them, both ends up, without IPv4 addresses (the
-// protocol needs none). Removed again (with everything in them) when the object goes.
+// Two network namespaces of the test's own, names unique per process, joined by a veth pair whose
+// ends are up without IPv4 addresses; removed with everything in them when the object goes. Root.
 class VethLink {
  public:
   // `tag` tells the namespaces of one test apart from those of another in the same process.
@@ -18,14 +14,14 @@ class VethLink {
 
   // False when the namespaces or the link could not be made (the reason was printed).
   bool Ready() const { return ready; }
-  // The namespace names, usable with `ip netns exec` and EnterNamespace.
+  // For `ip netns exec` and NamespaceVisit.
   const std::string& Left() const { return left; }
   const std::string& Right() const { return right; }
   // The interface names inside each namespace.
   static constexpr const char* kLeftInterface = "eth0";
   static constexpr const char* kRightInterface = "eth0";
 
-  // Runs `command` with /bin/sh inside a namespace; its exit status, or -1.
+  // The exit status of `command` run by /bin/sh inside a namespace, or -1.
   int RunIn(const std::string& space, const std::string& command) const;
 
  private:

@@ -45,7 +45,6 @@ ScriptedPeer::ScriptedPeer(const std::string& space) {
 }
 
 ScriptedPeer::~ScriptedPeer() {
-  Finish();
   for (int socket : {socket_, wrongPortSocket_}) {
     if (socket >= 0) {
       close(socket);
@@ -78,53 +77,27 @@ int ScriptedPeer::Receive(uint8_t* buffer, int milliseconds) const {
   return -1;
 }
 
-void ScriptedPeer::Serve(std::vector<std::string> replies) {
-  stop_ = false;
-  requests_.clear();
-  thread_ = std::thread([this, replies] { Answer(replies); });
-}
-
-std::vector<PeerRequest> ScriptedPeer::Finish() {
-  stop_ = true;
-  if (thread_.joinable()) {
-    thread_.join();
-  }
-  return requests_;
-}
-
-void ScriptedPeer::Answer(std::vector<std::string> replies) {
-  uint8_t buffer[kDatagramSize];
-  size_t next = 0;
-  uint16_t answered = 0;  // the client's sequence number that the last answer belongs to
+bool ScriptedPeer::Queue(const std::vector<std::string>& replies, const uint8_t* client,
+                         bool wrongPort) const {
   DatagramHeader reply;
-  std::string replyPayload;
-  for (;;) {
-    // Requests already queued when the test stops the peer still count.
-    bool stopping = stop_;
-    int length = Receive(buffer, stopping ? 0 : 20);
-    if (length < 0) {
-      if (stopping) {
-        return;
-      }
-      continue;
+  memcpy(reply.source, address_, kHardwareAddressSize);
+  memcpy(reply.destination, client, kHardwareAddressSize);
+  for (const std::string& payload : replies) {
+    ++reply.sequence;
+    if (!Send(reply, payload, wrongPort)) {
+      return false;
     }
-    DatagramHeader request = LoadDatagramHeader(buffer);
-    requests_.push_back({std::string(reinterpret_cast<char*>(buffer + kDatagramHeaderSize),
-                                     length - kDatagramHeaderSize),
-                         request.sequence});
-    if (request.sequence == answered && next > 0) {
-      Send(reply, replyPayload);
-      continue;
-    }
-    if (next == replies.size()) {
-      continue;
-    }
-    memcpy(reply.source, address_, kHardwareAddressSize);
-    memcpy(reply.destination, request.source, kHardwareAddressSize);
-    reply.sequence = uint16_t(++next);
-    reply.acknowledgement = request.sequence;
-    replyPayload = replies[next - 1];
-    answered = request.sequence;
-    Send(reply, replyPayload);
   }
+  return true;
+}
+
+std::vector<PeerRequest> ScriptedPeer::Requests() const {
+  std::vector<PeerRequest> requests;
+  uint8_t buffer[kDatagramSize];
+  for (int length; (length = Receive(buffer, 100)) >= 0;) {
+    requests.push_back({std::string(reinterpret_cast<char*>(buffer + kDatagramHeaderSize),
+                                    length - kDatagramHeaderSize),
+                        LoadDatagramHeader(buffer).sequence});
+  }
+  return requests;
 }

@@ -29,7 +29,8 @@ class ServedDirectoryTest : public testing::Test {
   TemporaryDirectory dir;
 };
 
-// Without a profile file every router gets the packages by name, then the configuration.
+// Without a profile file every router gets the packages by name, then the configuration, and the
+// driver of its release.
 TEST_F(ServedDirectoryTest, DefaultProfileIsTheWholePackageDirectory) {
   ServedDirectory served;
   ASSERT_TRUE(LoadServedDirectory(dir.Path(), "", DefaultDrivers::kRequired, served));
@@ -42,12 +43,7 @@ TEST_F(ServedDirectoryTest, DefaultProfileIsTheWholePackageDirectory) {
   }
   EXPECT_EQ(names, (std::vector<std::string>{"a.vpk", "b.vpk", "c.vpk", "inside.vpk", "a.scr"}));
   EXPECT_FALSE(profile->keep);
-}
-
-// A release names a driver file only as a plain name; anything else gets the default.
-TEST_F(ServedDirectoryTest, ChoosesTheDriverByRelease) {
-  ServedDirectory served;
-  ASSERT_TRUE(LoadServedDirectory(dir.Path(), "", DefaultDrivers::kRequired, served));
+  // A release names a driver file only as a plain name; anything else gets the default.
   const std::pair<const char*, const char*> cases[] = {
       {"5.10", "5.10.vpk"},    {"6.1", "default.vpk"}, {"", "default.vpk"},
       {"../.", "default.vpk"}, {".", "default.vpk"},   {"../drivers/5.10", "default.vpk"},
@@ -60,8 +56,7 @@ TEST_F(ServedDirectoryTest, ChoosesTheDriverByRelease) {
   }
 }
 
-// What cannot be served stops the server before it answers anyone; what would leave routers
-// with nothing is said aloud.
+// What cannot be served stops the server before it answers anyone.
 TEST_F(ServedDirectoryTest, RefusesProfilesItCannotServe) {
   std::string huge = dir / "packages/huge.vpk";
   ASSERT_EQ(truncate((WriteTestFile(huge, ""), huge).c_str(), 300 << 20), 0);

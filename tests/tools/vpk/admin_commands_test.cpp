@@ -18,6 +18,7 @@
 #include "streams/package_format.h"
 #include "tests/support/package_builder.h"
 #include "tests/support/package_tree.h"
+#include "tools/vpk/keygen.h"
 
 namespace {
 
@@ -33,8 +34,7 @@ class AdminCommandsTest : public testing::Test {
     EXPECT_EQ(mkdir(Root().c_str(), 0755), 0);
   }
 
-  // Runs vpk with the arguments (each single-quoted), ended after 20 seconds should it block
-  // (status 124 then).
+  // Runs vpk, ended after 20 seconds (status 124) should it block.
   Outcome Run(const std::vector<std::string>& arguments) {
     std::string line = "timeout 20 " VELA_BINARY_DIR "/bin/vpk";
     for (const std::string& argument : arguments) {
@@ -133,8 +133,8 @@ TEST_F(AdminCommandsTest, BootInstallStopsTheBootWhenNothingIsLeft) {
 }
 
 TEST_F(AdminCommandsTest, EveryCommandHelpsAndRefusesWrongArguments) {
-  for (const char* command :
-       {"install", "uninstall", "enable", "disable", "boot-install", "purge-incompatible"}) {
+  for (const char* command : {"install", "uninstall", "enable", "disable", "boot-install",
+                              "purge-incompatible", "list"}) {
     Outcome help = Vpk(command, {"--help"});
     EXPECT_EQ(help.out.rfind(std::string("usage: vpk ") + command, 0) + help.status, 0u) << command;
     EXPECT_EQ(Vpk(command, {"--bogus"}).status, 1) << command;
@@ -142,13 +142,13 @@ TEST_F(AdminCommandsTest, EveryCommandHelpsAndRefusesWrongArguments) {
   EXPECT_EQ(Vpk("install").status, 1);
   EXPECT_EQ(Vpk("purge-incompatible", {"extra"}).status, 1);
   EXPECT_EQ(Vpk("disable", {"--downgrade", "ppp"}).status, 1);  // modes are for installing
+  for (const char* wrong : {"--root", "extra"}) {
+    EXPECT_EQ(Vpk("list", {wrong}).err.rfind("usage: vpk list", 0), 0u) << wrong;
+  }
 }
 
-// A file that is no package, or a package whose name cannot be recorded, is refused with its
-// reason and leaves the tree as it was; so does a read-only command on a tree without a database.
-// A FIFO was opened blocking and hung the install for ever. A --root that names no directory is
-// refused by every command that takes one, with the same hint, and nothing is made there (a
-// mistyped --root must not grow a stray tree); an empty one meant the running system's root.
+// A FIFO was opened blocking and hung the install for ever; a mistyped --root must not grow a
+// stray tree, and an empty one meant the running system's root.
 TEST_F(AdminCommandsTest, RefusalsSayWhyAndCreateNothing) {
   ASSERT_TRUE(WriteTestFile(dir / "passwd", "root:x:0:0:root:/root:/bin/bash\n"));
   TestPackage dots("..", "1.0");
@@ -178,6 +178,9 @@ TEST_F(AdminCommandsTest, RefusalsSayWhyAndCreateNothing) {
   Outcome listed = Vpk("uninstall", {"ppp"});
   EXPECT_EQ(listed.status, 1);
   EXPECT_EQ(listed.out, "WARNING: could not open repo\n");
+  Outcome empty = Vpk("list");
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(empty.out, listed.out);
 
   const std::pair<const char*, std::vector<std::string>> commands[] = {
       {"install", {Package("base")}},
@@ -207,9 +210,8 @@ TEST_F(AdminCommandsTest, RefusalsSayWhyAndCreateNothing) {
   EXPECT_FALSE(PathExists("/var/pdb/base"));
 }
 
-// One writer at a time: while a process holds the tree's lock every changing command is refused
-// at once, naming it, and changes nothing; a reader is not held up. With --wait a writer takes the
-// lock when the holder ends, and a killed holder's lock is free. No lock file stays behind.
+// One writer at a time; with --wait a writer takes the lock when the holder ends, and a killed
+// holder's lock is free.
 TEST_F(AdminCommandsTest, OneWriterAtATime) {
   std::string base = Package("base"), ppp = Package("ppp", "base");
   ASSERT_EQ(Vpk("install", {base}).status, 0);
@@ -267,11 +269,19 @@ TEST_F(AdminCommandsTest, OneWriterAtATime) {
   EXPECT_EQ(Vpk("disable", {"ppp"}).status, 0);
   EXPECT_EQ(Listed(), "base pppX ");
   EXPECT_FALSE(PathExists(Root("/.vpk-lock")));
+
+  // A listing leaves a pending request for the next real load.
+  WriteTreeFile(dir / "system/ram/pdb/ppp/schedule", "enable\n");
+  EXPECT_EQ(Vpk("list").out,
+            "            Name           Version                     Built\n"
+            "------------------------------------------------------------\n"
+            "            base               1.0      Nov/14/2023 22:13:20\n"
+            "             ppp X             1.0      Nov/14/2023 22:13:20\n");
+  EXPECT_EQ(ReadWholeTestFile(dir / "system/ram/pdb/ppp/schedule"), "enable\n");
 }
 
-// A killed installation's record in the tree: a listing says which way the next command will
-// take it and lists nothing, since the files may be a mix of two versions; the next writer then
-// completes it (the new record stands: the replaced version's files go) or undoes it.
+// A listing of a killed installation's tree lists nothing (its files may be a mix of two
+// versions); the next writer completes it (when the new record stands) or undoes it.
 TEST_F(AdminCommandsTest, ListingNamesAnInterruptedInstallationThatTheNextCommandSettles) {
   ASSERT_EQ(Vpk("install", {Package("ppp")}).status, 0);
   struct stat record {};
@@ -302,8 +312,7 @@ TEST_F(AdminCommandsTest, ListingNamesAnInterruptedInstallationThatTheNextComman
 
 using VpkProgramTest = AdminCommandsTest;
 
-// An unsigned package is refused until it is signed; one refusal among the files makes the exit
-// status 1. A mistake fails with one message and leaves no output.
+// One refusal among the files makes the exit status 1; a mistake leaves no output.
 TEST_F(VpkProgramTest, BuildSignAndVerifyAPackage) {
   ASSERT_EQ(mkdir((dir / "tree").c_str(), 0755), 0);
   ASSERT_TRUE(WriteTestFile(dir / "tree/options", "lock\n"));
@@ -324,6 +333,29 @@ TEST_F(VpkProgramTest, BuildSignAndVerifyAPackage) {
   EXPECT_EQ(mistake.status, 1);
   EXPECT_EQ(mistake.err.find("vpk: cannot open directory "), 0u) << mistake.err;
   EXPECT_EQ(ReadWholeTestFile(dir / "x.vpk"), "<unreadable>");
+}
+
+// The committed test key is what its seed gives (keys/README.md); no run overwrites a key.
+TEST_F(VpkProgramTest, KeygenSeedGivesTheCommittedTestKey) {
+  ASSERT_EQ(Run({"keygen", dir / "keys", "--seed", "vela test key"}).status, 0);
+  for (std::string name :
+       {privateKeyFileName, packageKeyFileName, hashWordsFileName, knownDigestsFileName}) {
+    EXPECT_EQ(ReadWholeTestFile(dir / "keys/" + name),
+              ReadWholeTestFile(VELA_SOURCE_DIR "/keys/" + name))
+        << name;
+  }
+  struct stat info;
+  ASSERT_EQ(stat((dir / "keys/" + privateKeyFileName).c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(Run({"keygen", dir / "keys", "--seed", "another"}).status, 1);
+  EXPECT_EQ(Run({"keygen", dir / "keys"}).status, 1);
+  EXPECT_EQ(Run({"keygen", dir / "other", "--seed"}).status, 1);
+  EXPECT_EQ(ReadWholeTestFile(dir / "keys/" + privateKeyFileName),
+            ReadWholeTestFile(VELA_SOURCE_DIR "/keys/private_key.hex"));
+  ASSERT_EQ(Run({"keygen", dir / "a"}).status, 0);
+  ASSERT_EQ(Run({"keygen", dir / "b"}).status, 0);
+  EXPECT_NE(ReadWholeTestFile(dir / "a/" + privateKeyFileName),
+            ReadWholeTestFile(dir / "b/" + privateKeyFileName));
 }
 
 }  // namespace

@@ -6,8 +6,7 @@
 
 namespace {
 
-// Values the header record cannot hold are refused; a provides entry takes an optional signed
-// priority after its last colon.
+// A provides entry takes an optional signed priority after its last colon.
 TEST(BuildCommandTest, HeaderOptionsRefuseWhatCannotBeStored) {
   struct Case {
     const char *option, *value;

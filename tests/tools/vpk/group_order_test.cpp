@@ -8,8 +8,7 @@
 
 namespace {
 
-// Values at the order, all ones, and random values of every size up to 256 bits, against libcrypto
-// modulo the order (subtract, negate and invert take reduced values).
+// Against libcrypto modulo the order; subtract, negate and invert take reduced values.
 TEST(GroupOrderTest, ArithmeticMatchesBigNumbers) {
   BigNumber order(kOrderDecimal), zero("0");
   std::unique_ptr<BN_CTX, void (*)(BN_CTX*)> context(BN_CTX_new(), BN_CTX_free);

@@ -27,8 +27,7 @@ TEST(SignerTest, ReadsOnlyWellFormedPrivateKeys) {
   }
 }
 
-// Signatures are checked against the point of even y, so a key whose point has odd y signs with its
-// negation; both parities come up among random keys.
+// Signatures are checked against the point of even y: a key of odd y signs with its negation.
 TEST(SignerTest, EvenKeyIsTheScalarOrItsNegationWithEvenY) {
   std::mt19937_64 random(9);
   int negated = 0;
