@@ -20,7 +20,7 @@ namespace {
 // The archive as vpk inspect lists it.
 std::string Listing(const std::string& archive) {
   std::istringstream source(ContainerBytes(PartBytes(PartFiles, ZlibCompress(archive, 6))));
-  PartReader reader(source, false);
+  PartReader reader(source, Hashing::kOff);
   reader.AcceptPartType(PartFiles);
   EXPECT_EQ(reader.NextPart(), PartFiles);
   char* text = nullptr;
