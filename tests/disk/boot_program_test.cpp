@@ -10,27 +10,6 @@ namespace {
 // Disk signature, partition table and boot signature, which must stay as they are.
 const std::string kTable(72, 'T');
 
-struct Written {
-  bool result;
-  std::string disk;
-  std::string output;
-};
-
-Written Install(const std::string* disk, const std::string* program) {
-  SandboxRoot root;
-  if (disk != nullptr) {
-    root.Write("/disk", *disk);
-  }
-  if (program != nullptr) {
-    root.Write("/mbr.bin", *program);
-  }
-  testing::internal::CaptureStdout();
-  bool result =
-      InstallBootProgram(root.HostPath("/disk").c_str(), root.HostPath("/mbr.bin").c_str());
-  std::string output = testing::internal::GetCapturedStdout();
-  return {result, disk != nullptr ? root.Read("/disk") : "", output};
-}
-
 // A disk that cannot be read through the area is reported and left alone.
 TEST(InstallBootProgram, WritesOnlyIntoABlankBootProgramArea) {
   const std::string blank = std::string(440, '\0') + kTable, shortDisk(100, '\0');
@@ -55,10 +34,18 @@ TEST(InstallBootProgram, WritesOnlyIntoABlankBootProgramArea) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Written written = Install(c.disk, c.program);
-    EXPECT_EQ(written.result, c.output.empty());
-    EXPECT_EQ(written.disk, c.expected);
-    EXPECT_EQ(written.output, c.output);
+    SandboxRoot root;
+    if (c.disk != nullptr) {
+      root.Write("/disk", *c.disk);
+    }
+    if (c.program != nullptr) {
+      root.Write("/mbr.bin", *c.program);
+    }
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(InstallBootProgram(root.HostPath("/disk").c_str(), root.HostPath("/mbr.bin").c_str()),
+              c.output.empty());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output);
+    EXPECT_EQ(c.disk != nullptr ? root.Read("/disk") : "", c.expected);
   }
 }
 

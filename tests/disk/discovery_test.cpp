@@ -1,12 +1,8 @@
 #include "disk/discovery.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -15,7 +11,6 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "platform/platform.h"
 #include "tests/support/sandbox_layout.h"
 #include "tests/support/sandbox_root.h"
 
@@ -118,24 +113,20 @@ TEST(DiskNames, WholeDisksAndTheirPartitionsInBothNamingSchemes) {
   EXPECT_FALSE(DeviceOnDisk("/dev/sd", "/dev/sda"));
 }
 
-// The medium's geometry query walks /sys/block; the installer reads back only whole disks. Both
-// must agree, or a disk would be listed and then passed over (or offered when it is a CD). Every
-// disk is described with 255 heads of 63 sectors: 16777216 sectors make 1044 cylinders.
+// The medium's geometry query and the installer must agree on what a whole disk is, or a disk would
+// be listed and then passed over (or offered when it is a CD). 16777216 sectors: 1044 cylinders.
 TEST(DiskNames, TheMediumsGeometryQueryListsTheSameDisks) {
-  std::filesystem::path top =
-      std::filesystem::temp_directory_path() / ("vela-sys-block-" + std::to_string(getpid()));
-  std::filesystem::path sysBlock = top / "block";
-  std::filesystem::create_directories(sysBlock);
+  SandboxRoot sys;  // only a temporary tree here: nothing runs inside it
   std::vector<std::string> expected;
   for (const auto& device : kBlockDevices) {
-    std::filesystem::path entry = sysBlock / device.name;
-    std::filesystem::create_directories(entry / "device");
-    std::ofstream(entry / "size") << (strcmp(device.sysfs, "empty") == 0 ? "0\n" : "16777216\n");
+    std::string entry = std::string("/block/") + device.name;
+    sys.MakeDirectory(entry + "/device");
+    sys.Write(entry + "/size", strcmp(device.sysfs, "empty") == 0 ? "0\n" : "16777216\n");
     if (strcmp(device.sysfs, "cdrom") == 0) {
-      std::ofstream(entry / "device/media") << "cdrom\n";
+      sys.Write(entry + "/device/media", "cdrom\n");
     }
     if (strcmp(device.sysfs, "partition") == 0) {
-      std::ofstream(entry / "partition") << "1\n";
+      sys.Write(entry + "/partition", "1\n");
     }
     if (device.wholeDisk && device.sysfs[0] == '\0') {
       expected.push_back(std::string("/dev/") + device.name +
@@ -143,8 +134,8 @@ TEST(DiskNames, TheMediumsGeometryQueryListsTheSameDisks) {
     }
   }
   std::sort(expected.begin(), expected.end());  // the shell's order, in which disks are taken
-  std::string command =
-      "SFDISK_SYS_BLOCK=" + sysBlock.string() + " sh " VELA_SOURCE_DIR "/scripts/medium/sfdisk -g";
+  std::string command = "SFDISK_SYS_BLOCK=" + sys.HostPath("/block") +
+                        " sh " VELA_SOURCE_DIR "/scripts/medium/sfdisk -g";
   FILE* query = popen(command.c_str(), "r");
   ASSERT_NE(query, nullptr);
   std::vector<std::string> listed;
@@ -152,14 +143,11 @@ TEST(DiskNames, TheMediumsGeometryQueryListsTheSameDisks) {
     listed.push_back(line);
   }
   EXPECT_EQ(pclose(query), 0);
-  std::filesystem::remove_all(top);
   EXPECT_EQ(listed, expected);
 }
 
-// Gives up after twenty seconds of the search (skipped by the test build's clock) before the disks
-// come. Then the first listed whole disk not in use is taken and announced by its path (no label):
-// the disk the installer was started from holds a mounted file system and is passed over, as is
-// anything in the listing that is no whole disk. The table keeps the first four whole disks.
+// The disk the installer was started from holds a mounted file system and is passed over; the
+// table keeps the first four whole disks.
 TEST(FindTargetDisk, GivesUpAfterTwentyAttemptsAndTakesTheFirstFreeWholeDisk) {
   if (!SandboxAvailable()) {
     GTEST_SKIP() << kNeedsRoot;

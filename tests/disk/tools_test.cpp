@@ -5,12 +5,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <string>
 
 #include "gtest/gtest.h"
-#include "tests/support/sandbox_layout.h"
 #include "tests/support/sandbox_root.h"
 
 namespace {

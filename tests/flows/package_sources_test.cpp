@@ -22,6 +22,8 @@ struct MediumCase {
   std::vector<std::pair<std::string, std::string>> files;  // file name, package name or ""
   std::optional<std::string> defpacks;                     // nullopt: no such file
   std::string shown;
+  const char* failure = nullptr;  // the one message of a medium that cannot be read
+  const char* below = "";         // where below the medium the files are looked for
 };
 
 TEST(ReadPackageFiles, OrdersByNameBehindThePriorityNamesAndMarksTheDefaults) {
@@ -60,6 +62,13 @@ TEST(ReadPackageFiles, OrdersByNameBehindThePriorityNamesAndMarksTheDefaults) {
         {"z.vpk", "zebra"}},
        "ppp\r\n\n  wireless missing\t\x01\xff\n" + longWord + "zebra\n" + longWord + " dhcp",
        "system* ppp* dhcp* wireless* zebra"},
+      // Files are read in name order; the bad one is no container: its record stays, nameless.
+      {{{"a.vpk", "system"}, {"b.vpk", ""}, {"c.vpk", "ppp"}},
+       std::nullopt,
+       "system ",
+       "FATAL ERROR: Bad package -0.0\n"},
+      {{{"notes.txt", ""}}, std::nullopt, "", "FATAL ERROR: No packages found\n"},
+      {{}, std::nullopt, "", "FATAL ERROR: No packages found\n", "/missing"},
   };
   for (const MediumCase& example : cases) {
     TemporaryDirectory medium;
@@ -74,7 +83,9 @@ TEST(ReadPackageFiles, OrdersByNameBehindThePriorityNamesAndMarksTheDefaults) {
       WriteTestFile(medium / "defpacks", *example.defpacks);
     }
     PackageList list;
-    EXPECT_TRUE(ReadPackageFiles(list, medium.Path()));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(ReadPackageFiles(list, medium.Path() + example.below), example.failure == nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), example.failure ? example.failure : "");
     EXPECT_EQ(Shown(list), example.shown);
   }
 }
@@ -95,25 +106,6 @@ TEST(ReadDefaultSelection, TakesWordsOfUpTo91BytesWholeFromARegularFileOnly) {
   }
   EXPECT_FALSE(ReadDefaultSelection(list, medium / "missing"));
   EXPECT_FALSE(ReadDefaultSelection(list, medium.Path()));  // a directory named so is no file
-}
-
-TEST(ReadPackageFiles, FailsWithItsMessageAndKeepsWhatItRead) {
-  TemporaryDirectory medium;
-  WriteTestFile(medium / "notes.txt", "no package here\n");
-  auto check = [](const std::string& directory, const char* message, const char* kept) {
-    PackageList list;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(ReadPackageFiles(list, directory));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), message);
-    EXPECT_EQ(Shown(list), kept);
-  };
-  check(medium / "missing", "FATAL ERROR: No packages found\n", "");
-  check(medium.Path(), "FATAL ERROR: No packages found\n", "");
-  // Files are read in name order; the bad one is no container: its record stays, nameless.
-  TestPackage("system", "1.0").Write(medium / "a.vpk");
-  WriteTestFile(medium / "b.vpk", "not a package\n");
-  TestPackage("ppp", "1.0").Write(medium / "c.vpk");
-  check(medium.Path(), "FATAL ERROR: Bad package -0.0\n", "system ");
 }
 
 TEST(OrderSelectedPackages, PutsTheMarkedPackagesAfterWhatTheyNeed) {

@@ -8,9 +8,8 @@
 
 namespace {
 
-// Data written in pieces of random sizes, single characters among them, comes back from zlib,
-// whether FinishDeflate or the destructor ends the stream. A destination that refuses bytes at
-// once, in the middle or only at the end makes FinishDeflate fail.
+// Pieces of random sizes, single characters among them, come back whether FinishDeflate or the
+// destructor ends the stream; a destination that refuses bytes anywhere makes FinishDeflate fail.
 TEST(DeflateStreamTest, RoundTripsAndReportsADestinationThatRefusesBytes) {
   std::mt19937 random(13);
   for (std::size_t size : {0, 1, 4096, 4097, 200000}) {

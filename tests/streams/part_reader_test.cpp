@@ -36,11 +36,8 @@ std::string Digest(PartReader& reader) {
   return reader.TakeDigest(digest) ? std::string(reinterpret_cast<char*>(digest), 20) : "none";
 }
 
-// The length field is only reported, never trusted; an empty container hashes no bytes, and
-// another magic makes no container. A container cut at every length gives back the parts before
-// the cut intact, then a shortened part at most, and never bytes that were not there. A tee that
-// takes only that many bytes stops the reader and withholds the digest, so a package whose copy
-// failed is never accepted.
+// The length field is only reported, never trusted. A tee that takes only the bytes before a cut
+// stops the reader and withholds the digest, so a package whose copy failed is never accepted.
 TEST(PartReaderTest, ReadsAContainerOrATeeCutAtEveryLength) {
   std::mt19937 random(3);
   std::string package = PartBytes(PartHeader, RandomBytes(random, 40)) +

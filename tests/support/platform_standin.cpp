@@ -25,6 +25,8 @@
 
 namespace {
 
+uint64_t skippedMicroseconds = 0;
+
 bool InSandbox() {
   return access(kSandboxDirectory, F_OK) == 0;
 }
@@ -167,10 +169,6 @@ void SyncFileSystems() {
 const char* MountTablePath() {
   return kMountTableFile;
 }
-
-namespace {
-uint64_t skippedMicroseconds = 0;
-}  // namespace
 
 // Real time plus every skipped sleep, so that deadlines still pass while real waits happen.
 uint64_t MonotonicMicroseconds() {

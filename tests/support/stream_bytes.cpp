@@ -6,17 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-std::string LittleEndian(std::uint32_t value, int size) {
-  std::string bytes;
-  for (int i = 0; i < size; ++i) {
-    bytes.push_back(static_cast<char>(value >> (8 * i)));
-  }
-  return bytes;
-}
-
-}  // namespace
+#include "streams/byte_order.h"
 
 std::string HexBytes(const void* data, std::size_t size) {
   static const char digits[] = "0123456789abcdef";
@@ -57,7 +47,10 @@ std::string LibcryptoSha1(const std::string& data) {
 }
 
 std::string PartBytes(int type, const std::string& content) {
-  return LittleEndian(type, 2) + LittleEndian(content.size(), 4) + content;
+  std::string bytes;
+  AppendLittleEndian(bytes, type, 2);
+  AppendLittleEndian(bytes, content.size(), 4);
+  return bytes + content;
 }
 
 std::string ContainerBytes(const std::string& parts, std::uint32_t magic) {
@@ -65,7 +58,10 @@ std::string ContainerBytes(const std::string& parts, std::uint32_t magic) {
 }
 
 std::string ContainerBytes(const std::string& parts, std::uint32_t magic, std::uint32_t length) {
-  return LittleEndian(magic, 4) + LittleEndian(length, 4) + parts;
+  std::string bytes;
+  AppendLittleEndian(bytes, magic, 4);
+  AppendLittleEndian(bytes, length, 4);
+  return bytes + parts;
 }
 
 std::string ZlibCompress(const std::string& data, int level, bool raw) {
