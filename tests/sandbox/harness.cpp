@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <functional>
 
 #include "tests/support/sandbox_layout.h"
 
@@ -129,7 +128,40 @@ int BecomeInstaller(const InstallerSandbox& root, const std::vector<std::string>
   });
 }
 
+void Describe(TestPackage& p, const std::string& name) {
+  p.File("/etc/" + name, name + "\n");
+  if (name == "system") {
+    p.Flags(kFlagBootImage).Image("kernel");
+  } else if (name == "ppp") {
+    p.Depends("system").Image("ppp image");
+  } else if (name == "advanced-tools") {
+    p.Depends("ppp");
+  }
+}
+
 }  // namespace
+
+bool WriteFixturePackages(const SandboxRoot& root, const std::string& directory) {
+  root.MakeDirectory(directory);
+  bool written = true;
+  for (const char* name : kFixturePackages) {
+    TestPackage p(name, "1.0");
+    Describe(p, name);
+    written =
+        p.Write(root.HostPath(directory + "/" + name + ".vpk"), TestPackage::kSigned) && written;
+  }
+  return written;
+}
+
+bool Eventually(const std::function<bool()>& holds, int timeoutMilliseconds) {
+  for (int waited = 0; waited < timeoutMilliseconds; waited += 10) {
+    if (holds()) {
+      return true;
+    }
+    usleep(10 * 1000);
+  }
+  return holds();
+}
 
 std::unique_ptr<Terminal> InstallerSandbox::Start(const std::vector<std::string>& arguments,
                                                   ConsoleKind console,
