@@ -83,7 +83,6 @@ bool EnterNetworkNamespace(const std::string& name) {
 int BecomeInstaller(const InstallerSandbox& root, const std::vector<std::string>& arguments,
                     ConsoleKind console, const std::string& networkNamespace) {
   int program = open(INSTALLER_TEST_PATH, O_RDONLY | O_CLOEXEC);
-  int calls = open(root.HostPath("/.sandbox/calls").c_str(), O_WRONLY | O_APPEND);
   bool serial = console == ConsoleKind::kSerial;
   // The terminal appears only as the serial port; the inherited streams lead nowhere.
   auto bindSerialPort = [&] {
@@ -96,8 +95,7 @@ int BecomeInstaller(const InstallerSandbox& root, const std::vector<std::string>
     return mount("/dev/full", root.HostPath("/dev/full").c_str(), nullptr, MS_BIND, nullptr) == 0 &&
            (!serial || bindSerialPort());
   };
-  if (program < 0 || calls < 0 || dup2(calls, kRecordDescriptor) < 0 ||
-      !EnterNetworkNamespace(networkNamespace) || !EnterSandbox(root, bindDevices)) {
+  if (program < 0 || !EnterNetworkNamespace(networkNamespace) || !EnterSandbox(root, bindDevices)) {
     return 122;
   }
   // The mask the kernel gives the first process, whatever the test was started with.
