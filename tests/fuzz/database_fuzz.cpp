@@ -48,14 +48,7 @@ void CheckRecords() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static ScratchDirectory scratch("database");
-  static const std::vector<std::string> placeNames = DatabasePlaces();
-  static const std::vector<const char*> places = [] {
-    std::vector<const char*> pointers;
-    for (const std::string& place : placeNames) {
-      pointers.push_back(place.c_str());
-    }
-    return pointers;
-  }();
+  static const std::vector<std::string> places = DatabasePlaces();
   BuildTree({data, size}, scratch.Path(), places);
   std::vector<std::string> before = ListTree(scratch.Top());
   GetPackageRoots() = {scratch.Path() + "/flash", scratch.Path() + "/system"};

@@ -2,7 +2,7 @@
 // the FILE header. A run is a conversation: the input is cut into datagrams, each taken in turn
 // by a session that has already broadcast and, after an accepted offer, knows its server.
 //
-// Input: records of a 2-byte little-endian length and that many bytes (cut at the input's end).
+// Input: datagrams (see ForEachDatagram).
 
 #include <cstdint>
 #include <cstring>
@@ -11,7 +11,6 @@
 #include "net/file_stream.h"
 #include "net/messages.h"
 #include "net/session.h"
-#include "streams/byte_order.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -47,22 +46,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   NetSession session;
   memcpy(session.ownAddress, kOwnAddress, kHardwareAddressSize);
   session.sendCounter = 1;  // the broadcast went out
-  while (size >= 2) {
-    size_t length = std::min<size_t>(LoadLittleEndian(data, 2), size - 2);
-    length = std::min<size_t>(length, kDatagramSize);
-    // A receive buffer of exactly the datagram size, as the client's, so reads beyond it show.
-    uint8_t datagram[kDatagramSize] = {};
-    memcpy(datagram, data + 2, length);
+  ForEachDatagram({data, size}, [&](uint8_t* datagram, int length) {
     uint32_t before = session.receiveCounter;
-    if (AcceptDatagram(session, datagram, int(length))) {
+    if (AcceptDatagram(session, datagram, length)) {
       Require(session.receiveCounter == before + 1, "one step at a time");
-      CheckAccepted(session, datagram, int(length));
+      CheckAccepted(session, datagram, length);
       ++session.sendCounter;  // the next request
     } else {
       Require(session.receiveCounter == before, "a refused datagram changes no counter");
     }
-    data += 2 + length;
-    size -= 2 + length;
-  }
+  });
   return 0;
 }

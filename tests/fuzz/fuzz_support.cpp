@@ -8,9 +8,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+
+#include "net/datagram.h"
+#include "streams/byte_order.h"
 
 namespace fs = std::filesystem;
 
@@ -130,10 +134,10 @@ void MakeEntry(const std::string& path, EntryKind kind, std::string_view content
 }  // namespace
 
 void BuildTree(std::span<const std::uint8_t> description, const std::string& base,
-               std::span<const char* const> places) {
+               std::span<const std::string> places) {
   constexpr std::size_t kRecordHead = 4;
   while (description.size() >= kRecordHead && !places.empty()) {
-    const char* place = places[description[0] % places.size()];
+    const std::string& place = places[description[0] % places.size()];
     auto kind = static_cast<EntryKind>(description[1] % kKindCount);
     std::size_t length = std::min<std::size_t>(description[2] | description[3] << 8,
                                                description.size() - kRecordHead);
@@ -141,5 +145,17 @@ void BuildTree(std::span<const std::uint8_t> description, const std::string& bas
                              length);
     MakeEntry(base + "/" + place, kind, content, base);
     description = description.subspan(kRecordHead + length);
+  }
+}
+
+void ForEachDatagram(std::span<const std::uint8_t> input,
+                     const std::function<void(std::uint8_t* datagram, int length)>& take) {
+  while (input.size() >= 2) {
+    std::size_t length =
+        std::min<std::size_t>({LoadLittleEndian(input.data(), 2), input.size() - 2, kDatagramSize});
+    std::uint8_t datagram[kDatagramSize] = {};
+    memcpy(datagram, input.data() + 2, length);
+    take(datagram, int(length));
+    input = input.subspan(2 + length);
   }
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -51,4 +52,10 @@ int CountOpenDescriptors();
 // A link target beginning with "/" is placed under base; one that climbs further up than the
 // scratch depth becomes a file. Missing directories on the way are created; failures are ignored.
 void BuildTree(std::span<const std::uint8_t> description, const std::string& base,
-               std::span<const char* const> places);
+               std::span<const std::string> places);
+
+// Hands each datagram of the input to `take`, in a zero-filled buffer of exactly the datagram size
+// (so that reads beyond it show). The input is records of a 2-byte little-endian length and that
+// many bytes, each cut at the input's end and at the datagram size (the rest is the next record).
+void ForEachDatagram(std::span<const std::uint8_t> input,
+                     const std::function<void(std::uint8_t* datagram, int length)>& take);

@@ -1,16 +1,11 @@
 // Keeping the configuration of a damaged or hostile old store: links anywhere (back up to the
-// store, to "/", to each other), FIFOs, files and directories in each other's places. Whatever the
-// store holds, reading it must end; a copy that was made must come back whole when written into
-// a fresh file system and read again, and no descriptor may stay open.
+// store and its ancestors, to each other), FIFOs, files and directories in each other's places.
+// Whatever the store holds, reading it must end; a copy that was made must come back whole when
+// written into a fresh tree and read again, and no descriptor may stay open.
 //
-// The code works on the fixed path "/flash": the target runs in a mount namespace of its own, in
-// which a small tmpfs on a scratch root (deep enough that BuildTree's climbs stay in its top) is
-// also bound at "/flash"; it is emptied before each input.
-//
-// Input: a tree description (see BuildTree) over the places of the two stores.
+// Input: a tree description (see BuildTree) over the places of the two stores, laid in a scratch
+// directory that is the target root.
 
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -19,66 +14,32 @@
 #include <climits>
 #include <csignal>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "disk/keep_config.h"
+#include "packages/roots.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
-const char* const kPlaces[] = {"vela/store",     "vela/store/a",   "vela/store/b", "vela/store/a/c",
+const std::string kPlaces[] = {"vela/store",     "vela/store/a",   "vela/store/b", "vela/store/a/c",
                                "vela/store/a/d", "vela/store/b/e", "rw/store",     "rw/store/a",
                                "rw/store/a/c",   "vela",           "rw",           "other"};
-
-bool madeMountPoint = false;
-std::string tmpfsRoot;
-
-// Before the scratch directory goes, so that it can be removed.
-void RemoveMountPoint() {
-  umount2("/flash", MNT_DETACH);
-  umount2(tmpfsRoot.c_str(), MNT_DETACH);
-  if (madeMountPoint) {
-    rmdir("/flash");
-  }
-}
-
-// A private mount namespace with a tmpfs on root, bound at /flash; a mount point the machine
-// lacks is made (an empty directory) and removed again at a normal end of the run.
-void MountPrivateFlash(const std::string& root) {
-  Require(unshare(CLONE_NEWNS) == 0, "a mount namespace of its own (needs root)");
-  Require(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0,
-          "the mounts are made private");
-  struct stat status;
-  if (stat("/flash", &status) != 0) {
-    Require(mkdir("/flash", 0755) == 0, "the mount point can be made");
-    madeMountPoint = true;
-  }
-  Require(mount("tmpfs", root.c_str(), "tmpfs", 0, "size=64m") == 0, "a tmpfs on the root");
-  tmpfsRoot = root;
-  Require(mount(root.c_str(), "/flash", nullptr, MS_BIND, nullptr) == 0, "the root at /flash");
-  atexit(RemoveMountPoint);
-}
 
 bool Below(const std::string& path, const std::string& directory) {
   return path == directory || path.rfind(directory + "/", 0) == 0;
 }
 
-// A link that leads out of the root would let the reader copy the machine's own files; only "/"
-// itself stays, as the case the reader must refuse.
+// A link that leads out of the root would let the reader copy the machine's own files.
 void DropLinksOutOfRoot(const std::string& root) {
-  for (const std::string& relative : ListTree("/flash")) {
-    std::string path = "/flash/" + relative;
+  for (const std::string& relative : ListTree(root)) {
+    std::string path = root + "/" + relative;
     struct stat status;
     char target[PATH_MAX];
-    if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode) ||
-        realpath(path.c_str(), target) == nullptr) {
-      continue;  // not a link, or a dangling one
-    }
-    std::string resolved = target;
-    if (resolved != "/" && !Below(resolved, "/flash") && !Below(resolved, root)) {
+    if (lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode) &&
+        realpath(path.c_str(), target) != nullptr && !Below(target, root)) {
       unlink(path.c_str());
     }
   }
@@ -114,11 +75,11 @@ std::vector<std::string> Entries(ConfigChunk* first) {
   return entries;
 }
 
-// The fresh file system of a new system, with the base directories the writing back expects.
-void FreshFlash() {
-  EmptyDirectory("/flash");
-  mkdir("/flash/vela", 0755);
-  mkdir("/flash/rw", 0755);
+// The fresh tree of a new system, with the base directories the writing back expects.
+void FreshTree(const std::string& root) {
+  EmptyDirectory(root);
+  mkdir((root + "/vela").c_str(), 0755);
+  mkdir((root + "/rw").c_str(), 0755);
 }
 
 // The progress dots take the alarm signal and timer, which libFuzzer's own time limits use:
@@ -145,10 +106,9 @@ class AlarmKeeper {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static ScratchDirectory scratch("keep-config");
-  static bool mounted = (MountPrivateFlash(scratch.Path()), true);
-  (void)mounted;
+  GetPackageRoots().target = scratch.Path();
   AlarmKeeper alarm;
-  EmptyDirectory("/flash");
+  EmptyDirectory(scratch.Path());
   BuildTree({data, size}, scratch.Path(), kPlaces);
   DropLinksOutOfRoot(scratch.Path());
   int descriptors = CountOpenDescriptors();
@@ -158,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;  // no store, or one that cannot be kept: nothing to compare
   }
   std::vector<std::string> kept = Entries(old);
-  FreshFlash();
+  FreshTree(scratch.Path());
   Require(WriteBackConfiguration(old), "a copy that was read can be written back");
   Require(CountOpenDescriptors() == descriptors, "writing closes every descriptor it opened");
   ConfigChunk* again = ReadOldConfiguration();

@@ -135,7 +135,6 @@ put("keep_config", "old-store", entry("rw/store/a/c", 0, b"old rules\n") + entry
 
 # Conversations: records of a 2-byte length and a datagram (header of addresses, reserved,
 # payload length, sequence, acknowledgement; then the payload).
-import struct
 def datagram(source, destination, sequence, acknowledgement, payload):
     body = bytes(source) + bytes(destination) + struct.pack("<HHHH", 0, len(payload), sequence,
                                                             acknowledgement) + payload

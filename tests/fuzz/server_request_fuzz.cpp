@@ -1,8 +1,7 @@
 // What install-server does with datagrams from its segment: any sender, any request, in any
 // order. The answers go to a socket that is not open, so only the server's own state is seen.
 //
-// Input: records of a 2-byte little-endian length and that many bytes (cut at the input's end),
-// each one datagram received on the server's one interface.
+// Input: datagrams (see ForEachDatagram) received on the server's one interface.
 
 #include <sys/stat.h>
 
@@ -11,7 +10,6 @@
 #include <set>
 
 #include "net/hardware_address.h"
-#include "streams/byte_order.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tools/install-server/server_loop.h"
 
@@ -49,18 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     interface.address[5] = 9;
     server.interfaces.push_back(interface);
     std::set<uint64_t> senders;
-    while (size >= 2) {
-      size_t length = std::min<size_t>(LoadLittleEndian(data, 2), size - 2);
-      length = std::min<size_t>(length, kDatagramSize);
-      uint8_t datagram[kDatagramSize] = {};
-      memcpy(datagram, data + 2, length);
-      if (length >= size_t(kDatagramHeaderSize)) {
+    ForEachDatagram({data, size}, [&](uint8_t* datagram, int length) {
+      if (length >= kDatagramHeaderSize) {
         senders.insert(PackHardwareAddress(datagram));
       }
-      HandleDatagram(server, 0, datagram, int(length));
-      data += 2 + length;
-      size -= 2 + length;
-    }
+      HandleDatagram(server, 0, datagram, length);
+    });
     Require(server.routers.size() <= senders.size(), "a router only for a sender");
     for (const auto& [address, router] : server.routers) {
       Require(senders.count(address) == 1, "each router is one that spoke");

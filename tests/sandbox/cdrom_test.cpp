@@ -4,27 +4,18 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "gtest/gtest.h"
 #include "tests/sandbox/harness.h"
-#include "tests/sandbox/media_fixture.h"
-#include "tests/support/package_builder.h"
-#include "tests/support/sandbox_layout.h"
 
 namespace {
 
-const std::string kCd = std::string(kMediaDirectory) + "/sr1.iso9660";
-const std::string kOldRoot = std::string(kMediaDirectory) + "/sda2.ext3";
-const std::string kNewRoot = kOldRoot;  // formatting replaces the old file system in place
+// Formatting replaces the old file system in place.
+const std::string& kOldRoot = kNewRoot;
 
-class CdromSandbox : public testing::Test {
+class CdromSandbox : public SandboxTest {
  protected:
-  void SetUp() override {
-    if (!SandboxAvailable()) {
-      GTEST_SKIP() << kNeedsRoot;
-    }
-    root_ = std::make_unique<InstallerSandbox>();
+  void Lay() override {
     root_->Write("/TYPE", "cdrom\n");
-    root_->Write(kDumpFile, "/dev/sda1 : start= 0\n/dev/sda2 : start= 0\n/dev/sda3 : start= 0\n");
+    root_->Write(kDumpFile, kOldTable);
     root_->Write(kOldRoot + "/vela/store/firewall", "old rules\n");
     root_->InstallTool(std::string(kFormatTemplateDirectory) + "/sda2/bin/varo");
     ASSERT_TRUE(WriteFixturePackages(*root_, kCd));
@@ -39,8 +30,6 @@ class CdromSandbox : public testing::Test {
     EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
     return terminal->Screen();
   }
-
-  std::unique_ptr<InstallerSandbox> root_;
 };
 
 // The medium's defaults bring what they need, as marking them by hand does; 'n' to the keep
@@ -84,19 +73,11 @@ TEST_F(CdromSandbox, AFileThatCannotBeReadEndsTheInstallation) {
   auto terminal = root_->Start({"/bin/setup"});
   ASSERT_TRUE(terminal->Expect("system (depends on nothing):")) << terminal->Screen();
   std::filesystem::remove(root_->HostPath(kCd + "/system.vpk"));
-  // Each answer typed once asked: what is typed ahead of a question is flushed.
-  const std::pair<const char*, const char*> answers[] = {
-      {"", "i"},
-      {"keep old configuration?", "n"},
-      {"Continue?", "y"},
-      {"\r\nFATAL ERROR: corrupted CD-ROM\r\n", ""},
-      {"Press ENTER to reboot", "\r"},
-  };
-  for (auto [question, key] : answers) {
-    ASSERT_TRUE(terminal->Expect(question)) << terminal->Screen();
-    terminal->Type(key);
-  }
-  EXPECT_TRUE(EndedByReboot(terminal->Wait())) << terminal->Screen();
+  ASSERT_NO_FATAL_FAILURE(Answer(*terminal, {{"", "i"},
+                                             {"keep old configuration?", "n"},
+                                             {"Continue?", "y"},
+                                             {"\r\nFATAL ERROR: corrupted CD-ROM\r\n", ""}}));
+  EXPECT_TRUE(EndedByReboot(FinishRun(*terminal))) << terminal->Screen();
   EXPECT_FALSE(root_->Calls("exec /sbin/mke2fs").empty());
   EXPECT_FALSE(root_->Exists(kNewRoot + "/var/pdb/system"));
   EXPECT_FALSE(root_->Exists(kNewRoot + "/CDINSTALL"));

@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <functional>
 
 #include "tests/support/sandbox_layout.h"
 
@@ -84,7 +83,6 @@ bool EnterNetworkNamespace(const std::string& name) {
 int BecomeInstaller(const InstallerSandbox& root, const std::vector<std::string>& arguments,
                     ConsoleKind console, const std::string& networkNamespace) {
   int program = open(INSTALLER_TEST_PATH, O_RDONLY | O_CLOEXEC);
-  int calls = open(root.HostPath("/.sandbox/calls").c_str(), O_WRONLY | O_APPEND);
   bool serial = console == ConsoleKind::kSerial;
   // The terminal appears only as the serial port; the inherited streams lead nowhere.
   auto bindSerialPort = [&] {
@@ -97,8 +95,7 @@ int BecomeInstaller(const InstallerSandbox& root, const std::vector<std::string>
     return mount("/dev/full", root.HostPath("/dev/full").c_str(), nullptr, MS_BIND, nullptr) == 0 &&
            (!serial || bindSerialPort());
   };
-  if (program < 0 || calls < 0 || dup2(calls, kRecordDescriptor) < 0 ||
-      !EnterNetworkNamespace(networkNamespace) || !EnterSandbox(root, bindDevices)) {
+  if (program < 0 || !EnterNetworkNamespace(networkNamespace) || !EnterSandbox(root, bindDevices)) {
     return 122;
   }
   // The mask the kernel gives the first process, whatever the test was started with.
@@ -129,7 +126,40 @@ int BecomeInstaller(const InstallerSandbox& root, const std::vector<std::string>
   });
 }
 
+void Describe(TestPackage& p, const std::string& name) {
+  p.File("/etc/" + name, name + "\n");
+  if (name == "system") {
+    p.Flags(kFlagBootImage).Image("kernel");
+  } else if (name == "ppp") {
+    p.Depends("system").Image("ppp image");
+  } else if (name == "advanced-tools") {
+    p.Depends("ppp");
+  }
+}
+
 }  // namespace
+
+bool WriteFixturePackages(const SandboxRoot& root, const std::string& directory) {
+  root.MakeDirectory(directory);
+  bool written = true;
+  for (const char* name : kFixturePackages) {
+    TestPackage p(name, "1.0");
+    Describe(p, name);
+    written =
+        p.Write(root.HostPath(directory + "/" + name + ".vpk"), TestPackage::kSigned) && written;
+  }
+  return written;
+}
+
+bool Eventually(const std::function<bool()>& holds, int timeoutMilliseconds) {
+  for (int waited = 0; waited < timeoutMilliseconds; waited += 10) {
+    if (holds()) {
+      return true;
+    }
+    usleep(10 * 1000);
+  }
+  return holds();
+}
 
 std::unique_ptr<Terminal> InstallerSandbox::Start(const std::vector<std::string>& arguments,
                                                   ConsoleKind console,

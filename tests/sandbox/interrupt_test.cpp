@@ -9,38 +9,13 @@
 #include <cerrno>
 #include <memory>
 
-#include "gtest/gtest.h"
 #include "tests/sandbox/harness.h"
-#include "tests/sandbox/media_fixture.h"
 #include "tests/support/net_namespace.h"
-#include "tests/support/sandbox_layout.h"
 
 namespace {
 
-const std::string kCd = std::string(kMediaDirectory) + "/sr1.iso9660";
-
 // Where the interrupt comes; each is set up in a fresh root.
 enum class Wait { kPackageMenu, kToolRun, kPackageInstallation, kNetwork, kEnter };
-
-// Waits (boundedly) until the recorded calls hold one that begins with `prefix`.
-void AwaitCall(const InstallerSandbox& root, const std::string& prefix) {
-  for (int tries = 0; tries < 1000 && root.Calls(prefix).empty(); ++tries) {
-    usleep(10 * 1000);
-  }
-}
-
-// The writing end of the FIFO at `path` of the root, once the installer has opened it for
-// reading; -1 when it did not within ten seconds.
-int OpenFifoForWriting(const InstallerSandbox& root, const std::string& path) {
-  for (int tries = 0; tries < 1000; ++tries) {
-    int fifo = open(root.HostPath(path).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fifo >= 0 || errno != ENXIO) {
-      return fifo;
-    }
-    usleep(10 * 1000);
-  }
-  return -1;
-}
 
 // The calls without their results ("umount /flash = -1" → "umount /flash").
 std::vector<std::string> LastCalls(const InstallerSandbox& root, size_t count) {
@@ -52,10 +27,9 @@ std::vector<std::string> LastCalls(const InstallerSandbox& root, size_t count) {
   return calls;
 }
 
-TEST(InterruptSandbox, CtrlCWhereverTheInstallerWaitsAbortsAtOnce) {
-  if (!SandboxAvailable()) {
-    GTEST_SKIP() << kNeedsRoot;
-  }
+using InterruptSandbox = SandboxTest;
+
+TEST_F(InterruptSandbox, CtrlCWhereverTheInstallerWaitsAbortsAtOnce) {
   const struct {
     Wait wait;
     const char* type;
@@ -69,9 +43,10 @@ TEST(InterruptSandbox, CtrlCWhereverTheInstallerWaitsAbortsAtOnce) {
   };
   for (const auto& run : cases) {
     SCOPED_TRACE(run.shown + std::string(" ") + run.type);
-    InstallerSandbox root;
+    SetUp();
+    InstallerSandbox& root = *root_;
     root.Write("/TYPE", run.type);
-    root.Write(kDumpFile, "/dev/sda1 : start= 0\n/dev/sda2 : start= 0\n/dev/sda3 : start= 0\n");
+    root.Write(kDumpFile, kOldTable);
     ASSERT_TRUE(WriteFixturePackages(root, kCd));
     std::unique_ptr<VethLink> link;  // nobody answers on its other end
     if (run.wait == Wait::kNetwork) {
@@ -86,19 +61,19 @@ TEST(InterruptSandbox, CtrlCWhereverTheInstallerWaitsAbortsAtOnce) {
     int fifo = -1;
     if (run.wait == Wait::kToolRun) {
       // Typed once the tool runs: the interrupt of the terminal's process group ends it too.
-      AwaitCall(root, "exec /sbin/sfdisk -g");
+      Eventually([&] { return !root.Calls("exec /sbin/sfdisk -g").empty(); });
     } else if (run.wait == Wait::kPackageInstallation) {
       // The package file becomes a FIFO that gives half the package, then nothing.
       std::string package = root.Read(kCd + "/system.vpk");
       unlink(root.HostPath(kCd + "/system.vpk").c_str());
       ASSERT_EQ(mkfifo(root.HostPath(kCd + "/system.vpk").c_str(), 0644), 0);
-      // Each answer typed once asked: what is typed ahead of a question is flushed.
-      terminal->Type("i");
-      ASSERT_TRUE(terminal->Expect("keep old configuration?")) << terminal->Screen();
-      terminal->Type("n");
-      ASSERT_TRUE(terminal->Expect("Continue?")) << terminal->Screen();
-      terminal->Type("y");
-      fifo = OpenFifoForWriting(root, kCd + "/system.vpk");
+      ASSERT_NO_FATAL_FAILURE(
+          Answer(*terminal, {{"", "i"}, {"keep old configuration?", "n"}, {"Continue?", "y"}}));
+      // Opened once the installer reads it.
+      Eventually([&] {
+        fifo = open(root.HostPath(kCd + "/system.vpk").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        return fifo >= 0 || errno != ENXIO;
+      });
       ASSERT_GE(fifo, 0) << terminal->Screen();
       ASSERT_EQ(write(fifo, package.data(), package.size() / 2), ssize_t(package.size() / 2));
     }

@@ -4,37 +4,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "gtest/gtest.h"
 #include "tests/sandbox/harness.h"
-#include "tests/support/sandbox_layout.h"
 
 namespace {
 
-class StartupSandbox : public testing::Test {
- protected:
-  void SetUp() override {
-    if (!SandboxAvailable()) {
-      GTEST_SKIP() << kNeedsRoot;
-    }
-    root_ = std::make_unique<InstallerSandbox>();
-  }
-
-  std::unique_ptr<InstallerSandbox> root_;
-};
+using StartupSandbox = SandboxTest;
 
 // Installation media without packages, so that each media flow ends at once after finding them.
 void GiveEmptyMedia(const InstallerSandbox& root) {
   root.MakeDirectory(std::string(kMediaDirectory) + "/hda.iso9660");
   root.Write(std::string(kMediaDirectory) + "/hda.vfat/mbr", std::string(512, 'm'));
   root.Write(std::string(kMediaDirectory) + "/hda.vfat/autorun.scr", "");
-}
-
-// Answers the closing question; the raw wait status of the run.
-int FinishRun(Terminal& terminal) {
-  EXPECT_TRUE(terminal.Expect("Press ENTER to reboot")) << terminal.Screen();
-  terminal.Type("\r");
-  EXPECT_TRUE(terminal.Expect("Rebooting...")) << terminal.Screen();
-  return terminal.Wait();
 }
 
 TEST_F(StartupSandbox, CdromRunPreparesTheMachineFindsTheDiskAndEndsInOrder) {
@@ -101,7 +81,7 @@ TEST_F(StartupSandbox, RunsTheFlowThatTypeAndCommandLineChooseOnTheConsoleThereI
   };
   for (const auto& run : cases) {
     SCOPED_TRACE(run.message);
-    root_ = std::make_unique<InstallerSandbox>();
+    SetUp();
     GiveEmptyMedia(*root_);
     root_->Write("/sys/class/misc/lcd/dev", "ten:onethirty\n");
     if (run.type != nullptr) {

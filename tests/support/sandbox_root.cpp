@@ -105,6 +105,10 @@ bool BindReadOnly(const std::string& host, const std::string& target) {
 }  // namespace
 
 bool EnterSandbox(const SandboxRoot& root, const std::function<bool()>& prepare) {
+  int calls = open(root.HostPath("/.sandbox/calls").c_str(), O_WRONLY | O_APPEND);
+  if (calls < 0 || dup2(calls, kRecordDescriptor) < 0) {
+    return false;
+  }
   // Every mount below happens in a namespace of our own, never in the host's.
   if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr)) {
     return false;
@@ -133,9 +137,7 @@ SandboxOutcome RunInSandbox(const SandboxRoot& root, const std::function<int()>&
   if (child == 0) {
     int output =
         open(root.HostPath("/.sandbox/output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int calls = open(root.HostPath("/.sandbox/calls").c_str(), O_WRONLY | O_APPEND);
-    if (output < 0 || calls < 0 || dup2(output, 1) < 0 || dup2(output, 2) < 0 ||
-        dup2(calls, kRecordDescriptor) < 0 || !EnterSandbox(root)) {
+    if (output < 0 || dup2(output, 1) < 0 || dup2(output, 2) < 0 || !EnterSandbox(root)) {
       _exit(120);
     }
     int code = body();

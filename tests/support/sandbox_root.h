@@ -39,9 +39,10 @@ bool SandboxAvailable();
 inline constexpr const char* kNeedsRoot =
     "needs root and mount namespaces (unshare, chroot); CI runs as root";
 
-// In a child process that has its own mount namespace: makes the root usable (the host's null
-// device, a process file system, the shared libraries), runs `prepare` (when given) with the
-// host's paths still in reach, and changes into it. Returns false when any step fails; nothing of
+// In a child process that has its own mount namespace: opens the root's record of calls on
+// kRecordDescriptor, makes the root usable (the host's null device, a process file system, the
+// shared libraries), runs `prepare` (when given) with the host's paths still in reach, and changes
+// into it. Returns false when any step fails; nothing of
 // the host is changed in any case.
 bool EnterSandbox(const SandboxRoot& root, const std::function<bool()>& prepare = nullptr);
 
