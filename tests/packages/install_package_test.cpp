@@ -90,10 +90,8 @@ class InstallPackageTest : public InstallTest {
     return path;
   }
 
-  // Installs the package file in a child process whose placement the hook stops at step (0:
-  // never), with the state of the selection, into a database the child first forgets when told
-  // (as a boot-time installation writes over the record it finds); returns the steps the child
-  // counted, or what it ended with.
+  // Installs in a child whose placement stops at step (0: never), forgetting the database first
+  // when told (as a boot-time installation does); returns the steps it counted or stopped at.
   unsigned InstallInChild(const std::string& path, unsigned step, bool kill,
                           const Selection& selection = {}, bool forget = false) {
     int counted[2];
@@ -225,9 +223,8 @@ void ExpectTreeIntact(const PackageTree& tree) {
   EXPECT_EQ(InstalledStates().substr(0, 12), "base 1.0 on\n");
 }
 
-// Hostile packages, each signed so that the unpacker's own defences are tried, and each a newer
-// "evil": refused with its message and the earlier one left installed, or installed harmlessly.
-// (Every way out of the tree is a case of the unpacker's own test; one stands for them here.)
+// Signed hostile packages, each a newer "evil": refused, the earlier one kept, or harmless. (The
+// ways out of the tree are the unpacker test's cases; one stands for them here.)
 TEST_F(InstallPackageTest, HostilePackagesAreRefusedOrHarmless) {
   TestPackage base("base", "1.0");
   base.Directory("/etc").File("/bin/base", "base");
@@ -278,9 +275,8 @@ TEST_F(InstallPackageTest, HostilePackagesAreRefusedOrHarmless) {
   EXPECT_EQ(ReadTreeFile(tree.Target("/bin/fifo")), "now a file");
 }
 
-// Damaged containers, forged or unknown unsigned packages, also one that would overwrite an
-// installed package's file or upgrade it: refused, with the installed package unchanged. Only
-// the file whose digest the table holds is admitted unsigned.
+// Damaged, forged or unknown unsigned packages (also one that would overwrite or upgrade the
+// installed one) are refused, changing nothing; only a digest of the table admits one unsigned.
 TEST_F(InstallPackageTest, UnverifiedPackagesChangeNothing) {
   TestPackage base("base", "1.0");
   ASSERT_TRUE(base.File("/bin/base", "base").Write(File("base.vpk"), TestPackage::kSigned));
@@ -379,11 +375,9 @@ TEST_F(InstallPackageTest, EntriesOnAnotherFileSystemArePlacedWhole) {
   EXPECT_EQ(InstalledStates(), "kernel 1.0 on\n");
 }
 
-// A kill at any step of a placement leaves, after the next writer's recovery, the version before
-// or the new one whole, files and record alike, the way a listing announces. Killed upgrades used
-// to leave a mix listed as the old one, killed fresh ones files without a record; a package
-// without a version file was undone after its new record stood, the same version again completed
-// before all of its entries were in place.
+// After a kill at any step, recovery leaves the version before or the new one whole, as a listing
+// announces. Killed upgrades once left a mix, fresh ones files without a record; a package without
+// a version file was undone after its record stood, the same version completed too early.
 TEST_F(InstallPackageTest, KilledPlacementIsCompletedOrUndoneWhole) {
   if (!MountTmpfs(tree.Target(), "size=64m")) {
     GTEST_SKIP() << "the sweep needs root and a private mount namespace";
