@@ -426,7 +426,6 @@ TEST_F(InstallPackageTest, KilledPlacementIsCompletedOrUndoneWhole) {
       EXPECT_EQ(Snapshot(tree.Target()), way == Interrupted::kCompleted ? after : before);
       EXPECT_EQ(way == Interrupted::kCompleted, point == total);
     }
-    RestoreTree(saved);
     for (const auto& entry : fs::directory_iterator(tree.Target())) {
       fs::remove_all(entry.path());
     }
