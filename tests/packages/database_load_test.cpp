@@ -74,9 +74,8 @@ TEST(DatabaseLoadTest, WrittenPackagesLoadBackUnchanged) {
   EXPECT_TRUE(stored[1]->disabled && !stored[3]->disabled);
 }
 
-// Files beside a "version" of "1 2". Damaged or partial entries load as far as they go (a planted
-// FIFO must not block, a number must not wrap); a damaged one is scheduled for removal. A schedule
-// request ("/ram/...") is carried out once: loading consumes its file.
+// Damaged or partial entries beside a "version" of "1 2" load as far as they go (a FIFO must not
+// block, a number not wrap), a damaged one scheduled for removal; loading consumes a request.
 TEST(DatabaseLoadTest, ReadsEachEntryAsFarAsItGoes) {
   const std::string schedule = "/ram/pdb/p/schedule";
   const std::pair<std::map<std::string, std::string>, const char*> cases[] = {

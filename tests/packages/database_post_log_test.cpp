@@ -5,9 +5,8 @@
 
 #include "tests/support/package_tree.h"
 
-// Reading keeps the complete lines (a line cut off by a crash is dropped) and leaves the file, also
-// a missing one, as 4096 zero bytes. Saving then replaces it, even without messages, so the zero
-// bytes never read as a line; a file that was not read is appended to, and not created for nothing.
+// Reading keeps the complete lines and reserves the file as 4096 zero bytes, which saving replaces
+// even without messages; a file not read is appended to, and not created for nothing.
 TEST(PostLogTest, ReadReservesTheFileAndSaveReplacesIt) {
   using Log = std::vector<std::string>;
   const std::tuple<const char*, bool, Log, Log, const char*> cases[] = {

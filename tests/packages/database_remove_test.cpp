@@ -6,10 +6,8 @@
 #include "packages/database_remove_internal.h"
 #include "tests/support/package_tree.h"
 
-// The listed files go, absolute links of the new system leading to the tree's own directories, and
-// so does the package directory, except for entries beginning with "." (which keep it). Files
-// lists and names are outside input: no entry that climbs with ".." or runs through a link out of
-// the tree, and no name that is no directory of var/pdb may delete anything else.
+// The listed files go (links resolved inside the tree) and the package directory, unless a "."
+// entry keeps it. Lists and names are outside input: none may delete anything beyond them.
 TEST(DatabaseRemoveTest, RemovesOnlyWhatThePackageOwns) {
   PackageTree tree;
   for (const char* file :

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -73,41 +72,26 @@ class InstallPackageTest : public InstallTest {
 
   std::string Installed(const char* file) { return ReadTreeFile(tree.Target(file)); }
 
-  // Puts the tree on a tmpfs of a private mount namespace, as a router's flash is a file system of
-  // its own; false when the test cannot.
-  bool TreeOnTmpfs() {
-    return geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
-           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-           mount("tmpfs", tree.Target().c_str(), "tmpfs", 0, "size=64m") == 0;
-  }
-
-  // "many" of the version: 300 files whose bytes name it in /d, and files at paths of its own.
-  std::string ManyFiles(const char* version) {
-    TestPackage many("many", version);
-    many.Directory("/d").Directory(std::string("/only-") + version);
+  // The package of that name and version: 300 files whose bytes name the version in /d, and
+  // files at paths of its own. "bare" keeps no metadata files: no version file shows it.
+  std::string ManyFiles(const char* version, const std::string& name = "many") {
+    TestPackage many(name, version);
+    std::string own = "/only-" + std::string(version);
+    if (name == "bare") {
+      many.Flags(kFlagNoMetadataFiles);
+    }
+    many.Directory("/d").Directory(own);
     for (int i = 0; i < 300; ++i) {
       many.File("/d/f" + std::to_string(i), std::string(version) + "-" + std::to_string(i));
     }
-    many.File(std::string("/only-") + version + "/x", version).Link("/d/link", version);
-    std::string path = File(std::string("many-") + version + ".vpk");
+    many.File(own + "/x", version).Link("/d/link", version);
+    std::string path = File(name + "-" + version + ".vpk");
     EXPECT_TRUE(many.Write(path, TestPackage::kSigned));
     return path;
   }
 
-  // "bare" of the version, a package that keeps no metadata files: no version file shows it.
-  std::string BareFiles(const char* version) {
-    TestPackage bare("bare", version);
-    bare.Flags(kFlagNoMetadataFiles).File("/bare/a", version);
-    bare.File(std::string("/bare/only-") + version, version);
-    std::string path = File(std::string("bare-") + version + ".vpk");
-    EXPECT_TRUE(bare.Write(path, TestPackage::kSigned));
-    return path;
-  }
-
-  // Installs the package file in a child process whose placement the hook stops at step (0:
-  // never), with the state of the selection, into a database the child first forgets when told
-  // (as a boot-time installation writes over the record it finds); returns the steps the child
-  // counted, or what it ended with.
+  // Installs in a child whose placement stops at step (0: never), forgetting the database first
+  // when told (as a boot-time installation does); returns the steps it counted or stopped at.
   unsigned InstallInChild(const std::string& path, unsigned step, bool kill,
                           const Selection& selection = {}, bool forget = false) {
     int counted[2];
@@ -174,9 +158,8 @@ TEST_F(InstallPackageTest, InstallsAgainOrReplacesOnlyAsTheModeAllows) {
   }
 }
 
-// Ignoring a missing dependency let the package in, and the dependency rules then uninstalled it
-// at once and destroyed its record while it was still being used. The installed package of the
-// same name was deleted before that, so nothing was left.
+// Ignoring a missing dependency once let the package in, and the rules then removed it and the
+// installed package of that name with it.
 TEST_F(InstallPackageTest, PackageThatTheRulesWouldRemoveLeavesTheInstalledOneAlone) {
   ASSERT_EQ(InstallTestFile(Package("base", "1.0"), AllowUpgrade), 0);
   ASSERT_EQ(InstallTestFile(Package("ppp", "1.0"), AllowUpgrade), 0);
@@ -189,45 +172,28 @@ TEST_F(InstallPackageTest, PackageThatTheRulesWouldRemoveLeavesTheInstalledOneAl
   EXPECT_EQ(InstalledStates(), "base 1.0 on\nppp 1.0 on\n");
 }
 
-TEST_F(InstallPackageTest, ConflictingPackageIsInstalledDisabled) {
-  TestPackage pppd("pppd", "1.0");
+// A conflict installs the newcomer disabled, an image package keeps only its uninstall script (it
+// once kept neither), a 16-byte name fills its field unterminated, a boot image marks the upgrade.
+TEST_F(InstallPackageTest, HeaderDecidesWhatTheInstallationKeeps) {
+  TestPackage pppd("pppd", "1.0"), image("image", "1.0"), full("abcdefghijklmnop", "1.0");
   ASSERT_TRUE(pppd.Conflicts("ppp").Write(File("pppd.vpk"), TestPackage::kSigned));
-  ASSERT_EQ(InstallTestFile(File("pppd.vpk"), AllowUpgrade), 0);
-  ASSERT_EQ(InstallTestFile(Package("ppp", "2.9"), AllowUpgrade), 0);
-  EXPECT_EQ(LogText(), "installed pppd-1.0\ninstalled (disabled) ppp-2.9");
+  image.Image("IMAGE").InstallScript("echo in\n").UninstallScript("echo out\n").File("/f", "f");
+  ASSERT_TRUE(image.Write(File("image.vpk"), TestPackage::kSigned));
+  ASSERT_TRUE(full.File("/g", "g").Write(File("full.vpk"), TestPackage::kSigned));
+  for (const std::string& path :
+       {File("pppd.vpk"), Package("ppp", "2.9"), File("image.vpk"), File("full.vpk")}) {
+    EXPECT_EQ(InstallTestFile(path, AllowUpgrade), 0) << path;
+  }
+  EXPECT_EQ(LogText(),
+            "installed pppd-1.0\ninstalled (disabled) ppp-2.9\ninstalled image-1.0\n"
+            "installed abcdefghijklmnop-1.0");
+  EXPECT_EQ(InstalledStates(), "pppd 1.0 on\nppp 2.9 off\nimage 1.0 on\nabcdefghijklmnop 1.0 on\n");
   EXPECT_EQ(Installed("/var/pdb/ppp/disabled"), "auto\n");
   EXPECT_EQ(Installed("/x/ppp/ppp"), "2.9");
   EXPECT_FALSE(PathExists(tree.Target("/ppp")));
-}
+  EXPECT_FALSE(PathExists(tree.Target("/var/pdb/image/oninstall")));
+  EXPECT_NE(Installed("/var/pdb/image/onuninstall").find("echo out\n"), std::string::npos);
 
-TEST_F(InstallPackageTest, OnlyAuthenticPackagesStay) {
-  std::string known = Package("ppp", "2.0", "", TestPackage::kUnsigned);
-  std::string bytes = ReadWholeTestFile(Package("ppp", "4.0"));
-  bytes[8 + 6 + 20] ^= 1;  // the build time in the header: the signed digest no longer fits
-  ASSERT_TRUE(WriteTestFile(File("forged.vpk"), bytes));
-  struct Case {
-    std::string path;
-    const char* message;  // only the installed ones are left
-  } cases[] = {
-      {Package("ppp", "1.0"), "installed ppp-1.0"},
-      {known, "installed ppp-2.0"},
-      {Package("ppp", "3.0", "", TestPackage::kUnsigned),
-       "ERROR: installation of ppp-3.0 failed: broken package"},
-      {File("forged.vpk"), "ERROR: installation of ppp-4.0 failed: broken package"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    PackageTree fresh;
-    TestDigestTable table(known);  // after the fresh tree, whose database starts afresh
-    bool installed = c.message[0] == 'i';
-    EXPECT_EQ(InstallTestFile(c.path, AllowUpgrade), installed ? 0 : 1);
-    EXPECT_EQ(LogText(), c.message);
-    EXPECT_EQ(ListTree(fresh.Target()).size(),
-              installed ? 8u : 0u);  // a refused one leaves nothing
-  }
-}
-
-TEST_F(InstallPackageTest, BootImagePackageMarksTheUpgrade) {
   TestPackage kernel("kernel", "5.4");
   kernel.Flags(kFlagBootImage).File("/boot/vmlinuz", "k");
   ASSERT_TRUE(kernel.Write(File("kernel.vpk"), TestPackage::kSigned));
@@ -236,7 +202,6 @@ TEST_F(InstallPackageTest, BootImagePackageMarksTheUpgrade) {
   EXPECT_TRUE(bootImage);
   EXPECT_EQ(Installed("/UPGRADED"), "");
   EXPECT_EQ(Installed("/boot/vmlinuz"), "k");
-
   // A system booted with this image has its files: they are not unpacked again.
   PackageTree again;
   ASSERT_EQ(setenv("bootimage", "1", 1), 0);
@@ -246,17 +211,7 @@ TEST_F(InstallPackageTest, BootImagePackageMarksTheUpgrade) {
   EXPECT_TRUE(PathExists(again.Target("/var/pdb/kernel/version")));
 }
 
-// An image package kept neither script once; its uninstall script must stay for its removal.
-TEST_F(InstallPackageTest, ImagePackageKeepsOnlyItsUninstallScript) {
-  TestPackage ppp("ppp", "1.0");
-  ppp.Image("IMAGE").InstallScript("echo in\n").UninstallScript("echo out\n").File("/f", "f");
-  ASSERT_TRUE(ppp.Write(File("ppp.vpk"), TestPackage::kSigned));
-  ASSERT_EQ(InstallTestFile(File("ppp.vpk"), AllowUpgrade), 0);
-  EXPECT_FALSE(PathExists(tree.Target("/var/pdb/ppp/oninstall")));
-  EXPECT_NE(Installed("/var/pdb/ppp/onuninstall").find("echo out\n"), std::string::npos);
-}
-
-// What every hostile package must leave: nothing outside the tree, the installed base package
+// What every refused package must leave: nothing outside the tree, the installed base package
 // whole, a database that loads, and no staging area.
 void ExpectTreeIntact(const PackageTree& tree) {
   EXPECT_TRUE(ListTree(tree.Outside()).empty());
@@ -268,9 +223,8 @@ void ExpectTreeIntact(const PackageTree& tree) {
   EXPECT_EQ(InstalledStates().substr(0, 12), "base 1.0 on\n");
 }
 
-// Hostile packages, generated here, each signed so that the unpacker's own defences are what is
-// tried; each is refused with its message or installed harmlessly. Each case is a newer version
-// of "evil", so a refused one must also leave the earlier one installed.
+// Signed hostile packages, each a newer "evil": refused, the earlier one kept, or harmless. (The
+// ways out of the tree are the unpacker test's cases; one stands for them here.)
 TEST_F(InstallPackageTest, HostilePackagesAreRefusedOrHarmless) {
   TestPackage base("base", "1.0");
   base.Directory("/etc").File("/bin/base", "base");
@@ -284,20 +238,12 @@ TEST_F(InstallPackageTest, HostilePackagesAreRefusedOrHarmless) {
     bool cut = false;     // the reporter cuts a message this long: only its start is compared
   } cases[] = {
       {[](TestPackage& p) { p.File("/../outside/x", "x"); }, "broken package"},
-      {[&](TestPackage& p) { p.Link("/abs", tree.Outside()).File("/abs/x", "x"); },
-       "broken package"},
-      {[](TestPackage& p) { p.Link("/rel", "../../outside").File("/rel/x", "x"); },
-       "broken package"},
       // links that an earlier package left lead nowhere out of the tree either
       {[](TestPackage& p) { p.Link("/bin/up", "../../outside").Link("/bin/top", "/"); },
        "installed"},
       {[](TestPackage& p) { p.File("/bin/up/x", "x"); }, "broken package"},
       {[](TestPackage& p) { p.Link("/etc", "../outside").File("/etc/x", "x"); },
        "could not create /etc: Is a directory"},
-      {[](TestPackage& p) {
-         p.Entry({S_IFCHR | 0600, 0, 0, 0, false, 8, "/dev/x"}, "12345678");
-       },
-       "broken package"},
       {[](TestPackage& p) { p.File("/bin/fifo", "now a file"); }, "installed"},
       {[](TestPackage& p) {
          p.Entry({S_IFREG | 0644, 0, 0, 0, false, 0xffffffff, "/big"}, "abc");
@@ -329,22 +275,29 @@ TEST_F(InstallPackageTest, HostilePackagesAreRefusedOrHarmless) {
   EXPECT_EQ(ReadTreeFile(tree.Target("/bin/fifo")), "now a file");
 }
 
-// Damaged containers, and an unsigned package that would overwrite an installed package's file or
-// upgrade it: refused, with the installed package unchanged.
+// Damaged, forged or unknown unsigned packages (also one that would overwrite or upgrade the
+// installed one) are refused, changing nothing; only a digest of the table admits one unsigned.
 TEST_F(InstallPackageTest, UnverifiedPackagesChangeNothing) {
   TestPackage base("base", "1.0");
   ASSERT_TRUE(base.File("/bin/base", "base").Write(File("base.vpk"), TestPackage::kSigned));
   ASSERT_EQ(InstallTestFile(File("base.vpk"), AllowUpgrade), 0);
+  std::string known = Package("ppp", "2.0", "", TestPackage::kUnsigned);
+  TestDigestTable table(known);
   TestPackage upgrade("base", "2.0"), other("other", "1.0");
   upgrade.File("/bin/base", "forged");
   other.File("/bin/base", "forged");
   std::string signedBytes = TestPackage("cut", "1.0").File("/f", "x").Bytes(TestPackage::kSigned);
+  std::string forged = ReadWholeTestFile(Package("ppp", "4.0"));
+  forged[8 + 6 + 20] ^= 1;  // the build time in the header: the signed digest no longer fits
   std::string header = TestPackage("huge", "1.0").Bytes().substr(8);
   // A files part whose length would wrap a 32-bit sum of offsets.
   std::string huge = ContainerBytes(header + std::string("\x04\x00\xf0\xff\xff\xff", 6) + "xy");
   const std::pair<std::string, std::string> cases[] = {
       {upgrade.Bytes(), "ERROR: installation of base-2.0 failed: broken package"},
       {other.Bytes(), "ERROR: installation of other-1.0 failed: broken package"},
+      {ReadWholeTestFile(Package("ppp", "3.0", "", TestPackage::kUnsigned)),
+       "ERROR: installation of ppp-3.0 failed: broken package"},
+      {forged, "ERROR: installation of ppp-4.0 failed: broken package"},
       {signedBytes.substr(0, signedBytes.size() / 2),
        "ERROR: installation of cut-1.0 failed: broken package"},
       {huge, "ERROR: installation of huge-1.0 failed: broken package"},
@@ -359,25 +312,17 @@ TEST_F(InstallPackageTest, UnverifiedPackagesChangeNothing) {
     EXPECT_EQ(InstalledStates(), "base 1.0 on\n");
     EXPECT_EQ(ListTree(tree.Target()).size(), 8u);  // bin/base, and var/pdb/base with 3 files
   }
+  GetPackageDatabase().log.clear();
+  EXPECT_EQ(InstallTestFile(known, AllowUpgrade), 0);
+  EXPECT_EQ(LogText(), "installed ppp-2.0");
 }
 
-// A 16-byte name fills its header field without a terminator and is read whole.
-TEST_F(InstallPackageTest, NameFillingItsFieldIsKept) {
-  TestPackage full("abcdefghijklmnop", "1.0");
-  ASSERT_TRUE(full.File("/f", "f").Write(File("full.vpk"), TestPackage::kSigned));
-  EXPECT_EQ(InstallTestFile(File("full.vpk"), AllowUpgrade), 0);
-  EXPECT_EQ(InstalledStates(), "abcdefghijklmnop 1.0 on\n");
-}
-
-// A full disk in the middle of a package: a 256 KiB file system on the tree, in a mount namespace
-// of the test process. Neither a new package nor an upgrade that fills it leaves anything; the
-// version installed before stays whole.
+// A full disk in the middle of a package, new or an upgrade, leaves nothing of it; the version
+// installed before stays whole.
 TEST_F(InstallPackageTest, FullDiskKeepsWhatWasInstalled) {
-  if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
-      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+  if (!MountTmpfs(tree.Target(), "size=256k")) {
     GTEST_SKIP() << "a small file system needs root and a private mount namespace";
   }
-  ASSERT_EQ(mount("tmpfs", tree.Target().c_str(), "tmpfs", 0, "size=256k"), 0);
   ASSERT_EQ(InstallTestFile(Package("base", "1.0"), AllowUpgrade), 0);
   ASSERT_EQ(InstallTestFile(Package("ppp", "1.0"), AllowUpgrade), 0);
   std::vector<std::string> before = ListTree(tree.Target());
@@ -395,18 +340,14 @@ TEST_F(InstallPackageTest, FullDiskKeepsWhatWasInstalled) {
     EXPECT_EQ(InstalledStates(), "base 1.0 on\nppp 1.0 on\n");
     EXPECT_EQ(ReadTreeFile(tree.Target("/ppp")), "1.0");
   }
-  EXPECT_EQ(umount(tree.Target().c_str()), 0);
 }
 
-// The new system's /boot is a file system of its own: entries placed there cannot be renamed out
-// of the staging area and are copied whole instead, with their modes and times.
+// Entries on a /boot of its own cannot be renamed out of the staging area: they are copied whole,
+// with their modes and times.
 TEST_F(InstallPackageTest, EntriesOnAnotherFileSystemArePlacedWhole) {
-  if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
-      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+  if (!MountTmpfs(tree.Target("/boot"), "size=1m")) {
     GTEST_SKIP() << "a second file system needs root and a private mount namespace";
   }
-  ASSERT_EQ(mkdir(tree.Target("/boot").c_str(), 0755), 0);
-  ASSERT_EQ(mount("tmpfs", tree.Target("/boot").c_str(), "tmpfs", 0, "size=1m"), 0);
   TestPackage kernel("kernel", "1.0");
   kernel.File("/boot/vmlinuz", "kernel image", 0640).Link("/boot/current", "vmlinuz");
   kernel.File("/etc/kernel", "k");
@@ -420,8 +361,8 @@ TEST_F(InstallPackageTest, EntriesOnAnotherFileSystemArePlacedWhole) {
   EXPECT_EQ(ReadTreeFile(tree.Target("/boot/current")), "kernel image");  // through the link
   EXPECT_EQ(ListTree(tree.Target("/boot")), (std::vector<std::string>{"current", "vmlinuz"}));
   EXPECT_EQ(InstalledStates(), "kernel 1.0 on\n");
-  // An upgrade whose kernel does not fit the full /boot: the old kernel was moved aside to the
-  // tree's file system, and is copied back. It used to be deleted with its record.
+  // An upgrade whose kernel does not fit: the old one, moved aside to the tree's file system, is
+  // copied back. It used to be deleted with its record.
   std::string before = Snapshot(tree.Target());
   std::mt19937 random(3);
   TestPackage large("kernel", "2.0");
@@ -432,18 +373,13 @@ TEST_F(InstallPackageTest, EntriesOnAnotherFileSystemArePlacedWhole) {
   EXPECT_EQ(LogText(), "ERROR: installation of kernel-2.0 failed: disk is too small");
   EXPECT_EQ(Snapshot(tree.Target()), before);
   EXPECT_EQ(InstalledStates(), "kernel 1.0 on\n");
-  EXPECT_EQ(umount(tree.Target("/boot").c_str()), 0);
 }
 
-// A kill at any step of a placement, a fresh installation, an upgrade, an upgrade of a package
-// without metadata files or the same version again with another state: before anything else
-// runs, the next writer's recovery leaves the version before or the new one whole, files and
-// record alike, and the way it takes is the one a listing announces. Killed upgrades used to
-// leave a mix of both versions listed as the old one; killed fresh ones, files without a record.
-// The way was told by the version file: a package without one was undone after its new record
-// stood, and the same version again was completed before all of its entries were in place.
+// After a kill at any step, recovery leaves the version before or the new one whole, as a listing
+// announces. Killed upgrades once left a mix, fresh ones files without a record; a package without
+// a version file was undone after its record stood, the same version completed too early.
 TEST_F(InstallPackageTest, KilledPlacementIsCompletedOrUndoneWhole) {
-  if (!TreeOnTmpfs()) {
+  if (!MountTmpfs(tree.Target(), "size=64m")) {
     GTEST_SKIP() << "the sweep needs root and a private mount namespace";
   }
   struct Case {
@@ -461,14 +397,11 @@ TEST_F(InstallPackageTest, KilledPlacementIsCompletedOrUndoneWhole) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto build = [&](const char* v) {
-      return c.package == std::string("bare") ? BareFiles(v) : ManyFiles(v);
-    };
     GetPackageDatabase().Clear();
     if (c.before != nullptr) {
-      ASSERT_EQ(InstallTestFile(build(c.before), AllowUpgrade), 0);
+      ASSERT_EQ(InstallTestFile(ManyFiles(c.before, c.package), AllowUpgrade), 0);
     }
-    std::string upgrade = build(c.version);
+    std::string upgrade = ManyFiles(c.version, c.package);
     std::string saved = File(std::string("saved-") + c.name);
     fs::copy(tree.Target(), saved, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     std::string before = Snapshot(tree.Target());
@@ -493,19 +426,16 @@ TEST_F(InstallPackageTest, KilledPlacementIsCompletedOrUndoneWhole) {
       EXPECT_EQ(Snapshot(tree.Target()), way == Interrupted::kCompleted ? after : before);
       EXPECT_EQ(way == Interrupted::kCompleted, point == total);
     }
-    RestoreTree(saved);
     for (const auto& entry : fs::directory_iterator(tree.Target())) {
       fs::remove_all(entry.path());
     }
   }
-  EXPECT_EQ(umount(tree.Target().c_str()), 0);
 }
 
-// A step of the placement fails (a full disk, no inodes, a copy to another file system): the
-// upgrade is undone and the version before is back byte for byte, in the tree and the database.
-// A failed upgrade used to remove the installed package.
+// A failed step of the placement (a full disk, no inodes, a failed copy) puts the version before
+// back byte for byte, in the tree and the database. It used to remove the installed package.
 TEST_F(InstallPackageTest, FailedPlacementPutsTheVersionBeforeBack) {
-  if (!TreeOnTmpfs()) {
+  if (!MountTmpfs(tree.Target(), "size=64m")) {
     GTEST_SKIP() << "the faults need root and a private mount namespace";
   }
   ASSERT_EQ(InstallTestFile(ManyFiles("1.0"), AllowUpgrade), 0);
@@ -523,7 +453,6 @@ TEST_F(InstallPackageTest, FailedPlacementPutsTheVersionBeforeBack) {
     EXPECT_EQ(Snapshot(tree.Target()), before);
     EXPECT_EQ(InstalledStates(), "many 1.0 on\n");
   }
-  EXPECT_EQ(umount(tree.Target().c_str()), 0);
 }
 
 // The record is read back after a crash, so it is hostile input: a record cut short, a name

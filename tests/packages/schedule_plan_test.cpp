@@ -27,8 +27,7 @@ const Scenario scenarios[] = {
      "ERROR: can not uninstall or disable all packages"},
     {"a 1.0 dep:b\nb 2.0 do:uninstall", "", "", "",
      "WARNING: can not uninstall b-2.0: a depends on it"},
-    // Enabling pulls disabled providers in, transitively; conflicts push enabled packages out, and
-    // what is left without its dependencies goes.
+    // Enabling pulls disabled providers in; conflicts push enabled ones out, the unmet go too.
     {"b 1.0 disabled dep:c\na 1.0 disabled do:enable dep:b\nc 1.0 disabled\nz 1.0",
      "b:enable a:enable c:enable", "", "a b c", ""},
     {"a 1.0 disabled do:enable dep:gone dep:b\nb 1.0 disabled\nx 1.0", "a:uninstall", "a", "", ""},
@@ -38,8 +37,7 @@ const Scenario scenarios[] = {
     {"a 1.0\nb 1.0 dep:a\nc 1.0 disabled do:enable conf:a\nx 1.0", "a:disable b:disable c:enable",
      "b a", "c", ""},
     {"a 1.0 dep:b<2.0\nb 2.0\nz 1.0", "a:uninstall", "a", "", ""},
-    // A bundle record's action reaches its members; a record whose members are all disabled or
-    // gone, or that has none, follows them.
+    // A bundle's action reaches its members; a bundle whose members all go, or has none, follows.
     {"m1 1.0 in:B do:uninstall\nm2 1.0 in:B\nB 1.0 bundle do:disable\nx 1.0",
      "m1:uninstall m2:disable B:disable", "m1 m2 B", "", ""},
     {"m1 1.0 in:B do:disable\nm2 1.0 in:B do:disable\nB 1.0 bundle\nx 1.0",
@@ -51,21 +49,17 @@ const Scenario scenarios[] = {
     {"m1 1.0 disabled in:B\nB 1.0 bundle disabled do:enable\ny 1.0 disabled do:enable conf:m1\n"
      "x 1.0",
      "y:enable", "", "y", "WARNING: can not enable m1: y-1.0 conflicts with it"},
-    // An enabled package asked to be enabled again once counted as going away, so its
-    // dependents were uninstalled and a bundle of such members was uninstalled with its record.
+    // An enabled package enabled again once counted as going: its dependents and bundle went.
     {"a 1.0 dep:b\nb 1.0 do:enable", "b:enable", "", "b", ""},
     {"m 1.0 in:B do:enable\nB 1.0 bundle", "m:enable", "", "m", ""},
-    // A disabled package being uninstalled once counted as staying, so its disabled dependents
-    // were kept with a dependency that was about to vanish. The chain is listed bottom up: each
-    // dependent is still removed before what it depends on.
+    // A disabled package being uninstalled once counted as staying, and kept its dependents;
+    // listed bottom up, each dependent is still removed before what it depends on.
     {"x 1.0\nc 1.0 disabled do:uninstall\nb 1.0 disabled dep:c\na 1.0 disabled dep:b",
      "c:uninstall b:uninstall a:uninstall", "a b c", "", ""},
-    // A disabled provider kept for a package being enabled once stayed disabled, and the package
-    // it was kept for was then left disabled itself.
+    // A disabled provider kept for a package being enabled once stayed disabled, and so did it.
     {"a 1.0 disabled do:enable dep:b\nb 1.0 disabled do:uninstall\nx 1.0", "a:enable b:enable", "",
      "a b", "WARNING: can not uninstall b-1.0: a depends on it"},
-    // Ensuring a bundle member ensures its bundle record, whose own bundle may lead back: this
-    // recursed without end.
+    // A bundle member's bundle whose own bundle leads back once recursed without end.
     {"b1 1.0 bundle disabled in:b2 do:enable\nb2 1.0 bundle disabled in:b1\nx 1.0",
      "b1:enable b2:enable", "", "b1 b2", ""},
 };
@@ -159,9 +153,8 @@ std::string RandomDatabase(std::mt19937& random) {
   return text;
 }
 
-// The plan finds each dependency's candidates once through an index, examines only the packages
-// that can conflict, and revisits only the dependents of a changed package. None of that may
-// change the outcome of the steps run one by one as first described.
+// The plan's index, its conflict shortlist and its revisiting only a changed package's dependents
+// must not change the outcome of the steps run one by one as first described.
 TEST(SchedulePlanTest, PlanAgreesWithItsStepsRunOneByOne) {
   std::mt19937 random(55);
   PackageTree tree;

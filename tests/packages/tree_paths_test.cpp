@@ -10,9 +10,8 @@
 #include "packages/tree_paths_internal.h"
 #include "tests/support/package_tree.h"
 
-// The kernel's lookup and the walk for kernels without it agree on every name of a tree with
-// links of every kind, and neither leads out of the tree. (Names with ".." and the making of
-// directories are checked through unpacking and removal.)
+// The kernel's lookup and the fallback walk agree on links of every kind; neither leads out of the
+// tree. (".." and the making of directories are checked through unpacking and removal.)
 TEST(TreePathsTest, ResolvesLinksInsideTheTreeAndRefusesWaysOut) {
   PackageTree tree;
   MakeTestDirectories(tree.Target("/usr/lib"));

@@ -1,6 +1,9 @@
 #include "tests/support/install_helpers.h"
 
 #include <openssl/sha.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
@@ -52,7 +55,24 @@ std::string InstallTest::Package(const std::string& name, const char* version, s
   return path;
 }
 
+bool InstallTest::MountTmpfs(const std::string& dir, const char* options) {
+  if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    return false;
+  }
+  MakeTestDirectories(dir);
+  if (mount("tmpfs", dir.c_str(), "tmpfs", 0, options) != 0) {
+    ADD_FAILURE() << "cannot mount a tmpfs on " << dir;
+    return false;
+  }
+  mounted.push_back(dir);
+  return true;
+}
+
 void InstallTest::TearDown() {
+  for (auto dir = mounted.rbegin(); dir != mounted.rend(); ++dir) {
+    EXPECT_EQ(umount(dir->c_str()), 0) << *dir;
+  }
   output = testing::internal::GetCapturedStdout();
   if (HasFailure()) {
     std::fputs(output.c_str(), stdout);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "packages/install_decision.h"
 #include "tests/support/package_builder.h"
@@ -46,6 +47,12 @@ class InstallTest : public testing::Test {
   std::string Package(const std::string& name, const char* version, std::string dir = "",
                       TestPackage::Signing signing = TestPackage::kSigned);
 
+  // Mounts a tmpfs with these options on dir, in a private mount namespace of the test process,
+  // as a router's flash is a file system of its own; false when the test cannot. TearDown checks
+  // that it unmounts: nothing of the run may still hold it open.
+  bool MountTmpfs(const std::string& dir, const char* options);
+
   PackageTree tree;
   std::string output;  // the captured console output, after TearDown
+  std::vector<std::string> mounted;
 };

@@ -1,11 +1,11 @@
 #include "tests/support/package_builder.h"
 
-#include <ftw.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -29,10 +29,6 @@ Dependency ParsedDependency(const char* text) {
     ADD_FAILURE() << "not a dependency: " << text;
   }
   return entry;
-}
-
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-  return remove(path);
 }
 
 }  // namespace
@@ -198,7 +194,8 @@ TemporaryDirectory::TemporaryDirectory() {
 }
 
 TemporaryDirectory::~TemporaryDirectory() {
-  if (nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS) != 0) {
+  std::error_code error;
+  if (std::filesystem::remove_all(path, error) == 0 || error) {
     ADD_FAILURE() << "cannot remove " << path;
   }
 }

@@ -1,14 +1,7 @@
 #pragma once
 
-// Package files for tests, built in a few lines through the vpk writers:
-//
-//   TestPackage ppp("ppp", "2.9.5");
-//   ppp.Depends("system>=2.9").Provides("net", 5).InstallScript("echo hi\n");
-//   ppp.Directory("/etc/ppp").File("/etc/ppp/options", "lock\n").Link("/bin/pppd", "ppp");
-//   ASSERT_TRUE(ppp.Write(dir + "/ppp.vpk", TestPackage::kSigned));
-//
-// The archive holds exactly the entries added, in the order added, so tests can also store
-// entries that the tree walk of vpk build never makes (hostile names, skip flags, odd sizes).
+// Package files for tests, built through the vpk writers. The archive holds exactly the entries
+// added, in that order, also ones vpk build never makes (hostile names, skip flags, odd sizes).
 // Failures are reported with ADD_FAILURE and a false or empty result.
 
 #include <cstdint>

@@ -81,10 +81,12 @@ bool ReadWord(const std::string& word, Package& p) {
   return true;
 }
 
-std::string Join(const std::vector<std::string>& words, const char* separator) {
+// The words that word gives for the items of list, joined by separator.
+template <typename List, typename Word>
+std::string Join(const List& list, Word word, const char* separator = " ") {
   std::string text;
-  for (const std::string& word : words) {
-    text += (text.empty() ? "" : separator) + word;
+  for (const auto& item : list) {
+    text += (text.empty() ? "" : separator) + word(item);
   }
   return text;
 }
@@ -120,21 +122,19 @@ void InstallScenarioPackages(const PackageTree& tree, const std::string& text) {
 }
 
 std::string ScheduledActions() {
-  std::vector<std::string> words;
-  for (const auto& p : GetPackageDatabase().Records()) {
+  std::vector<Package*> scheduled;
+  for (Package* p : AllPackages()) {
     if (p->scheduledAction != 0) {
-      words.push_back(p->name + ":" + scheduledActionWords[p->scheduledAction & 3]);
+      scheduled.push_back(p);
     }
   }
-  return Join(words, " ");
+  return Join(scheduled, [](const Package* p) {
+    return p->name + ":" + scheduledActionWords[p->scheduledAction & 3];
+  });
 }
 
 std::string Names(const std::vector<Package*>& list) {
-  std::vector<std::string> words;
-  for (const Package* p : list) {
-    words.push_back(p->name);
-  }
-  return Join(words, " ");
+  return Join(list, [](const Package* p) { return p->name; });
 }
 
 std::vector<Package*> AllPackages() {
@@ -146,13 +146,10 @@ std::vector<Package*> AllPackages() {
 }
 
 std::string DisplayNames(const std::vector<Package*>& list) {
-  std::vector<std::string> words;
-  for (const Package* p : list) {
-    words.push_back(DisplayName(*p));
-  }
-  return Join(words, " ");
+  return Join(list, [](const Package* p) { return DisplayName(*p); });
 }
 
 std::string LogText() {
-  return Join(GetPackageDatabase().log, "\n");
+  return Join(
+      GetPackageDatabase().log, [](const std::string& line) { return line; }, "\n");
 }

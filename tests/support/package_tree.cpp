@@ -11,14 +11,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-void ResetDatabase() {
-  GetPackageDatabase().Reset();
-}
-
-}  // namespace
-
 PackageTree::PackageTree() : savedRoots(GetPackageRoots()) {
   char pattern[] = "/tmp/vela-pdb-XXXXXX";
   const char* made = mkdtemp(pattern);
@@ -28,12 +20,12 @@ PackageTree::PackageTree() : savedRoots(GetPackageRoots()) {
     EXPECT_TRUE(fs::create_directory(base + dir)) << dir;
   }
   GetPackageRoots() = {Target(), System()};
-  ResetDatabase();
+  GetPackageDatabase().Reset();
 }
 
 PackageTree::~PackageTree() {
   GetPackageRoots() = savedRoots;
-  ResetDatabase();
+  GetPackageDatabase().Reset();
   std::error_code ignored;  // a failed cleanup leaves a directory in /tmp, nothing worse
   fs::remove_all(base, ignored);
 }
