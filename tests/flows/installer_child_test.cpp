@@ -1,7 +1,5 @@
 #include "flows/installer_child.h"
 
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -87,11 +85,9 @@ TEST_F(InstallerChildTest, WhatTheManagerDoesNotStoreLeavesNoImage) {
 // The image copy fills the disk and stops the reader: the child says the disk is too small, as vpk
 // does, not that the package is broken. A 64 KiB file system in a mount namespace of the test.
 TEST_F(InstallerChildTest, FullDiskSaysTheDiskIsTooSmall) {
-  if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
-      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+  if (!MountTmpfs(tree.Target(), "size=64k")) {
     GTEST_SKIP() << "a small file system needs root and a private mount namespace";
   }
-  ASSERT_EQ(mount("tmpfs", tree.Target().c_str(), "tmpfs", 0, "size=64k"), 0);
   MakeTestDirectories(tree.Target("/var/pdb"));
   std::mt19937 random(3);
   TestPackage system("system", "1.0");
@@ -103,7 +99,6 @@ TEST_F(InstallerChildTest, FullDiskSaysTheDiskIsTooSmall) {
             std::string::npos)
       << said;
   EXPECT_FALSE(PathExists(tree.Target("/var/pdb/system")));
-  EXPECT_EQ(umount(tree.Target().c_str()), 0);
 }
 
 TEST_F(InstallerChildTest, ChildDyingInTheMiddleMakesTheNextWriteFailWithoutHarm) {
